@@ -1,0 +1,21 @@
+# Script half of skv_embed_files: writes OUT with arrays <PREFIX>_<name> and a table
+#   struct { const char* name; const unsigned char* data; unsigned long size; }
+#   <PREFIX>_table[], terminated by a null name.
+set(body "// Generated from resource files; do not edit.\n#include <cstddef>\nnamespace {\n")
+set(table "")
+foreach(f IN LISTS FILES)
+  get_filename_component(name ${f} NAME)
+  string(MAKE_C_IDENTIFIER ${name} id)
+  file(READ ${f} hex HEX)
+  string(LENGTH "${hex}" n)
+  math(EXPR size "${n} / 2")
+  string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," bytes "${hex}")
+  string(REGEX REPLACE "((0x..,){24})" "\\1\n" bytes "${bytes}")
+  string(APPEND body "const unsigned char ${id}[${size} + 1] = {\n${bytes}0};\n")
+  string(APPEND table "  {\"${name}\", ${id}, ${size}},\n")
+endforeach()
+string(APPEND body "}\n")
+string(APPEND body "struct ${PREFIX}_entry { const char* name; const unsigned char* data; std::size_t size; };\n")
+string(APPEND body "extern const ${PREFIX}_entry ${PREFIX}_table[];\n")
+string(APPEND body "const ${PREFIX}_entry ${PREFIX}_table[] = {\n${table}  {nullptr, nullptr, 0}};\n")
+file(WRITE ${OUT} "${body}")
