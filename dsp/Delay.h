@@ -1,0 +1,278 @@
+// Fractional delay line: a power-of-two ring read through four-point third-order Lagrange
+// interpolation, a delay time that glides to its target at most 0.75 sample per sample, and a
+// backward playback mode in segments one delay long joined by a 100-sample cross-fade.
+// The taps and weights are recomputed only when the delay in force actually changes.
+#pragma once
+
+#include <cstddef>
+#include <cstring>
+#include <new>
+
+#include "dsp/DspConfig.h"
+#include "dsp/DspMath.h"
+
+/// One delay line. Every operation except construction and destruction is meant for the audio
+/// thread's per-sample loop (processSample) or for the gaps between samples (setDelay,
+/// setReverse, clear); nothing here locks or allocates after construction.
+///
+/// The fields are public on purpose: Filter<5> derives from this class and keeps its filter
+/// state in the ring and indices, and tests inspect the glide. Owners change them only through
+/// the operations below.
+template <typename T>
+class Delay
+{
+public:
+    /// Ring of the smallest power of two not below `requestedLength` samples, zero-filled.
+    /// Throws std::bad_alloc if the ring cannot be allocated.
+    explicit Delay(int requestedLength);
+    virtual ~Delay();
+
+    Delay(const Delay&) = delete;
+    Delay& operator=(const Delay&) = delete;
+
+    /// Silences the ring and the last output; indices, delays and reverse state stay as they are.
+    void clear();
+
+    /// Backward playback on for value >= 0.5; takes effect at the next sample.
+    void setReverse(float value);
+
+    /// New target delay in samples. Held in [0, length - 2]; NaN counts as 0. While reverse is
+    /// set, also restarts the segment at the newest sample.
+    void setDelay(float d);
+
+    /// One sample step: glide, taps when needed, write x, read the delayed value.
+    T processSample(T x);
+
+    /// 64-byte-aligned ring storage, for this class and for classes that replace the ring.
+    static T* allocateRing(int count);
+    static void freeRing(T* ring);
+
+    int writeIndex;   ///< ring position written next
+    int readIndex;    ///< forward: oldest interpolation tap; reverse: the playing head
+    int fadeIndex;    ///< reverse: the head of the next segment while cross-fading
+    int length;       ///< ring length, a power of two
+    int intDelay;     ///< tap distance of readIndex behind writeIndex: ceil(currentDelay) + 1
+    float targetDelay;
+    float currentDelay;
+    float appliedDelay; ///< currentDelay for which taps and weights were last computed
+    float glideRate;    ///< signed change of currentDelay per sample
+    float fraction;     ///< ceil(currentDelay) - currentDelay, in [0, 1)
+    float lagrangeNodes[4];
+    float coeffs[4];
+    T* buffer;
+    T lastOutput;
+    bool reverse;
+    int reverseCounter; ///< samples left in the current backward segment
+    int reversePeriod;  ///< backward segment length in samples
+    int mask;
+
+private:
+    void glide();
+    void recomputeTaps();
+};
+
+// ---------------------------------------------------------------------------------------------
+
+template <typename T>
+Delay<T>::Delay(int requestedLength)
+    : writeIndex(0)
+    , readIndex(0)
+    , fadeIndex(0)
+    , length(skv::nextPowerOfTwo(requestedLength))
+    , intDelay(0)
+    , targetDelay(1000.0f)
+    , currentDelay(1000.0f)
+    , appliedDelay(-1.0f)
+    , glideRate(0.0f)
+    , fraction(0.0f)
+    , lagrangeNodes{0.0f, 0.0f, 0.0f, 0.0f}
+    , coeffs{0.0f, 0.0f, 0.0f, 0.0f}
+    , buffer(nullptr)
+    , lastOutput(T(0))
+    , reverse(false)
+    // A line switched to reverse before any setDelay plays segments as long as the delay it
+    // starts with (1000 samples), so its first jump comes after one such segment.
+    , reverseCounter(1000)
+    , reversePeriod(1000)
+    , mask(0)
+{
+    mask = length - 1;
+    writeIndex = length - 1;
+    // The owner sets the target before the first sample; until then the line stays where it
+    // starts instead of gliding towards an unset value.
+    targetDelay = currentDelay;
+    buffer = allocateRing(length);
+}
+
+template <typename T>
+Delay<T>::~Delay()
+{
+    freeRing(buffer);
+}
+
+template <typename T>
+T* Delay<T>::allocateRing(int count)
+{
+    const std::size_t n = count > 0 ? static_cast<std::size_t>(count) : 1u;
+    void* p = ::operator new(n * sizeof(T), std::align_val_t(64));
+    std::memset(p, 0, n * sizeof(T));
+    return static_cast<T*>(p);
+}
+
+template <typename T>
+void Delay<T>::freeRing(T* ring)
+{
+    if (ring)
+        ::operator delete(static_cast<void*>(ring), std::align_val_t(64));
+}
+
+template <typename T>
+void Delay<T>::clear()
+{
+    std::memset(buffer, 0, static_cast<std::size_t>(length) * sizeof(T));
+    lastOutput = T(0);
+}
+
+template <typename T>
+void Delay<T>::setReverse(float value)
+{
+    reverse = value >= 0.5f;
+}
+
+template <typename T>
+void Delay<T>::setDelay(float d)
+{
+    // An unchecked target would put the taps anywhere (NaN even poisons the glide for good);
+    // the owner's range is [0, length - 2], so hold every request there.
+    const float maxDelay = static_cast<float>(length - 2 > 0 ? length - 2 : 0);
+    if (!(d >= 0.0f))
+        d = 0.0f;
+    else if (d > maxDelay)
+        d = maxDelay;
+    targetDelay = d;
+    if (reverse)
+    {
+        readIndex = writeIndex;
+        fadeIndex = writeIndex;
+        reverseCounter = skv::roundToInt(d);
+        reversePeriod = skv::ceilToInt(d);
+    }
+}
+
+template <typename T>
+inline void Delay<T>::glide()
+{
+    const float diff = targetDelay - currentDelay;
+    if (diff == 0.0f && glideRate == 0.0f)
+        return;
+    float step;
+    // Large changes move by at most the ratio of the two delays per sample, so a short delay
+    // opening up to a long one starts slowly in proportion.
+    if (diff > 0.0f)
+    {
+        const float ratio = (targetDelay + 1.0f) / (currentDelay + 1e-12f);
+        const float limit = ratio < 0.0f ? -ratio : ratio;
+        step = diff < limit ? diff : limit;
+    }
+    else
+    {
+        const float ratio = (currentDelay + 1.0f) / (targetDelay + 1e-12f);
+        const float limit = -(ratio < 0.0f ? -ratio : ratio);
+        step = diff > limit ? diff : limit;
+    }
+    float rate = 0.95f * step + 0.5f * (glideRate - 0.95f * step);
+    if (rate > skv::kMaxGlideRate)
+        rate = skv::kMaxGlideRate;
+    else if (rate < -skv::kMaxGlideRate)
+        rate = -skv::kMaxGlideRate;
+    else if ((rate < 0.0f ? -rate : rate) < 1e-10f)
+        rate = 0.0f;
+    glideRate = rate;
+    currentDelay += rate;
+}
+
+template <typename T>
+inline void Delay<T>::recomputeTaps()
+{
+    const int n = skv::ceilToInt(currentDelay);
+    intDelay = n + 1;
+    fraction = static_cast<float>(n) - currentDelay;
+    const float f = 2.0f - fraction;
+    lagrangeNodes[0] = f;
+    lagrangeNodes[1] = f - 1.0f;
+    lagrangeNodes[2] = f - 2.0f;
+    lagrangeNodes[3] = f - 3.0f;
+    // Third-order Lagrange basis at nodes 0..3, evaluated at f (node 2 is the sample n old).
+    const float f0 = lagrangeNodes[0], f1 = lagrangeNodes[1];
+    const float f2 = lagrangeNodes[2], f3 = lagrangeNodes[3];
+    const float sixth = 1.0f / 6.0f;
+    coeffs[0] = -sixth * (f1 * f2 * f3);
+    coeffs[1] = 0.5f * (f0 * f2 * f3);
+    coeffs[2] = -0.5f * (f0 * f1 * f3);
+    coeffs[3] = sixth * (f0 * f1 * f2);
+    if (intDelay >= length)
+    {
+        fraction = 0.0f;
+        intDelay = length - 1;
+    }
+    if (!reverse)
+    {
+        // Unsigned arithmetic: the AND equals adding or subtracting length until in range.
+        readIndex = static_cast<int>((static_cast<unsigned>(writeIndex) -
+                                      static_cast<unsigned>(intDelay)) &
+                                     static_cast<unsigned>(mask));
+    }
+    appliedDelay = currentDelay;
+}
+
+template <typename T>
+inline T Delay<T>::processSample(T x)
+{
+    glide();
+    if (currentDelay != appliedDelay)
+        recomputeTaps();
+
+    T y;
+    buffer[writeIndex] = x;
+    if (!reverse)
+    {
+        const int r = readIndex;
+        const int r1 = (r + 1) & mask;
+        const int r2 = (r1 + 1) & mask;
+        const int r3 = (r2 + 1) & mask;
+        y = coeffs[0] * buffer[r3] + coeffs[1] * buffer[r2] + coeffs[2] * buffer[r1] +
+            coeffs[3] * buffer[r];
+        readIndex = r1;
+    }
+    else
+    {
+        const int k = reverseCounter;
+        if (k > skv::kReverseCrossfade)
+        {
+            y = buffer[readIndex];
+        }
+        else if (k == skv::kReverseCrossfade)
+        {
+            fadeIndex = writeIndex; // the newest sample starts the next segment
+            y = buffer[readIndex];
+        }
+        else if (k <= 0)
+        {
+            readIndex = fadeIndex;
+            reverseCounter = reversePeriod;
+            y = buffer[readIndex];
+        }
+        else
+        {
+            const T a = buffer[readIndex];
+            const T b = buffer[fadeIndex];
+            y = static_cast<float>(k) * 0.01f * (a - b) + b;
+        }
+        reverseCounter -= 1;
+        readIndex = (readIndex - 1) & mask;
+        fadeIndex = (fadeIndex - 1) & mask;
+    }
+    writeIndex = (writeIndex + 1) & mask;
+    lastOutput = y;
+    return y;
+}
