@@ -1,0 +1,258 @@
+// Parameter table data and the conversion rules between normalised and engine values.
+#include "plugin/ParameterTable.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+namespace skv {
+
+namespace {
+
+struct ParameterInfo {
+    const char* name;
+    const char* label;  // nullptr: no label is written
+    float defaultValue;
+};
+
+// Defaults are the float values of the decimal figures below. Indices 26, 31, 45 and 46 are
+// the editor's map and load-button tags; they start at 0.
+constexpr ParameterInfo kTable[kNumParams] = {
+    {"L PrDel", "seconds", 0.0f},
+    {"R PrDel", "seconds", 0.0f},
+    {"L Delay", "seconds", 0.055f},
+    {"R Delay", "seconds", 0.205f},
+    {"L Direction", nullptr, 0.0f},
+    {"R Direction", nullptr, 0.0f},
+    {"L->L Feedback", "%", 0.6f},
+    {"L->R Feedback", "%", 0.78f},
+    {"R->L Feedback", "%", 0.75f},
+    {"R->R Feedback", "%", 0.6f},
+    {"L Warp  ", "%", 0.75f},
+    {"R Warp  ", "%", 0.8f},
+    {"L Resonance", " ", 0.57f},
+    {"R Resonance", " ", 0.55f},
+    {"L Cutoff", " ", 0.63f},
+    {"R Cutoff", " ", 0.8f},
+    {"L Comp. Th", nullptr, 0.5f},
+    {"L Comp. Ratio", nullptr, 0.1f},
+    {"L Comp. Rate", nullptr, 0.4f},
+    {"L Comp. Decay", nullptr, 0.4f},
+    {"R Comp. Th", nullptr, 0.5f},
+    {"R Comp. Ratio", nullptr, 0.1f},
+    {"R Comp. Rate", nullptr, 0.4f},
+    {"R Comp. Decay", nullptr, 0.4f},
+    {"L Saturate", " ", 0.05f},
+    {"R Saturate", " ", 0.05f},
+    {"Filter L Select", nullptr, 0.0f},
+    {"L Start Loop", "%", 0.02f},
+    {"L Stop Loop", "%", 0.2f},
+    {"L Offset Vert.", "%", 0.02f},
+    {"L Index", "%", 0.0f},
+    {"Filter R Select", nullptr, 0.0f},
+    {"R Start Loop", "%", 0.1f},
+    {"R Stop Loop", "%", 0.2f},
+    {"R Offset Vert.", "%", 0.05f},
+    {"R Index", "%", 0.0f},
+    {"Analysis L", nullptr, 0.0f},
+    {"Analysis R", nullptr, 0.0f},
+    {"Tab Filter L", nullptr, 0.0f},
+    {"Tab Filter R", nullptr, 0.0f},
+    {"Filter Order", "taps", 0.2f},
+    {"Step Time", "seconds", 0.21f},
+    {"Time Constant", " ", 0.65f},
+    {"Mix", "D-W", 0.7f},
+    {"Volume", "dB", 1.0f},
+    {"LoadBitmap L", nullptr, 0.0f},
+    {"LoadBitmap R", nullptr, 0.0f},
+    {"Sync Delay", nullptr, 0.0f},
+    {"Sync Scan", nullptr, 0.0f},
+    {"Oversample", nullptr, 0.6f},
+    {"Env. Follow Dcy", nullptr, 0.74f},
+    {"L Analysis Warp", "%", 0.6f},
+    {"R Analysis Warp", "%", 0.6f},
+};
+
+bool inTable(int index) { return index >= 0 && index < kNumParams; }
+
+// Copies at most kDisplayMaxChars characters and terminates.
+void copyDisplay(const char* from, char* text) {
+    std::size_t n = std::strlen(from);
+    if (n > kDisplayMaxChars) n = kDisplayMaxChars;
+    std::memcpy(text, from, n);
+    text[n] = '\0';
+}
+
+}  // namespace
+
+const char* parameterName(int index) { return inTable(index) ? kTable[index].name : kUnspecifiedName; }
+
+const char* parameterLabel(int index) { return inTable(index) ? kTable[index].label : nullptr; }
+
+float parameterDefault(int index) { return inTable(index) ? kTable[index].defaultValue : 0.0f; }
+
+int parameterIndexOf(const char* name) {
+    if (name == nullptr) return -1;
+    for (int i = 0; i < kNumParams; ++i)
+        if (std::strcmp(kTable[i].name, name) == 0) return i;
+    return -1;
+}
+
+double roundHalfEven(double v) {
+    double r = std::floor(v);
+    double diff = v - r;
+    if (diff > 0.5) return r + 1.0;
+    if (diff < 0.5) return r;
+    return std::fmod(r, 2.0) == 0.0 ? r : r + 1.0;
+}
+
+float sanitizeNormalised(float x) {
+    if (!(x >= 0.0f)) return 0.0f;  // NaN and negatives
+    return x > 1.0f ? 1.0f : x;
+}
+
+double syncUnitsPerBeat(float sync) {
+    if (!(sync >= kSyncThreshold)) return 0.0;
+    const double k = roundHalfEven(static_cast<double>(6.0f * sync));
+    if (k <= 1.0) return 16.0;
+    if (k >= 6.0) return 0.5;
+    switch (static_cast<int>(k)) {
+        case 2: return 8.0;
+        case 3: return 4.0;
+        case 4: return 2.0;
+        default: return 1.0;
+    }
+}
+
+DelayTime computeDelayTime(float x, float sync, int order, double spb) {
+    DelayTime r;
+    r.normalised = x;
+    const double c = syncUnitsPerBeat(sync);
+    if (c == 0.0) {
+        float length = x * kMaxDelaySamples - static_cast<float>(order);
+        // The ceiling only matters for values beyond 1, which the ring could not hold.
+        if (length > kMaxSyncedDelay) length = kMaxSyncedDelay;
+        r.length = length < 1.0f ? 0.0f : length;
+        return r;
+    }
+    if (!(spb >= 1.0)) spb = 1.0;
+    double n = std::ceil((c * static_cast<double>(x) * kMaxDelaySamples - 0.5) / spb);
+    if (n < 0.0) n = 0.0;
+    r.synced = true;
+    r.units = static_cast<int>(n);
+    r.beats = n / c;
+    double length = r.beats * spb - order;
+    if (length > kMaxSyncedDelay) length = kMaxSyncedDelay;
+    double snapped = (order + length) / kMaxDelaySamples;
+    r.normalised = static_cast<float>(std::clamp(snapped, 0.0, 1.0));
+    r.length = length < 1.0 ? 0.0f : static_cast<float>(length);
+    return r;
+}
+
+StepTime computeStepTime(float x, float sync, double spb) {
+    StepTime r;
+    const double c = syncUnitsPerBeat(sync);
+    double length;
+    if (c == 0.0) {
+        length = static_cast<double>(x) * kMaxDelaySamples;
+    } else {
+        if (!(spb >= 1.0)) spb = 1.0;
+        double n = std::ceil((c * static_cast<double>(x) * kMaxDelaySamples - 0.5) / spb);
+        if (n < 0.0) n = 0.0;
+        r.synced = true;
+        r.units = static_cast<int>(n);
+        r.unitsPerBeat = c;
+        length = n / c * spb;
+    }
+    r.length = length < kMinStepSamples ? kMinStepSamples : length;
+    return r;
+}
+
+double compressorRateMs(float r) {
+    const double rd = r;
+    return std::pow(0.1, 1.0 - rd) * std::pow(1000.0, rd);
+}
+
+float compressorRateCoefficient(float r) {
+    return static_cast<float>(std::pow(0.25, 1.0 / (kSamplesPerMs * compressorRateMs(r))));
+}
+
+float compressorDecayCoefficient(float r, float d) {
+    const double span = 19.5 * static_cast<double>(d) + 0.5;
+    return static_cast<float>(std::pow(0.25, 1.0 / (kSamplesPerMs * compressorRateMs(r) * span)));
+}
+
+float compressorRatio(float x) { return 2.0f * x; }
+
+float compressorRatioCurve(float x) { return 1.0f - std::exp(-2.0f * x); }
+
+float compressorRatioFromCurve(float k) {
+    const float rest = 1.0f - k;
+    if (!(rest > 0.0f)) return 1.0f;
+    return -0.5f * std::log(rest);
+}
+
+int filterOrderFromNormalised(float x) {
+    const double order = roundHalfEven(78.0 * static_cast<double>(x) + 2.0);
+    return static_cast<int>(std::clamp(order, double(kMinFilterOrder), double(kMaxFilterOrder)));
+}
+
+int bandCountForOrder(int order) { return order < kBandOrderThreshold ? 2 : order / 4; }
+
+float timeConstantSmoothing(float x) { return 1.0f - std::exp(-15.0f * x); }
+
+float envelopeCoefficient(float x) { return x >= 1.0f ? 1.0f : 1.0f - std::exp(-14.0f * x); }
+
+float feedbackGain(float x) { return 2.0f * x - 1.0f; }
+
+float feedbackNormalised(float g) { return (g + 1.0f) * 0.5f; }
+
+float warpValue(float x) { return x > kWarpCeiling ? kWarpCeiling : x; }
+
+float resonanceValue(float x) { return 0.99f * x + 1e-13f; }
+
+float resonanceNormalised(float r) { return (r - 1e-13f) * 1.010101f; }
+
+float fourthPower(float x) { return x * x * x * x; }
+
+float fourthRoot(float g) { return g > 0.0f ? std::sqrt(std::sqrt(g)) : 0.0f; }
+
+void formatFixed(double value, int decimals, char* text) {
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, "%0.*f", decimals, value);
+    copyDisplay(buffer, text);
+}
+
+void formatDecibel(float gain, char* text) {
+    if (!(gain > 0.0f)) {
+        copyDisplay("-oo", text);
+        return;
+    }
+    formatFixed(20.0 * std::log10(static_cast<double>(gain)), 2, text);
+}
+
+void formatInteger(int value, char* text) {
+    if (value >= 100000000) {
+        copyDisplay("Huge!", text);
+        return;
+    }
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "%7d", value);
+    copyDisplay(buffer, text);
+}
+
+void formatDecay(float coefficient, char* text) {
+    if (coefficient == 1.0f || coefficient > 1.0f) {
+        copyDisplay("oo", text);
+        return;
+    }
+    if (!(coefficient > 0.0f)) {  // falls at once
+        formatFixed(0.0, 2, text);
+        return;
+    }
+    const double t = std::log(0.25) / std::log(static_cast<double>(coefficient)) / kSamplesPerMs;
+    formatFixed(t, t < 10.0 ? 2 : (t < 100.0 ? 1 : 0), text);
+}
+
+}  // namespace skv
