@@ -6,14 +6,17 @@
 
 #include <cstdint>
 
-namespace skv {
+#include "dsp/DspConfig.h"
 
-// Time base: four seconds of delay at 44.1 kHz, and 44.1 samples per millisecond.
-constexpr double kTimeBaseRate = 44100.0;
-constexpr float kSamplesPerMs = 44.1f;
-constexpr float kMaxDelaySamples = 176400.0f;
+// A namespace of its own, so that the shared DSP constants (time base, capacities) and these
+// never collide as either header grows.
+namespace skv::engine {
+
+// Four seconds of delay at 44.1 kHz and 44.1 samples per millisecond.
+constexpr double kFullDelay = 176400.0;
+constexpr double kMsSamples = 44.1;
 // The longest length a synced delay may reach (the ring keeps two guard samples).
-constexpr float kMaxSyncedDelay = 176399.0f;
+constexpr double kMaxSyncedDelay = 176399.0;
 // Requested size of each of the four delay lines.
 constexpr int kDelayLineSamples = 176400;
 
@@ -24,8 +27,8 @@ constexpr double kMinStepSamples = 32.0;
 constexpr float kSyncThreshold = 0.16666667f;
 
 // Filter order range handed to the lattices (the parameter maps 0..1 onto it).
-constexpr int kMinFilterOrder = 2;
-constexpr int kMaxFilterOrder = 80;
+constexpr int kMinOrder = 2;
+constexpr int kMaxOrder = 80;
 // Below this order the band banks keep two bands; above, order / 4.
 constexpr int kBandOrderThreshold = 12;
 
@@ -43,6 +46,7 @@ constexpr float kInitialSmoothing = 0.9f;
 
 // Self-analysis of a delay line: 512 oldest samples, pre-emphasised, warped LPC at 0.85.
 constexpr int kAnalysisLength = 512;
+static_assert(kAnalysisLength == kSelfAnalysisLength, "analysis frame shared with the DSP units");
 constexpr float kAnalysisWarp = 0.85f;
 constexpr float kPreEmphasisNew = 0.02f;
 constexpr float kPreEmphasisOld = 0.98f;
@@ -55,7 +59,7 @@ constexpr float kWarpCeiling = 0.99999f;
 
 // Alternating anti-denormal offset of the first pass, and the threshold below which smoothed
 // values snap to their targets.
-constexpr float kDenormalOffset = 1e-13f;
+constexpr float kEngineOffset = 1e-13f;
 constexpr float kSnapIncrement = 1e-12f;
 constexpr float kGainFlush = 1e-15f;
 constexpr float kEnvelopeFloor = 1e-8f;
@@ -90,4 +94,4 @@ constexpr int kMaxResolution = 8192;
 // Tone section: the high-pass pole is 1 - kTonePoleScale * (target + smoothed cutoff).
 constexpr float kTonePoleScale = 0.01f;
 
-}  // namespace skv
+}  // namespace skv::engine

@@ -8,6 +8,8 @@
 
 namespace skv {
 
+using namespace engine;
+
 namespace {
 
 struct ParameterInfo {
@@ -130,21 +132,21 @@ DelayTime computeDelayTime(float x, float sync, int order, double spb) {
     r.normalised = x;
     const double c = syncUnitsPerBeat(sync);
     if (c == 0.0) {
-        float length = x * kMaxDelaySamples - static_cast<float>(order);
+        float length = x * static_cast<float>(kFullDelay) - static_cast<float>(order);
         // The ceiling only matters for values beyond 1, which the ring could not hold.
-        if (length > kMaxSyncedDelay) length = kMaxSyncedDelay;
+        if (length > static_cast<float>(kMaxSyncedDelay)) length = static_cast<float>(kMaxSyncedDelay);
         r.length = length < 1.0f ? 0.0f : length;
         return r;
     }
     if (!(spb >= 1.0)) spb = 1.0;
-    double n = std::ceil((c * static_cast<double>(x) * kMaxDelaySamples - 0.5) / spb);
+    double n = std::ceil((c * static_cast<double>(x) * kFullDelay - 0.5) / spb);
     if (n < 0.0) n = 0.0;
     r.synced = true;
     r.units = static_cast<int>(n);
     r.beats = n / c;
     double length = r.beats * spb - order;
     if (length > kMaxSyncedDelay) length = kMaxSyncedDelay;
-    double snapped = (order + length) / kMaxDelaySamples;
+    double snapped = (order + length) / kFullDelay;
     r.normalised = static_cast<float>(std::clamp(snapped, 0.0, 1.0));
     r.length = length < 1.0 ? 0.0f : static_cast<float>(length);
     return r;
@@ -155,10 +157,10 @@ StepTime computeStepTime(float x, float sync, double spb) {
     const double c = syncUnitsPerBeat(sync);
     double length;
     if (c == 0.0) {
-        length = static_cast<double>(x) * kMaxDelaySamples;
+        length = static_cast<double>(x) * kFullDelay;
     } else {
         if (!(spb >= 1.0)) spb = 1.0;
-        double n = std::ceil((c * static_cast<double>(x) * kMaxDelaySamples - 0.5) / spb);
+        double n = std::ceil((c * static_cast<double>(x) * kFullDelay - 0.5) / spb);
         if (n < 0.0) n = 0.0;
         r.synced = true;
         r.units = static_cast<int>(n);
@@ -175,12 +177,12 @@ double compressorRateMs(float r) {
 }
 
 float compressorRateCoefficient(float r) {
-    return static_cast<float>(std::pow(0.25, 1.0 / (kSamplesPerMs * compressorRateMs(r))));
+    return static_cast<float>(std::pow(0.25, 1.0 / (kMsSamples * compressorRateMs(r))));
 }
 
 float compressorDecayCoefficient(float r, float d) {
     const double span = 19.5 * static_cast<double>(d) + 0.5;
-    return static_cast<float>(std::pow(0.25, 1.0 / (kSamplesPerMs * compressorRateMs(r) * span)));
+    return static_cast<float>(std::pow(0.25, 1.0 / (kMsSamples * compressorRateMs(r) * span)));
 }
 
 float compressorRatio(float x) { return 2.0f * x; }
@@ -195,7 +197,7 @@ float compressorRatioFromCurve(float k) {
 
 int filterOrderFromNormalised(float x) {
     const double order = roundHalfEven(78.0 * static_cast<double>(x) + 2.0);
-    return static_cast<int>(std::clamp(order, double(kMinFilterOrder), double(kMaxFilterOrder)));
+    return static_cast<int>(std::clamp(order, double(kMinOrder), double(kMaxOrder)));
 }
 
 int bandCountForOrder(int order) { return order < kBandOrderThreshold ? 2 : order / 4; }
@@ -251,7 +253,7 @@ void formatDecay(float coefficient, char* text) {
         formatFixed(0.0, 2, text);
         return;
     }
-    const double t = std::log(0.25) / std::log(static_cast<double>(coefficient)) / kSamplesPerMs;
+    const double t = std::log(0.25) / std::log(static_cast<double>(coefficient)) / kMsSamples;
     formatFixed(t, t < 10.0 ? 2 : (t < 100.0 ? 1 : 0), text);
 }
 

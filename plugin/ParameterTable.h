@@ -120,7 +120,7 @@ DelayTime computeDelayTime(float x, float sync, int order, double spb);
 
 // Result of the step-time rule.
 struct StepTime {
-    double length = kMinStepSamples;  // samples, at least 32
+    double length = engine::kMinStepSamples;  // samples, at least 32
     int units = 0;
     double unitsPerBeat = 0.0;  // 0 in free mode
     bool synced = false;
