@@ -1,0 +1,107 @@
+// Filter-map analyser: value array and scan-window column read-out.
+#include "filtermap/BitmapArrayAnalyser.h"
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <new>
+
+namespace kfx {
+
+namespace {
+
+// Nearest integer, halves to even, with non-finite and huge products pinned so that no
+// setting can produce an undefined conversion.
+long roundClamped(double v)
+{
+    if (!(v == v))
+        return 0;
+    if (v > 1e9)
+        return 1000000000L;
+    if (v < -1e9)
+        return -1000000000L;
+    return std::lrint(v);
+}
+
+} // namespace
+
+CBitmapArrayAnalyser::CBitmapArrayAnalyser(std::string name_)
+    : name(std::move(name_))
+    , helper("BitmapHelper")
+{
+}
+
+CBitmapArrayAnalyser::~CBitmapArrayAnalyser() = default;
+
+void CBitmapArrayAnalyser::analyse()
+{
+    const int w = helper.getWidth();
+    const int h = helper.getHeight();
+    const std::uint64_t count = std::uint64_t(w) * std::uint64_t(h);
+    if (count * sizeof(float) > std::numeric_limits<std::uint32_t>::max())
+        throw std::bad_alloc();
+    std::unique_ptr<float[]> fresh;
+    if (count > 0) {
+        fresh.reset(new float[std::size_t(count)]);
+        helper.getValues(fresh.get(), unsigned(count));
+    }
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        values.swap(fresh);
+        width = w;
+        height = h;
+    }
+    // The previous array is released here, outside the lock.
+}
+
+void CBitmapArrayAnalyser::getColumn(float* destination, int count, float)
+{
+    std::lock_guard<std::mutex> guard(lock);
+    if (destination == nullptr || width <= 0 || height <= 0 || !values)
+        return;
+    const float w = float(width);
+    const float h = float(height);
+    const long startColumn = roundClamped(loopStart.load(std::memory_order_relaxed) * w);
+    const long stopColumn = roundClamped(loopStop.load(std::memory_order_relaxed) * w);
+    const long length = stopColumn - startColumn;
+    long column = startColumn + roundClamped(double(scanIndex.load(std::memory_order_relaxed) * float(length)));
+    long rowOffset = 0;
+    if (analysis.load(std::memory_order_relaxed) < 0.5f) {
+        const double r = std::floor(double(verticalOffset.load(std::memory_order_relaxed) * h));
+        rowOffset = r == r ? long(r < 0.0 ? 0.0 : (r > h ? h : r)) : 0;
+    }
+    // Keep every read inside the array: the column into the picture, the count >= 0.
+    column = column < 0 ? 0 : (column >= width ? width - 1 : column);
+    rowOffset = rowOffset < 0 ? 0 : (rowOffset > height ? height : rowOffset);
+    long n = long(height) - rowOffset;
+    n = count < n ? count : n;
+    if (n <= 0)
+        return;
+    std::memcpy(destination, values.get() + std::size_t(column) * std::size_t(height) + std::size_t(rowOffset),
+                std::size_t(n) * sizeof(float));
+}
+
+#define SKV_FORWARD_AND_ANALYSE(call) \
+    do {                              \
+        helper.call;                  \
+        analyse();                    \
+    } while (false)
+
+void CBitmapArrayAnalyser::loadFromFile(const std::string& path) { SKV_FORWARD_AND_ANALYSE(loadFromFile(path)); }
+void CBitmapArrayAnalyser::loadFromResource(const IResourceModule* module, int number) { SKV_FORWARD_AND_ANALYSE(loadFromResource(module, number)); }
+void CBitmapArrayAnalyser::attachImage(std::unique_ptr<CPlatformImage> image) { SKV_FORWARD_AND_ANALYSE(attachImage(std::move(image))); }
+void CBitmapArrayAnalyser::decodeImage(const std::string& text, int w, int h) { SKV_FORWARD_AND_ANALYSE(decodeImage(text, w, h)); }
+void CBitmapArrayAnalyser::rotateClockwise(int unused) { SKV_FORWARD_AND_ANALYSE(rotateClockwise(unused)); }
+void CBitmapArrayAnalyser::normalize(bool perColumn) { SKV_FORWARD_AND_ANALYSE(normalize(perColumn)); }
+void CBitmapArrayAnalyser::differences(bool absolute) { SKV_FORWARD_AND_ANALYSE(differences(absolute)); }
+void CBitmapArrayAnalyser::invert() { SKV_FORWARD_AND_ANALYSE(invert()); }
+void CBitmapArrayAnalyser::flip(bool vertical) { SKV_FORWARD_AND_ANALYSE(flip(vertical)); }
+void CBitmapArrayAnalyser::generateRandom(double unused) { SKV_FORWARD_AND_ANALYSE(generateRandom(unused)); }
+void CBitmapArrayAnalyser::generateMandelbrot(double shape) { SKV_FORWARD_AND_ANALYSE(generateMandelbrot(shape)); }
+void CBitmapArrayAnalyser::convertTo24Bit() { SKV_FORWARD_AND_ANALYSE(convertTo24Bit()); }
+void CBitmapArrayAnalyser::importArray(const float* array, int columns, int rows) { SKV_FORWARD_AND_ANALYSE(importArray(array, columns, rows)); }
+
+#undef SKV_FORWARD_AND_ANALYSE
+
+} // namespace kfx

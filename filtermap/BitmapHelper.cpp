@@ -1,0 +1,313 @@
+// Picture holder: loading, the header and pixel blocks, values, export and image text.
+// The generators and transforms are in BitmapTransforms.cpp.
+#include "filtermap/BitmapHelper.h"
+
+#include "filtermap/Base64.h"
+#include "filtermap/BmpReader.h"
+#include "filtermap/FilterMapConfig.h"
+
+#include <algorithm>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <iterator>
+
+namespace kfx {
+
+namespace {
+
+// Offsets inside the 40-byte info header.
+constexpr std::size_t kOffSize = 0, kOffWidth = 4, kOffHeight = 8, kOffPlanes = 12, kOffBits = 14,
+                      kOffCompression = 16, kOffImageSize = 20;
+
+// A file bigger than the largest acceptable picture (2^24 pixels at 32 bits plus headers)
+// is refused before it is read into memory.
+constexpr std::uintmax_t kMaxFileBytes = std::uintmax_t(kMaxPixels) * 4 + (1u << 20);
+
+std::uint32_t getU32(const std::uint8_t* p)
+{
+    return std::uint32_t(p[0]) | (std::uint32_t(p[1]) << 8) | (std::uint32_t(p[2]) << 16) | (std::uint32_t(p[3]) << 24);
+}
+
+void putU32(std::uint8_t* p, std::uint32_t v)
+{
+    p[0] = std::uint8_t(v);
+    p[1] = std::uint8_t(v >> 8);
+    p[2] = std::uint8_t(v >> 16);
+    p[3] = std::uint8_t(v >> 24);
+}
+
+void putU16(std::uint8_t* p, std::uint32_t v)
+{
+    p[0] = std::uint8_t(v);
+    p[1] = std::uint8_t(v >> 8);
+}
+
+bool knownDepth(std::uint32_t bits)
+{
+    return bits == 1 || bits == 2 || bits == 4 || bits == 8 || bits == 16 || bits == 24 || bits == 32;
+}
+
+} // namespace
+
+CBitmapHelper::CBitmapHelper(std::string name_)
+    : name(std::move(name_))
+    // Time plus the holder's address, so that holders made in the same second differ.
+    , engine(std::uint32_t(std::uint64_t(std::time(nullptr)) + std::uint64_t(reinterpret_cast<std::uintptr_t>(this))))
+{
+    freshHeaderBlock();
+}
+
+CBitmapHelper::~CBitmapHelper() = default;
+
+void CBitmapHelper::freshHeaderBlock()
+{
+    auto block = std::make_shared<std::vector<std::uint8_t>>(kHeaderBlockSize, 0);
+    for (std::size_t i = 0; i < kColourTableEntries; ++i) {
+        std::uint8_t* e = block->data() + kColourTableOffset + 4 * i;
+        e[0] = e[1] = e[2] = std::uint8_t(i);
+    }
+    headerBlock = std::move(block);
+}
+
+void CBitmapHelper::clearPicture()
+{
+    pixelBlock.reset();
+    width = height = stride = bitsPerPixel = 0;
+}
+
+void CBitmapHelper::adopt(CBmpPicture&& picture)
+{
+    // A new header block each time: shared owners of the old one keep what they saw.
+    auto block = std::make_shared<std::vector<std::uint8_t>>(*headerBlock);
+    std::uint8_t* h = block->data();
+    std::fill(h, h + kInfoHeaderSize, std::uint8_t(0));
+    width = picture.width;
+    height = picture.height;
+    bitsPerPixel = picture.bitsPerPixel;
+    stride = picture.stride();
+    putU32(h + kOffSize, std::uint32_t(kInfoHeaderSize));
+    putU32(h + kOffWidth, std::uint32_t(width));
+    putU32(h + kOffHeight, std::uint32_t(height));
+    putU16(h + kOffPlanes, 1);
+    putU16(h + kOffBits, std::uint32_t(bitsPerPixel));
+    putU32(h + kOffImageSize, std::uint32_t(std::size_t(stride) * std::size_t(height)));
+    if (bitsPerPixel <= 8)
+        std::copy(picture.colourTable.begin(), picture.colourTable.end(), h + kColourTableOffset);
+    headerBlock = std::move(block);
+    picture.pixels.resize(std::size_t(stride) * std::size_t(height), 0);
+    pixelBlock = std::make_shared<std::vector<std::uint8_t>>(std::move(picture.pixels));
+}
+
+void CBitmapHelper::adoptBuffer(const std::uint8_t* data, std::size_t size, bool withFileHeader)
+{
+    CBmpPicture picture;
+    const bool ok = withFileHeader ? readBmpFile(data, size, picture) : readBmpResource(data, size, picture);
+    if (ok)
+        adopt(std::move(picture));
+}
+
+bool CBitmapHelper::isValid() const
+{
+    return headerBlock && pixelBlock && getU32(headerBlock->data() + kOffImageSize) != 0;
+}
+
+int CBitmapHelper::getWidth() const
+{
+    return isValid() ? static_cast<std::int32_t>(getU32(headerBlock->data() + kOffWidth)) : 0;
+}
+
+int CBitmapHelper::getHeight() const
+{
+    return isValid() ? static_cast<std::int32_t>(getU32(headerBlock->data() + kOffHeight)) : 0;
+}
+
+void CBitmapHelper::loadFromFile(const std::string& path)
+{
+    freshHeaderBlock();
+    clearPicture();
+    std::ifstream file(path, std::ios::binary | std::ios::ate);
+    if (!file)
+        return;
+    const std::streamoff length = file.tellg();
+    if (length <= 0 || std::uintmax_t(length) > kMaxFileBytes)
+        return;
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(length));
+    file.seekg(0);
+    if (!file.read(reinterpret_cast<char*>(bytes.data()), length))
+        return;
+    adoptBuffer(bytes.data(), bytes.size(), true);
+}
+
+void CBitmapHelper::loadFromResource(const IResourceModule* module, int number)
+{
+    freshHeaderBlock();
+    clearPicture();
+    const unsigned char* data = nullptr;
+    std::size_t size = 0;
+    if (module != nullptr && module->findBitmap(number, data, size))
+        adoptBuffer(data, size, false);
+}
+
+void CBitmapHelper::attachImage(std::unique_ptr<CPlatformImage> image)
+{
+    freshHeaderBlock();
+    clearPicture();
+    if (!image || image->width < 1 || image->height < 1 || image->width > kMaxSide || image->height > kMaxSide
+        || std::int64_t(image->width) * image->height > kMaxPixels
+        || image->pixels.size() < std::size_t(image->width) * std::size_t(image->height))
+        return;
+    CBmpPicture picture;
+    picture.width = image->width;
+    picture.height = image->height;
+    picture.bitsPerPixel = 24;
+    const std::size_t s = std::size_t(picture.stride());
+    picture.pixels.assign(s * std::size_t(picture.height), 0);
+    for (int y = 0; y < picture.height; ++y) {
+        std::uint8_t* row = picture.pixels.data() + std::size_t(y) * s;
+        for (int x = 0; x < picture.width; ++x) {
+            const std::uint32_t c = image->at(x, picture.height - 1 - y);
+            row[3 * x + 0] = std::uint8_t(c);
+            row[3 * x + 1] = std::uint8_t(c >> 8);
+            row[3 * x + 2] = std::uint8_t(c >> 16);
+        }
+    }
+    adopt(std::move(picture));
+}
+
+int CBitmapHelper::sampleAt(int x, int y) const
+{
+    const std::uint8_t* row = pixelBlock->data() + std::size_t(y) * std::size_t(stride);
+    if (bitsPerPixel >= 8)
+        return row[std::size_t(x) * bytesPerPixel()];
+    const int perByte = 8 / bitsPerPixel;
+    const int shift = 8 - bitsPerPixel * (x % perByte + 1); // leftmost pixel in the high bits
+    return (row[x / perByte] >> shift) & ((1 << bitsPerPixel) - 1);
+}
+
+float CBitmapHelper::valueOfSample(int v)
+{
+    constexpr float k = 1.0f / 255.0f; // the float nearest 1/255, 0.003921569
+    return float((double(v) * double(k) - 0.5) * 2.0);
+}
+
+void CBitmapHelper::getValues(float* values, unsigned int capacity) const
+{
+    if (!isValid() || values == nullptr || std::uint64_t(capacity) < std::uint64_t(width) * std::uint64_t(height))
+        return;
+    // Below 9 bits the sample is a colour-table index and the red component is the value.
+    float lookup[256];
+    for (int v = 0; v < 256; ++v)
+        lookup[v] = valueOfSample(bitsPerPixel <= 8 ? headerBlock->data()[kColourTableOffset + 4 * std::size_t(v) + 2] : v);
+    for (int x = 0; x < width; ++x)
+        for (int y = 0; y < height; ++y)
+            values[std::size_t(x) * std::size_t(height) + std::size_t(y)] = lookup[sampleAt(x, y)];
+}
+
+std::unique_ptr<CPlatformImage> CBitmapHelper::createCopy() const
+{
+    if (!isValid())
+        return nullptr;
+    auto image = std::make_unique<CPlatformImage>();
+    image->width = width;
+    image->height = height;
+    image->pixels.resize(std::size_t(width) * std::size_t(height));
+    const std::uint8_t* table = headerBlock->data() + kColourTableOffset;
+    for (int y = 0; y < height; ++y) {
+        const std::uint8_t* row = pixelBlock->data() + std::size_t(y) * std::size_t(stride);
+        std::uint32_t* out = image->pixels.data() + std::size_t(height - 1 - y) * std::size_t(width);
+        for (int x = 0; x < width; ++x) {
+            std::uint32_t b, g, r;
+            if (bitsPerPixel <= 8) {
+                const std::uint8_t* e = table + 4 * sampleAt(x, y);
+                b = e[0]; g = e[1]; r = e[2];
+            } else if (bitsPerPixel == 16) { // 5-5-5, widened by bit replication
+                const std::uint32_t v = std::uint32_t(row[2 * x]) | (std::uint32_t(row[2 * x + 1]) << 8);
+                b = ((v & 0x1F) << 3) | ((v & 0x1F) >> 2);
+                g = (((v >> 5) & 0x1F) << 3) | (((v >> 5) & 0x1F) >> 2);
+                r = (((v >> 10) & 0x1F) << 3) | (((v >> 10) & 0x1F) >> 2);
+            } else {
+                const std::uint8_t* p = row + std::size_t(x) * bytesPerPixel();
+                b = p[0]; g = p[1]; r = p[2];
+            }
+            out[x] = 0xFF000000u | (r << 16) | (g << 8) | b;
+        }
+    }
+    return image;
+}
+
+void CBitmapHelper::saveToFile(const std::string& path) const
+{
+    if (!isValid())
+        return;
+    const std::size_t imageSize = pixelBlock->size();
+    std::vector<std::uint8_t> fileHeader(kFileHeaderSize, 0);
+    fileHeader[0] = 'B';
+    fileHeader[1] = 'M';
+    putU32(fileHeader.data() + 2, std::uint32_t(kExportPixelOffset + imageSize));
+    putU32(fileHeader.data() + 10, std::uint32_t(kExportPixelOffset));
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    if (!file)
+        return;
+    file.write(reinterpret_cast<const char*>(fileHeader.data()), std::streamsize(fileHeader.size()));
+    file.write(reinterpret_cast<const char*>(headerBlock->data()), std::streamsize(kHeaderBlockSize));
+    file.write(reinterpret_cast<const char*>(pixelBlock->data()), std::streamsize(imageSize));
+}
+
+std::string CBitmapHelper::encodeImage(int& widthOut, int& heightOut) const
+{
+    if (!isValid())
+        return std::string();
+    // The payload is the info header as long as it says it is (at most the header block,
+    // which decodeImage guarantees) and the whole pixel block; no colour table.
+    const std::size_t headerLength = std::min<std::size_t>(getU32(headerBlock->data()), kHeaderBlockSize);
+    std::vector<std::uint8_t> payload(headerBlock->begin(), headerBlock->begin() + std::ptrdiff_t(headerLength));
+    payload.insert(payload.end(), pixelBlock->begin(), pixelBlock->end());
+    widthOut = width;
+    heightOut = height;
+    return base64Encode(payload.data(), payload.size());
+}
+
+void CBitmapHelper::decodeImage(const std::string& text, int, int)
+{
+    const std::vector<std::uint8_t> payload = base64Decode(text);
+    if (payload.size() < kInfoHeaderSize)
+        return;
+    // Everything the pixels depend on is checked before anything changes: a header length
+    // inside both the payload and the header block, positive sizes under the cap, a depth
+    // and uncompressed layout we can index, and a full stride x height of pixel bytes.
+    const std::uint8_t* p = payload.data();
+    const std::uint32_t headerLength = getU32(p + kOffSize);
+    if (headerLength < kInfoHeaderSize || headerLength > kHeaderBlockSize || headerLength > payload.size())
+        return;
+    const std::int64_t w = static_cast<std::int32_t>(getU32(p + kOffWidth));
+    const std::int64_t h = static_cast<std::int32_t>(getU32(p + kOffHeight));
+    const std::uint32_t bits = std::uint32_t(p[kOffBits]) | (std::uint32_t(p[kOffBits + 1]) << 8);
+    const std::uint32_t compression = getU32(p + kOffCompression);
+    if (w < 1 || h < 1 || w > kMaxSide || h > kMaxSide || w * h > kMaxPixels || !knownDepth(bits))
+        return;
+    if (!(compression == 0 || ((compression == 3 || compression == 6) && (bits == 16 || bits == 32))))
+        return;
+    const std::size_t s = std::size_t(bmpStride(w, int(bits)));
+    const std::size_t imageSize = s * std::size_t(h);
+    if (imageSize > payload.size() - headerLength)
+        return;
+
+    auto block = std::make_shared<std::vector<std::uint8_t>>(*headerBlock);
+    std::copy(p, p + headerLength, block->begin());
+    // The size field must describe the block we keep, or export and isValid would not.
+    putU32(block->data() + kOffImageSize, std::uint32_t(imageSize));
+    headerBlock = std::move(block);
+    width = int(w);
+    height = int(h);
+    bitsPerPixel = int(bits);
+    stride = int(s);
+    pixelBlock = std::make_shared<std::vector<std::uint8_t>>(p + headerLength, p + headerLength + imageSize);
+}
+
+void CBitmapHelper::importArray(const float*, int, int)
+{
+    // The holder has no array import; the analyser's slot exists for other filter maps.
+}
+
+} // namespace kfx
