@@ -1,0 +1,271 @@
+// fxSkorvaline: construction and destruction order, dispatcher answers, MIDI control changes,
+// resume and the tempo update. Operations of the state, parameter and processing files are
+// supplied here only while those files do not exist yet (see plugin/Skorvaline.h).
+#include "plugin/Skorvaline.h"
+
+#include "config/Config.h"
+#include "plugin/HostCallbacks.h"
+#include "plugin/SkorvalineProgram.h"
+
+#include <cstring>
+
+namespace {
+
+constexpr const char* kProductName = "Skorvaline";
+constexpr const char* kEffectName = "Skorvaline v1.2";
+constexpr const char* kVendorString = "skorvaline.org";
+
+constexpr int kLastController = fxSkorvaline::kFirstController + fxSkorvaline::kNumParams - 1;
+constexpr unsigned char kControlChangeStatus = 0xB0;
+constexpr float kMidiValueScale = 1.0f / 127.0f;
+
+/// Copies at most maxChars characters and the terminating zero.
+void copyText(char* out, const std::string& text, std::size_t maxChars)
+{
+  std::size_t n = text.size() < maxChars ? text.size() : maxChars;
+  std::memcpy(out, text.data(), n);
+  out[n] = 0;
+}
+
+}  // namespace
+
+fxSkorvaline::fxSkorvaline(audioMasterCallback audioMaster)
+    : AudioEffectX(audioMaster, kNumPrograms, kNumParams)
+{
+  // 2. Filter-map holders, LPC unit and aligned work buffers.
+  createWorkBuffers();
+
+  // 3. What the host sees; only announced to a real host.
+  if (audioMaster) {
+    setNumInputs(2);
+    setNumOutputs(2);
+    hasClip(false);
+    hasVu(false);
+    canProcessReplacing(true);
+    needIdle();
+    setUniqueID(kUniqueId);
+  }
+  // 4.
+  programsAreChunks(true);
+
+  // 5. The process-wide configuration; the engine reads its resolution once, here.
+  CConfig& config = CConfig::get();
+  config.load(kProductName, "");
+  resolution = config.getResolution();
+
+  // 6. Sixteen programs with their defaults.
+  programs = new fxSkorvalineProgram[kNumPrograms];
+
+  // 7. Audio units and their starting values.
+  createAudioUnits();
+
+  // 8. Tempo from the host.
+  updateTempo();
+
+  // 9. Program 0 pushes every value into the engine and loads both filter maps.
+  if (programs) {
+    setProgram(0);
+  }
+
+  // 10.
+  resume();
+}
+
+fxSkorvaline::~fxSkorvaline()
+{
+  CConfig::get().save();
+  destroyAudioUnits();
+  delete[] programs;
+  programs = nullptr;
+  // The SDK base deletes the editor.
+}
+
+void fxSkorvaline::suspend()
+{
+  // Audio state survives a suspend until the next resume.
+}
+
+void fxSkorvaline::resume()
+{
+  wantEvents(1);
+  resumeHook();
+  clearAudioState();
+}
+
+void fxSkorvaline::setProgramName(char* name)
+{
+  // Cut to the record's 23 characters; the record never splits a UTF-8 character.
+  std::string text(name, ::strnlen(name, 4096));
+  if (text.size() > static_cast<std::size_t>(kMaxProgramNameChars)) {
+    text.resize(kMaxProgramNameChars + 1);  // the record decides where the cut falls
+  }
+  currentProgram().setName(text.c_str());
+}
+
+void fxSkorvaline::getProgramName(char* name)
+{
+  copyText(name, currentProgram().getName(), kMaxProgramNameChars);
+}
+
+bool fxSkorvaline::getProgramNameIndexed(VstInt32 /*category*/, VstInt32 index, char* text)
+{
+  if (index < 0 || index >= kNumPrograms) {
+    return false;
+  }
+  copyText(text, programs[index].getName(), kMaxProgramNameChars);
+  return true;
+}
+
+VstInt32 fxSkorvaline::processEvents(VstEvents* events)
+{
+  for (VstInt32 i = 0; i < events->numEvents; ++i) {
+    const VstEvent* event = events->events[i];
+    if (!event || event->type != kVstMidiType) {
+      continue;
+    }
+    const auto* midi = reinterpret_cast<const VstMidiEvent*>(event);
+    const auto status = static_cast<unsigned char>(midi->midiData[0]);
+    if ((status & 0xF0) != kControlChangeStatus) {
+      continue;
+    }
+    const int controller = static_cast<unsigned char>(midi->midiData[1]);
+    if (controller < kFirstController || controller > kLastController) {
+      continue;
+    }
+    // Data bytes are 7-bit; a stray high bit must not push the value above 1.
+    const int data = static_cast<unsigned char>(midi->midiData[2]) & 0x7F;
+    setParameter(controller - kFirstController, static_cast<float>(data) * kMidiValueScale);
+    updateDisplay();
+  }
+  return 1;
+}
+
+VstInt32 fxSkorvaline::canDo(char* text)
+{
+  if (std::strcmp(text, "receiveVstEvents") == 0 || std::strcmp(text, "receiveVstMidiEvent") == 0) {
+    return 1;
+  }
+  return -1;
+}
+
+bool fxSkorvaline::getEffectName(char* name)
+{
+  copyText(name, kEffectName, kVstMaxEffectNameLen - 1);
+  return true;
+}
+
+bool fxSkorvaline::getProductString(char* text)
+{
+  copyText(text, kEffectName, kVstMaxProductStrLen - 1);
+  return true;
+}
+
+bool fxSkorvaline::getVendorString(char* text)
+{
+  copyText(text, kVendorString, kVstMaxVendorStrLen - 1);
+  return true;
+}
+
+void fxSkorvaline::updateTempo()
+{
+  const skv::HostTime time = skv::readHostTime(getTimeInfo(skv::kTimeInfoRequest));
+  tempo = time.tempo;
+  songPosition = time.songPosition;
+  barStart = time.barStart;
+  timeSigNumerator = time.timeSigNumerator;
+  timeSigDenominator = time.timeSigDenominator;
+  beatsPerSecond = tempo / 60.0;
+  samplesPerBeat = skv::samplesPerBeat(sampleRate, tempo);
+  if (programs) {
+    currentProgram().setTempo(static_cast<float>(tempo));
+  }
+}
+
+float fxSkorvaline::programValue(VstInt32 index) const
+{
+  return programs ? currentProgram().getValue(index) : 0.0f;
+}
+
+void fxSkorvaline::setProgramValue(VstInt32 index, float value)
+{
+  if (programs) {
+    currentProgram().setValue(index, value);
+  }
+}
+
+// ---- Supplied until plugin/SkorvalineState.cpp exists --------------------------------------
+#if !defined(SKV_HAVE_STATE_CPP)
+void fxSkorvaline::setProgram(VstInt32 program)
+{
+  if (program < 0 || program >= kNumPrograms || !programs) {
+    return;
+  }
+  curProgram = program;
+  float stored = currentProgram().getTempo();
+  tempo = (stored > 0.0f && stored <= 10000.0f) ? stored : skv::kDefaultTempo;
+  beatsPerSecond = tempo / 60.0;
+  samplesPerBeat = skv::samplesPerBeat(sampleRate, tempo);
+  for (VstInt32 i = 0; i < kNumParams; ++i) {
+    setParameter(i, currentProgram().getValue(i));
+  }
+}
+
+VstInt32 fxSkorvaline::getChunk(void** /*data*/, bool /*isPreset*/)
+{
+  return 0;
+}
+
+VstInt32 fxSkorvaline::setChunk(void* /*data*/, VstInt32 /*byteSize*/, bool /*isPreset*/)
+{
+  return 0;
+}
+#endif
+
+// ---- Supplied until plugin/SkorvalineParameters.cpp exists ---------------------------------
+#if !defined(SKV_HAVE_PARAMETERS_CPP)
+void fxSkorvaline::setParameter(VstInt32 index, float value)
+{
+  if (index == 54 || index == 55) {
+    viewSwitch[index - 54] = value;
+    return;
+  }
+  setProgramValue(index, value);
+}
+
+float fxSkorvaline::getParameter(VstInt32 index)
+{
+  if (index == 54 || index == 55) {
+    return viewSwitch[index - 54];
+  }
+  return programValue(index);
+}
+
+void fxSkorvaline::getParameterName(VstInt32 /*index*/, char* /*text*/) {}
+void fxSkorvaline::getParameterLabel(VstInt32 /*index*/, char* /*label*/) {}
+void fxSkorvaline::getParameterDisplay(VstInt32 /*index*/, char* /*text*/) {}
+#endif
+
+// ---- Supplied until plugin/SkorvalineProcess.cpp exists ------------------------------------
+#if !defined(SKV_HAVE_PROCESS_CPP)
+// Without the engine the effect passes its input through unchanged.
+void fxSkorvaline::process(float** inputs, float** outputs, VstInt32 sampleFrames)
+{
+  for (int c = 0; c < 2; ++c) {
+    for (VstInt32 i = 0; i < sampleFrames; ++i) {
+      outputs[c][i] += inputs[c][i];
+    }
+  }
+}
+
+void fxSkorvaline::processReplacing(float** inputs, float** outputs, VstInt32 sampleFrames)
+{
+  for (int c = 0; c < 2; ++c) {
+    std::memmove(outputs[c], inputs[c], sizeof(float) * static_cast<std::size_t>(sampleFrames));
+  }
+}
+
+void fxSkorvaline::createWorkBuffers() {}
+void fxSkorvaline::createAudioUnits() {}
+void fxSkorvaline::clearAudioState() {}
+void fxSkorvaline::destroyAudioUnits() {}
+#endif

@@ -1,0 +1,142 @@
+// The effect object as the host sees it: two inputs and outputs, sixteen programs, 53
+// automatable parameters, program chunks. fxSkorvaline carries all audio and state logic;
+// fxSkorvalineEdit (plugin/SkorvalineEdit.h) adds the editor and is what the entry point
+// creates. The implementation is split by subsystem:
+//   plugin/Skorvaline.cpp            construction, dispatcher answers, names, MIDI, resume,
+//                                    tempo update
+//   plugin/SkorvalineState.cpp       programs and chunks (setProgram, getChunk, setChunk, ...)
+//   plugin/SkorvalineParameters.cpp  the parameter table (set/getParameter, names, displays)
+//   plugin/SkorvalineProcess.cpp     block processing and the audio units' life cycle
+// Until a file of the last three exists, Skorvaline.cpp supplies the operations of its block
+// below (the build defines SKV_HAVE_STATE_CPP, SKV_HAVE_PARAMETERS_CPP and SKV_HAVE_PROCESS_CPP
+// when the files exist), so each block must be defined entirely by its own file.
+//
+// Threads: the dispatcher runs on the host's user-interface thread, process and
+// processReplacing (and processEvents) on its audio thread; setParameter may come from either.
+#pragma once
+
+#include "plugin/SkorvalineProgram.h"
+#include "vst/AudioEffectX.h"
+
+#include <string>
+
+class fxSkorvaline : public AudioEffectX {
+public:
+  static constexpr VstInt32 kNumPrograms = 16;
+  static constexpr VstInt32 kNumParams = 53;
+  /// Program names hold 23 characters; longer names are cut.
+  static constexpr int kMaxProgramNameChars = kVstMaxProgNameLen - 1;
+  static constexpr VstInt32 kUniqueId = vstFourCC('S', 'k', 'v', 'L');
+  /// MIDI controllers 20..72 drive parameters 0..52.
+  static constexpr int kFirstController = 20;
+
+  explicit fxSkorvaline(audioMasterCallback audioMaster);
+  ~fxSkorvaline() override;
+
+  // ---- Skorvaline.cpp: dispatcher answers ----------------------------------------------
+  void suspend() override;
+  void resume() override;
+  void setProgramName(char* name) override;
+  void getProgramName(char* name) override;
+  bool getProgramNameIndexed(VstInt32 category, VstInt32 index, char* text) override;
+  VstInt32 processEvents(VstEvents* events) override;
+  VstInt32 canDo(char* text) override;
+  VstPlugCategory getPlugCategory() override { return kPlugCategEffect; }
+  bool getEffectName(char* name) override;
+  bool getProductString(char* text) override;
+  bool getVendorString(char* text) override;
+  VstInt32 getVendorVersion() override { return 1000; }
+  VstInt32 getVstVersion() override { return 2300; }
+  float getVu() override { return 0.0f; }
+  bool canParameterBeAutomated(VstInt32 /*index*/) override { return true; }
+  bool getParameterProperties(VstInt32 /*index*/, void* /*properties*/) override { return false; }
+  bool string2parameter(VstInt32 /*index*/, char* /*text*/) override { return false; }
+  bool setBypass(bool /*onOff*/) override { return false; }
+  bool getInputProperties(VstInt32 /*index*/, VstPinProperties* /*p*/) override { return false; }
+  bool getOutputProperties(VstInt32 /*index*/, VstPinProperties* /*p*/) override { return false; }
+  VstInt32 getGetTailSize() override { return 0; }
+
+  // ---- SkorvalineState.cpp: programs and chunks ------------------------------------------
+  /// Ignores an index outside 0..15.
+  void setProgram(VstInt32 program) override;
+  VstInt32 getChunk(void** data, bool isPreset) override;
+  VstInt32 setChunk(void* data, VstInt32 byteSize, bool isPreset) override;
+
+  // ---- SkorvalineParameters.cpp: parameter table ------------------------------------------
+  void setParameter(VstInt32 index, float value) override;
+  float getParameter(VstInt32 index) override;
+  void getParameterName(VstInt32 index, char* text) override;
+  void getParameterLabel(VstInt32 index, char* label) override;
+  void getParameterDisplay(VstInt32 index, char* text) override;
+
+  // ---- SkorvalineProcess.cpp: audio ------------------------------------------------------
+  void process(float** inputs, float** outputs, VstInt32 sampleFrames) override;
+  void processReplacing(float** inputs, float** outputs, VstInt32 sampleFrames) override;
+
+  // ---- fxSkorvaline's own virtual operations, in slot order ------------------------------
+  // [engine, SkorvalineProcess.cpp] slots 1-2: processBlock, scanFilterMap
+  // >>> engine: processBlock / scanFilterMap declarations go here
+  // <<< engine
+  /// Empty; called at the end of resume.
+  virtual void resumeHook() {}
+  /// Empty; nothing calls it.
+  virtual void spareHook() {}
+  // [engine, SkorvalineParameters.cpp] slots 5-6: formatFloat, formatDecayTime
+  // >>> engine: formatFloat / formatDecayTime declarations go here
+  // <<< engine
+  // [presets, SkorvalineState.cpp] slots 7-11: loadFilterMap, getFilterMap, getFilterMapPath,
+  // storeFilterMapImage, releaseShared
+  // >>> presets: filter-map operations go here
+  // <<< presets
+  virtual void spareHook2() {}
+  virtual void spareHook3() {}
+  // [presets, SkorvalineState.cpp] slots 14-15: writeProgramXml, readProgramXml
+  // >>> presets: writeProgramXml / readProgramXml declarations go here
+  // <<< presets
+
+  // ---- Skorvaline.cpp: helpers for the other files ---------------------------------------
+  /// Asks the host for time information and sets the tempo state (120 BPM, 4/4 and
+  /// positions 0 where the host gives nothing usable); stores the tempo in the current program.
+  void updateTempo();
+  /// The current program's value of a parameter (0 for an index outside 0..52).
+  float programValue(VstInt32 index) const;
+  /// Stores a value into the current program (ignored for an index outside 0..52).
+  void setProgramValue(VstInt32 index, float value);
+  fxSkorvalineProgram& currentProgram() { return programs[curProgram]; }
+  const fxSkorvalineProgram& currentProgram() const { return programs[curProgram]; }
+  fxSkorvalineProgram* getPrograms() { return programs; }
+
+  // ---- SkorvalineProcess.cpp: life cycle of the audio units (non-virtual) ------------------
+  /// Construction step 2: empty filter-map holders, LPC unit, aligned work buffers.
+  void createWorkBuffers();
+  /// Construction step 7: the audio units and their starting values.
+  void createAudioUnits();
+  /// Resume: clear delay lines, lattices, band banks, saturation, tone memories, envelope.
+  void clearAudioState();
+  /// Destruction, after the configuration is saved: units, buffers, LPC unit, filter maps.
+  void destroyAudioUnits();
+
+protected:
+  // Program 0..15 storage, one array for the effect's life.
+  fxSkorvalineProgram* programs = nullptr;
+
+  // Tempo state, written by updateTempo (Skorvaline.cpp) and the engine's tempo poll.
+  double tempo = 120.0;          // BPM
+  double beatsPerSecond = 2.0;   // tempo / 60
+  double samplesPerBeat = 22050; // rounded, at least 1
+  double songPosition = 0.0;     // quarter notes
+  double barStart = 0.0;         // quarter notes
+  double timeSigNumerator = 4.0;
+  double timeSigDenominator = 4.0;
+
+  // Processing resolution read once from the configuration at construction (1..4096).
+  int resolution = 8;
+
+  // >>> engine: parameter table state, units, work buffers, tempo-poll countdown go here
+  // <<< engine
+  // >>> presets: chunk buffer, filter-map holders go here
+  // <<< presets
+
+  // The editor's two view switches (indices 54 and 55): kept by the effect, never saved.
+  float viewSwitch[2] = {0.0f, 0.0f};
+};

@@ -1,0 +1,20 @@
+// The effect with its editor: the class the entry point creates. It names itself
+// "Skorvaline v1.0" to hosts and forwards every parameter change to the editor, if any.
+#pragma once
+
+#include "plugin/Skorvaline.h"
+
+class fxSkorvalineEdit : public fxSkorvaline {
+public:
+  explicit fxSkorvalineEdit(audioMasterCallback audioMaster);
+  ~fxSkorvalineEdit() override;
+
+  void setParameter(VstInt32 index, float value) override;
+  bool getEffectName(char* name) override;
+  bool getProductString(char* text) override;
+
+  /// Set by the constructor when the editor could not be created; the entry point then
+  /// destroys the half-built effect and answers null. Process-wide, as the entry point sees
+  /// it only after construction; the entry point clears it before each construction.
+  static bool outOfMemory;
+};
