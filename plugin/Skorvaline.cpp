@@ -118,8 +118,10 @@ bool fxSkorvaline::getProgramNameIndexed(VstInt32 /*category*/, VstInt32 index, 
 
 VstInt32 fxSkorvaline::processEvents(VstEvents* events)
 {
+  // Hosts allocate numEvents pointers behind the declared two: index through a plain pointer.
+  VstEvent* const* list = events->events;
   for (VstInt32 i = 0; i < events->numEvents; ++i) {
-    const VstEvent* event = events->events[i];
+    const VstEvent* event = list[i];
     if (!event || event->type != kVstMidiType) {
       continue;
     }

@@ -172,6 +172,7 @@ VstIntPtr CTestHost::sendMidi(const std::vector<std::vector<unsigned char>>& mes
   std::vector<unsigned char> storage(sizeof(VstEvents) + messages.size() * sizeof(VstEvent*));
   auto* list = reinterpret_cast<VstEvents*>(storage.data());
   list->numEvents = static_cast<VstInt32>(messages.size());
+  VstEvent** slots = list->events;
   for (std::size_t i = 0; i < messages.size(); ++i) {
     VstMidiEvent& event = events[i];
     event = VstMidiEvent{};
@@ -180,7 +181,7 @@ VstIntPtr CTestHost::sendMidi(const std::vector<std::vector<unsigned char>>& mes
     for (std::size_t b = 0; b < messages[i].size() && b < 3; ++b) {
       event.midiData[b] = static_cast<char>(messages[i][b]);
     }
-    list->events[i] = reinterpret_cast<VstEvent*>(&event);
+    slots[i] = reinterpret_cast<VstEvent*>(&event);
   }
   return dispatch(effProcessEvents, 0, 0, list);
 }
