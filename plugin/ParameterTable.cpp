@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
@@ -219,6 +220,45 @@ float resonanceNormalised(float r) { return (r - 1e-13f) * 1.010101f; }
 float fourthPower(float x) { return x * x * x * x; }
 
 float fourthRoot(float g) { return g > 0.0f ? std::sqrt(std::sqrt(g)) : 0.0f; }
+
+void fillSeededColumn(float* column, int count, unsigned seed) {
+    std::uint32_t state = seed;
+    auto next = [&state]() {
+        state = state * 214013u + 2531011u;
+        return static_cast<int>((state >> 16) & 0x7FFFu);
+    };
+    for (int i = 0; i < count; ++i) {
+        const int r1 = next();
+        const int r2 = next();
+        const int r3 = next();
+        column[i] = static_cast<float>(0.9 * (r1 % 10000 * 0.0002 - 1.0) * (r2 % 10000 * 0.0002 - 1.0) *
+                                       (r3 % 10000 * 0.0002 - 1.0));
+    }
+}
+
+void conditionColumn(float* column, int order, int count) {
+    if (order > count) order = count;
+    if (order > 1) {
+        float sum = 0.0f;
+        for (int i = 1; i < order; ++i) sum += column[i];
+        const float half = 0.5f * (sum / static_cast<float>(order - 1));
+        for (int i = 0; i < order; ++i) column[i] -= half;
+    }
+    float largest = 0.0f;
+    for (int i = 0; i < order; ++i) largest = std::max(largest, std::fabs(column[i]));
+    const float divisor = largest == 0.0f ? 1.0f : largest;
+    for (int i = 0; i < order; ++i) column[i] /= divisor;
+    // The lattice ignores targets of magnitude 1 or more and floors tiny ones; the marker
+    // replaces both with an alternating value too small to matter.
+    float marker = 1e-15f;
+    for (int i = 0; i < count; ++i) {
+        const float magnitude = std::fabs(column[i]);
+        if (magnitude >= 1.0f || magnitude <= std::fabs(marker)) {
+            column[i] = marker;
+            marker = -marker;
+        }
+    }
+}
 
 void formatFixed(double value, int decimals, char* text) {
     char buffer[64];

@@ -243,3 +243,46 @@ TEST(ParameterTable, DisplayTexts) {
     EXPECT_EQ(decay(static_cast<float>(std::pow(0.25, 1.0 / (44.1 * 5.0)))), "5.00");
     EXPECT_EQ(decay(0.0f), "0.00");
 }
+
+TEST(ParameterTable, SeededColumnFollowsTheCRuntimeGenerator) {
+    // The C runtime's generator seeded with 1 starts 41, 18467, 6334, 26500, 19169, 15724.
+    float column[2];
+    fillSeededColumn(column, 2, 1);
+    auto term = [](int r) { return r % 10000 * 0.0002 - 1.0; };
+    EXPECT_FLOAT_EQ(column[0], static_cast<float>(0.9 * term(41) * term(18467) * term(6334)));
+    EXPECT_FLOAT_EQ(column[1], static_cast<float>(0.9 * term(26500) * term(19169) * term(15724)));
+
+    // Same seed, same column; another seed, another column; all inside (-0.9, 0.9).
+    float a[80], b[80], c[80];
+    fillSeededColumn(a, 80, 31);
+    fillSeededColumn(b, 80, 31);
+    fillSeededColumn(c, 80, 47);
+    int differ = 0;
+    for (int i = 0; i < 80; ++i) {
+        EXPECT_EQ(a[i], b[i]);
+        EXPECT_LE(std::fabs(a[i]), 0.9f);
+        differ += a[i] != c[i];
+    }
+    EXPECT_GT(differ, 70);
+}
+
+TEST(ParameterTable, ColumnConditioning) {
+    float v[80] = {0.2f, 0.4f, 0.6f, 0.8f, 1.5f, 0.0f, 0.5f};
+    conditionColumn(v, 4, 80);
+    // Half the mean of 0.4, 0.6, 0.8 off the first four, then scaled by the largest (0.5).
+    EXPECT_NEAR(v[0], -0.2f, 1e-6);
+    EXPECT_NEAR(v[1], 0.2f, 1e-6);
+    EXPECT_NEAR(v[2], 0.6f, 1e-6);
+    // The largest became 1 and is replaced by the marker, as are 1.5 and 0 after it.
+    EXPECT_EQ(v[3], 1e-15f);
+    EXPECT_EQ(v[4], -1e-15f);
+    EXPECT_EQ(v[5], 1e-15f);
+    EXPECT_EQ(v[6], 0.5f);
+    EXPECT_EQ(v[7], -1e-15f);
+    EXPECT_EQ(v[8], 1e-15f);
+
+    // An all-zero head divides by 1 and leaves only markers.
+    float z[80] = {};
+    conditionColumn(z, 80, 80);
+    for (int i = 0; i < 80; ++i) EXPECT_EQ(z[i], (i % 2 == 0) ? 1e-15f : -1e-15f);
+}
