@@ -1,16 +1,22 @@
 # Script half of skv_embed_files: writes OUT with arrays <PREFIX>_<name> and a table
-#   struct { const char* name; const unsigned char* data; unsigned long size; }
+#   struct { const char* name; const unsigned char* data; std::size_t size; }
 #   <PREFIX>_table[], terminated by a null name.
 set(body "// Generated from resource files; do not edit.\n#include <cstddef>\nnamespace {\n")
+# CMake regular expressions have no {n} repetition: spell out 24 bytes for one line.
+set(line_pattern "")
+foreach(i RANGE 1 24)
+  string(APPEND line_pattern "0x..,")
+endforeach()
 set(table "")
 foreach(f IN LISTS FILES)
   get_filename_component(name ${f} NAME)
   string(MAKE_C_IDENTIFIER ${name} id)
+  set(id "${PREFIX}_${id}")
   file(READ ${f} hex HEX)
   string(LENGTH "${hex}" n)
   math(EXPR size "${n} / 2")
   string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," bytes "${hex}")
-  string(REGEX REPLACE "((0x..,){24})" "\\1\n" bytes "${bytes}")
+  string(REGEX REPLACE "(${line_pattern})" "\\1\n" bytes "${bytes}")
   string(APPEND body "const unsigned char ${id}[${size} + 1] = {\n${bytes}0};\n")
   string(APPEND table "  {\"${name}\", ${id}, ${size}},\n")
 endforeach()
