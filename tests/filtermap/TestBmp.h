@@ -1,0 +1,116 @@
+// Small BMP files and pictures built inside the tests, written field by field so that the
+// reader under test is checked against an independent encoding.
+#pragma once
+
+#include "filtermap/BitmapHelper.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+namespace skvtest {
+
+inline void put16(std::vector<std::uint8_t>& v, std::size_t at, std::uint32_t x)
+{
+    v[at] = std::uint8_t(x);
+    v[at + 1] = std::uint8_t(x >> 8);
+}
+
+inline void put32(std::vector<std::uint8_t>& v, std::size_t at, std::uint32_t x)
+{
+    for (int i = 0; i < 4; ++i)
+        v[at + std::size_t(i)] = std::uint8_t(x >> (8 * i));
+}
+
+inline std::uint32_t get32(const std::vector<std::uint8_t>& v, std::size_t at)
+{
+    return std::uint32_t(v[at]) | (std::uint32_t(v[at + 1]) << 8) | (std::uint32_t(v[at + 2]) << 16) | (std::uint32_t(v[at + 3]) << 24);
+}
+
+inline int strideOf(int width, int bits) { return ((width * bits + 31) / 32) * 4; }
+
+// A BMP file with a 40-byte header. `rows` are the file's rows in file order (bottom row
+// first unless height < 0), each already padded; `table` holds B,G,R,0 entries.
+inline std::vector<std::uint8_t> makeBmp(int width, int height, int bits, const std::vector<std::uint8_t>& pixelBytes,
+                                         const std::vector<std::uint8_t>& table = {}, std::uint32_t compression = 0)
+{
+    const std::size_t offset = 14 + 40 + table.size();
+    std::vector<std::uint8_t> f(offset, 0);
+    f[0] = 'B';
+    f[1] = 'M';
+    put32(f, 2, std::uint32_t(offset + pixelBytes.size()));
+    put32(f, 10, std::uint32_t(offset));
+    put32(f, 14, 40);
+    put32(f, 18, std::uint32_t(width));
+    put32(f, 22, std::uint32_t(height));
+    put16(f, 26, 1);
+    put16(f, 28, std::uint32_t(bits));
+    put32(f, 30, compression);
+    put32(f, 34, std::uint32_t(pixelBytes.size()));
+    put32(f, 46, std::uint32_t(table.size() / 4));
+    std::copy(table.begin(), table.end(), f.begin() + 54);
+    f.insert(f.end(), pixelBytes.begin(), pixelBytes.end());
+    return f;
+}
+
+// A 24-bit file whose pixel (x, y) (y from the bottom) has the three bytes given by `bgr`.
+template <typename F>
+std::vector<std::uint8_t> make24(int width, int height, F bgr)
+{
+    const int s = strideOf(width, 24);
+    std::vector<std::uint8_t> px(std::size_t(s) * std::size_t(height), 0);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            const std::uint32_t c = bgr(x, y);
+            px[std::size_t(y * s + 3 * x) + 0] = std::uint8_t(c);
+            px[std::size_t(y * s + 3 * x) + 1] = std::uint8_t(c >> 8);
+            px[std::size_t(y * s + 3 * x) + 2] = std::uint8_t(c >> 16);
+        }
+    return makeBmp(width, height, 24, px);
+}
+
+// A grey 24-bit file: every byte of pixel (x, y) is sample(x, y).
+template <typename F>
+std::vector<std::uint8_t> makeGrey24(int width, int height, F sample)
+{
+    return make24(width, height, [&](int x, int y) { const std::uint32_t v = std::uint32_t(sample(x, y)) & 0xFF; return v | (v << 8) | (v << 16); });
+}
+
+inline std::filesystem::path tempPath(const std::string& name)
+{
+    return std::filesystem::temp_directory_path() / ("skv_filtermap_" + std::to_string(::getpid()) + "_" + name);
+}
+
+inline void writeFile(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}
+
+inline std::vector<std::uint8_t> readFile(const std::filesystem::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<std::uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// Loads `bytes` into `holder` through a temporary file, as a user's file would arrive.
+inline void loadBytes(kfx::IBitmapHelper& holder, const std::vector<std::uint8_t>& bytes, const std::string& name = "picture.bmp")
+{
+    const auto path = tempPath(name);
+    writeFile(path, bytes);
+    holder.loadFromFile(path.string());
+    std::filesystem::remove(path);
+}
+
+// The sample of pixel (x, y) read straight from the holder's blocks.
+inline int rawByte(const kfx::CBitmapHelper& h, int x, int y, int byte = 0)
+{
+    return (*h.getPixelBlock())[std::size_t(y * h.getStride() + x * (h.getBitsPerPixel() / 8) + byte)];
+}
+
+} // namespace skvtest
+
