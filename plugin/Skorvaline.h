@@ -16,6 +16,7 @@
 #pragma once
 
 #include "plugin/SkorvalineProgram.h"
+#include "plugin/EngineState.h"
 #include "vst/AudioEffectX.h"
 
 #include <string>
@@ -76,6 +77,11 @@ public:
   // ---- fxSkorvaline's own virtual operations, in slot order ------------------------------
   // [engine, SkorvalineProcess.cpp] slots 1-2: processBlock, scanFilterMap
   // >>> engine: processBlock / scanFilterMap declarations go here
+  /// The whole audio block: replacing 1 writes the outputs, 0 adds to them (audio thread).
+  virtual void processBlock(float** inputs, float** outputs, VstInt32 sampleFrames, int replacing);
+  /// One channel's step through its filter map into column (count values, at most 100);
+  /// seeded random values from stepCounter when the map holds no valid picture.
+  virtual void scanFilterMap(float* column, int stepCounter, int count, kfx::CBitmapArrayAnalyser* map);
   // <<< engine
   /// Empty; called at the end of resume.
   virtual void resumeHook() {}
@@ -83,6 +89,10 @@ public:
   virtual void spareHook() {}
   // [engine, SkorvalineParameters.cpp] slots 5-6: formatFloat, formatDecayTime
   // >>> engine: formatFloat / formatDecayTime declarations go here
+  /// "%0.<decimals>f", cut to the display's 8 characters.
+  virtual void formatFloat(float value, char* text, int decimals);
+  /// Display of a per-sample decay coefficient (milliseconds to a quarter, "oo" at 1).
+  virtual void formatDecayTime(char* text, float coefficient);
   // <<< engine
   // [presets, SkorvalineState.cpp] slots 7-11: loadFilterMap, getFilterMap, getFilterMapPath,
   // storeFilterMapImage, releaseShared
@@ -133,6 +143,23 @@ protected:
   int resolution = 8;
 
   // >>> engine: parameter table state, units, work buffers, tempo-poll countdown go here
+  skv::EngineState engine;
+  /// Engine side of setParameter (no program store, no editor mark); x already in 0..1.
+  void applyParameter(VstInt32 index, float x);
+  /// Delay-time rule for line 0..3 (pre L, pre R, L, R); updates the program's value.
+  void setDelayTime(int line, float x);
+  void recomputeStepTime();
+  /// Block start: tempo poll while a sync mode is on (audio thread).
+  void pollTempo();
+  /// Block start: hands posted lengths and directions to the delay lines (audio thread).
+  void applyPendingLines();
+  /// A scan step of both channels (audio thread).
+  void scanStep();
+  void analyseDelayLine(int line, float* column);
+  void blowUp(int channel, float* heldOutput, int n, bool finite);
+  /// Takes the scan interfaces of the two filter maps (construction).
+  void attachFilterMaps();
+  kfx::CBitmapArrayAnalyser* filterMapInfo(bool left) const;
   // <<< engine
   // >>> presets: chunk buffer, filter-map holders go here
   // <<< presets

@@ -1,0 +1,1 @@
+skv_add_bench(EngineBench DEPS skv_plugin_core)

@@ -1,0 +1,122 @@
+// State of the audio engine held by the effect: the parameter targets written by setParameter,
+// the smoothed values and memories only the audio thread touches, the tempo-poll and scan
+// clocks, and the audio units (created once at construction, never on the audio path).
+//
+// Threads: fields under "targets" may be written from any thread (host automation, programs,
+// the editor, and the audio thread's own tempo poll and scan step) and are read by the audio
+// thread once per block or sub-block; they are relaxed atomics, which cost a plain load or
+// store on x86. Changes that must reach a unit which the audio thread runs without a lock
+// (delay lengths, directions) are posted with a serial number and applied by the audio thread
+// at the start of its next block. Fields under "audio thread" are touched by processBlock and
+// by resume (which hosts never run while processing) only.
+#pragma once
+
+#include <atomic>
+#include <memory>
+
+template <typename T>
+class Delay;
+class CSelBand;
+class os2Distort;
+namespace usp {
+template <typename T, int Capacity>
+class CUnitWIIRLattice;
+template <typename T, int FrameCapacity, int CoeffCapacity>
+class CWarpedLPCExtraction;
+}  // namespace usp
+namespace kfx {
+class CBitmapArrayAnalyser;
+}
+
+namespace skv {
+
+using CLattice = usp::CUnitWIIRLattice<float, 81>;
+using CLpcExtraction = usp::CWarpedLPCExtraction<float, 256, 60>;
+
+/// One delay line's parameter record: the delay-time rule's results for its index.
+struct DelayRecord {
+    std::atomic<float> value{0.0f};    ///< normalised (snapped in synced mode)
+    std::atomic<float> length{0.0f};   ///< samples at 44.1 kHz
+    std::atomic<double> beats{0.0};    ///< synced length in beats
+    std::atomic<int> units{0};         ///< synced unit count
+    std::atomic<bool> synced{false};
+    std::atomic<unsigned> serial{0};   ///< raised after every new length (release)
+};
+
+/// Line order used throughout: left pre-delay, right pre-delay, left delay, right delay.
+enum DelayLineIndex { kLinePreL = 0, kLinePreR, kLineL, kLineR, kNumLines };
+
+struct EngineState {
+    // ---- targets (any thread; relaxed atomics) -----------------------------------------
+    DelayRecord delay[kNumLines];
+    std::atomic<float> direction[2] = {{0.0f}, {0.0f}};
+    std::atomic<float> feedback[4] = {{0.0f}, {0.0f}, {0.0f}, {0.0f}};  // LL, LR, RL, RR gains
+    std::atomic<float> warp[2] = {{0.5f}, {0.5f}};
+    std::atomic<float> resonance[2] = {{0.5f}, {0.5f}};
+    std::atomic<float> cutoff[2] = {{0.5f}, {0.5f}};
+    std::atomic<float> thresholdValue[2] = {{0.5f}, {0.5f}};  // x
+    std::atomic<float> threshold[2] = {{0.0625f}, {0.0625f}};  // x^4
+    std::atomic<float> ratio[2] = {{0.2f}, {0.2f}};            // 2x
+    std::atomic<float> ratioCurve[2] = {{0.0f}, {0.0f}};       // 1 - e^(-2x)
+    std::atomic<float> rateValue[2] = {{0.4f}, {0.4f}};
+    std::atomic<float> rateCoeff[2] = {{0.9f}, {0.9f}};
+    std::atomic<float> decayValue[2] = {{0.4f}, {0.4f}};
+    std::atomic<float> decayCoeff[2] = {{0.9f}, {0.9f}};
+    std::atomic<float> saturation[2] = {{0.0f}, {0.0f}};
+    std::atomic<float> tabFilter[2] = {{0.0f}, {0.0f}};
+    std::atomic<float> orderValue{0.0f};
+    std::atomic<int> order{12};
+    std::atomic<float> stepValue{0.0f};
+    std::atomic<double> stepLength{32.0};
+    std::atomic<int> stepUnits{0};
+    std::atomic<double> stepUnitsPerBeat{0.0};
+    std::atomic<float> timeConstant{0.0f};
+    std::atomic<float> mix{0.0f};
+    std::atomic<float> volume{1.0f};  // gain x^4
+    std::atomic<float> syncDelay{0.0f};
+    std::atomic<float> syncScan{0.0f};
+    std::atomic<float> oversample{0.0f};
+    std::atomic<float> envelopeValue{0.0f};  // x of "Env. Follow Dcy"
+    std::atomic<float> envelopeCoeff{0.0f};  // f
+
+    // ---- audio thread ----------------------------------------------------------------------
+    unsigned appliedSerial[kNumLines] = {0, 0, 0, 0};
+    bool appliedReverse[kNumLines] = {false, false, false, false};
+    // Smoothed copies.
+    float warpSmoothed[2] = {0.5f, 0.5f};
+    float cutoffSmoothed[2] = {0.5f, 0.5f};
+    float mixSmoothed = 0.0f;
+    float volumeSmoothed = 1.0f;
+    float feedbackSmoothed[4] = {0.0f, 0.0f, 0.0f, 0.0f};
+    // Tone section per channel: high-pass memory, low-pass (tone) memory.
+    float toneLow[2] = {0.0f, 0.0f};
+    float toneOut[2] = {0.0f, 0.0f};
+    float envelope = 0.0f;
+    float offset = 1e-13f;  // alternating anti-denormal offset of the first pass
+    // Scan clock.
+    double scanPhase = 0.0;
+    int scanCounter = 0;
+    // Tempo poll.
+    int tempoCountdown = 0;
+    // Work buffers (32-byte aligned, owned): columns of 100 floats, analysis frame of 512,
+    // and eight arrays of resolution4 floats.
+    float* columnL = nullptr;
+    float* columnR = nullptr;
+    float* analysisFrame = nullptr;
+    float* work = nullptr;
+    int resolution = 8;
+    int resolution4 = 8;
+
+    // ---- units (created at construction, owned) -------------------------------------------
+    Delay<float>* lines[kNumLines] = {nullptr, nullptr, nullptr, nullptr};
+    CLattice* lattice[2] = {nullptr, nullptr};
+    CSelBand* bands[2] = {nullptr, nullptr};
+    os2Distort* distort[2] = {nullptr, nullptr};
+    CLpcExtraction* lpc = nullptr;
+    // The two filter maps "L" and "R", shared with the editor's displays, and their scan
+    // interfaces as the audio thread uses them.
+    std::shared_ptr<kfx::CBitmapArrayAnalyser> filterMaps[2];
+    kfx::CBitmapArrayAnalyser* maps[2] = {nullptr, nullptr};
+};
+
+}  // namespace skv

@@ -1,0 +1,379 @@
+// The audio engine as a host sees it: parameter texts and values, the delay grid, block
+// partition, the signal path's identities, resume, tempo sync, gating, stability and
+// determinism. Every case runs through the test host on a private copy of Skorvaline.so.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "support/TestHost.h"
+#include "vst/VstAbi.h"
+
+namespace {
+
+using Buffer = std::vector<float>;
+
+std::string configWithResolution(int r) {
+    return "<?xml version=\"1.0\"?>\n<Skorvaline><Skin path=\"\"/><ControllerMap/>"
+           "<Files zip-presets=\"yes\"/><Processing resolution=\"" +
+           std::to_string(r) + "\"/></Skorvaline>\n";
+}
+
+class Engine : public ::testing::Test {
+protected:
+    std::unique_ptr<skvtest::CTestHost> host = std::make_unique<skvtest::CTestHost>();
+
+    void create(int resolution = 0) {
+        if (resolution > 0) host->writeConfig(configWithResolution(resolution));
+        host->timeInfo.tempo = 120.0;
+        host->timeInfo.sampleRate = 44100.0;
+        host->timeInfo.timeSigNumerator = 4;
+        host->timeInfo.timeSigDenominator = 4;
+        host->timeInfo.flags = kVstTempoValid | kVstTimeSigValid | kVstPpqPosValid | kVstBarsValid;
+        ASSERT_NE(host->create(), nullptr);
+    }
+    void SetUp() override { create(); }
+
+    void set(VstInt32 index, float value) { host->setParameter(index, value); }
+    float get(VstInt32 index) { return host->getParameter(index); }
+    std::string display(VstInt32 index) { return host->getString(effGetParamDisplay, index); }
+    void resume() {
+        host->dispatch(effMainsChanged, 0, 0);
+        host->dispatch(effMainsChanged, 0, 1);
+    }
+    // Runs the whole input through processReplacing in host blocks of `block` samples.
+    void run(const Buffer& inL, const Buffer& inR, Buffer& outL, Buffer& outR, std::size_t block) {
+        outL.assign(inL.size(), 0.0f);
+        outR.assign(inR.size(), 0.0f);
+        for (std::size_t pos = 0; pos < inL.size(); pos += block) {
+            const std::size_t n = std::min(block, inL.size() - pos);
+            float* in[2] = {const_cast<float*>(inL.data() + pos), const_cast<float*>(inR.data() + pos)};
+            float* out[2] = {outL.data() + pos, outR.data() + pos};
+            host->effect()->processReplacing(host->effect(), in, out, static_cast<VstInt32>(n));
+        }
+    }
+    void runSilence(std::size_t samples, std::size_t block = 512) {
+        Buffer z(samples, 0.0f), oL, oR;
+        run(z, z, oL, oR, block);
+    }
+    // A dry-free, feedback-free path: the output is the wet signal of one pass.
+    void wetOnly() {
+        for (VstInt32 i = 6; i <= 9; ++i) set(i, 0.5f);  // feedback gains 0
+        set(43, 1.0f);                                    // mix: wet only
+        set(49, 0.4f);                                    // no oversampling delay
+        set(50, 1.0f);                                    // no gating
+    }
+};
+
+std::size_t firstAbove(const Buffer& b, float threshold, std::size_t from = 0) {
+    for (std::size_t i = from; i < b.size(); ++i)
+        if (std::fabs(b[i]) > threshold) return i;
+    return b.size();
+}
+
+Buffer noise(std::size_t n, unsigned seed, float amplitude) {
+    std::mt19937 gen(seed);
+    std::uniform_real_distribution<float> dist(-amplitude, amplitude);
+    Buffer b(n);
+    for (float& v : b) v = dist(gen);
+    return b;
+}
+
+}  // namespace
+
+TEST_F(Engine, ParameterTextsAndValues) {
+    EXPECT_EQ(host->getString(effGetParamName, 10), "L Warp  ");
+    EXPECT_EQ(host->getString(effGetParamName, 53), "-unspecified-");
+    EXPECT_EQ(host->getString(effGetParamLabel, 44), "dB");
+    set(40, 0.0f);
+    EXPECT_EQ(display(40), "      2");
+    EXPECT_EQ(host->getString(effGetParamLabel, 40), "taps");
+    set(40, 1.0f);
+    EXPECT_EQ(display(40), "     80");
+    set(0, 0.0f);
+    EXPECT_EQ(display(0), "off");
+    set(44, 0.0f);
+    EXPECT_EQ(display(44), "-oo");
+    set(44, 1.0f);
+    EXPECT_EQ(display(44), "0.00");
+    EXPECT_FLOAT_EQ(get(44), 1.0f);
+    set(49, 0.49f);
+    EXPECT_EQ(display(49), "n/a");
+    set(49, 0.5f);
+    EXPECT_EQ(display(49), "4x");
+    set(18, 0.0f);
+    EXPECT_EQ(display(18), "0.10");
+    set(10, 1.0f);
+    EXPECT_FLOAT_EQ(get(10), 0.99999f);
+    set(6, 0.25f);
+    EXPECT_EQ(display(6), "-0.50");
+    EXPECT_FLOAT_EQ(get(6), 0.25f);
+    set(17, 0.3f);
+    EXPECT_EQ(display(17), "0.60");
+    EXPECT_NEAR(get(17), 0.3f, 1e-6);
+    set(4, 0.7f);
+    EXPECT_EQ(display(4), "bkwrd");
+
+    // Out-of-range and NaN values are held inside 0..1.
+    set(43, 7.0f);
+    EXPECT_EQ(get(43), 1.0f);
+    set(43, std::nanf(""));
+    EXPECT_EQ(get(43), 0.0f);
+
+    // Texts the table does not have leave the host's buffer as it was.
+    for (VstInt32 index : {26, 29, 36, 38, 47, 53, 60}) {
+        char buffer[32];
+        std::memset(buffer, 'x', sizeof buffer);
+        host->dispatch(effGetParamDisplay, index, 0, buffer);
+        EXPECT_EQ(buffer[0], 'x') << index;
+    }
+    char label[32];
+    std::memset(label, 'x', sizeof label);
+    host->dispatch(effGetParamLabel, 16, 0, label);
+    EXPECT_EQ(label[0], 'x');
+
+    // The editor's view switches are kept by the effect, beyond the host's 53.
+    set(54, 1.0f);
+    EXPECT_EQ(get(54), 1.0f);
+    EXPECT_EQ(get(55), 0.0f);
+    EXPECT_EQ(get(53), 0.0f);
+}
+
+TEST_F(Engine, DelayGridFreeAndSynced) {
+    set(40, 0.0f);  // order 2
+    set(47, 0.1f);  // free
+    set(2, 0.5f);
+    EXPECT_EQ(display(2), "2.000");
+    EXPECT_FLOAT_EQ(get(2), 0.5f);
+
+    // Eighths at 120 BPM: 32 units, the value stays on the grid point 0.5.
+    set(47, 0.3f);
+    runSilence(64);  // first poll of the host's tempo
+    set(2, 0.5f);
+    EXPECT_EQ(display(2), "32");
+    EXPECT_FLOAT_EQ(get(2), 0.5f);
+    // A value between grid points snaps (0.3 of 4 s in quarters: 10 units, 2.5 s).
+    set(47, 0.5f);
+    set(3, 0.3f);
+    EXPECT_EQ(display(3), "10");
+    EXPECT_FLOAT_EQ(get(3), 0.3125f);
+    EXPECT_FLOAT_EQ(host->getParameter(3), 0.3125f);
+
+    // Pre-delays below order + 1 samples are off, also in free mode.
+    set(47, 0.0f);
+    set(1, 2.5f / 176400.0f);
+    EXPECT_EQ(display(1), "off");
+}
+
+TEST_F(Engine, ZeroLengthBlockWritesNothing) {
+    float inL[4] = {1, 1, 1, 1}, inR[4] = {1, 1, 1, 1};
+    float outL[4] = {7, 7, 7, 7}, outR[4] = {7, 7, 7, 7};
+    float* in[2] = {inL, inR};
+    float* out[2] = {outL, outR};
+    host->effect()->processReplacing(host->effect(), in, out, 0);
+    host->effect()->process(host->effect(), in, out, 0);
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(outL[i], 7.0f);
+        EXPECT_EQ(outR[i], 7.0f);
+    }
+}
+
+TEST_F(Engine, ProcessAddsWhereProcessReplacingReplaces) {
+    wetOnly();
+    set(43, 0.0f);
+    set(44, 1.0f);
+    runSilence(2048);
+    Buffer in = noise(256, 3, 0.5f);
+    Buffer outL(256, 0.25f), outR(256, -0.25f);
+    float* ip[2] = {in.data(), in.data()};
+    float* op[2] = {outL.data(), outR.data()};
+    host->effect()->process(host->effect(), ip, op, 256);
+    for (std::size_t i = 0; i < in.size(); ++i) {
+        EXPECT_FLOAT_EQ(outL[i], 0.25f + in[i]);
+        EXPECT_FLOAT_EQ(outR[i], -0.25f + in[i]);
+    }
+}
+
+TEST_F(Engine, MixZeroGivesInputTimesVolume) {
+    for (VstInt32 i = 6; i <= 9; ++i) set(i, 0.5f);
+    set(43, 0.0f);
+    set(44, 0.7f);
+    runSilence(4096);
+    Buffer inL = noise(1024, 1, 0.8f), inR = noise(1024, 2, 0.8f), outL, outR;
+    run(inL, inR, outL, outR, 256);
+    const double gain = 0.7 * 0.7 * 0.7 * 0.7;
+    for (std::size_t i = 0; i < inL.size(); ++i) {
+        ASSERT_NEAR(outL[i], inL[i] * gain, 1e-6) << i;
+        ASSERT_NEAR(outR[i], inR[i] * gain, 1e-6) << i;
+    }
+}
+
+TEST_F(Engine, DelayIsExactAfterEveryResume) {
+    wetOnly();
+    set(40, 0.0f);        // order 2
+    set(2, 1.0f / 16.0f);  // 11025 - 2 samples
+    set(3, 1.0f / 16.0f);
+    resume();
+    const std::size_t delay = 11023, subBlock = 8;  // default resolution
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE(round);
+        // Audio runs for a while (the write position moves on), then the host resumes.
+        Buffer busy = noise(7000 + 1000 * round, 9, 0.3f), oL, oR;
+        run(busy, busy, oL, oR, 512);
+        resume();
+        Buffer impulse(16384, 0.0f);
+        impulse[100] = 1.0f;
+        run(impulse, impulse, oL, oR, 512);
+        EXPECT_EQ(firstAbove(oL, 1e-4f), 100 + delay + subBlock);
+        EXPECT_EQ(firstAbove(oR, 1e-4f), 100 + delay + subBlock);
+    }
+}
+
+TEST(EnginePartition, SubBlocksFollowTheResolution) {
+    // With R = 32 a block of 64 runs as two sub-blocks (the filter output arrives 32 samples
+    // later), a block of 50 as fifty sub-blocks of one sample.
+    for (int block : {64, 50}) {
+        SCOPED_TRACE(block);
+        skvtest::CTestHost host;
+        host.writeConfig(configWithResolution(32));
+        ASSERT_NE(host.create(), nullptr);
+        for (VstInt32 i = 6; i <= 9; ++i) host.setParameter(i, 0.5f);
+        host.setParameter(43, 1.0f);
+        host.setParameter(49, 0.4f);
+        host.setParameter(50, 1.0f);
+        host.setParameter(40, 0.0f);
+        host.setParameter(2, 1.0f / 16.0f);
+        host.dispatch(effMainsChanged, 0, 0);
+        host.dispatch(effMainsChanged, 0, 1);
+        // Silence first, so that the mix has reached its target before the impulse.
+        Buffer in(block * 400, 0.0f), outL(in.size()), outR(in.size());
+        const std::size_t at = block * 100 + 10;
+        in[at] = 1.0f;
+        for (std::size_t pos = 0; pos < in.size(); pos += block) {
+            float* ip[2] = {in.data() + pos, in.data() + pos};
+            float* op[2] = {outL.data() + pos, outR.data() + pos};
+            host.effect()->processReplacing(host.effect(), ip, op, block);
+        }
+        EXPECT_EQ(firstAbove(outL, 1e-4f), at + 11023u + (block == 64 ? 32u : 1u));
+    }
+}
+
+TEST_F(Engine, TabFilterRightFollowsTheLeftColumn) {
+    // Both channels symmetric in everything but their filter maps' loop windows.
+    set(14, 0.6f);
+    set(15, 0.6f);
+    set(10, 0.7f);
+    set(11, 0.7f);
+    set(12, 0.5f);
+    set(13, 0.5f);
+    set(3, get(2));
+    set(7, 0.5f);
+    set(8, 0.5f);
+    set(9, get(6));
+    set(20, get(16));
+    set(21, get(17));
+    set(22, get(18));
+    set(23, get(19));
+    set(25, get(24));
+    set(42, 0.0f);  // coefficients jump to their targets
+    set(41, 0.0f);  // a scan step every 32 samples
+    set(39, 1.0f);  // right follows left
+    Buffer warm = noise(8192, 4, 0.2f), oL, oR;
+    run(warm, warm, oL, oR, 256);
+    resume();
+    Buffer in = noise(8192, 5, 0.3f);
+    run(in, in, oL, oR, 256);
+    for (std::size_t i = 0; i < in.size(); ++i) ASSERT_EQ(oL[i], oR[i]) << i;
+}
+
+TEST_F(Engine, MainDelaysKeepTheirOwnValuesAfterATempoChange) {
+    set(40, 0.0f);
+    set(47, 0.3f);  // eighths
+    runSilence(64);
+    set(2, 0.5f);
+    set(3, 0.25f);
+    EXPECT_FLOAT_EQ(get(2), 0.5f);
+    EXPECT_FLOAT_EQ(get(3), 0.25f);
+    host->timeInfo.tempo = 100.0;  // 26460 samples per beat
+    runSilence(32 * 600, 32);      // past the next poll (every 500 blocks while steady)
+    // 27 and 14 eighths of 26460 samples.
+    EXPECT_NEAR(get(2), 27.0 / 8.0 * 26460.0 / 176400.0, 1e-6);
+    EXPECT_NEAR(get(3), 14.0 / 8.0 * 26460.0 / 176400.0, 1e-6);
+    EXPECT_EQ(display(2), "27");
+    EXPECT_EQ(display(3), "14");
+}
+
+TEST_F(Engine, EnvelopeFollowerGatesTheFeedback) {
+    auto secondEcho = [this](float envFollow) {
+        set(6, 1.0f);  // L->L gain 1
+        set(7, 0.5f);
+        set(8, 0.5f);
+        set(9, 0.5f);
+        set(43, 1.0f);
+        set(49, 0.4f);
+        set(50, envFollow);
+        set(40, 0.0f);
+        set(2, 1.0f / 16.0f);
+        resume();
+        Buffer in(3 * 11025 + 2000, 0.0f), oL, oR;
+        in[10] = 1.0f;
+        run(in, in, oL, oR, 512);
+        double energy = 0.0;
+        for (std::size_t i = 2 * 11023; i < 2 * 11023 + 1500; ++i) energy += oL[i] * oL[i];
+        return energy;
+    };
+    const double ungated = secondEcho(1.0f);
+    const double gated = secondEcho(0.0f);
+    EXPECT_GT(ungated, 1e-4);
+    EXPECT_LT(gated, ungated * 1e-3);
+}
+
+TEST_F(Engine, ExtremeSettingsStayFiniteAndBounded) {
+    for (VstInt32 i = 6; i <= 9; ++i) set(i, 1.0f);
+    set(12, 1.0f);
+    set(13, 1.0f);
+    set(40, 1.0f);
+    set(10, 0.999f);
+    set(11, 0.999f);
+    set(24, 1.0f);
+    set(25, 1.0f);
+    set(41, 0.001f);
+    Buffer inL = noise(441000, 11, 1.0f), inR = noise(441000, 12, 1.0f), oL, oR;
+    run(inL, inR, oL, oR, 512);
+    float peak = 0.0f;
+    for (std::size_t i = 0; i < oL.size(); ++i) {
+        ASSERT_TRUE(std::isfinite(oL[i]) && std::isfinite(oR[i])) << i;
+        peak = std::max({peak, std::fabs(oL[i]), std::fabs(oR[i])});
+    }
+    EXPECT_LT(peak, 10.0f);
+}
+
+TEST_F(Engine, HostileInputSamplesDoNotPoisonTheState) {
+    Buffer in = noise(4096, 7, 0.5f), oL, oR;
+    in[100] = std::nanf("");
+    in[200] = INFINITY;
+    run(in, in, oL, oR, 512);
+    Buffer clean = noise(44100, 8, 0.5f);
+    run(clean, clean, oL, oR, 512);
+    for (std::size_t i = 0; i < oL.size(); ++i) ASSERT_TRUE(std::isfinite(oL[i]) && std::isfinite(oR[i])) << i;
+}
+
+TEST(EngineInstances, TwoInstancesGiveIdenticalOutput) {
+    skvtest::CTestHost a, b;
+    ASSERT_NE(a.create(), nullptr);
+    ASSERT_NE(b.create(), nullptr);
+    Buffer inL = noise(44100, 21, 0.5f), inR = noise(44100, 22, 0.5f);
+    Buffer aL(inL.size()), aR(inL.size()), bL(inL.size()), bR(inL.size());
+    a.processReplacing(inL, inR, aL, aR);
+    b.processReplacing(inL, inR, bL, bR);
+    EXPECT_EQ(aL, bL);
+    EXPECT_EQ(aR, bR);
+    double energy = 0.0;
+    for (float v : aL) energy += v * v;
+    EXPECT_GT(energy, 1.0);
+}
