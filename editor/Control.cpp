@@ -14,6 +14,14 @@ long long currentMillis() {
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
+CMouseLoop::CMouseLoop(CFrame* f) : frame(f) {
+    if (frame) frame->enterMouseLoop();
+}
+
+CMouseLoop::~CMouseLoop() {
+    if (frame) frame->leaveMouseLoop();
+}
+
 CControl::CControl(const CRect& r, CControlListener* l, long t, CBitmap* background)
     : CView(r), listener(l), tag(t), doubleClickDelay(CFrame::doubleClickTime()) {
     setBackground(background);

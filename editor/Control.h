@@ -74,6 +74,18 @@ protected:
     CBitmap* pBackground = nullptr;
 };
 
+// Marks a frame as running a mouse loop for the guard's lifetime.
+class CMouseLoop {
+public:
+    explicit CMouseLoop(CFrame* frame);
+    ~CMouseLoop();
+    CMouseLoop(const CMouseLoop&) = delete;
+    CMouseLoop& operator=(const CMouseLoop&) = delete;
+
+private:
+    CFrame* frame;
+};
+
 // Milliseconds of a monotonic clock.
 long long currentMillis();
 

@@ -1,0 +1,58 @@
+#include "editor/SplashScreen.h"
+
+#include "editor/Bitmap.h"
+#include "editor/DrawContext.h"
+#include "editor/Frame.h"
+
+namespace VSTGUI {
+
+CSplashScreen::CSplashScreen(const CRect& clickArea, CControlListener* l, long t, CBitmap* background,
+                             const CRect& display, const CPoint& off)
+    : CControl(clickArea, l, t, background), displayArea(display), offset(off), keepSize(clickArea) {}
+
+void CSplashScreen::draw(CDrawContext* context) {
+    if (shown && pBackground) {
+        if (transparent)
+            pBackground->drawTransparent(context, size, offset);
+        else
+            pBackground->draw(context, size, offset);
+    }
+    setDirty(false);
+}
+
+void CSplashScreen::onModalChange(bool isModal) {
+    if (!isModal && shown) {
+        // Cleared from outside (e.g. the view was removed): just fold back.
+        shown = false;
+        size = keepSize;
+        mouseableArea = keepSize;
+    }
+}
+
+void CSplashScreen::onMouseDown(CDrawContext* context, CPoint&, long buttons) {
+    buttons = resolveButtons(context, buttons);
+    if (!(buttons & kLButton)) return;
+    if (!shown) {
+        if (!parentFrame || !parentFrame->setModalView(this)) return;
+        shown = true;
+        keepSize = size;
+        size = displayArea;
+        mouseableArea = displayArea;
+        value = 1.f;
+        setDirty(true);
+        if (context) draw(context);
+    } else {
+        shown = false;
+        size = keepSize;
+        mouseableArea = keepSize;
+        if (parentFrame) {
+            parentFrame->setModalView(nullptr);
+            parentFrame->setDirty(true);
+            if (context && parentView == parentFrame) parentFrame->drawRect(context, parentFrame->getViewSize());
+        }
+        value = 0.f;
+        callListener(context);
+    }
+}
+
+}  // namespace VSTGUI
