@@ -165,6 +165,10 @@ TEST(BitmapHelper, FailedLoadLeavesHolderNotValid)
     EXPECT_FALSE(h.isValid());
     h.loadFromResource(nullptr, 10000);
     EXPECT_FALSE(h.isValid());
+    h.loadFromFile(std::filesystem::temp_directory_path().string()); // a folder, not a file
+    EXPECT_FALSE(h.isValid());
+    h.loadFromFile("");
+    EXPECT_FALSE(h.isValid());
     EXPECT_FALSE(h.isModified());
 }
 
