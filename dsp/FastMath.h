@@ -1,6 +1,6 @@
 // Cheap logarithm and exponential for the compressor's gain law.
 // fastLog2 reads the float's exponent and corrects the mantissa with a quadratic
-// (max error about 0.0049 in log2); fastExp multiplies two table entries
+// (max error about 0.0097 in log2); fastExp multiplies two table entries
 // (e^(-i/64) and e^(-j/131072)) and falls back to std::exp below the table's range.
 // The tables are constants evaluated at compile time (FastMath.cpp), so nothing is
 // computed or allocated on the audio path and no static-initialisation order applies.
@@ -51,7 +51,7 @@ inline float fastLog2(float v) noexcept {
     return m * (2.0f - m * (1.0f / 3.0f)) - 2.0f / 3.0f + static_cast<float>(e);
 }
 
-/// log10 approximation built on fastLog2 (same relative behaviour, error <= ~0.0015).
+/// log10 approximation built on fastLog2 (absolute error <= about 0.0029).
 inline float fastLog10(float v) noexcept { return fastLog2(v) * kLog10Of2; }
 
 /// log10 of sqrt(p) for a power-like value p (the envelope level of the compressor).

@@ -79,8 +79,12 @@ void CSelBand::setFromColumn(const float* values) noexcept
     for (int i = 0; i < n; ++i)
     {
         const int start = static_cast<int>(std::floor(static_cast<float>(i) * step * 80.0f));
-        const int end = std::min(
-            static_cast<int>(std::floor(static_cast<float>(i + 1) * step * 80.0f)), kColumnLength);
+        // For some counts (41 for one) n * step * 80 rounds to just below 80, which would drop
+        // the column's last value; the last segment always runs to the end.
+        const int end = i == n - 1 ? kColumnLength
+                                   : std::min(static_cast<int>(std::floor(
+                                                  static_cast<float>(i + 1) * step * 80.0f)),
+                                              kColumnLength);
         float peak = 0.0f;
         int peakIndex = start;
         float segSum = 0.0f;
