@@ -23,6 +23,7 @@ constexpr int kFilterMapColumn = 80;
 constexpr int kMaxFilterOrder = 80;
 constexpr float kCoeffFloor = 1e-7f;     // smallest reflection coefficient kept
 constexpr float kCoeffTiny = 1e-9f;      // values below this become kCoeffFloor
+constexpr float kResetWarp = 1e-7f;      // warp a reset lattice starts from
 
 // LPC extraction: frame capacity, nominal coefficient capacity, and the largest order asked.
 constexpr int kLpcFrameCapacity = 256;

@@ -63,8 +63,7 @@ void os2Distort::run(float* io, int n) noexcept
     {
         for (int i = 0; i < n; ++i)
         {
-            float x = io[i];
-            x = x > kInputLimit ? kInputLimit : (x < -kInputLimit ? -kInputLimit : (x == x ? x : 0.0f));
+            const float x = limitInput(io[i]);
             comp.step(x);
             const float y = x * comp.gain + comp.offset;
             comp.offset = -comp.offset;
@@ -78,8 +77,7 @@ void os2Distort::run(float* io, int n) noexcept
         float y = lowpass->lastOutput;
         for (int i = 0; i < n; ++i)
         {
-            float x = io[i];
-            x = x > kInputLimit ? kInputLimit : (x < -kInputLimit ? -kInputLimit : (x == x ? x : 0.0f));
+            const float x = limitInput(io[i]);
             h0 = h1;
             h1 = h2;
             h2 = h3;

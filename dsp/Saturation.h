@@ -6,8 +6,11 @@
 // the input about two samples late, as the interpolator needs two samples of look-ahead.
 #pragma once
 
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <memory>
+#include <utility>
 
 #include "dsp/Delay.h"
 #include "dsp/Denormal.h"
@@ -34,10 +37,13 @@ public:
     /// One step: w0 = x - a1 w1 - ... - a(N-1) w(N-1) + denormal, output b0 w0 + ... .
     float processSample(double x) noexcept;
 
-    /// The state of a run of steps held in locals (a hot loop loads it, steps, stores it).
+    /// The state of a run of steps held in locals (a hot loop loads it, steps, stores it),
+    /// with copies of the coefficients so that the whole recursion can live in registers.
     struct Run
     {
-        float w[kStateTaps]; ///< w[0] is the newest stored value
+        std::array<float, kStateTaps> w;      ///< w[0] is the newest stored value
+        std::array<float, kStateTaps> negA;   ///< -a1 .. -a(N-1)
+        std::array<float, kStateTaps + 1> b;  ///< b0 .. b(N-1)
         double denormal;
         int writeIndex;
     };
@@ -53,6 +59,10 @@ public:
     static constexpr double kDenormalOffset = 1e-13;
 
 private:
+    template <std::size_t... K, std::size_t... S>
+    inline float stepImpl(Run& r, double x, std::index_sequence<K...>,
+                          std::index_sequence<S...>) noexcept;
+
     double denormal = kDenormalOffset;
     int coefficientCount = N;
     float negA[N + 1] = {};
@@ -103,14 +113,18 @@ public:
     /// (identical results).
     void process(float* inOut, int n) noexcept;
 
-    /// Soft clipper: +-1 outside [-1, 1], y + k y (1 - y^2) inside.
+    /// Soft clipper: +-1 outside [-1, 1], y + k y (1 - y^2) inside. Written branch-free:
+    /// at the clamped ends the cubic term is exactly 0, so the result is exactly +-1.
     static float clip(float y, float k) noexcept
     {
-        if (y > 1.0f)
-            return 1.0f;
-        if (y < -1.0f)
-            return -1.0f;
-        return y + k * y * (1.0f - y * y);
+        const float c = std::min(1.0f, std::max(-1.0f, y));
+        return c + k * c * (1.0f - c * c);
+    }
+
+    /// Holds x to +-kInputLimit (NaN becomes -kInputLimit) with two min/max instructions.
+    static float limitInput(float x) noexcept
+    {
+        return std::min(kInputLimit, std::max(-kInputLimit, x));
     }
 
     float getGain() const noexcept { return gain; }
@@ -174,30 +188,43 @@ typename Filter<N>::Run Filter<N>::beginRun() const noexcept
 {
     Run r;
     for (int k = 0; k < kStateTaps; ++k)
+    {
         r.w[k] = buffer[(writeIndex - 1 - k) & mask];
+        r.negA[k] = negA[k + 1];
+        r.b[k] = b[k];
+    }
+    r.b[kStateTaps] = b[kStateTaps];
     r.denormal = denormal;
     r.writeIndex = writeIndex;
     return r;
 }
 
 template <int N>
-inline float Filter<N>::step(Run& r, double x) noexcept
+template <std::size_t... K, std::size_t... S>
+inline float Filter<N>::stepImpl(Run& r, double x, std::index_sequence<K...>,
+                                 std::index_sequence<S...>) noexcept
 {
     // Products in float, the sum in double (x and the offset are doubles), stored as float.
-    double acc = x;
-    for (int k = 0; k < kStateTaps; ++k)
-        acc += negA[k + 1] * r.w[k];
-    const float w0 = static_cast<float>(acc + r.denormal);
+    // The sum runs from the oldest tap and adds the newest last, so only one product and
+    // one addition wait for the previous step; in double that order changes nothing that
+    // survives the final rounding to float (beyond rare ties).
+    double acc = x + r.denormal;
+    ((acc += r.negA[kStateTaps - 1 - K] * r.w[kStateTaps - 1 - K]), ...);
+    const float w0 = static_cast<float>(acc);
     buffer[r.writeIndex] = w0;
     r.denormal = -r.denormal;
     r.writeIndex = (r.writeIndex + 1) & mask;
-    float y = b[0] * w0;
-    for (int k = 0; k < kStateTaps; ++k)
-        y += b[k + 1] * r.w[k];
-    for (int k = kStateTaps - 1; k > 0; --k)
-        r.w[k] = r.w[k - 1];
-    r.w[0] = w0;
+    float y = r.b[0] * w0;
+    ((y += r.b[K + 1] * r.w[K]), ...);
+    r.w = std::array<float, kStateTaps>{w0, r.w[S]...};
     return y;
+}
+
+template <int N>
+inline float Filter<N>::step(Run& r, double x) noexcept
+{
+    return stepImpl(r, x, std::make_index_sequence<kStateTaps>(),
+                    std::make_index_sequence<kStateTaps - 1>());
 }
 
 template <int N>

@@ -1,0 +1,1 @@
+skv_add_bench(DspIIBench DEPS skv_dsp)

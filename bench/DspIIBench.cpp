@@ -1,0 +1,125 @@
+// Cost per channel-sample of the output stage (os2Distort, plain and 2x, per sample and per
+// sub-block), one driven SVF band, and the band bank with 3 and 20 bands.
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <random>
+#include <vector>
+
+#include "dsp/DrivenSVF.h"
+#include "dsp/Saturation.h"
+#include "dsp/SelBand.h"
+
+namespace {
+
+std::vector<float> noise(int n)
+{
+    std::mt19937 rng(42);
+    std::uniform_real_distribution<float> d(-0.9f, 0.9f);
+    std::vector<float> v(static_cast<size_t>(n));
+    for (float& x : v)
+        x = d(rng);
+    return v;
+}
+
+void perSample(benchmark::State& state, std::int64_t samples)
+{
+    // Inverted rate of samples/1e9 per second: nanoseconds per sample.
+    state.counters["ns_per_sample"] = benchmark::Counter(
+        static_cast<double>(samples) * 1e-9,
+        benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+
+// A compressing setting, so the log/exp gain law runs on most samples.
+void configure(os2Distort& d, bool os)
+{
+    d.configure(os, 0.5f, 0.05f, 0.3f, 0.999f, 1.2f);
+}
+
+void BM_Os2DistortPerSample(benchmark::State& state)
+{
+    const bool os = state.range(0) != 0;
+    const int n = 256;
+    os2Distort d;
+    configure(d, os);
+    const std::vector<float> in = noise(n);
+    std::vector<float> out(n);
+    for (auto _ : state)
+    {
+        for (int i = 0; i < n; ++i)
+            out[i] = d.processSample(in[i]);
+        benchmark::DoNotOptimize(out.data());
+        benchmark::ClobberMemory();
+    }
+    perSample(state, n);
+}
+BENCHMARK(BM_Os2DistortPerSample)->Arg(0)->Arg(1);
+
+void BM_Os2DistortBlock(benchmark::State& state)
+{
+    const bool os = state.range(0) != 0;
+    const int block = static_cast<int>(state.range(1));
+    const int n = 256;
+    os2Distort d;
+    configure(d, os);
+    const std::vector<float> in = noise(n);
+    std::vector<float> buf(n);
+    for (auto _ : state)
+    {
+        buf = in;
+        for (int pos = 0; pos < n; pos += block)
+            d.process(buf.data() + pos, block);
+        benchmark::DoNotOptimize(buf.data());
+        benchmark::ClobberMemory();
+    }
+    perSample(state, n);
+}
+BENCHMARK(BM_Os2DistortBlock)->Args({0, 32})->Args({0, 256})->Args({1, 32})->Args({1, 256});
+
+void BM_DrivenSVF(benchmark::State& state)
+{
+    const int n = 256;
+    CDrivenSVF svf;
+    svf.setGlide(0.9f);
+    const std::vector<float> in = noise(n);
+    float acc = 0;
+    int flip = 0;
+    for (auto _ : state)
+    {
+        // Moving targets keep the glide (and so the sine and root) busy.
+        svf.setCutoffTarget((flip ^= 1) ? 0.05f : 0.3f);
+        svf.setDampingTarget(flip ? 0.2f : 0.9f);
+        for (int i = 0; i < n; ++i)
+            acc += svf.processSample(in[i]);
+        benchmark::DoNotOptimize(acc);
+    }
+    perSample(state, n);
+}
+BENCHMARK(BM_DrivenSVF);
+
+void BM_SelBand(benchmark::State& state)
+{
+    const int bands = static_cast<int>(state.range(0));
+    const int n = 256;
+    CSelBand bank;
+    bank.setActiveBands(bands);
+    bank.setSmoothing(0.99f);
+    bank.applyPendingChanges();
+    std::vector<float> column(80);
+    for (int k = 0; k < 80; ++k)
+        column[k] = 0.9f * std::sin(0.37f * k);
+    bank.setFromColumn(column.data());
+    const std::vector<float> in = noise(n);
+    std::vector<float> out(n);
+    for (auto _ : state)
+    {
+        for (int i = 0; i < n; ++i)
+            out[i] = bank.processSample(in[i], 0.6f, 0.9f);
+        benchmark::DoNotOptimize(out.data());
+        benchmark::ClobberMemory();
+    }
+    perSample(state, n);
+}
+BENCHMARK(BM_SelBand)->Arg(3)->Arg(20);
+
+} // namespace

@@ -1,0 +1,326 @@
+// Common part of the warped lattice filters: order, reflection coefficients and their one-pole
+// glide towards a target column, the two ping-pong state arrays, the warp λ (the coefficient
+// of the first-order allpass that replaces each unit delay) and the delay-free-loop gain.
+// Every coefficient, order and reset operation takes the recursive lock; process() does not,
+// because the engine holds the lock around its whole per-sample filtering pass.
+#pragma once
+
+#include <cstddef>
+#include <cstring>
+#include <mutex>
+#include <new>
+
+#include "dsp/DspConfig.h"
+#include "dsp/DspMath.h"
+#include "dsp/UnitProcessorBase.h"
+
+namespace usp {
+
+/// Abstract warped lattice of up to Capacity stages. Arrays hold `count` = order + 1 values;
+/// entries 0..order-1 filter, entry `order` is carried along unused.
+///
+/// Storage: one 32-byte-aligned block, sized for Capacity at construction, holds the four
+/// arrays at offsets 0, n, 2n, 3n (n = count rounded up to 4). An order change lays the arrays
+/// out again inside that block, so setOrder never allocates and is safe at a scan step on the
+/// audio thread.
+template <typename T, int Capacity>
+class CUnitWarpedLatticeBase : public CUnitProcessorBase<T>
+{
+public:
+    static_assert(Capacity >= 2, "a lattice needs at least two stages");
+    /// Largest array stride: Capacity + 1 values rounded up to a multiple of 4.
+    static constexpr int kMaxStride = ((Capacity + 1) + 3) & ~3;
+
+    CUnitWarpedLatticeBase();
+    ~CUnitWarpedLatticeBase() override; // slot 0: frees the block
+
+    // Slots 1, 2 and 4 come from the base (setSampleRate, process, initialize).
+    void reset() override;                                         // slot 3
+    virtual void setCoefficients(const T* v, int n);               // slot 5: immediate
+    virtual void setCoefficientsAt(const T* v, int n, T position); // slot 6: rotated targets
+    virtual void setTargetCoefficients(const T* v, int n);         // slot 7: glide targets
+    virtual void setOrder(int m);                                  // slot 8: clamp to 2..Capacity
+    virtual void updateCoefficients();                             // slot 9: nothing here
+    virtual void allocateArrays();                                 // slot 10: lay out the block
+
+    /// One glide step of warp, coefficient scale and coefficients, then C and G. Called once
+    /// per sub-block. targetWarp is held inside (-1, 1) and targetScale in [-1, 1]; NaN keeps
+    /// the current value.
+    void glideCoefficients(T targetWarp, T targetScale);
+    /// Targets and coefficients to 1e-7 (a practically transparent filter).
+    void resetCoefficients();
+    /// Zeroes both state arrays.
+    void clearState();
+
+    std::recursive_mutex lock;
+    T* arrayBlock;
+    T* targetCoeffs; ///< s[0..count-1]
+    T* coeffs;       ///< k[0..count-1]
+    T* stateA;
+    T* stateB;
+    T warp;           ///< λ
+    T smoothing;      ///< e, weight of the old coefficient per glide step
+    T warpComplement; ///< C = 1 - λ²
+    T gain;           ///< G = 1 / (1 - Σ f·k)
+    T coeffScale;     ///< b, applied to the targets during the glide
+    int order;        ///< N, stages in use, 2..Capacity
+    int count;        ///< N + 1
+    bool pingPong;    ///< true: read stateA this sample
+    T inputScale;     ///< applied to incoming coefficient values
+
+protected:
+    /// Target rule shared by the setters: unchanged for |v| >= 1 (or NaN), 1e-7 for tiny v.
+    void applyTarget(int i, T v);
+    /// C and G from the coefficients and warp in force, without moving anything.
+    void refreshDerived();
+
+private:
+    T* storage; // the aligned allocation, Capacity-sized
+};
+
+// ---------------------------------------------------------------------------------------------
+
+template <typename T, int Capacity>
+CUnitWarpedLatticeBase<T, Capacity>::CUnitWarpedLatticeBase()
+    : arrayBlock(nullptr)
+    , targetCoeffs(nullptr)
+    , coeffs(nullptr)
+    , stateA(nullptr)
+    , stateB(nullptr)
+    , warp(T(0.5))
+    , smoothing(T(0.99))
+    , warpComplement(T(0.75))
+    , gain(T(1))
+    , coeffScale(T(0.95))
+    , order(0)
+    , count(0)
+    , pingPong(true)
+    , inputScale(T(1))
+    , storage(nullptr)
+{
+    const std::size_t bytes = sizeof(T) * 4u * static_cast<std::size_t>(kMaxStride);
+    storage = static_cast<T*>(::operator new(bytes, std::align_val_t(32)));
+    std::memset(storage, 0, bytes);
+    CUnitWarpedLatticeBase::setOrder(2);
+    // Half-life of 0.2 s at one glide step per sample.
+    smoothing = T(std::pow(0.5, 1.0 / (0.2 * static_cast<double>(this->sampleRate))));
+    clearState();
+    resetCoefficients();
+}
+
+template <typename T, int Capacity>
+CUnitWarpedLatticeBase<T, Capacity>::~CUnitWarpedLatticeBase()
+{
+    ::operator delete(static_cast<void*>(storage), std::align_val_t(32));
+}
+
+template <typename T, int Capacity>
+void CUnitWarpedLatticeBase<T, Capacity>::allocateArrays()
+{
+    const int n = (count + 3) & ~3;
+    std::memset(storage, 0, sizeof(T) * 4u * static_cast<std::size_t>(kMaxStride));
+    arrayBlock = storage;
+    targetCoeffs = arrayBlock;
+    coeffs = arrayBlock + n;
+    stateA = arrayBlock + 2 * n;
+    stateB = arrayBlock + 3 * n;
+}
+
+template <typename T, int Capacity>
+void CUnitWarpedLatticeBase<T, Capacity>::setOrder(int m)
+{
+    std::lock_guard<std::recursive_mutex> guard(lock);
+    const int n = m < skv::kLatticeMinOrder ? skv::kLatticeMinOrder : (m > Capacity ? Capacity : m);
+    if (n == order)
+        return;
+    // The new layout overlaps the old one, so the arrays go aside first (on the stack: no
+    // allocation on this path).
+    T saved[4][kMaxStride];
+    const int oldCount = count;
+    T* const old[4] = {targetCoeffs, coeffs, stateA, stateB};
+    for (int a = 0; a < 4; ++a)
+        for (int i = 0; i < oldCount; ++i)
+            saved[a][i] = old[a][i];
+
+    order = n;
+    count = n + 1;
+    allocateArrays();
+
+    const int keep = oldCount < count ? oldCount : count;
+    T* const now[4] = {targetCoeffs, coeffs, stateA, stateB};
+    for (int a = 0; a < 4; ++a)
+        for (int i = 0; i < keep; ++i)
+            now[a][i] = saved[a][i];
+    for (int i = keep; i < count; ++i)
+    {
+        targetCoeffs[i] = T(skv::kCoeffFloor);
+        coeffs[i] = T(skv::kCoeffFloor);
+        stateA[i] = T(0);
+        stateB[i] = T(0);
+    }
+}
+
+template <typename T, int Capacity>
+void CUnitWarpedLatticeBase<T, Capacity>::updateCoefficients()
+{
+}
+
+template <typename T, int Capacity>
+void CUnitWarpedLatticeBase<T, Capacity>::applyTarget(int i, T v)
+{
+    const T mag = v < T(0) ? -v : v;
+    if (!(mag < T(1)))
+        return; // would make the lattice unstable (NaN lands here too)
+    targetCoeffs[i] = mag < T(skv::kCoeffTiny) ? T(skv::kCoeffFloor) : inputScale * v;
+}
+
+template <typename T, int Capacity>
+void CUnitWarpedLatticeBase<T, Capacity>::setTargetCoefficients(const T* v, int n)
+{
+    std::lock_guard<std::recursive_mutex> guard(lock);
+    if (!v)
+        return;
+    const int m = n < count ? n : count;
+    for (int i = 0; i < m; ++i)
+        applyTarget(i, v[i]);
+}
+
+template <typename T, int Capacity>
+void CUnitWarpedLatticeBase<T, Capacity>::setCoefficients(const T* v, int n)
+{
+    std::lock_guard<std::recursive_mutex> guard(lock);
+    if (!v)
+        return;
+    const int m = n < count ? n : count;
+    for (int i = 0; i < m; ++i)
+    {
+        // A coefficient of magnitude 1 or more (or NaN) would make the lattice unstable at
+        // once; like the target rule, such a value leaves the coefficient as it is.
+        const T mag = v[i] < T(0) ? -v[i] : v[i];
+        if (!(mag < T(1)))
+            continue;
+        coeffs[i] = mag < T(skv::kCoeffTiny) ? T(skv::kCoeffFloor) : inputScale * v[i];
+    }
+    setTargetCoefficients(v, n);
+    refreshDerived();
+}
+
+template <typename T, int Capacity>
+void CUnitWarpedLatticeBase<T, Capacity>::setCoefficientsAt(const T* v, int n, T position)
+{
+    std::lock_guard<std::recursive_mutex> guard(lock);
+    if (!v || n <= 0)
+        return;
+    if (!(position > T(0)))
+        position = T(0); // NaN too
+    else if (position >= T(1))
+        position = T(1);
+    const int start = skv::roundToInt(static_cast<float>(n) * static_cast<float>(position));
+    const int m = n < count ? n : count;
+    for (int i = 0; i < m; ++i)
+        applyTarget(i, v[(start + i) % n]);
+}
+
+template <typename T, int Capacity>
+void CUnitWarpedLatticeBase<T, Capacity>::glideCoefficients(T targetWarp, T targetScale)
+{
+    std::lock_guard<std::recursive_mutex> guard(lock);
+    // An allpass with |λ| >= 1 is unstable and |b| > 1 can push coefficients past 1.
+    const T maxWarp = T(0.9999);
+    if (targetWarp != targetWarp)
+        targetWarp = warp;
+    else if (targetWarp > maxWarp)
+        targetWarp = maxWarp;
+    else if (targetWarp < -maxWarp)
+        targetWarp = -maxWarp;
+    if (targetScale != targetScale)
+        targetScale = coeffScale;
+    else if (targetScale > T(1))
+        targetScale = T(1);
+    else if (targetScale < T(-1))
+        targetScale = T(-1);
+
+    T lambda = targetWarp + T(0.95) * (warp - targetWarp);
+    if ((lambda < T(0) ? -lambda : lambda) < T(skv::kDenormalThreshold))
+        lambda = T(0);
+    warp = lambda;
+    const T b = targetScale + T(0.95) * (coeffScale - targetScale);
+    coeffScale = b;
+    warpComplement = T(1) - lambda * lambda;
+
+    const T e = smoothing;
+    T f = -lambda;
+    T g = T(1);
+    T sum = T(0);
+    for (int j = 0; j < order; ++j)
+    {
+        const T k = e * coeffs[j] + (T(1) - e) * b * targetCoeffs[j];
+        coeffs[j] = k;
+        sum = sum + f * k;
+        const T fNew = -lambda * (f - k * g);
+        const T gNew = g - f * k;
+        f = fNew;
+        g = gNew;
+    }
+    const T inv = T(1) / (T(1) - sum);
+    gain = (inv - inv == T(0)) ? inv : T(1); // a non-finite gain would poison the state
+}
+
+template <typename T, int Capacity>
+void CUnitWarpedLatticeBase<T, Capacity>::refreshDerived()
+{
+    const T lambda = warp;
+    warpComplement = T(1) - lambda * lambda;
+    T f = -lambda;
+    T g = T(1);
+    T sum = T(0);
+    for (int j = 0; j < order; ++j)
+    {
+        const T k = coeffs[j];
+        sum = sum + f * k;
+        const T fNew = -lambda * (f - k * g);
+        const T gNew = g - f * k;
+        f = fNew;
+        g = gNew;
+    }
+    const T inv = T(1) / (T(1) - sum);
+    gain = (inv - inv == T(0)) ? inv : T(1);
+}
+
+template <typename T, int Capacity>
+void CUnitWarpedLatticeBase<T, Capacity>::resetCoefficients()
+{
+    std::lock_guard<std::recursive_mutex> guard(lock);
+    std::memset(targetCoeffs, 0, sizeof(T) * static_cast<std::size_t>(count));
+    std::memset(coeffs, 0, sizeof(T) * static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i)
+    {
+        targetCoeffs[i] = T(skv::kCoeffFloor);
+        coeffs[i] = T(skv::kCoeffFloor);
+    }
+    // Keeps G in step with the coefficients, so a reset filter is transparent even before
+    // the next glide.
+    refreshDerived();
+}
+
+template <typename T, int Capacity>
+void CUnitWarpedLatticeBase<T, Capacity>::clearState()
+{
+    std::lock_guard<std::recursive_mutex> guard(lock);
+    std::memset(stateA, 0, sizeof(T) * static_cast<std::size_t>(count));
+    std::memset(stateB, 0, sizeof(T) * static_cast<std::size_t>(count));
+}
+
+template <typename T, int Capacity>
+void CUnitWarpedLatticeBase<T, Capacity>::reset()
+{
+    std::lock_guard<std::recursive_mutex> guard(lock);
+    this->output = T(0);
+    warp = T(skv::kResetWarp);
+    if (!((coeffScale < T(0) ? -coeffScale : coeffScale) < T(1)))
+        coeffScale = T(0.9);
+    clearState();
+    resetCoefficients();
+}
+
+} // namespace usp
