@@ -1,0 +1,178 @@
+#include "Options.h"
+
+#include "RenderError.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+
+namespace render {
+
+namespace {
+
+[[noreturn]] void usageError(const std::string& message) {
+    throw CRenderError(message + " (see --help)", 2);
+}
+
+double parseNumber(const std::string& option, const std::string& text) {
+    const char* begin = text.c_str();
+    char* end = nullptr;
+    errno = 0;
+    double value = std::strtod(begin, &end);
+    if (text.empty() || end == begin || *end != '\0' || errno == ERANGE || !std::isfinite(value))
+        usageError(option + ": \"" + text + "\" is not a number");
+    return value;
+}
+
+int parseInteger(const std::string& option, const std::string& text) {
+    const char* begin = text.c_str();
+    char* end = nullptr;
+    errno = 0;
+    long value = std::strtol(begin, &end, 10);
+    if (text.empty() || end == begin || *end != '\0' || errno == ERANGE || value < -1000000000L ||
+        value > 1000000000L)
+        usageError(option + ": \"" + text + "\" is not a whole number");
+    return static_cast<int>(value);
+}
+
+} // namespace
+
+CRenderOptions parseOptions(const std::vector<std::string>& args) {
+    CRenderOptions o;
+    std::vector<std::string> positional;
+    bool optionsEnded = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        std::string arg = args[i];
+        if (optionsEnded || arg.size() < 2 || arg[0] != '-' || arg == "-") {
+            positional.push_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        // Both "--name value" and "--name=value" are accepted.
+        std::string name = arg;
+        std::optional<std::string> inlineValue;
+        size_t eq = arg.find('=');
+        if (arg.rfind("--", 0) == 0 && eq != std::string::npos) {
+            name = arg.substr(0, eq);
+            inlineValue = arg.substr(eq + 1);
+        }
+        auto value = [&]() -> std::string {
+            if (inlineValue)
+                return *inlineValue;
+            if (i + 1 >= args.size())
+                usageError(name + " needs a value");
+            return args[++i];
+        };
+        auto flag = [&]() {
+            if (inlineValue)
+                usageError(name + " takes no value");
+        };
+
+        if (name == "--help" || name == "-h") {
+            flag();
+            o.help = true;
+        } else if (name == "--quiet" || name == "-q") {
+            flag();
+            o.quiet = true;
+        } else if (name == "--list-params") {
+            flag();
+            o.listParams = true;
+        } else if (name == "--list-programs") {
+            flag();
+            o.listPrograms = true;
+        } else if (name == "--program") {
+            int p = parseInteger(name, value());
+            if (p < 0)
+                usageError("--program: " + std::to_string(p) + " is negative");
+            o.program = p;
+        } else if (name == "--set") {
+            std::string v = value();
+            size_t at = v.rfind('=');
+            if (at == std::string::npos || at == 0)
+                usageError("--set: \"" + v + "\" is not NAME=VALUE");
+            o.sets.emplace_back(v.substr(0, at), v.substr(at + 1));
+        } else if (name == "--preset") {
+            o.preset = value();
+        } else if (name == "--save-preset") {
+            o.savePreset = value();
+        } else if (name == "--map-left") {
+            o.mapLeft = value();
+        } else if (name == "--map-right") {
+            o.mapRight = value();
+        } else if (name == "--png") {
+            o.png = value();
+        } else if (name == "--plugin") {
+            o.plugin = value();
+        } else if (name == "--tempo") {
+            double t = parseNumber(name, value());
+            if (t < 1.0 || t > 999.0)
+                usageError("--tempo: " + std::to_string(t) + " is outside 1..999 BPM");
+            o.tempo = t;
+        } else if (name == "--block") {
+            int b = parseInteger(name, value());
+            if (b < 1 || b > kMaxBlock)
+                usageError("--block: " + std::to_string(b) + " is outside 1.." +
+                           std::to_string(kMaxBlock));
+            o.block = b;
+        } else if (name == "--tail") {
+            double t = parseNumber(name, value());
+            if (t < 0.0 || t > kMaxTail)
+                usageError("--tail: seconds must be within 0..3600");
+            o.tail = t;
+        } else if (name == "--format") {
+            std::string f = value();
+            if (!parseSampleFormat(f, o.format))
+                usageError("--format: \"" + f + "\" is not 16, 24 or float");
+        } else {
+            usageError("unknown option " + name);
+        }
+    }
+    if (positional.size() == 1)
+        usageError("missing the output file after " + positional[0]);
+    if (positional.size() > 2)
+        usageError("too many file names (\"" + positional[2] + "\")");
+    if (positional.size() == 2) {
+        o.input = positional[0];
+        o.output = positional[1];
+        if (o.input.empty() || o.output.empty())
+            usageError("empty file name");
+    }
+    return o;
+}
+
+std::string usageText() {
+    return R"(Usage: skorvaline-render [IN OUT] [options]
+
+Renders the audio file IN through a VST 2.x effect (Skorvaline by default) into OUT.
+With no files: renders the built-in demo phrase through program 0 into
+skorvaline-demo.wav and skorvaline-demo.png in the current folder.
+
+Input: WAV, AIFF, FLAC, OGG and whatever else libsndfile reads, mono or stereo.
+Output: .wav or .flac, chosen by the file name.
+
+Options:
+  --program N          select program N before rendering
+  --set NAME=VALUE     set a parameter by the name the plug-in reports (case and
+                       surrounding spaces ignored) to a normalised VALUE in 0..1;
+                       may be repeated
+  --preset FILE        load a preset-bank XML document as the plug-in's state
+  --save-preset FILE   save the plug-in's state after rendering
+  --map-left FILE.bmp  use this picture as the left filter map
+  --map-right FILE.bmp use this picture as the right filter map
+  --tempo BPM          host tempo (transport playing); default 120
+  --block N            frames per process call (default 512)
+  --tail SECONDS       keep rendering after the input ends (default 4)
+  --format F           output samples: 16, 24 (default) or float
+  --png FILE           draw input and output as waveform and spectrogram
+  --list-params        print index, name, value, display and label of every parameter
+  --list-programs      print the programs
+  --plugin PATH        host another VST 2.x effect instead of Skorvaline.so
+  --quiet              no progress bar and no summary
+  --help               this text
+)";
+}
+
+} // namespace render

@@ -1,0 +1,352 @@
+#include "RenderPicture.h"
+
+#include "RenderError.h"
+#include "Spectrum.h"
+#include "TempFile.h"
+
+#include <algorithm>
+#include <cairo.h>
+#include <cmath>
+#include <cstdio>
+#include <unistd.h>
+
+namespace render {
+
+namespace {
+
+struct CRgb {
+    double r, g, b;
+};
+
+// Perceptually ordered dark-to-bright palette (black, purple, red, orange, pale yellow).
+CRgb heatColour(double t) {
+    static const CRgb stops[] = {
+        {0.000, 0.000, 0.016}, {0.106, 0.047, 0.255}, {0.290, 0.047, 0.420},
+        {0.471, 0.110, 0.427}, {0.647, 0.173, 0.376}, {0.812, 0.267, 0.275},
+        {0.929, 0.412, 0.145}, {0.984, 0.608, 0.024}, {0.988, 1.000, 0.643},
+    };
+    constexpr int n = sizeof stops / sizeof stops[0];
+    t = std::clamp(t, 0.0, 1.0) * (n - 1);
+    int i = std::min(static_cast<int>(t), n - 2);
+    double f = t - i;
+    return {stops[i].r + (stops[i + 1].r - stops[i].r) * f,
+            stops[i].g + (stops[i + 1].g - stops[i].g) * f,
+            stops[i].b + (stops[i + 1].b - stops[i].b) * f};
+}
+
+uint32_t packRgb(const CRgb& c) {
+    auto byte = [](double v) { return static_cast<uint32_t>(std::lround(std::clamp(v, 0.0, 1.0) * 255.0)); };
+    return 0xFF000000u | byte(c.r) << 16 | byte(c.g) << 8 | byte(c.b);
+}
+
+// Picture geometry and palette, in one place.
+constexpr int kWidth = 1600;
+constexpr double kMargin = 28.0;
+constexpr double kGap = 56.0;
+constexpr double kAxisLeft = 46.0;    // room for frequency labels
+constexpr double kBarReserve = 52.0;  // room for the dB colour bar on the right
+constexpr double kWaveHeight = 170.0;
+constexpr double kSpecHeight = 300.0;
+constexpr double kMapHeight = 190.0;
+constexpr double kDbFloor = -100.0;  // bottom of the colour scale
+constexpr double kMinHz = 30.0;
+constexpr CRgb kBackground{0.075, 0.082, 0.102};
+constexpr CRgb kPanel{0.035, 0.039, 0.051};
+constexpr CRgb kText{0.86, 0.87, 0.90};
+constexpr CRgb kDim{0.55, 0.57, 0.62};
+constexpr CRgb kGrid{0.20, 0.22, 0.27};
+constexpr CRgb kWaveL{0.36, 0.78, 0.93};
+constexpr CRgb kWaveR{0.98, 0.62, 0.35};
+
+void setColour(cairo_t* cr, const CRgb& c, double alpha = 1.0) {
+    cairo_set_source_rgba(cr, c.r, c.g, c.b, alpha);
+}
+
+void text(cairo_t* cr, double x, double y, const std::string& s, double size, bool bold = false,
+          const CRgb& colour = kText, double align = 0.0) {
+    cairo_select_font_face(cr, "Liberation Sans", CAIRO_FONT_SLANT_NORMAL,
+                           bold ? CAIRO_FONT_WEIGHT_BOLD : CAIRO_FONT_WEIGHT_NORMAL);
+    cairo_set_font_size(cr, size);
+    cairo_text_extents_t e;
+    cairo_text_extents(cr, s.c_str(), &e);
+    setColour(cr, colour);
+    cairo_move_to(cr, x - align * e.x_advance, y);
+    cairo_show_text(cr, s.c_str());
+}
+
+std::string formatSeconds(double t, double step) {
+    char buffer[32];
+    if (step < 1.0)
+        std::snprintf(buffer, sizeof buffer, "%.1f", t);
+    else if (t >= 60.0)
+        std::snprintf(buffer, sizeof buffer, "%d:%02d", static_cast<int>(t) / 60, static_cast<int>(t) % 60);
+    else
+        std::snprintf(buffer, sizeof buffer, "%.0f", t);
+    return buffer;
+}
+
+double tickStep(double seconds, double width) {
+    for (double step : {0.1, 0.2, 0.5, 1.0, 2.0, 5.0, 10.0, 15.0, 30.0, 60.0, 120.0, 300.0, 600.0, 1800.0})
+        if (width * step / seconds >= 70.0)
+            return step;
+    return 3600.0;
+}
+
+// Min/max envelope of one channel, one pixel column at a time, in a lane of the panel.
+void drawWaveLane(cairo_t* cr, const std::vector<float>& samples, size_t spanFrames, double x,
+                  double y, double w, double h, const CRgb& colour) {
+    const double mid = y + h / 2.0;
+    setColour(cr, kGrid);
+    cairo_set_line_width(cr, 1.0);
+    cairo_move_to(cr, x, std::floor(mid) + 0.5);
+    cairo_line_to(cr, x + w, std::floor(mid) + 0.5);
+    cairo_stroke(cr);
+    const int columns = static_cast<int>(w);
+    for (int c = 0; c < columns; ++c) {
+        size_t a = static_cast<size_t>(static_cast<double>(c) * spanFrames / columns);
+        size_t b = static_cast<size_t>(static_cast<double>(c + 1) * spanFrames / columns);
+        if (a >= samples.size())
+            break;
+        b = std::max(a + 1, std::min(b, samples.size()));
+        float lo = 0.0f, hi = 0.0f;
+        double energy = 0.0;
+        for (size_t i = a; i < b; ++i) {
+            float v = std::isfinite(samples[i]) ? samples[i] : 0.0f;
+            lo = std::min(lo, v);
+            hi = std::max(hi, v);
+            energy += static_cast<double>(v) * v;
+        }
+        const double rms = std::sqrt(energy / static_cast<double>(b - a));
+        const double half = h / 2.0 - 2.0;
+        const double px = x + c + 0.5;
+        setColour(cr, colour, 0.45);
+        cairo_move_to(cr, px, mid - std::clamp<double>(hi, -1.0, 1.0) * half);
+        cairo_line_to(cr, px, mid - std::clamp<double>(lo, -1.0, 1.0) * half + 0.5);
+        cairo_stroke(cr);
+        setColour(cr, colour, 0.95);
+        cairo_move_to(cr, px, mid - std::min(rms, 1.0) * half);
+        cairo_line_to(cr, px, mid + std::min(rms, 1.0) * half + 0.5);
+        cairo_stroke(cr);
+    }
+}
+
+void drawWaveform(cairo_t* cr, const CAudioBuffer& audio, size_t spanFrames, double x, double y,
+                  double w, double h) {
+    setColour(cr, kPanel);
+    cairo_rectangle(cr, x, y, w, h);
+    cairo_fill(cr);
+    const double lane = h / 2.0;
+    drawWaveLane(cr, audio.channels[0], spanFrames, x, y, w, lane, kWaveL);
+    drawWaveLane(cr, audio.channels[1], spanFrames, x, y + lane, w, lane, kWaveR);
+    text(cr, x + 6, y + 15, "L", 11, true, kWaveL);
+    text(cr, x + 6, y + lane + 15, "R", 11, true, kWaveR);
+}
+
+double rowToHz(double row, double h, double maxHz) {
+    return kMinHz * std::pow(maxHz / kMinHz, 1.0 - row / h);
+}
+
+void drawSpectrogram(cairo_t* cr, const CAudioBuffer& audio, size_t spanFrames, double x, double y,
+                     double w, double h) {
+    const int columns = static_cast<int>(w);
+    const int rows = static_cast<int>(h);
+    std::vector<float> mono(audio.frames());
+    for (size_t i = 0; i < mono.size(); ++i) {
+        float v = 0.5f * (audio.channels[0][i] + audio.channels[1][i]);
+        mono[i] = std::isfinite(v) ? v : 0.0f;
+    }
+    const CSpectrogram spec = computeSpectrogram(mono, audio.sampleRate, spanFrames, columns);
+    const double maxHz = std::min(20000.0, audio.sampleRate / 2.0);
+
+    cairo_surface_t* image = cairo_image_surface_create(CAIRO_FORMAT_RGB24, columns, rows);
+    cairo_surface_flush(image);
+    unsigned char* data = cairo_image_surface_get_data(image);
+    const int stride = cairo_image_surface_get_stride(image);
+    for (int r = 0; r < rows; ++r) {
+        const double hz = rowToHz(r + 0.5, h, maxHz);
+        const double hzHigh = rowToHz(r, h, maxHz);
+        const double hzLow = rowToHz(r + 1.0, h, maxHz);
+        auto* line = reinterpret_cast<uint32_t*>(data + static_cast<ptrdiff_t>(r) * stride);
+        for (int c = 0; c < columns; ++c) {
+            const double db = spec.levelAt(c, hzLow, hz, hzHigh);
+            line[c] = packRgb(heatColour((db - kDbFloor) / -kDbFloor));
+        }
+    }
+    cairo_surface_mark_dirty(image);
+    cairo_set_source_surface(cr, image, x, y);
+    cairo_paint(cr);
+    cairo_surface_destroy(image);
+
+    // Frequency grid and labels on the left.
+    cairo_set_line_width(cr, 1.0);
+    for (double hz : {50.0, 100.0, 200.0, 500.0, 1000.0, 2000.0, 5000.0, 10000.0, 20000.0}) {
+        if (hz > maxHz)
+            break;
+        const double row = h * (1.0 - std::log(hz / kMinHz) / std::log(maxHz / kMinHz));
+        const double py = std::floor(y + row) + 0.5;
+        setColour(cr, kText, 0.13);
+        cairo_move_to(cr, x, py);
+        cairo_line_to(cr, x + w, py);
+        cairo_stroke(cr);
+        char label[16];
+        if (hz >= 1000.0)
+            std::snprintf(label, sizeof label, "%gk", hz / 1000.0);
+        else
+            std::snprintf(label, sizeof label, "%g", hz);
+        text(cr, x - 6, py + 4, label, 10.5, false, kDim, 1.0);
+    }
+    text(cr, x - 6, y + h + 4, "Hz", 10.5, false, kDim, 1.0);
+}
+
+void drawTimeAxis(cairo_t* cr, double seconds, double x, double y, double w) {
+    const double step = tickStep(seconds, w);
+    cairo_set_line_width(cr, 1.0);
+    for (double t = 0.0; t <= seconds + 1e-9; t += step) {
+        const double px = std::floor(x + w * t / seconds) + 0.5;
+        setColour(cr, kDim);
+        cairo_move_to(cr, px, y);
+        cairo_line_to(cr, px, y + 5);
+        cairo_stroke(cr);
+        text(cr, px, y + 18, formatSeconds(t, step), 10.5, false, kDim, 0.5);
+    }
+    text(cr, x + w, y + 32, "seconds", 10.5, false, kDim, 1.0);
+}
+
+void drawColourBar(cairo_t* cr, double x, double y, double h) {
+    const double w = 12.0;
+    for (int r = 0; r < static_cast<int>(h); ++r) {
+        setColour(cr, heatColour(1.0 - r / h));
+        cairo_rectangle(cr, x, y + r, w, 1.0);
+        cairo_fill(cr);
+    }
+    for (double db = 0.0; db >= kDbFloor; db -= 20.0) {
+        const double py = y + h * db / kDbFloor;
+        char label[16];
+        std::snprintf(label, sizeof label, "%.0f", db);
+        text(cr, x + w + 5, py + 4, label, 10.5, false, kDim);
+    }
+    text(cr, x + w + 5, y + h + 18, "dBFS", 10.5, false, kDim);
+}
+
+void drawFilterMap(cairo_t* cr, const CFilterMapPicture& map, const std::string& label, double x,
+                   double y, double w, double h) {
+    text(cr, x, y - 8, label, 13, true);
+    setColour(cr, kPanel);
+    cairo_rectangle(cr, x, y, w, h);
+    cairo_fill(cr);
+    if (map.width <= 0 || map.height <= 0) {
+        text(cr, x + w / 2, y + h / 2 + 5, "(not readable from the plug-in's state)", 12, false,
+             kDim, 0.5);
+        return;
+    }
+    cairo_surface_t* image = cairo_image_surface_create(CAIRO_FORMAT_RGB24, map.width, map.height);
+    cairo_surface_flush(image);
+    unsigned char* data = cairo_image_surface_get_data(image);
+    const int stride = cairo_image_surface_get_stride(image);
+    for (int r = 0; r < map.height; ++r) {
+        auto* line = reinterpret_cast<uint32_t*>(data + static_cast<ptrdiff_t>(r) * stride);
+        for (int c = 0; c < map.width; ++c)
+            line[c] = packRgb(heatColour(map.samples[static_cast<size_t>(r) * map.width + c] / 255.0));
+    }
+    cairo_surface_mark_dirty(image);
+    // Keep the map's shape; centre it in the box.
+    const double scale = std::min(w / map.width, h / map.height);
+    const double dw = map.width * scale, dh = map.height * scale;
+    cairo_save(cr);
+    cairo_translate(cr, x + (w - dw) / 2.0, y + (h - dh) / 2.0);
+    cairo_scale(cr, scale, scale);
+    cairo_set_source_surface(cr, image, 0, 0);
+    cairo_pattern_set_filter(cairo_get_source(cr),
+                             scale >= 2.0 ? CAIRO_FILTER_NEAREST : CAIRO_FILTER_GOOD);
+    cairo_rectangle(cr, 0, 0, map.width, map.height);
+    cairo_fill(cr);
+    cairo_restore(cr);
+    cairo_surface_destroy(image);
+    char size[48];
+    std::snprintf(size, sizeof size, "%d x %d, %d bit", map.width, map.height, map.bitsPerPixel);
+    text(cr, x + w, y - 8, size, 11, false, kDim, 1.0);
+}
+
+cairo_status_t writeToFd(void* closure, const unsigned char* data, unsigned int length) {
+    const int fd = *static_cast<int*>(closure);
+    while (length > 0) {
+        ssize_t n = ::write(fd, data, length);
+        if (n <= 0)
+            return CAIRO_STATUS_WRITE_ERROR;
+        data += n;
+        length -= static_cast<unsigned int>(n);
+    }
+    return CAIRO_STATUS_SUCCESS;
+}
+
+} // namespace
+
+void writePicture(const std::filesystem::path& path, const CPictureContent& content) {
+    const CAudioBuffer& in = *content.input;
+    const CAudioBuffer& out = *content.output;
+    const size_t span = std::max({in.frames(), out.frames(), size_t(1)});
+    const double seconds = static_cast<double>(span) / out.sampleRate;
+
+    const double headerHeight = 96.0;
+    const double panelTop = kMargin + headerHeight;
+    const double columnWidth = (kWidth - 2 * kMargin - kGap - kBarReserve) / 2.0;
+    const double plotWidth = std::floor(columnWidth - kAxisLeft);
+    const double specTop = panelTop + 24 + kWaveHeight + 10;
+    const double axisTop = specTop + kSpecHeight;
+    const double mapTop = axisTop + 70;
+    const int height = static_cast<int>(content.showMaps ? mapTop + 24 + kMapHeight + kMargin
+                                                         : axisTop + 40 + kMargin);
+
+    cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, kWidth, height);
+    cairo_t* cr = cairo_create(surface);
+    setColour(cr, kBackground);
+    cairo_paint(cr);
+
+    text(cr, kMargin, kMargin + 22, content.title, 24, true);
+    // Settings wrap onto a second line when they do not fit.
+    double sx = kMargin, sy = kMargin + 50;
+    for (const std::string& s : content.settings) {
+        cairo_select_font_face(cr, "Liberation Sans", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
+        cairo_set_font_size(cr, 13.5);
+        cairo_text_extents_t e;
+        cairo_text_extents(cr, s.c_str(), &e);
+        if (sx + e.x_advance > kWidth - kMargin && sx > kMargin) {
+            sx = kMargin;
+            sy += 21;
+        }
+        text(cr, sx, sy, s, 13.5, false, kDim);
+        sx += e.x_advance + 22;
+    }
+
+    const CAudioBuffer* sides[2] = {&in, &out};
+    const std::string* labels[2] = {&content.inputLabel, &content.outputLabel};
+    for (int side = 0; side < 2; ++side) {
+        const double x0 = kMargin + side * (columnWidth + kGap) + kAxisLeft;
+        text(cr, x0, panelTop + 14, *labels[side], 15, true);
+        drawWaveform(cr, *sides[side], span, x0, panelTop + 24, plotWidth, kWaveHeight);
+        drawSpectrogram(cr, *sides[side], span, x0, specTop, plotWidth, kSpecHeight);
+        drawTimeAxis(cr, seconds, x0, axisTop, plotWidth);
+    }
+    drawColourBar(cr, kMargin + 2 * columnWidth + kGap + 12, specTop, kSpecHeight);
+
+    if (content.showMaps) {
+        const double mapWidth = std::floor(columnWidth - kAxisLeft);
+        drawFilterMap(cr, content.mapLeft, content.mapLeftLabel, kMargin + kAxisLeft, mapTop + 24,
+                      mapWidth, kMapHeight);
+        drawFilterMap(cr, content.mapRight, content.mapRightLabel,
+                      kMargin + columnWidth + kGap + kAxisLeft, mapTop + 24, mapWidth, kMapHeight);
+    }
+    cairo_destroy(cr);
+    cairo_surface_flush(surface);
+
+    CTempFile temp(path);
+    int fd = temp.fd();
+    const cairo_status_t status = cairo_surface_write_to_png_stream(surface, writeToFd, &fd);
+    cairo_surface_destroy(surface);
+    if (status != CAIRO_STATUS_SUCCESS)
+        throw CRenderError(path.string() + ": cannot write the picture (" +
+                           cairo_status_to_string(status) + ")");
+    temp.commit();
+}
+
+} // namespace render

@@ -1,0 +1,30 @@
+// The --png picture: input and output side by side, each as a stereo waveform over a
+// log-frequency spectrogram on a shared time axis, titled with the program and its main
+// settings, and the two filter maps underneath when the state chunk carries them.
+#pragma once
+
+#include "AudioFile.h"
+#include "StateChunk.h"
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace render {
+
+struct CPictureContent {
+    std::string title;                 // e.g. Skorvaline v1.0 - program 0 "Default"
+    std::vector<std::string> settings; // short "name value unit" texts
+    std::string inputLabel, outputLabel;
+    const CAudioBuffer* input = nullptr;
+    const CAudioBuffer* output = nullptr;
+    // Filter maps: drawn when width > 0; otherwise the label explains why not.
+    CFilterMapPicture mapLeft, mapRight;
+    std::string mapLeftLabel, mapRightLabel;
+    bool showMaps = false;
+};
+
+/** Draws the picture and writes it as PNG (temporary file, then rename). */
+void writePicture(const std::filesystem::path& path, const CPictureContent& content);
+
+} // namespace render

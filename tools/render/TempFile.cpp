@@ -1,0 +1,100 @@
+#include "TempFile.h"
+
+#include "RenderError.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace render {
+
+namespace {
+volatile std::sig_atomic_t gInterrupted = 0;
+
+extern "C" void onInterrupt(int) { gInterrupted = 1; }
+} // namespace
+
+bool interruptRequested() { return gInterrupted != 0; }
+
+void installInterruptHandler() {
+    struct sigaction sa {};
+    sa.sa_handler = onInterrupt;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGHUP, &sa, nullptr);
+}
+
+void checkInterrupt() {
+    if (interruptRequested())
+        throw CRenderError("interrupted; no output written", 130);
+}
+
+CTempFile::CTempFile(const fs::path& target) : target_(target) {
+    fs::path folder = target.parent_path();
+    if (folder.empty())
+        folder = ".";
+    std::string pattern = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
+    std::vector<char> name(pattern.begin(), pattern.end());
+    name.push_back('\0');
+    fd_ = mkstemp(name.data());
+    if (fd_ < 0)
+        throw CRenderError(target.string() + ": cannot create a file in " + folder.string() + " (" +
+                           std::strerror(errno) + ")");
+    temp_ = name.data();
+    // mkstemp creates 0600; give the result the permissions an ordinary new file would get.
+    mode_t mask = umask(0);
+    umask(mask);
+    fchmod(fd_, 0666 & ~mask);
+}
+
+CTempFile::~CTempFile() {
+    if (fd_ >= 0)
+        close(fd_);
+    if (!committed_)
+        unlink(temp_.c_str());
+}
+
+int CTempFile::releaseFd() {
+    int fd = fd_;
+    fd_ = -1;
+    return fd;
+}
+
+void CTempFile::writeAll(const std::string& bytes) {
+    size_t done = 0;
+    while (done < bytes.size()) {
+        ssize_t n = write(fd_, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            throw CRenderError(target_.string() + ": write failed (" + std::strerror(errno) + ")");
+        done += static_cast<size_t>(n);
+    }
+}
+
+void CTempFile::commit() {
+    if (fd_ >= 0) {
+        int fd = releaseFd();
+        if (close(fd) != 0)
+            throw CRenderError(target_.string() + ": write failed (" + std::strerror(errno) + ")");
+    }
+    checkInterrupt();
+    if (std::rename(temp_.c_str(), target_.c_str()) != 0)
+        throw CRenderError(target_.string() + ": cannot replace the file (" + std::strerror(errno) +
+                           ")");
+    committed_ = true;
+}
+
+bool sameFile(const fs::path& a, const fs::path& b) {
+    std::error_code ec;
+    return fs::exists(a, ec) && fs::exists(b, ec) && fs::equivalent(a, b, ec);
+}
+
+} // namespace render

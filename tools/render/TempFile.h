@@ -1,0 +1,41 @@
+// Output files are first written under a temporary name in the target folder and renamed
+// over the target only when complete, so a failed or interrupted run never leaves a
+// half-written file behind (rename within one folder is atomic on POSIX file systems).
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+namespace render {
+
+class CTempFile {
+public:
+    /** Creates an empty temporary file beside `target`; throws CRenderError on failure. */
+    explicit CTempFile(const std::filesystem::path& target);
+    /** Removes the temporary file unless commit() has succeeded. */
+    ~CTempFile();
+    CTempFile(const CTempFile&) = delete;
+    CTempFile& operator=(const CTempFile&) = delete;
+
+    /** Open descriptor of the temporary file; ownership passes to whoever calls release. */
+    int fd() const { return fd_; }
+    int releaseFd();
+    const std::filesystem::path& tempPath() const { return temp_; }
+    const std::filesystem::path& target() const { return target_; }
+
+    /** Writes the whole byte string (for text outputs) and closes the descriptor. */
+    void writeAll(const std::string& bytes);
+    /** Closes the descriptor if still held and renames the file onto the target. */
+    void commit();
+
+private:
+    std::filesystem::path target_;
+    std::filesystem::path temp_;
+    int fd_ = -1;
+    bool committed_ = false;
+};
+
+/** True when both paths name the same existing file. */
+bool sameFile(const std::filesystem::path& a, const std::filesystem::path& b);
+
+} // namespace render
