@@ -26,7 +26,7 @@ function(skv_add_test_folder exe folder)
   add_executable(${exe} ${srcs})
   target_link_libraries(${exe} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gtest_main)
   target_include_directories(${exe} PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/tests)
-  target_compile_definitions(${exe} PRIVATE SKV_TESTDATA_DIR="${CMAKE_SOURCE_DIR}/../shared/testdata"
+  target_compile_definitions(${exe} PRIVATE SKV_TESTDATA_DIR="${CMAKE_SOURCE_DIR}/tests/data"
                                             SKV_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
   skv_target_defaults(${exe})
   gtest_discover_tests(${exe} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 600)
