@@ -1,6 +1,5 @@
 // fxSkorvaline: construction and destruction order, dispatcher answers, MIDI control changes,
-// resume and the tempo update. Operations of the state, parameter and processing files are
-// supplied here only while those files do not exist yet (see plugin/Skorvaline.h).
+// resume and the tempo update.
 #include "plugin/Skorvaline.h"
 
 #include "config/Config.h"
@@ -194,80 +193,3 @@ void fxSkorvaline::setProgramValue(VstInt32 index, float value)
     currentProgram().setValue(index, value);
   }
 }
-
-// ---- Supplied until plugin/SkorvalineState.cpp exists --------------------------------------
-#if !defined(SKV_HAVE_STATE_CPP)
-void fxSkorvaline::setProgram(VstInt32 program)
-{
-  if (program < 0 || program >= kNumPrograms || !programs) {
-    return;
-  }
-  curProgram = program;
-  float stored = currentProgram().getTempo();
-  tempo = (stored > 0.0f && stored <= 10000.0f) ? stored : skv::kDefaultTempo;
-  beatsPerSecond = tempo / 60.0;
-  samplesPerBeat = skv::samplesPerBeat(sampleRate, tempo);
-  for (VstInt32 i = 0; i < kNumParams; ++i) {
-    setParameter(i, currentProgram().getValue(i));
-  }
-}
-
-VstInt32 fxSkorvaline::getChunk(void** /*data*/, bool /*isPreset*/)
-{
-  return 0;
-}
-
-VstInt32 fxSkorvaline::setChunk(void* /*data*/, VstInt32 /*byteSize*/, bool /*isPreset*/)
-{
-  return 0;
-}
-#endif
-
-// ---- Supplied until plugin/SkorvalineParameters.cpp exists ---------------------------------
-#if !defined(SKV_HAVE_PARAMETERS_CPP)
-void fxSkorvaline::setParameter(VstInt32 index, float value)
-{
-  if (index == 54 || index == 55) {
-    viewSwitch[index - 54] = value;
-    return;
-  }
-  setProgramValue(index, value);
-}
-
-float fxSkorvaline::getParameter(VstInt32 index)
-{
-  if (index == 54 || index == 55) {
-    return viewSwitch[index - 54];
-  }
-  return programValue(index);
-}
-
-void fxSkorvaline::getParameterName(VstInt32 /*index*/, char* /*text*/) {}
-void fxSkorvaline::getParameterLabel(VstInt32 /*index*/, char* /*label*/) {}
-void fxSkorvaline::getParameterDisplay(VstInt32 /*index*/, char* /*text*/) {}
-#endif
-
-// ---- Supplied until plugin/SkorvalineProcess.cpp exists ------------------------------------
-#if !defined(SKV_HAVE_PROCESS_CPP)
-// Without the engine the effect passes its input through unchanged.
-void fxSkorvaline::process(float** inputs, float** outputs, VstInt32 sampleFrames)
-{
-  for (int c = 0; c < 2; ++c) {
-    for (VstInt32 i = 0; i < sampleFrames; ++i) {
-      outputs[c][i] += inputs[c][i];
-    }
-  }
-}
-
-void fxSkorvaline::processReplacing(float** inputs, float** outputs, VstInt32 sampleFrames)
-{
-  for (int c = 0; c < 2; ++c) {
-    std::memmove(outputs[c], inputs[c], sizeof(float) * static_cast<std::size_t>(sampleFrames));
-  }
-}
-
-void fxSkorvaline::createWorkBuffers() {}
-void fxSkorvaline::createAudioUnits() {}
-void fxSkorvaline::clearAudioState() {}
-void fxSkorvaline::destroyAudioUnits() {}
-#endif

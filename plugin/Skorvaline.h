@@ -4,12 +4,9 @@
 // creates. The implementation is split by subsystem:
 //   plugin/Skorvaline.cpp            construction, dispatcher answers, names, MIDI, resume,
 //                                    tempo update
-//   plugin/SkorvalineState.cpp       programs and chunks (setProgram, getChunk, setChunk, ...)
+//   plugin/SkorvalineState.cpp       programs, filter-map loading and state chunks
 //   plugin/SkorvalineParameters.cpp  the parameter table (set/getParameter, names, displays)
 //   plugin/SkorvalineProcess.cpp     block processing and the audio units' life cycle
-// Until a file of the last three exists, Skorvaline.cpp supplies the operations of its block
-// below (the build defines SKV_HAVE_STATE_CPP, SKV_HAVE_PARAMETERS_CPP and SKV_HAVE_PROCESS_CPP
-// when the files exist), so each block must be defined entirely by its own file.
 //
 // Threads: the dispatcher runs on the host's user-interface thread, process and
 // processReplacing (and processEvents) on its audio thread; setParameter may come from either.
@@ -19,7 +16,14 @@
 #include "plugin/EngineState.h"
 #include "vst/AudioEffectX.h"
 
+#include <memory>
 #include <string>
+#include <vector>
+
+namespace kfx {
+class CBitmapArrayAnalyser;
+}
+struct CPreset;
 
 class fxSkorvaline : public AudioEffectX {
 public:
@@ -94,15 +98,30 @@ public:
   /// Display of a per-sample decay coefficient (milliseconds to a quarter, "oo" at 1).
   virtual void formatDecayTime(char* text, float coefficient);
   // <<< engine
-  // [presets, SkorvalineState.cpp] slots 7-11: loadFilterMap, getFilterMap, getFilterMapPath,
-  // storeFilterMapImage, releaseShared
-  // >>> presets: filter-map operations go here
-  // <<< presets
+  // Filter maps of the current program (SkorvalineState.cpp; user-interface thread).
+  /// Loads a channel's filter map (channel 26 = left, 31 = right) from a reference: "#n" for
+  /// built-in picture n, otherwise a BMP file path. With clearText set the program's stored
+  /// picture is dropped first, so the reference is read afresh.
+  virtual void loadFilterMap(const char* reference, int channel, bool clearText);
+  /// Hands out a share of the left (26) or right (any other value) filter map.
+  virtual void getFilterMap(std::shared_ptr<kfx::CBitmapArrayAnalyser>& holder, int channel);
+  /// Copies the current program's reference of the channel (at most 259 characters + zero).
+  virtual void getFilterMapPath(char* text, int channel);
+  /// After a generator or transform: the edited picture becomes the program's image text
+  /// and its reference is emptied, so the state carries the picture itself.
+  virtual void storeFilterMapImage(int channel);
+  /// Drops the caller's share of a filter map.
+  virtual void releaseShared(std::shared_ptr<kfx::CBitmapArrayAnalyser> holder);
   virtual void spareHook2() {}
   virtual void spareHook3() {}
-  // [presets, SkorvalineState.cpp] slots 14-15: writeProgramXml, readProgramXml
-  // >>> presets: writeProgramXml / readProgramXml declarations go here
-  // <<< presets
+  /// Appends program `program` as one preset entry to the process-wide bank document.
+  virtual void writeProgramXml(VstInt32 program);
+  /// Reads the bank document's preset at the program's position (or the document's current
+  /// preset) into program `program`; a preset of another plug-in leaves it unchanged.
+  virtual void readProgramXml(VstInt32 program);
+  /// Called after loadFilterMap changed a channel's picture; the class with the editor
+  /// passes it on so the filter-map display follows.
+  virtual void filterMapLoaded(const char* /*reference*/, int /*channel*/) {}
 
   // ---- Skorvaline.cpp: helpers for the other files ---------------------------------------
   /// Asks the host for time information and sets the tempo state (120 BPM, 4/4 and
@@ -161,8 +180,14 @@ protected:
   void attachFilterMaps();
   kfx::CBitmapArrayAnalyser* filterMapInfo(bool left) const;
   // <<< engine
-  // >>> presets: chunk buffer, filter-map holders go here
-  // <<< presets
+  // The last getChunk's bytes, owned here until the next getChunk.
+  std::vector<unsigned char> chunk;
+  /// Reads a bank-document preset into a program record (no engine change).
+  static void readPresetInto(const CPreset& preset, fxSkorvalineProgram& program);
+  /// Parses chunk bytes (zlib, XML text or version-1 records) into copies of the programs;
+  /// false, leaving `programs` untouched, when the bytes are not a usable state.
+  bool decodeChunk(const unsigned char* data, std::size_t size, bool isPreset,
+                   std::vector<fxSkorvalineProgram>& scratch);
 
   // The editor's two view switches (indices 54 and 55): kept by the effect, never saved.
   float viewSwitch[2] = {0.0f, 0.0f};
