@@ -140,6 +140,13 @@ bool inflateChunk(const unsigned char* data, std::size_t size, std::string& text
   return result == Z_STREAM_END;
 }
 
+// The two header bytes of a zlib stream: deflate, a window of at most 32 KiB, check bits.
+bool hasZlibHeader(const unsigned char* data, std::size_t size)
+{
+  return size >= 2 && (data[0] & 0x0F) == 8 && (data[0] >> 4) <= 7 &&
+         ((unsigned(data[0]) << 8) | data[1]) % 31 == 0;
+}
+
 // The document text ends at its terminating zero, if the chunk carries one.
 std::string_view documentText(const char* data, std::size_t size)
 {
@@ -357,6 +364,13 @@ bool fxSkorvaline::decodeChunk(const unsigned char* data, std::size_t size, bool
   } else {
     // Binary version-1 records: one for a program, exactly sixteen for a bank. A program chunk
     // shorter than a record cannot be read without inventing the rest, so it is refused.
+    // Compressed data that did not unpack (damaged, cut short, or too large) is refused too,
+    // unless it has exactly the size of version-1 data, whose first float may happen to
+    // begin like a zlib header.
+    const std::size_t v1Size = isPreset ? fxSkorvalineProgramV1::kSize : fxSkorvalineProgramV1::kBankSize;
+    if (hasZlibHeader(data, size) && size != v1Size) {
+      return false;
+    }
     if (isPreset) {
       if (size < fxSkorvalineProgramV1::kSize) {
         return false;
