@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <sndfile.h>
 
 namespace fs = std::filesystem;
@@ -60,6 +61,13 @@ CAudioBuffer readAudioFile(const fs::path& path) {
         sf_count_t got = sf_readf_float(file, interleaved.data(), kChunkFrames);
         if (got <= 0)
             break;
+        const size_t values = static_cast<size_t>(got) * static_cast<size_t>(nch);
+        for (size_t i = 0; i < values; ++i) {
+            if (!std::isfinite(interleaved[i])) {
+                interleaved[i] = 0.0f;
+                ++buffer.repairedSamples;
+            }
+        }
         for (sf_count_t i = 0; i < got; ++i) {
             float l = interleaved[static_cast<size_t>(i * nch)];
             float r = nch == 2 ? interleaved[static_cast<size_t>(i * nch + 1)] : l;
@@ -125,8 +133,8 @@ CAudioWriter::CAudioWriter(const fs::path& target, int sampleRate, ESampleFormat
         throw CRenderError(target.string() + ": libsndfile cannot write this format");
 
     impl_ = std::make_unique<Impl>(target);
-    // libsndfile takes over the descriptor and closes it with sf_close.
-    impl_->file = sf_open_fd(impl_->temp.releaseFd(), SFM_WRITE, &info, SF_TRUE);
+    // The descriptor stays with the temporary file, which flushes and closes it on commit.
+    impl_->file = sf_open_fd(impl_->temp.fd(), SFM_WRITE, &info, SF_FALSE);
     if (!impl_->file)
         throw CRenderError(target.string() + ": cannot write audio (" + sf_strerror(nullptr) +
                            ")");

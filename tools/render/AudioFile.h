@@ -15,11 +15,17 @@ namespace render {
 struct CAudioBuffer {
     int sampleRate = 44100;
     std::vector<std::vector<float>> channels;
+    /** Samples that were NaN or infinite in the file and were read as silence. */
+    size_t repairedSamples = 0;
 
     size_t frames() const { return channels.empty() ? 0 : channels[0].size(); }
 };
 
-/** Reads a whole file; a mono file is duplicated into two channels. Throws CRenderError. */
+/**
+ * Reads a whole file; a mono file is duplicated into two channels, and NaN or infinite
+ * samples (float files) become 0 so they cannot poison an effect's state. Throws
+ * CRenderError naming the file.
+ */
 CAudioBuffer readAudioFile(const std::filesystem::path& path);
 
 enum class ESampleFormat { kPcm16, kPcm24, kFloat32 };

@@ -93,7 +93,15 @@ CRenderOptions parseOptions(const std::vector<std::string>& args) {
             size_t at = v.rfind('=');
             if (at == std::string::npos || at == 0)
                 usageError("--set: \"" + v + "\" is not NAME=VALUE");
-            o.sets.emplace_back(v.substr(0, at), v.substr(at + 1));
+            const std::string text = v.substr(at + 1);
+            const char* begin = text.c_str();
+            char* end = nullptr;
+            const double x = std::strtod(begin, &end);
+            if (text.empty() || end == begin || *end != '\0' || std::isnan(x))
+                usageError("--set \"" + v + "\": \"" + text + "\" is not a number");
+            if (!(x >= 0.0 && x <= 1.0))
+                usageError("--set \"" + v + "\": " + text + " is outside 0..1");
+            o.sets.push_back({v.substr(0, at), static_cast<float>(x)});
         } else if (name == "--preset") {
             o.preset = value();
         } else if (name == "--save-preset") {

@@ -6,17 +6,22 @@
 
 #include <optional>
 #include <string>
-#include <utility>
 #include <vector>
 
 namespace render {
+
+/** One --set NAME=VALUE: the name as typed, the value already checked to lie in 0..1. */
+struct CParamSetting {
+    std::string name;
+    float value = 0.0f;
+};
 
 struct CRenderOptions {
     std::string input;  // empty: built-in demo
     std::string output; // empty: built-in demo
     std::string plugin; // empty: Skorvaline.so of the build folder
     std::optional<int> program;
-    std::vector<std::pair<std::string, std::string>> sets; // NAME, VALUE text, in order
+    std::vector<CParamSetting> sets; // in command-line order
     std::string preset;
     std::string savePreset;
     std::string mapLeft;
@@ -41,7 +46,10 @@ constexpr int kMaxBlock = 65536;
 /** Longest tail accepted, in seconds (an hour). */
 constexpr double kMaxTail = 3600.0;
 
-/** Parses argv[1..]; throws CRenderError with exit code 2 for a malformed command line. */
+/**
+ * Parses argv[1..]; throws CRenderError with exit code 2 for a malformed command line,
+ * including a --set value that is not a number in 0..1.
+ */
 CRenderOptions parseOptions(const std::vector<std::string>& args);
 
 /** The --help text. */

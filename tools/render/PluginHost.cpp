@@ -43,7 +43,8 @@ std::string shortDlError() {
 
 } // namespace
 
-CPluginHost::CPluginHost(const fs::path& module) : module_(module) {
+CPluginHost::CPluginHost(const fs::path& module, const CTransport& transport, int blockSize)
+    : module_(module), transport_(transport), blockSize_(blockSize) {
     std::error_code ec;
     if (!fs::exists(module, ec))
         throw CRenderError(module.string() + ": no such plug-in file");
@@ -116,17 +117,14 @@ std::string CPluginHost::dispatchText(VstInt32 opcode, VstInt32 index) {
     return buffer;
 }
 
-void CPluginHost::open(const CTransport& transport, int blockSize) {
-    transport_ = transport;
-    blockSize_ = blockSize;
+void CPluginHost::open() {
     // Same order as common Linux hosts: open, then rate and block size, all while suspended.
     dispatch(effOpen);
-    opened_ = true;
-    dispatch(effSetSampleRate, 0, 0, nullptr, static_cast<float>(transport.sampleRate));
-    dispatch(effSetBlockSize, 0, blockSize);
+    dispatch(effSetSampleRate, 0, 0, nullptr, static_cast<float>(transport_.sampleRate));
+    dispatch(effSetBlockSize, 0, blockSize_);
     dispatch(effSetProcessPrecision, 0, 0); // 32-bit float processing
 
-    const size_t n = static_cast<size_t>(blockSize);
+    const size_t n = static_cast<size_t>(blockSize_);
     const size_t ins = static_cast<size_t>(effect_->numInputs);
     scratch_.assign(ins + 2, std::vector<float>(n, 0.0f));
     inputs_.resize(ins);
@@ -300,8 +298,9 @@ VstIntPtr CPluginHost::callback(AEffect*, VstInt32 opcode, VstInt32 index, VstIn
         const char* what = static_cast<const char*>(ptr);
         if (!what)
             return 0;
-        // What this host really does: time info, start/stop calls, offline rendering.
-        for (const char* yes : {"sendVstTimeInfo", "startStopProcess", "offline"})
+        // Only what this host really does: time info and start/stop calls. No events are
+        // sent, windows are never opened and the offline interface is not offered.
+        for (const char* yes : {"sendVstTimeInfo", "startStopProcess"})
             if (std::strcmp(what, yes) == 0)
                 return 1;
         return 0;

@@ -24,9 +24,11 @@ public:
     /**
      * Loads the module and creates the effect; throws CRenderError naming the file when the
      * module cannot be loaded, has no entry point, returns no effect or a record without
-     * the VST magic, or is not an effect with inputs and 2 outputs.
+     * the VST magic, or is not an effect with inputs and 2 outputs. The transport and the
+     * largest block are what the host answers from the start: effects ask for the time
+     * information while they are being created.
      */
-    explicit CPluginHost(const std::filesystem::path& module);
+    CPluginHost(const std::filesystem::path& module, const CTransport& transport, int blockSize);
     /** Suspends, closes the effect and unloads the module. */
     ~CPluginHost();
     CPluginHost(const CPluginHost&) = delete;
@@ -35,8 +37,8 @@ public:
     AEffect* effect() const { return effect_; }
     const std::filesystem::path& modulePath() const { return module_; }
 
-    /** Opens the effect with the rate and largest block (before any other request). */
-    void open(const CTransport& transport, int blockSize);
+    /** Opens the effect and gives it the sample rate and largest block (while suspended). */
+    void open();
 
     int numParams() const { return effect_->numParams; }
     int numPrograms() const { return effect_->numPrograms; }
@@ -53,6 +55,7 @@ public:
     /** Name of program `index` through getProgramNameIndexed; false if unsupported. */
     bool programNameIndexed(int index, std::string& name);
 
+    VstInt32 uniqueId() const { return effect_->uniqueID; }
     bool hasChunks() const { return (effect_->flags & effFlagsProgramChunks) != 0; }
     /** The plug-in's state chunk (bank when !program); empty when it gives none. */
     std::string getChunk(bool program);
@@ -85,7 +88,6 @@ private:
     std::filesystem::path module_;
     void* handle_ = nullptr;
     AEffect* effect_ = nullptr;
-    bool opened_ = false;
     bool running_ = false;
     CTransport transport_;
     int blockSize_ = 512;

@@ -36,6 +36,9 @@ void CProgress::update(size_t framesDone) {
     if (!enabled_)
         return;
     const auto now = std::chrono::steady_clock::now();
+    // Short renders finish before the bar would be worth drawing.
+    if (!drawn_ && now - start_ < std::chrono::milliseconds(250))
+        return;
     if (drawn_ && now - last_ < std::chrono::milliseconds(100))
         return;
     last_ = now;

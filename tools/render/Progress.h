@@ -14,7 +14,7 @@ public:
     CProgress(bool enabled, size_t totalFrames, int sampleRate);
     ~CProgress();
 
-    /** Redraws at most ten times a second. */
+    /** Draws after the first quarter second, then at most ten times a second. */
     void update(size_t framesDone);
     /** Clears the bar line. */
     void finish();

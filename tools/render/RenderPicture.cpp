@@ -2,13 +2,11 @@
 
 #include "RenderError.h"
 #include "Spectrum.h"
-#include "TempFile.h"
 
 #include <algorithm>
 #include <cairo.h>
 #include <cmath>
 #include <cstdio>
-#include <unistd.h>
 
 namespace render {
 
@@ -267,21 +265,14 @@ void drawFilterMap(cairo_t* cr, const CFilterMapPicture& map, const std::string&
     text(cr, x + w, y - 8, size, 11, false, kDim, 1.0);
 }
 
-cairo_status_t writeToFd(void* closure, const unsigned char* data, unsigned int length) {
-    const int fd = *static_cast<int*>(closure);
-    while (length > 0) {
-        ssize_t n = ::write(fd, data, length);
-        if (n <= 0)
-            return CAIRO_STATUS_WRITE_ERROR;
-        data += n;
-        length -= static_cast<unsigned int>(n);
-    }
+cairo_status_t appendToString(void* closure, const unsigned char* data, unsigned int length) {
+    static_cast<std::string*>(closure)->append(reinterpret_cast<const char*>(data), length);
     return CAIRO_STATUS_SUCCESS;
 }
 
 } // namespace
 
-void writePicture(const std::filesystem::path& path, const CPictureContent& content) {
+std::string drawPicturePng(const CPictureContent& content) {
     const CAudioBuffer& in = *content.input;
     const CAudioBuffer& out = *content.output;
     const size_t span = std::max({in.frames(), out.frames(), size_t(1)});
@@ -339,14 +330,13 @@ void writePicture(const std::filesystem::path& path, const CPictureContent& cont
     cairo_destroy(cr);
     cairo_surface_flush(surface);
 
-    CTempFile temp(path);
-    int fd = temp.fd();
-    const cairo_status_t status = cairo_surface_write_to_png_stream(surface, writeToFd, &fd);
+    std::string png;
+    const cairo_status_t status = cairo_surface_write_to_png_stream(surface, appendToString, &png);
     cairo_surface_destroy(surface);
     if (status != CAIRO_STATUS_SUCCESS)
-        throw CRenderError(path.string() + ": cannot write the picture (" +
+        throw CRenderError(std::string("cannot draw the picture (") +
                            cairo_status_to_string(status) + ")");
-    temp.commit();
+    return png;
 }
 
 } // namespace render

@@ -6,7 +6,6 @@
 #include "AudioFile.h"
 #include "StateChunk.h"
 
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -24,7 +23,7 @@ struct CPictureContent {
     bool showMaps = false;
 };
 
-/** Draws the picture and writes it as PNG (temporary file, then rename). */
-void writePicture(const std::filesystem::path& path, const CPictureContent& content);
+/** Draws the picture; returns the PNG file's bytes. Throws CRenderError if cairo fails. */
+std::string drawPicturePng(const CPictureContent& content);
 
 } // namespace render

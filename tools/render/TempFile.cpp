@@ -3,7 +3,6 @@
 #include "RenderError.h"
 
 #include <cerrno>
-#include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -14,29 +13,10 @@ namespace fs = std::filesystem;
 
 namespace render {
 
-namespace {
-volatile std::sig_atomic_t gInterrupted = 0;
-
-extern "C" void onInterrupt(int) { gInterrupted = 1; }
-} // namespace
-
-bool interruptRequested() { return gInterrupted != 0; }
-
-void installInterruptHandler() {
-    struct sigaction sa {};
-    sa.sa_handler = onInterrupt;
-    sigemptyset(&sa.sa_mask);
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGTERM, &sa, nullptr);
-    sigaction(SIGHUP, &sa, nullptr);
-}
-
-void checkInterrupt() {
-    if (interruptRequested())
-        throw CRenderError("interrupted; no output written", 130);
-}
-
 CTempFile::CTempFile(const fs::path& target) : target_(target) {
+    std::error_code ec;
+    if (fs::is_directory(target, ec))
+        throw CRenderError(target.string() + ": is a folder");
     fs::path folder = target.parent_path();
     if (folder.empty())
         folder = ".";
@@ -81,11 +61,15 @@ void CTempFile::writeAll(const std::string& bytes) {
 
 void CTempFile::commit() {
     if (fd_ >= 0) {
-        int fd = releaseFd();
-        if (close(fd) != 0)
-            throw CRenderError(target_.string() + ": write failed (" + std::strerror(errno) + ")");
+        // On disk before the rename, so a crash right after it cannot leave an empty file
+        // under the target's name.
+        const bool synced = fsync(fd_) == 0 || errno == EINVAL;
+        const int syncError = errno;
+        const int fd = releaseFd();
+        if (!synced || close(fd) != 0)
+            throw CRenderError(target_.string() + ": write failed (" +
+                               std::strerror(synced ? errno : syncError) + ")");
     }
-    checkInterrupt();
     if (std::rename(temp_.c_str(), target_.c_str()) != 0)
         throw CRenderError(target_.string() + ": cannot replace the file (" + std::strerror(errno) +
                            ")");

@@ -10,7 +10,10 @@ namespace render {
 
 class CTempFile {
 public:
-    /** Creates an empty temporary file beside `target`; throws CRenderError on failure. */
+    /**
+     * Creates an empty temporary file beside `target`; throws CRenderError when the folder
+     * does not take new files or the target is a folder.
+     */
     explicit CTempFile(const std::filesystem::path& target);
     /** Removes the temporary file unless commit() has succeeded. */
     ~CTempFile();
@@ -25,7 +28,7 @@ public:
 
     /** Writes the whole byte string (for text outputs) and closes the descriptor. */
     void writeAll(const std::string& bytes);
-    /** Closes the descriptor if still held and renames the file onto the target. */
+    /** Flushes and closes the descriptor if still held, then renames the file onto the target. */
     void commit();
 
 private:

@@ -1,0 +1,557 @@
+#include "Render.h"
+
+#include "AudioFile.h"
+#include "DemoPhrase.h"
+#include "NameMatch.h"
+#include "PluginHost.h"
+#include "Progress.h"
+#include "RenderError.h"
+#include "RenderPicture.h"
+#include "StateChunk.h"
+#include "TempFile.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <optional>
+#include <tinyxml2.h>
+
+namespace fs = std::filesystem;
+
+namespace render {
+
+namespace {
+
+constexpr VstInt32 kSkorvalineId = vstFourCC('S', 'k', 'v', 'L');
+constexpr const char* kDemoAudio = "skorvaline-demo.wav";
+constexpr const char* kDemoPicture = "skorvaline-demo.png";
+constexpr int kDemoProgram = 0;
+// The longest filter-map path the effect's program record keeps (260 bytes with the zero);
+// a longer one would be cut and then name a file that does not exist.
+constexpr size_t kMaxMapPath = 259;
+// Larger files are not preset documents; reading them whole would only waste memory.
+constexpr uintmax_t kMaxPresetBytes = uintmax_t(64) << 20;
+// What a Skorvaline picture lists under its title, by the names the effect reports.
+constexpr const char* kMainSettings[] = {"L Delay",       "R Delay",       "L->L Feedback",
+                                         "L->R Feedback", "R->L Feedback", "R->R Feedback",
+                                         "Filter Order",  "Step Time",     "Mix",
+                                         "Volume"};
+// Parameters listed for another effect, which gives no hint of what matters most.
+constexpr int kOtherPluginSettings = 8;
+
+std::string quote(const std::string& s) { return "\"" + s + "\""; }
+
+std::string trim(const std::string& s) {
+    size_t a = 0, b = s.size();
+    while (a < b && std::isspace(static_cast<unsigned char>(s[a])))
+        ++a;
+    while (b > a && std::isspace(static_cast<unsigned char>(s[b - 1])))
+        --b;
+    return s.substr(a, b - a);
+}
+
+std::string formatFixed(double value, int decimals) {
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, "%.*f", decimals, value);
+    return buffer;
+}
+
+std::string readFileBytes(const fs::path& path, uintmax_t limit) {
+    std::error_code ec;
+    if (!fs::exists(path, ec))
+        throw CRenderError(path.string() + ": no such file");
+    if (fs::is_directory(path, ec))
+        throw CRenderError(path.string() + ": is a folder");
+    const uintmax_t size = fs::file_size(path, ec);
+    if (!ec && size > limit)
+        throw CRenderError(path.string() + ": too large (" + std::to_string(size) + " bytes)");
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        throw CRenderError(path.string() + ": cannot read (" + std::strerror(errno) + ")");
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.bad())
+        throw CRenderError(path.string() + ": read error");
+    return bytes;
+}
+
+/** A name for comparing paths that may not exist yet: symbolic links of the existing part resolved. */
+fs::path comparable(const fs::path& p) {
+    std::error_code ec;
+    fs::path c = fs::weakly_canonical(fs::absolute(p), ec);
+    return ec ? fs::absolute(p).lexically_normal() : c;
+}
+
+bool samePath(const fs::path& a, const fs::path& b) {
+    return comparable(a) == comparable(b) || sameFile(a, b);
+}
+
+// Renaming an output onto a file the run reads would destroy it, and two outputs under one
+// name would silently lose one of them; both are refused before any work is done.
+void checkPaths(const std::vector<std::pair<std::string, fs::path>>& outputs,
+                const std::vector<std::pair<std::string, fs::path>>& inputs) {
+    for (size_t i = 0; i < outputs.size(); ++i) {
+        for (const auto& in : inputs)
+            if (samePath(outputs[i].second, in.second))
+                throw CRenderError(outputs[i].second.string() + ": is also the " + in.first +
+                                   "; refusing to overwrite it");
+        for (size_t j = 0; j < i; ++j)
+            if (samePath(outputs[i].second, outputs[j].second))
+                throw CRenderError(outputs[i].second.string() + ": named as both the " +
+                                   outputs[j].first + " and the " + outputs[i].first);
+    }
+}
+
+std::string stateXml(CPluginHost& host) {
+    const std::string chunk = host.getChunk(true);
+    return chunkToXml(chunk.data(), chunk.size());
+}
+
+/** The effect's program chunks are XML text only when it begins with the declaration. */
+std::string withDeclaration(const std::string& xml) {
+    if (xml.compare(0, 5, "<?xml") == 0)
+        return xml;
+    return "<?xml version=\"1.0\"?>\n" + xml;
+}
+
+/** A preset file checked and turned into the chunk the effect is given. */
+struct CPresetChunk {
+    std::string bytes; // XML text with its terminating zero byte
+    bool program = true; // one preset: the current program; several: the whole bank
+};
+
+CPresetChunk readPresetFile(const fs::path& path, bool isSkorvaline) {
+    const std::string bytes = readFileBytes(path, kMaxPresetBytes);
+    std::string xml = chunkToXml(bytes.data(), bytes.size());
+    if (xml.empty()) {
+        // A hand-written document may carry a byte-order mark, leading white space or no
+        // declaration; the effect recognises XML only by its first bytes.
+        size_t at = bytes.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
+        while (at < bytes.size() && std::isspace(static_cast<unsigned char>(bytes[at])))
+            ++at;
+        xml = bytes.substr(at);
+        const size_t nul = xml.find('\0');
+        if (nul != std::string::npos)
+            xml.resize(nul);
+    }
+    if (xml.empty() || xml[0] != '<')
+        throw CRenderError(path.string() + ": not a preset-bank XML document");
+
+    tinyxml2::XMLDocument doc;
+    if (doc.Parse(xml.c_str(), xml.size()) != tinyxml2::XML_SUCCESS)
+        throw CRenderError(path.string() + ": not well-formed XML (line " +
+                           std::to_string(doc.ErrorLineNum()) + ": " + doc.ErrorName() + ")");
+    const tinyxml2::XMLElement* bank = doc.FirstChildElement();
+    while (bank && std::strncmp(bank->Name(), "Bank", 4) != 0)
+        bank = bank->NextSiblingElement();
+    if (!bank)
+        throw CRenderError(path.string() + ": has no \"Bank\" element; not a preset-bank document");
+    int presets = 0;
+    bool ours = false;
+    std::string otherPlugin;
+    for (const tinyxml2::XMLElement* p = bank->FirstChildElement(); p; p = p->NextSiblingElement()) {
+        ++presets;
+        const char* plugin = p->Attribute("plugin");
+        if (plugin && std::strcmp(plugin, "Skorvaline") == 0)
+            ours = true;
+        else if (otherPlugin.empty())
+            otherPlugin = plugin ? plugin : "";
+    }
+    if (presets == 0)
+        throw CRenderError(path.string() + ": the bank holds no presets");
+    // Skorvaline skips presets of other plug-ins without a word, so the render would
+    // silently use the old settings.
+    if (isSkorvaline && !ours)
+        throw CRenderError(path.string() + ": holds no Skorvaline preset (plugin=" +
+                           quote(otherPlugin) + ")");
+    CPresetChunk chunk;
+    chunk.bytes = withDeclaration(xml);
+    chunk.bytes.push_back('\0');
+    chunk.program = presets == 1;
+    return chunk;
+}
+
+void applyFilterMap(CPluginHost& host, const std::string& file, bool left) {
+    const char* entry = left ? "Bitmap L" : "Bitmap R";
+    const std::string option = left ? "--map-left" : "--map-right";
+    const fs::path absolute = fs::absolute(file).lexically_normal();
+    std::error_code ec;
+    if (!fs::exists(absolute, ec))
+        throw CRenderError(file + ": no such file");
+    if (!fs::is_regular_file(absolute, ec))
+        throw CRenderError(file + ": not a BMP file (not a regular file)");
+    char magic[2] = {0, 0};
+    {
+        std::ifstream in(absolute, std::ios::binary);
+        if (!in)
+            throw CRenderError(file + ": cannot read (" + std::strerror(errno) + ")");
+        in.read(magic, 2);
+    }
+    if (magic[0] != 'B' || magic[1] != 'M')
+        throw CRenderError(file + ": not a BMP file");
+    if (absolute.string().size() > kMaxMapPath)
+        throw CRenderError(file + ": the path has " + std::to_string(absolute.string().size()) +
+                           " characters; the plug-in keeps at most " +
+                           std::to_string(kMaxMapPath));
+
+    const std::string plugin = host.modulePath().string();
+    if (!host.hasChunks())
+        throw CRenderError(plugin + ": keeps no state chunk, so " + option + " cannot be applied");
+    const std::string xml = stateXml(host);
+    if (xml.empty())
+        throw CRenderError(plugin + ": gave no readable state chunk, so " + option +
+                           " cannot be applied");
+    std::string error;
+    std::string edited = setFilterMapPath(xml, entry, absolute.string(), error);
+    if (edited.empty())
+        throw CRenderError(plugin + ": " + error);
+    edited = withDeclaration(edited);
+    edited.push_back('\0');
+    if (host.setChunk(edited, true) == 0)
+        throw CRenderError(file + ": the plug-in refused the state carrying this filter map");
+    // The effect stores a picture's image text only when it could read the file.
+    const CPresetSummary now = readFirstPreset(stateXml(host));
+    const std::string& path = left ? now.pathLeft : now.pathRight;
+    const std::string& image = left ? now.imageLeft : now.imageRight;
+    if (path != absolute.string() || image.empty())
+        throw CRenderError(file + ": the plug-in cannot read this picture");
+}
+
+void applySettings(CPluginHost& host, const std::vector<CParamSetting>& sets) {
+    if (sets.empty())
+        return;
+    std::vector<std::string> names;
+    for (int i = 0; i < host.numParams(); ++i)
+        names.push_back(host.paramName(i));
+    for (const CParamSetting& s : sets) {
+        const int index = findName(names, s.name);
+        if (index < 0) {
+            std::string message = host.modulePath().string() + ": no parameter named " +
+                                  quote(trim(s.name));
+            const std::vector<std::string> close = closeMatches(names, s.name);
+            if (close.empty()) {
+                message += " (--list-params shows them all)";
+            } else {
+                message += "; close matches:";
+                for (size_t i = 0; i < close.size(); ++i)
+                    message += (i ? ", " : " ") + quote(close[i]);
+            }
+            throw CRenderError(message, 2);
+        }
+        host.setParam(index, s.value);
+    }
+}
+
+void listParams(CPluginHost& host) {
+    std::printf("%5s  %-18s  %-8s  %-10s  %s\n", "index", "name", "value", "display", "label");
+    for (int i = 0; i < host.numParams(); ++i) {
+        std::printf("%5d  %-18s  %-8.5f  %-10s  %s\n", i, trim(host.paramName(i)).c_str(),
+                    static_cast<double>(host.getParam(i)), trim(host.paramDisplay(i)).c_str(),
+                    trim(host.paramLabel(i)).c_str());
+    }
+}
+
+void listPrograms(CPluginHost& host) {
+    const int current = host.currentProgram();
+    std::printf("%5s  %s\n", "index", "name");
+    for (int i = 0; i < host.numPrograms(); ++i) {
+        std::string name;
+        if (!host.programNameIndexed(i, name))
+            name = i == current ? host.programName() : "(name not given by the plug-in)";
+        std::printf("%5d  %s%s\n", i, name.c_str(), i == current ? "  (current)" : "");
+    }
+}
+
+std::string settingText(CPluginHost& host, int index) {
+    std::string text = trim(host.paramName(index)) + " " + trim(host.paramDisplay(index));
+    const std::string label = trim(host.paramLabel(index));
+    if (!label.empty())
+        text += " " + label;
+    return text;
+}
+
+std::vector<std::string> pictureSettings(CPluginHost& host, const CRenderOptions& o,
+                                         const CTransport& transport) {
+    std::vector<int> indices;
+    std::vector<std::string> names;
+    for (int i = 0; i < host.numParams(); ++i)
+        names.push_back(host.paramName(i));
+    if (host.uniqueId() == kSkorvalineId) {
+        for (const char* name : kMainSettings) {
+            const int index = findName(names, name);
+            if (index >= 0)
+                indices.push_back(index);
+        }
+    } else {
+        for (int i = 0; i < std::min(host.numParams(), kOtherPluginSettings); ++i)
+            indices.push_back(i);
+    }
+    // Whatever the command line changed is a main setting of this render.
+    for (const CParamSetting& s : o.sets) {
+        const int index = findName(names, s.name);
+        if (index >= 0 && std::find(indices.begin(), indices.end(), index) == indices.end())
+            indices.push_back(index);
+    }
+    std::vector<std::string> out;
+    for (int index : indices)
+        out.push_back(settingText(host, index));
+    out.push_back("tempo " + formatFixed(transport.tempo, transport.tempo == std::floor(transport.tempo) ? 0 : 2) + " BPM");
+    out.push_back(std::to_string(static_cast<int>(transport.sampleRate)) + " Hz");
+    out.push_back("block " + std::to_string(o.block));
+    return out;
+}
+
+std::string mapLabel(const char* side, const std::string& path) {
+    std::string label = std::string(side) + " filter map";
+    if (path.empty())
+        return label;
+    if (path[0] == '#')
+        return label + " - built-in picture " + path;
+    return label + " - " + fs::path(path).filename().string();
+}
+
+const char* formatName(ESampleFormat f) {
+    switch (f) {
+    case ESampleFormat::kPcm16:
+        return "16-bit";
+    case ESampleFormat::kPcm24:
+        return "24-bit";
+    case ESampleFormat::kFloat32:
+        return "32-bit float";
+    }
+    return "";
+}
+
+} // namespace
+
+int runRender(const CRenderOptions& o) {
+    const bool demo = o.demo() && !o.listOnly();
+    const bool renders = !o.listOnly();
+    if (o.listOnly() && !o.png.empty())
+        throw CRenderError("--png draws a render: give IN and OUT, or no listing option for the demo", 2);
+
+    const fs::path outputPath = demo ? fs::path(kDemoAudio) : fs::path(o.output);
+    const fs::path picturePath = !o.png.empty() ? fs::path(o.png)
+                                 : demo         ? fs::path(kDemoPicture)
+                                                : fs::path();
+    const fs::path pluginPath = o.plugin.empty() ? defaultPluginPath() : fs::path(o.plugin);
+    if (o.plugin.empty()) {
+        std::error_code ec;
+        if (!fs::exists(pluginPath, ec))
+            throw CRenderError(pluginPath.string() +
+                               ": no such plug-in file (build the Skorvaline target, or give --plugin PATH)");
+    }
+
+    // 1. Every name is checked before anything is read or written.
+    std::vector<std::pair<std::string, fs::path>> outputs, inputs;
+    if (renders)
+        outputs.emplace_back("output", outputPath);
+    if (!picturePath.empty())
+        outputs.emplace_back("--png picture", picturePath);
+    if (!o.savePreset.empty())
+        outputs.emplace_back("--save-preset file", o.savePreset);
+    if (!o.input.empty())
+        inputs.emplace_back("input", o.input);
+    if (!o.preset.empty())
+        inputs.emplace_back("--preset file", o.preset);
+    if (!o.mapLeft.empty())
+        inputs.emplace_back("--map-left picture", o.mapLeft);
+    if (!o.mapRight.empty())
+        inputs.emplace_back("--map-right picture", o.mapRight);
+    inputs.emplace_back("plug-in", pluginPath);
+    checkPaths(outputs, inputs);
+
+    // 2. The input, then the output files under temporary names: an unreadable input or an
+    // unwritable folder fails before the render starts.
+    CAudioBuffer input;
+    std::string inputName = "demo phrase";
+    if (demo) {
+        input = makeDemoPhrase(44100);
+    } else if (renders) {
+        input = readAudioFile(o.input);
+        inputName = fs::path(o.input).filename().string();
+        if (input.repairedSamples > 0 && !o.quiet)
+            std::fprintf(stderr, "skorvaline-render: %s: %zu NaN or infinite samples read as silence\n",
+                         o.input.c_str(), input.repairedSamples);
+    }
+    std::unique_ptr<CAudioWriter> writer;
+    std::unique_ptr<CTempFile> pictureFile, presetFile;
+    if (renders)
+        writer = std::make_unique<CAudioWriter>(outputPath, input.sampleRate, o.format);
+    if (!picturePath.empty())
+        pictureFile = std::make_unique<CTempFile>(picturePath);
+    if (!o.savePreset.empty())
+        presetFile = std::make_unique<CTempFile>(o.savePreset);
+
+    // 3. The effect, loaded and set up as a host does it.
+    CTransport transport;
+    transport.sampleRate = renders ? input.sampleRate : 44100;
+    transport.tempo = o.tempo ? *o.tempo : kDemoTempo;
+    CPluginHost host(pluginPath, transport, o.block);
+    host.open();
+    const std::string plugin = pluginPath.string();
+    const bool isSkorvaline = host.uniqueId() == kSkorvalineId;
+    if ((!o.preset.empty() || !o.savePreset.empty() || !o.mapLeft.empty() || !o.mapRight.empty()) &&
+        !host.hasChunks())
+        throw CRenderError(plugin + ": keeps no state chunk, so --preset, --save-preset, "
+                                    "--map-left and --map-right cannot be used with it");
+
+    std::optional<int> program = o.program;
+    if (!program && demo)
+        program = kDemoProgram;
+    if (program) {
+        if (*program >= host.numPrograms())
+            throw CRenderError("--program " + std::to_string(*program) + ": " + plugin + " has " +
+                                   std::to_string(host.numPrograms()) + " programs (0.." +
+                                   std::to_string(std::max(0, host.numPrograms() - 1)) + ")",
+                               2);
+        host.setProgram(*program);
+    }
+    if (!o.preset.empty()) {
+        const CPresetChunk chunk = readPresetFile(o.preset, isSkorvaline);
+        if (host.setChunk(chunk.bytes, chunk.program) == 0)
+            throw CRenderError(o.preset + ": the plug-in refused this preset");
+    }
+    if (!o.mapLeft.empty())
+        applyFilterMap(host, o.mapLeft, true);
+    if (!o.mapRight.empty())
+        applyFilterMap(host, o.mapRight, false);
+    applySettings(host, o.sets);
+
+    if (o.listPrograms)
+        listPrograms(host);
+    if (o.listParams)
+        listParams(host);
+    std::fflush(stdout);
+
+    // 4. The render: the input, then silence for the tail, one block at a time.
+    const size_t inputFrames = input.frames();
+    const size_t tailFrames =
+        renders ? static_cast<size_t>(std::llround(o.tail * input.sampleRate)) : 0;
+    const size_t totalFrames = inputFrames + tailFrames;
+    CAudioBuffer output;
+    output.sampleRate = input.sampleRate;
+    if (!picturePath.empty())
+        output.channels.assign(2, std::vector<float>(totalFrames, 0.0f));
+    size_t nonFinite = 0;
+    double renderSeconds = 0.0;
+    if (renders) {
+        const size_t block = static_cast<size_t>(o.block);
+        std::vector<float> inL(block), inR(block), outL(block), outR(block);
+        CProgress progress(!o.quiet && CProgress::stderrIsTerminal(), totalFrames, input.sampleRate);
+        const auto start = std::chrono::steady_clock::now();
+        host.resume();
+        for (size_t pos = 0; pos < totalFrames;) {
+            checkInterrupt();
+            const size_t n = std::min(block, totalFrames - pos);
+            for (size_t i = 0; i < n; ++i) {
+                const bool inside = pos + i < inputFrames;
+                inL[i] = inside ? input.channels[0][pos + i] : 0.0f;
+                inR[i] = inside ? input.channels[1][pos + i] : 0.0f;
+            }
+            host.process(inL.data(), inR.data(), outL.data(), outR.data(), static_cast<int>(n));
+            // A NaN would reach the file as a full-scale click (or worse) in integer formats.
+            for (size_t i = 0; i < n; ++i) {
+                if (!std::isfinite(outL[i])) {
+                    outL[i] = 0.0f;
+                    ++nonFinite;
+                }
+                if (!std::isfinite(outR[i])) {
+                    outR[i] = 0.0f;
+                    ++nonFinite;
+                }
+            }
+            writer->write(outL.data(), outR.data(), n);
+            if (!output.channels.empty()) {
+                std::copy(outL.begin(), outL.begin() + static_cast<long>(n), output.channels[0].begin() + static_cast<long>(pos));
+                std::copy(outR.begin(), outR.begin() + static_cast<long>(n), output.channels[1].begin() + static_cast<long>(pos));
+            }
+            pos += n;
+            progress.update(pos);
+        }
+        host.suspend();
+        progress.finish();
+        renderSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    }
+    if (nonFinite > 0 && !o.quiet)
+        std::fprintf(stderr, "skorvaline-render: %s: the plug-in produced %zu NaN or infinite samples; written as silence\n",
+                     plugin.c_str(), nonFinite);
+
+    // 5. What the effect holds after the render: the saved preset and the picture's maps.
+    std::string presetText;
+    if (presetFile) {
+        presetText = stateXml(host);
+        if (presetText.empty())
+            throw CRenderError(plugin + ": gave no readable state chunk; " + o.savePreset +
+                               " not written");
+        if (presetText.back() != '\n')
+            presetText.push_back('\n');
+    }
+    std::string programName = host.programName();
+    const int programIndex = host.currentProgram();
+    std::string png;
+    if (pictureFile) {
+        CPictureContent content;
+        content.title = host.effectName() + "  -  program " + std::to_string(programIndex) +
+                        " " + quote(programName);
+        content.settings = pictureSettings(host, o, transport);
+        content.inputLabel = "Input: " + inputName;
+        content.outputLabel = "Output: " + outputPath.filename().string() + " (" +
+                              formatFixed(o.tail, o.tail == std::floor(o.tail) ? 0 : 2) + " s tail)";
+        content.input = &input;
+        content.output = &output;
+        if (host.hasChunks()) {
+            const CPresetSummary state = readFirstPreset(stateXml(host));
+            if (state.valid) {
+                const bool left = decodeImageText(state.imageLeft, content.mapLeft);
+                const bool right = decodeImageText(state.imageRight, content.mapRight);
+                content.mapLeftLabel = mapLabel("Left", state.pathLeft);
+                content.mapRightLabel = mapLabel("Right", state.pathRight);
+                // Built-in pictures travel as a reference only; the title line names them.
+                content.showMaps = left || right;
+                if (!content.showMaps)
+                    content.settings.push_back("maps " + state.pathLeft + " / " + state.pathRight);
+            }
+        }
+        checkInterrupt();
+        png = drawPicturePng(content);
+    }
+
+    // 6. Every output in place at once, after a last look for an interrupt.
+    checkInterrupt();
+    if (writer)
+        writer->commit();
+    if (pictureFile) {
+        pictureFile->writeAll(png);
+        pictureFile->commit();
+    }
+    if (presetFile) {
+        presetFile->writeAll(presetText);
+        presetFile->commit();
+    }
+
+    if (!o.quiet && renders) {
+        const double seconds = static_cast<double>(totalFrames) / input.sampleRate;
+        std::printf("Rendered %s through %s, program %d %s: %s s at %d Hz in %s s (%sx real time)\n",
+                    demo ? "the demo phrase" : quote(o.input).c_str(), host.effectName().c_str(),
+                    programIndex, quote(programName).c_str(), formatFixed(seconds, 2).c_str(),
+                    input.sampleRate, formatFixed(renderSeconds, 2).c_str(),
+                    renderSeconds > 0.0 ? formatFixed(seconds / renderSeconds, 1).c_str() : "-");
+        const std::string where = demo ? fs::absolute(outputPath).string() : outputPath.string();
+        std::printf("Wrote %s (%s, stereo)\n", where.c_str(), formatName(o.format));
+        if (!picturePath.empty())
+            std::printf("Wrote %s\n",
+                        (demo ? fs::absolute(picturePath).string() : picturePath.string()).c_str());
+    }
+    if (!o.quiet && presetFile)
+        std::printf("Saved the state to %s\n", o.savePreset.c_str());
+    return 0;
+}
+
+} // namespace render

@@ -1,0 +1,30 @@
+#include "RenderError.h"
+
+#include <csignal>
+
+namespace render {
+
+namespace {
+volatile std::sig_atomic_t gInterrupted = 0;
+
+extern "C" void onInterrupt(int) { gInterrupted = 1; }
+} // namespace
+
+bool interruptRequested() { return gInterrupted != 0; }
+
+void installInterruptHandler() {
+    // No SA_RESTART: a blocking write returns early and the loop sees the flag sooner.
+    struct sigaction sa {};
+    sa.sa_handler = onInterrupt;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGHUP, &sa, nullptr);
+}
+
+void checkInterrupt() {
+    if (interruptRequested())
+        throw CRenderError("interrupted; no output written", 130);
+}
+
+} // namespace render
