@@ -1,0 +1,1 @@
+skv_add_bench(DspIBench DEPS skv_dsp)

@@ -1,0 +1,199 @@
+// The lattice in its reference form (two channels one after the other) against the fused
+// two-lane kernel, in the same run, at orders 12, 40 and 80; the delay line steady and
+// gliding; one LPC extraction at order 80. Per-frame figures come out as counters.
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <random>
+#include <vector>
+
+#include "dsp/Delay.h"
+#include "dsp/LatticeStereoKernel.h"
+#include "dsp/UnitWIIRLattice.h"
+#include "dsp/WarpedLPCExtraction.h"
+
+namespace {
+
+using Lattice = usp::CUnitWIIRLattice<float, 81>;
+
+std::vector<float> noise(int n, unsigned seed)
+{
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<float> d(-0.5f, 0.5f);
+    std::vector<float> v(static_cast<std::size_t>(n));
+    for (float& x : v)
+        x = d(rng);
+    return v;
+}
+
+// ns per item: the inverted rate of items/1e9 per second.
+void nsPer(benchmark::State& state, const char* name, std::int64_t items)
+{
+    state.counters[name] = benchmark::Counter(
+        static_cast<double>(items) * 1e-9,
+        benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+
+// A resonant but stable column, as a filter map would hand over (targets are negated inside).
+void prepare(Lattice& lat, int order, unsigned seed)
+{
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<float> d(-0.9f, 0.9f);
+    std::vector<float> column(80);
+    for (float& v : column)
+        v = d(rng);
+    lat.setOrder(order);
+    lat.smoothing = 0.9f;
+    lat.setTargetCoefficients(column.data(), 80);
+    for (int i = 0; i < 50; ++i)
+        lat.glideCoefficients(0.6f, 0.9f);
+}
+
+constexpr int kFrames = 512;
+
+// Two lattices, the written order, one channel after the other per sample; one glide per
+// sub-block as the engine does.
+void BM_LatticeReference(benchmark::State& state)
+{
+    const int order = static_cast<int>(state.range(0));
+    const int block = static_cast<int>(state.range(1));
+    Lattice left, right;
+    prepare(left, order, 1);
+    prepare(right, order, 2);
+    const std::vector<float> inL = noise(kFrames, 3), inR = noise(kFrames, 4);
+    std::vector<float> outL(kFrames), outR(kFrames);
+    for (auto _ : state)
+    {
+        for (int pos = 0; pos < kFrames; pos += block)
+        {
+            right.glideCoefficients(0.6f, 0.9f);
+            left.glideCoefficients(0.6f, 0.9f);
+            for (int i = pos; i < pos + block; ++i)
+            {
+                outL[i] = left.process(inL[i]);
+                outR[i] = right.process(inR[i]);
+            }
+        }
+        benchmark::DoNotOptimize(outL.data());
+        benchmark::DoNotOptimize(outR.data());
+        benchmark::ClobberMemory();
+    }
+    nsPer(state, "ns_per_frame", kFrames);
+}
+
+// The same work through the fused stereo kernel.
+void BM_LatticeStereoKernel(benchmark::State& state)
+{
+    const int order = static_cast<int>(state.range(0));
+    const int block = static_cast<int>(state.range(1));
+    Lattice left, right;
+    prepare(left, order, 1);
+    prepare(right, order, 2);
+    const std::vector<float> inL = noise(kFrames, 3), inR = noise(kFrames, 4);
+    std::vector<float> outL(kFrames), outR(kFrames);
+    for (auto _ : state)
+    {
+        for (int pos = 0; pos < kFrames; pos += block)
+        {
+            right.glideCoefficients(0.6f, 0.9f);
+            left.glideCoefficients(0.6f, 0.9f);
+            usp::processStereoLattice(left, right, inL.data() + pos, inR.data() + pos,
+                                      outL.data() + pos, outR.data() + pos, block);
+        }
+        benchmark::DoNotOptimize(outL.data());
+        benchmark::DoNotOptimize(outR.data());
+        benchmark::ClobberMemory();
+    }
+    nsPer(state, "ns_per_frame", kFrames);
+}
+
+void latticeArgs(benchmark::internal::Benchmark* b)
+{
+    for (int order : {12, 40, 80})
+        for (int block : {8, 64, 512})
+            b->Args({order, block});
+}
+BENCHMARK(BM_LatticeReference)->Apply(latticeArgs);
+BENCHMARK(BM_LatticeStereoKernel)->Apply(latticeArgs);
+
+// One line at a steady fractional delay: taps and weights stay as they are.
+void BM_DelaySteady(benchmark::State& state)
+{
+    Delay<float> line(176400);
+    line.setDelay(22050.37f);
+    const std::vector<float> in = noise(kFrames, 5);
+    std::vector<float> out(kFrames);
+    for (int i = 0; i < 40000; ++i) // let the start-up glide settle
+        line.processSample(0.0f);
+    for (auto _ : state)
+    {
+        for (int i = 0; i < kFrames; ++i)
+            out[i] = line.processSample(in[i]);
+        benchmark::DoNotOptimize(out.data());
+        benchmark::ClobberMemory();
+    }
+    nsPer(state, "ns_per_sample", kFrames);
+}
+BENCHMARK(BM_DelaySteady);
+
+// One line whose target keeps moving, so every sample glides and recomputes its weights.
+void BM_DelayGliding(benchmark::State& state)
+{
+    Delay<float> line(176400);
+    const std::vector<float> in = noise(kFrames, 6);
+    std::vector<float> out(kFrames);
+    bool up = false;
+    for (auto _ : state)
+    {
+        line.setDelay((up = !up) ? 30000.0f : 1000.0f);
+        for (int i = 0; i < kFrames; ++i)
+            out[i] = line.processSample(in[i]);
+        benchmark::DoNotOptimize(out.data());
+        benchmark::ClobberMemory();
+    }
+    nsPer(state, "ns_per_sample", kFrames);
+}
+BENCHMARK(BM_DelayGliding);
+
+// Backward playback, for comparison with the forward paths.
+void BM_DelayReverse(benchmark::State& state)
+{
+    Delay<float> line(176400);
+    line.setReverse(1.0f);
+    line.setDelay(4410.0f);
+    const std::vector<float> in = noise(kFrames, 7);
+    std::vector<float> out(kFrames);
+    for (auto _ : state)
+    {
+        for (int i = 0; i < kFrames; ++i)
+            out[i] = line.processSample(in[i]);
+        benchmark::DoNotOptimize(out.data());
+        benchmark::ClobberMemory();
+    }
+    nsPer(state, "ns_per_sample", kFrames);
+}
+BENCHMARK(BM_DelayReverse);
+
+// One extraction as at a scan step in analysis mode: 128-sample frame, order 80, the
+// engine's analysis warp 0.85 (warped) and 0 (plain) for comparison.
+void BM_LpcExtraction(benchmark::State& state)
+{
+    const float warp = static_cast<float>(state.range(1)) / 100.0f;
+    const int order = static_cast<int>(state.range(0));
+    usp::CWarpedLPCExtraction<float, 256, 60> lpc;
+    std::vector<float> frame = noise(512, 8);
+    // Some colour, so that the recursion has real work to do.
+    for (int i = 1; i < 512; ++i)
+        frame[i] += 0.9f * frame[i - 1];
+    std::vector<float> out(80);
+    for (auto _ : state)
+    {
+        lpc.extract(frame.data(), out.data(), order, warp);
+        benchmark::DoNotOptimize(out.data());
+        benchmark::ClobberMemory();
+    }
+    nsPer(state, "ns_per_extraction", 1);
+}
+BENCHMARK(BM_LpcExtraction)->Args({80, 85})->Args({80, 0})->Args({12, 85});
+
+} // namespace
