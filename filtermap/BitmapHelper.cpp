@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 
@@ -48,6 +49,25 @@ bool knownDepth(std::uint32_t bits)
     return bits == 1 || bits == 2 || bits == 4 || bits == 8 || bits == 16 || bits == 24 || bits == 32;
 }
 
+bool isBitfields(std::uint32_t compression)
+{
+    return compression == 3 || compression == 6; // BI_BITFIELDS, BI_ALPHABITFIELDS
+}
+
+// Red, green and blue masks of a 16- or 32-bit picture. Bit-field pictures keep theirs
+// right after the 40-byte info header, where a BMP file with that header has them too.
+void channelMasks(const std::uint8_t* header, int bits, std::uint32_t masks[3])
+{
+    if (isBitfields(getU32(header + kOffCompression))) {
+        for (int i = 0; i < 3; ++i)
+            masks[i] = getU32(header + kInfoHeaderSize + 4 * std::size_t(i));
+    } else if (bits == 16) { // 5-5-5
+        masks[0] = 0x7C00; masks[1] = 0x03E0; masks[2] = 0x001F;
+    } else {
+        masks[0] = 0xFF0000; masks[1] = 0xFF00; masks[2] = 0xFF;
+    }
+}
+
 } // namespace
 
 CBitmapHelper::CBitmapHelper(std::string name_)
@@ -81,6 +101,10 @@ void CBitmapHelper::adopt(CBmpPicture&& picture)
     // A new header block each time: shared owners of the old one keep what they saw.
     auto block = std::make_shared<std::vector<std::uint8_t>>(*headerBlock);
     std::uint8_t* h = block->data();
+    // A mirrored bit-field picture keeps its masks (after the info header), so keep saying so.
+    const std::uint32_t oldCompression = getU32(h + kOffCompression);
+    const bool keepsMasks = isBitfields(oldCompression) && picture.bitsPerPixel == bitsPerPixel
+                            && (bitsPerPixel == 16 || bitsPerPixel == 32);
     std::fill(h, h + kInfoHeaderSize, std::uint8_t(0));
     width = picture.width;
     height = picture.height;
@@ -92,6 +116,8 @@ void CBitmapHelper::adopt(CBmpPicture&& picture)
     putU16(h + kOffPlanes, 1);
     putU16(h + kOffBits, std::uint32_t(bitsPerPixel));
     putU32(h + kOffImageSize, std::uint32_t(std::size_t(stride) * std::size_t(height)));
+    if (keepsMasks)
+        putU32(h + kOffCompression, oldCompression);
     if (bitsPerPixel <= 8)
         std::copy(picture.colourTable.begin(), picture.colourTable.end(), h + kColourTableOffset);
     headerBlock = std::move(block);
@@ -126,6 +152,10 @@ void CBitmapHelper::loadFromFile(const std::string& path)
 {
     freshHeaderBlock();
     clearPicture();
+    // Only plain files: opening a pipe or a device could block or never end.
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(path, error))
+        return;
     std::ifstream file(path, std::ios::binary | std::ios::ate);
     if (!file)
         return;
@@ -204,6 +234,32 @@ void CBitmapHelper::getValues(float* values, unsigned int capacity) const
             values[std::size_t(x) * std::size_t(height) + std::size_t(y)] = lookup[sampleAt(x, y)];
 }
 
+void CBitmapHelper::rowColours(int y, std::uint8_t* bgr) const
+{
+    const std::uint8_t* row = pixelBlock->data() + std::size_t(y) * std::size_t(stride);
+    if (bitsPerPixel <= 8) {
+        const std::uint8_t* table = headerBlock->data() + kColourTableOffset;
+        for (int x = 0; x < width; ++x)
+            std::memcpy(bgr + 3 * std::size_t(x), table + 4 * std::size_t(sampleAt(x, y)), 3);
+    } else if (bitsPerPixel == 24) {
+        std::memcpy(bgr, row, 3 * std::size_t(width));
+    } else {
+        std::uint32_t masks[3];
+        channelMasks(headerBlock->data(), bitsPerPixel, masks);
+        const CBitfieldChannel red(masks[0]), green(masks[1]), blue(masks[2]);
+        for (int x = 0; x < width; ++x) {
+            std::uint32_t v;
+            if (bitsPerPixel == 16)
+                v = std::uint32_t(row[2 * x]) | (std::uint32_t(row[2 * x + 1]) << 8);
+            else
+                v = getU32(row + 4 * std::size_t(x));
+            bgr[3 * x + 0] = blue.widen(v);
+            bgr[3 * x + 1] = green.widen(v);
+            bgr[3 * x + 2] = red.widen(v);
+        }
+    }
+}
+
 std::unique_ptr<CPlatformImage> CBitmapHelper::createCopy() const
 {
     if (!isValid())
@@ -212,25 +268,13 @@ std::unique_ptr<CPlatformImage> CBitmapHelper::createCopy() const
     image->width = width;
     image->height = height;
     image->pixels.resize(std::size_t(width) * std::size_t(height));
-    const std::uint8_t* table = headerBlock->data() + kColourTableOffset;
+    std::vector<std::uint8_t> bgr(3 * std::size_t(width));
     for (int y = 0; y < height; ++y) {
-        const std::uint8_t* row = pixelBlock->data() + std::size_t(y) * std::size_t(stride);
+        rowColours(y, bgr.data());
         std::uint32_t* out = image->pixels.data() + std::size_t(height - 1 - y) * std::size_t(width);
         for (int x = 0; x < width; ++x) {
-            std::uint32_t b, g, r;
-            if (bitsPerPixel <= 8) {
-                const std::uint8_t* e = table + 4 * sampleAt(x, y);
-                b = e[0]; g = e[1]; r = e[2];
-            } else if (bitsPerPixel == 16) { // 5-5-5, widened by bit replication
-                const std::uint32_t v = std::uint32_t(row[2 * x]) | (std::uint32_t(row[2 * x + 1]) << 8);
-                b = ((v & 0x1F) << 3) | ((v & 0x1F) >> 2);
-                g = (((v >> 5) & 0x1F) << 3) | (((v >> 5) & 0x1F) >> 2);
-                r = (((v >> 10) & 0x1F) << 3) | (((v >> 10) & 0x1F) >> 2);
-            } else {
-                const std::uint8_t* p = row + std::size_t(x) * bytesPerPixel();
-                b = p[0]; g = p[1]; r = p[2];
-            }
-            out[x] = 0xFF000000u | (r << 16) | (g << 8) | b;
+            const std::uint8_t* c = bgr.data() + 3 * std::size_t(x);
+            out[x] = 0xFF000000u | (std::uint32_t(c[2]) << 16) | (std::uint32_t(c[1]) << 8) | c[0];
         }
     }
     return image;
@@ -286,7 +330,7 @@ void CBitmapHelper::decodeImage(const std::string& text, int, int)
     const std::uint32_t compression = getU32(p + kOffCompression);
     if (w < 1 || h < 1 || w > kMaxSide || h > kMaxSide || w * h > kMaxPixels || !knownDepth(bits))
         return;
-    if (!(compression == 0 || ((compression == 3 || compression == 6) && (bits == 16 || bits == 32))))
+    if (!(compression == 0 || (isBitfields(compression) && (bits == 16 || bits == 32))))
         return;
     const std::size_t s = std::size_t(bmpStride(w, int(bits)));
     const std::size_t imageSize = s * std::size_t(h);
@@ -297,6 +341,13 @@ void CBitmapHelper::decodeImage(const std::string& text, int, int)
     std::copy(p, p + headerLength, block->begin());
     // The size field must describe the block we keep, or export and isValid would not.
     putU32(block->data() + kOffImageSize, std::uint32_t(imageSize));
+    // Bit-field text with a 40-byte header carries no masks; give it the usual ones
+    // (5-6-5, or 8-8-8 at 32 bits) where drawing, conversion and export look for them.
+    if (isBitfields(compression) && headerLength < kInfoHeaderSize + 12) {
+        putU32(block->data() + kInfoHeaderSize + 0, bits == 16 ? 0xF800u : 0xFF0000u);
+        putU32(block->data() + kInfoHeaderSize + 4, bits == 16 ? 0x07E0u : 0x00FF00u);
+        putU32(block->data() + kInfoHeaderSize + 8, bits == 16 ? 0x001Fu : 0x0000FFu);
+    }
     headerBlock = std::move(block);
     width = int(w);
     height = int(h);

@@ -109,6 +109,9 @@ private:
     void adopt(CBmpPicture&& picture);
     void adoptBuffer(const std::uint8_t* data, std::size_t size, bool withFileHeader);
     bool ensure24Bit();
+    // Blue, green, red of every pixel of row y (3 x width bytes): through the colour table
+    // up to 8 bits, through the channel masks at 16 and 32 bits.
+    void rowColours(int y, std::uint8_t* bgr) const;
     std::size_t bytesPerPixel() const { return std::size_t(bitsPerPixel / 8); }
     void setAllBytes(int x, int y, std::uint8_t value);
     double normal();

@@ -112,26 +112,9 @@ void CBitmapHelper::convertTo24Bit()
     if (!isValid())
         return;
     CBmpPicture picture = blankLike(width, height, 24, *headerBlock);
-    const std::uint8_t* table = headerBlock->data() + kColourTableOffset;
     const std::size_t s = std::size_t(picture.stride());
-    for (int y = 0; y < height; ++y) {
-        const std::uint8_t* src = pixelBlock->data() + std::size_t(y) * std::size_t(stride);
-        std::uint8_t* dst = picture.pixels.data() + std::size_t(y) * s;
-        for (int x = 0; x < width; ++x) {
-            std::uint8_t* d = dst + 3 * std::size_t(x);
-            if (bitsPerPixel <= 8) {
-                std::memcpy(d, table + 4 * sampleAt(x, y), 3);
-            } else if (bitsPerPixel == 16) { // 5-5-5, widened by bit replication
-                const unsigned v = unsigned(src[2 * x]) | (unsigned(src[2 * x + 1]) << 8);
-                const unsigned b = v & 0x1F, g = (v >> 5) & 0x1F, r = (v >> 10) & 0x1F;
-                d[0] = std::uint8_t((b << 3) | (b >> 2));
-                d[1] = std::uint8_t((g << 3) | (g >> 2));
-                d[2] = std::uint8_t((r << 3) | (r >> 2));
-            } else {
-                std::memcpy(d, src + std::size_t(x) * bytesPerPixel(), 3);
-            }
-        }
-    }
+    for (int y = 0; y < height; ++y)
+        rowColours(y, picture.pixels.data() + std::size_t(y) * s);
     adopt(std::move(picture)); // 24 bits: the header block's colour table stays as it was
 }
 

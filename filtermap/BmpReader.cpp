@@ -23,42 +23,6 @@ struct CBytes
     std::int32_t i32(std::size_t o) const { return static_cast<std::int32_t>(u32(o)); }
 };
 
-// One colour channel of a 16- or 32-bit pixel, described by its mask.
-struct CChannel
-{
-    int shift = 0;
-    int bits = 0;
-
-    explicit CChannel(std::uint32_t mask)
-    {
-        if (mask == 0)
-            return;
-        while (((mask >> shift) & 1u) == 0)
-            ++shift;
-        const std::uint32_t m = mask >> shift;
-        while (bits < 32 && (m >> bits) != 0)
-            ++bits;
-    }
-
-    // Field value widened to 8 bits by repeating its bit pattern (5-bit f: f<<3 | f>>2),
-    // so that full scale stays 255; wider fields keep their top 8 bits.
-    std::uint8_t widen(std::uint32_t pixel) const
-    {
-        if (bits == 0)
-            return 0;
-        const std::uint32_t f = (bits >= 32 ? pixel >> shift : (pixel >> shift) & ((1u << bits) - 1u));
-        if (bits >= 8)
-            return std::uint8_t(f >> (bits - 8));
-        std::uint32_t r = 0;
-        int filled = 0;
-        while (filled < 8) {
-            r = (r << bits) | f;
-            filled += bits;
-        }
-        return std::uint8_t(r >> (filled - 8));
-    }
-};
-
 void putIndex(CBmpPicture& pic, std::size_t stride, int x, int y, std::uint32_t index)
 {
     std::uint8_t* row = pic.pixels.data() + std::size_t(y) * stride;
@@ -199,12 +163,16 @@ bool readBmp(const std::uint8_t* data, std::size_t size, bool withFileHeader, CB
     // index, and no more than fit before the pixels when the file says where they are.
     const std::size_t tableStart = base + headerSize + maskBytes;
     std::size_t entries = 0;
+    // An offset that points back into the headers would read them as pixels.
+    if (pixelOffset != 0 && pixelOffset < tableStart)
+        return false;
     if (bpp <= 8) {
         const std::size_t nominal = std::size_t(1) << bpp;
         entries = (coloursUsed != 0 && entrySize == 4) ? std::min<std::size_t>(coloursUsed, nominal) : nominal;
-        if (pixelOffset >= tableStart && pixelOffset != 0)
+        if (pixelOffset != 0)
             entries = std::min(entries, (pixelOffset - tableStart) / entrySize);
-        if (!in.has(tableStart, entries * entrySize))
+        // Indices without a single colour would all read as black: such a file is broken.
+        if (entries == 0 || !in.has(tableStart, entries * entrySize))
             return false;
     }
     if (pixelOffset == 0) {
@@ -239,7 +207,7 @@ bool readBmp(const std::uint8_t* data, std::size_t size, bool withFileHeader, CB
         // The last row's padding may be missing; its pixels may not.
         if (!in.has(pixelOffset, srcStride * std::size_t(height - 1) + rowBytes))
             return false;
-        const CChannel red(masks[0]), green(masks[1]), blue(masks[2]);
+        const CBitfieldChannel red(masks[0]), green(masks[1]), blue(masks[2]);
         for (std::int64_t y = 0; y < height; ++y) {
             const std::int64_t fileRow = topDown ? height - 1 - y : y;
             const std::uint8_t* src = data + pixelOffset + std::size_t(fileRow) * srcStride;
@@ -266,6 +234,33 @@ bool readBmp(const std::uint8_t* data, std::size_t size, bool withFileHeader, CB
 }
 
 } // namespace
+
+CBitfieldChannel::CBitfieldChannel(std::uint32_t mask)
+{
+    if (mask == 0)
+        return;
+    while (((mask >> shift) & 1u) == 0)
+        ++shift;
+    const std::uint32_t m = mask >> shift;
+    while (bits < 32 && (m >> bits) != 0)
+        ++bits;
+}
+
+std::uint8_t CBitfieldChannel::widen(std::uint32_t pixel) const
+{
+    if (bits == 0)
+        return 0;
+    const std::uint32_t f = (bits >= 32 ? pixel >> shift : (pixel >> shift) & ((1u << bits) - 1u));
+    if (bits >= 8)
+        return std::uint8_t(f >> (bits - 8));
+    std::uint32_t r = 0;
+    int filled = 0;
+    while (filled < 8) {
+        r = (r << bits) | f;
+        filled += bits;
+    }
+    return std::uint8_t(r >> (filled - 8));
+}
 
 std::int64_t bmpStride(std::int64_t width, int bitsPerPixel)
 {

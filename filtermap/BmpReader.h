@@ -25,6 +25,18 @@ struct CBmpPicture
     int stride() const;
 };
 
+// One colour channel of a 16- or 32-bit pixel, described by its mask (any run of bits).
+struct CBitfieldChannel
+{
+    int shift = 0;
+    int bits = 0;
+
+    explicit CBitfieldChannel(std::uint32_t mask);
+    // The field widened to 8 bits by repeating its bit pattern (5-bit f: f<<3 | f>>2), so
+    // that full scale stays 255; fields wider than 8 bits keep their top 8 bits.
+    std::uint8_t widen(std::uint32_t pixel) const;
+};
+
 // Row length in bytes of a picture: whole 32-bit words, ((width * bits + 31) div 32) * 4.
 std::int64_t bmpStride(std::int64_t width, int bitsPerPixel);
 

@@ -6,11 +6,92 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cmath>
+#include <cstdlib>
 #include <limits>
+#include <new>
 #include <thread>
 
 using namespace skvtest;
+
+// Lock discipline probe. While armed, allocating an array of a watched size, or releasing
+// an array that was allocated so, first asks a reader thread to fetch a column and waits
+// for it. If the analyser held its lock at that moment the column read could not finish,
+// and the wait ends by the deadline instead. The hook itself never allocates.
+namespace {
+
+std::atomic<bool> gArmed{false};
+std::atomic<std::size_t> gWatchedBytes[2] = {{0}, {0}};
+std::atomic<void*> gWatchedArrays[4] = {{nullptr}, {nullptr}, {nullptr}, {nullptr}};
+std::atomic<int> gNextWatched{0};
+std::atomic<int> gProbeRequests{0};
+std::atomic<int> gProbesServed{0};
+std::atomic<int> gProbesAnswered{0};
+std::atomic<int> gProbesBlocked{0};
+
+void probeReader()
+{
+    const int request = ++gProbeRequests;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    while (gProbesServed.load() < request) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            ++gProbesBlocked;
+            return;
+        }
+        std::this_thread::yield();
+    }
+    ++gProbesAnswered;
+}
+
+bool watchedSize(std::size_t bytes)
+{
+    return gArmed.load() && (bytes == gWatchedBytes[0].load() || bytes == gWatchedBytes[1].load());
+}
+
+bool watchedArray(void* p)
+{
+    if (p == nullptr || !gArmed.load())
+        return false;
+    for (auto& w : gWatchedArrays)
+        if (w.load() == p)
+            return true;
+    return false;
+}
+
+} // namespace
+
+void* operator new[](std::size_t bytes)
+{
+    const bool watched = watchedSize(bytes);
+    if (watched)
+        probeReader();
+    void* p = std::malloc(bytes != 0 ? bytes : 1);
+    if (p == nullptr)
+        throw std::bad_alloc();
+    if (watched)
+        gWatchedArrays[gNextWatched++ % 4].store(p);
+    return p;
+}
+
+void* operator new[](std::size_t bytes, const std::nothrow_t&) noexcept
+{
+    try {
+        return operator new[](bytes);
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+void operator delete[](void* p) noexcept
+{
+    if (watchedArray(p))
+        probeReader();
+    std::free(p);
+}
+
+void operator delete[](void* p, std::size_t) noexcept { operator delete[](p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { operator delete[](p); }
 
 namespace {
 
@@ -177,4 +258,90 @@ TEST(BitmapArrayAnalyser, ColumnsStayWholeWhileThePictureChanges)
     std::filesystem::remove(pathA);
     std::filesystem::remove(pathB);
     EXPECT_EQ(torn.load(), 0);
+}
+
+TEST(BitmapArrayAnalyser, OnlyTheSwapHappensUnderTheLock)
+{
+    kfx::CBitmapArrayAnalyser a("L");
+    std::atomic<bool> stop{false};
+    std::thread reader([&] {
+        int served = 0;
+        while (!stop) {
+            if (gProbeRequests.load() > served) {
+                float d[80];
+                a.getColumn(d, 80, -1.0f);
+                gProbesServed.store(++served);
+            } else {
+                std::this_thread::yield();
+            }
+        }
+    });
+    // Two sizes of value array: 10 x 4 and 6 x 5 floats.
+    gWatchedBytes[0] = 10 * 4 * sizeof(float);
+    gWatchedBytes[1] = 6 * 5 * sizeof(float);
+    gArmed = true;
+    load10x4(a);                                                  // allocates the first array
+    loadBytes(a, makeGrey24(6, 5, [](int x, int y) { return x + y; })); // allocates, releases the first
+    load10x4(a);                                                  // allocates, releases the second
+    gArmed = false;
+    stop = true;
+    reader.join();
+    EXPECT_EQ(gProbesBlocked.load(), 0);
+    EXPECT_GE(gProbesAnswered.load(), 5); // three allocations and two releases were seen
+}
+
+TEST(BitmapArrayAnalyser, EveryOperationLeavesAnArrayMatchingThePicture)
+{
+    kfx::CBitmapArrayAnalyser a("L");
+    loadBytes(a, makeGrey24(9, 6, [](int x, int y) { return (x * 37 + y * 101 + x * y * 13) % 256; }));
+    ASSERT_TRUE(a.isValid());
+    a.setAnalysis(1.0f);
+    a.setLoopStart(0.0f);
+    a.setLoopStop(1.0f);
+    auto check = [&](const char* what) {
+        SCOPED_TRACE(what);
+        const kfx::CBitmapHelper& h = a.getHelper();
+        ASSERT_TRUE(h.isValid());
+        ASSERT_EQ(h.getBitsPerPixel(), 24);
+        const int w = h.getWidth(), ht = h.getHeight();
+        for (int x = 0; x < w; ++x) {
+            a.setScanIndex((float(x) + 0.25f) / float(w)); // rounds to column x
+            const auto d = column(a);
+            for (int y = 0; y < ht; ++y)
+                ASSERT_EQ(d[std::size_t(y)], value(rawByte(h, x, y))) << x << "," << y;
+            ASSERT_EQ(d[std::size_t(ht)], 42.0f);
+        }
+    };
+    check("load");
+    a.invert();
+    check("invert");
+    a.flip(false);
+    check("flip horizontal");
+    a.flip(true);
+    check("flip vertical");
+    a.rotateClockwise(1);
+    check("rotate");
+    a.differences(false);
+    check("differences");
+    a.differences(true);
+    check("differences (absolute)");
+    a.normalize(true);
+    check("normalize (columns)");
+    a.normalize(false);
+    check("normalize (all)");
+    a.generateRandom(1.0);
+    check("random");
+    a.generateMandelbrot(0.0);
+    check("Mandelbrot 1");
+    a.generateMandelbrot(0.1);
+    check("Mandelbrot 2");
+    a.convertTo24Bit();
+    check("convert");
+    kfx::CBitmapHelper other("other");
+    loadBytes(other, makeGrey24(4, 7, [](int x, int y) { return 200 - x * 9 - y; }));
+    int w = 0, h = 0;
+    a.decodeImage(other.encodeImage(w, h), w, h);
+    check("decode");
+    a.attachImage(other.createCopy());
+    check("attach");
 }

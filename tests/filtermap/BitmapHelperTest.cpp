@@ -8,6 +8,8 @@
 
 #include <cmath>
 
+#include <sys/stat.h>
+
 using namespace skvtest;
 
 namespace {
@@ -328,4 +330,145 @@ TEST(BitmapHelper, SaveToUnopenablePathWritesNothing)
     empty.saveToFile(path.string());
     EXPECT_FALSE(std::filesystem::exists(path));
     EXPECT_FALSE(h.isModified());
+}
+
+namespace {
+
+// Image text of a 40-byte-header picture (optionally followed by `extra` header bytes, as
+// a longer header would carry) with the given rows.
+std::string imageText(int width, int height, int bits, std::uint32_t compression, const std::vector<std::uint8_t>& pixels,
+                      const std::vector<std::uint8_t>& extra = {})
+{
+    std::vector<std::uint8_t> p(40 + extra.size(), 0);
+    put32(p, 0, std::uint32_t(p.size()));
+    put32(p, 4, std::uint32_t(width));
+    put32(p, 8, std::uint32_t(height));
+    put16(p, 12, 1);
+    put16(p, 14, std::uint32_t(bits));
+    put32(p, 16, compression);
+    put32(p, 20, std::uint32_t(pixels.size()));
+    std::copy(extra.begin(), extra.end(), p.begin() + 40);
+    p.insert(p.end(), pixels.begin(), pixels.end());
+    return kfx::base64Encode(p.data(), p.size());
+}
+
+} // namespace
+
+TEST(BitmapHelper, EncodeDecodeRoundTripAtEveryDepth)
+{
+    for (int bits : {1, 2, 4, 8, 24}) {
+        SCOPED_TRACE(bits);
+        const int w = 11, ht = 3, s = strideOf(w, bits);
+        std::vector<std::uint8_t> px(std::size_t(s * ht));
+        for (std::size_t i = 0; i < px.size(); ++i)
+            px[i] = std::uint8_t(i * 53 + 7);
+        std::vector<std::uint8_t> table;
+        if (bits <= 8)
+            for (int i = 0; i < (1 << bits); ++i)
+                table.insert(table.end(), {std::uint8_t(i), std::uint8_t(i), std::uint8_t(255 - i), 0});
+        kfx::CBitmapHelper a("a"), b("b");
+        loadBytes(a, makeBmp(w, ht, bits, px, table));
+        ASSERT_TRUE(a.isValid());
+        int ow = 0, oh = 0;
+        const std::string text = a.encodeImage(ow, oh);
+        // Every line but the last holds exactly 76 characters.
+        for (std::size_t pos = 0, end; (end = text.find("\r\n", pos)) != std::string::npos; pos = end + 2)
+            ASSERT_EQ(end - pos, 76u);
+        b.decodeImage(text, 0, 0);
+        ASSERT_TRUE(b.isValid());
+        EXPECT_EQ(b.getBitsPerPixel(), bits);
+        EXPECT_EQ(b.getWidth(), w);
+        EXPECT_EQ(b.getHeight(), ht);
+        EXPECT_EQ(*b.getPixelBlock(), *a.getPixelBlock());
+        EXPECT_EQ(b.encodeImage(ow, oh), text);
+    }
+    // Deeper pictures arrive only as image text; they come back unchanged as well.
+    for (int bits : {16, 32}) {
+        SCOPED_TRACE(bits);
+        const int w = 3, ht = 2, s = strideOf(w, bits);
+        std::vector<std::uint8_t> px(std::size_t(s * ht));
+        for (std::size_t i = 0; i < px.size(); ++i)
+            px[i] = std::uint8_t(i * 29 + 1);
+        const std::string text = imageText(w, ht, bits, 0, px);
+        kfx::CBitmapHelper h("h");
+        h.decodeImage(text, 0, 0);
+        ASSERT_TRUE(h.isValid());
+        EXPECT_EQ(h.getBitsPerPixel(), bits);
+        EXPECT_EQ(h.sampleAt(1, 1), px[std::size_t(s + bits / 8)]); // the first byte of the pixel
+        int ow = 0, oh = 0;
+        EXPECT_EQ(h.encodeImage(ow, oh), text);
+    }
+}
+
+TEST(BitmapHelper, DeepPicturesFromTextDrawConvertAndExportWithTheirChannels)
+{
+    // 5-6-5 words red, green, blue, white; the text's 40-byte header carries no masks.
+    const std::vector<std::uint8_t> words = {0x00, 0xF8, 0xE0, 0x07, 0x1F, 0x00, 0xFF, 0xFF};
+    kfx::CBitmapHelper h("h");
+    h.decodeImage(imageText(4, 1, 16, 3, words), 0, 0);
+    ASSERT_TRUE(h.isValid());
+    auto copy = h.createCopy();
+    EXPECT_EQ(copy->at(0, 0), 0xFFFF0000u);
+    EXPECT_EQ(copy->at(1, 0), 0xFF00FF00u);
+    EXPECT_EQ(copy->at(2, 0), 0xFF0000FFu);
+    EXPECT_EQ(copy->at(3, 0), 0xFFFFFFFFu);
+    // Mirrored, the picture keeps its channel layout.
+    h.flip(false);
+    EXPECT_EQ(h.createCopy()->at(0, 0), 0xFFFFFFFFu);
+    EXPECT_EQ(h.createCopy()->at(3, 0), 0xFFFF0000u);
+    h.flip(false);
+    // Exported and read back: a 24-bit picture of the same colours.
+    const auto path = tempPath("deep16.bmp");
+    h.saveToFile(path.string());
+    kfx::CBitmapHelper back("back");
+    back.loadFromFile(path.string());
+    std::filesystem::remove(path);
+    ASSERT_TRUE(back.isValid());
+    EXPECT_EQ(back.getBitsPerPixel(), 24);
+    const int expected[4][3] = {{0, 0, 255}, {0, 255, 0}, {255, 0, 0}, {255, 255, 255}};
+    for (int x = 0; x < 4; ++x)
+        for (int c = 0; c < 3; ++c)
+            EXPECT_EQ(rawByte(back, x, 0, c), expected[x][c]) << x << "," << c;
+    h.convertTo24Bit();
+    EXPECT_EQ(*h.getPixelBlock(), *back.getPixelBlock());
+
+    // Masks given in a longer header win: 5-5-5 here, so 0x7C00 is full red.
+    std::vector<std::uint8_t> masks(12, 0);
+    put32(masks, 0, 0x7C00);
+    put32(masks, 4, 0x03E0);
+    put32(masks, 8, 0x001F);
+    kfx::CBitmapHelper m("m");
+    m.decodeImage(imageText(1, 1, 16, 3, {0x00, 0x7C, 0, 0}, masks), 0, 0);
+    ASSERT_TRUE(m.isValid());
+    EXPECT_EQ(m.createCopy()->at(0, 0), 0xFFFF0000u);
+    // Without bit fields a 16-bit picture is 5-5-5.
+    kfx::CBitmapHelper plain("plain");
+    plain.decodeImage(imageText(1, 1, 16, 0, {0x00, 0x7C, 0, 0}), 0, 0);
+    EXPECT_EQ(plain.createCopy()->at(0, 0), 0xFFFF0000u);
+
+    // 32 bits: blue, green, red, unused; the export reloads with identical samples.
+    kfx::CBitmapHelper d("d");
+    d.decodeImage(imageText(2, 1, 32, 0, {10, 20, 30, 99, 40, 50, 60, 99}), 0, 0);
+    ASSERT_TRUE(d.isValid());
+    EXPECT_EQ(d.createCopy()->at(1, 0), 0xFF3C3228u);
+    const auto path32 = tempPath("deep32.bmp");
+    d.saveToFile(path32.string());
+    kfx::CBitmapHelper back32("back32");
+    back32.loadFromFile(path32.string());
+    std::filesystem::remove(path32);
+    ASSERT_TRUE(back32.isValid());
+    for (int x = 0; x < 2; ++x)
+        EXPECT_EQ(back32.sampleAt(x, 0), d.sampleAt(x, 0));
+    EXPECT_EQ(rawByte(back32, 1, 0, 2), 60);
+}
+
+TEST(BitmapHelper, LoadingSomethingOtherThanAPlainFileDoesNotBlock)
+{
+    const auto fifo = tempPath("fifo.bmp");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    kfx::CBitmapHelper h("h");
+    loadBytes(h, makeGrey24(2, 2, [](int, int) { return 1; }));
+    h.loadFromFile(fifo.string()); // opening a pipe without a writer would wait for ever
+    std::filesystem::remove(fifo);
+    EXPECT_FALSE(h.isValid());
 }

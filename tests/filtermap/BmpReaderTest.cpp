@@ -53,18 +53,30 @@ bool readFileBytes(const std::vector<std::uint8_t>& bytes, kfx::CBmpPicture& pic
     return kfx::readBmpFile(copy.get(), bytes.size(), pic);
 }
 
-bool accepts(const std::vector<std::uint8_t>& bytes)
-{
-    kfx::CBmpPicture pic;
-    return readFileBytes(bytes, pic);
-}
-
 std::vector<std::uint8_t> smallValid8()
 {
     std::vector<std::uint8_t> table;
     for (int i = 0; i < 4; ++i)
         table.insert(table.end(), {std::uint8_t(10 * i), std::uint8_t(20 * i), std::uint8_t(30 * i + 5), 0});
     return makeBmp(3, 2, 8, {0, 1, 2, 0, 3, 2, 1, 0}, table);
+}
+
+// Whether the reader takes `bytes`; a holder that had a picture and is then given the same
+// bytes as a user's file must agree (refused files leave it not valid).
+bool accepts(const std::vector<std::uint8_t>& bytes)
+{
+    kfx::CBmpPicture pic;
+    const bool read = readFileBytes(bytes, pic);
+    kfx::CBitmapHelper holder("h");
+    loadBytes(holder, smallValid8());
+    loadBytes(holder, bytes);
+    EXPECT_EQ(holder.isValid(), read);
+    if (!read) {
+        EXPECT_EQ(holder.getWidth(), 0);
+        int w = 0, h = 0;
+        EXPECT_EQ(holder.encodeImage(w, h), "");
+    }
+    return read;
 }
 
 } // namespace
@@ -195,6 +207,11 @@ TEST(BmpReader, BrokenAndHostileFilesAreRefused)
     EXPECT_FALSE(accepts(with(10, std::uint32_t(good.size()))));     // pixels at the very end
     EXPECT_FALSE(accepts(with(10, 0xFFFFFFF0u)));
     EXPECT_TRUE(accepts(with(46, 0xFFFFFFFFu)));                     // absurd biClrUsed: capped at 2^8
+    EXPECT_FALSE(accepts(with(10, 20)));                             // pixels inside the info header
+    EXPECT_FALSE(accepts(with(10, 14 + 40 - 1)));
+    EXPECT_TRUE(accepts(with(10, 14 + 40 + 4)));                     // a one-entry table, then pixels
+    EXPECT_FALSE(accepts(with(10, 14 + 40)));                        // indices but no colour table
+    EXPECT_FALSE(accepts(makeBmp(3, 2, 8, {0, 1, 2, 0, 3, 2, 1, 0}))); // the same without biClrUsed
     // Truncated anywhere before the last row's pixels.
     for (std::size_t n = 0; n + 1 < good.size(); ++n) {
         std::vector<std::uint8_t> cut(good.begin(), good.begin() + std::ptrdiff_t(n));
