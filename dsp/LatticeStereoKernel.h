@@ -27,9 +27,40 @@ void processStereoLattice(CUnitWIIRLattice<float, Capacity>& left,
 
 namespace detail {
 
-inline __m128 pairOf(float l, float r)
+// A left/right pair lives in 8 bytes (left first) and in the two low lanes of a register,
+// whose upper lanes stay zero. movq loads and stores move exactly one pair.
+inline __m128 loadPair(const float* p)
 {
-    return _mm_setr_ps(l, r, 0.0f, 0.0f);
+    return _mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)));
+}
+
+inline void storePair(float* p, __m128 v)
+{
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(p), _mm_castps_si128(v));
+}
+
+// pairs[2j] = l[j], pairs[2j + 1] = r[j] for j < n4 (a multiple of 4).
+inline void interleave(const float* l, const float* r, float* pairs, int n4)
+{
+    for (int j = 0; j < n4; j += 4)
+    {
+        const __m128 a = _mm_loadu_ps(l + j);
+        const __m128 b = _mm_loadu_ps(r + j);
+        _mm_store_ps(pairs + 2 * j, _mm_unpacklo_ps(a, b));
+        _mm_store_ps(pairs + 2 * j + 4, _mm_unpackhi_ps(a, b));
+    }
+}
+
+// The inverse of interleave.
+inline void deinterleave(const float* pairs, float* l, float* r, int n4)
+{
+    for (int j = 0; j < n4; j += 4)
+    {
+        const __m128 a = _mm_load_ps(pairs + 2 * j);
+        const __m128 b = _mm_load_ps(pairs + 2 * j + 4);
+        _mm_storeu_ps(l + j, _mm_shuffle_ps(a, b, _MM_SHUFFLE(2, 0, 2, 0)));
+        _mm_storeu_ps(r + j, _mm_shuffle_ps(a, b, _MM_SHUFFLE(3, 1, 3, 1)));
+    }
 }
 
 } // namespace detail
@@ -55,79 +86,84 @@ void processStereoLattice(CUnitWIIRLattice<float, Capacity>& left,
 
     constexpr int kStride = CUnitWarpedLatticeBase<float, Capacity>::kMaxStride;
     const int order = left.order;
-    const int count = left.count;
+    // Each array is laid out in groups of four, so whole groups can be read and written back
+    // (entries past `count` come back unchanged).
+    const int n4 = (left.count + 3) & ~3;
 
-    // Lane 0 is left, lane 1 right; lanes 2 and 3 stay zero throughout.
-    __m128 kk[kStride];
-    __m128 bufA[kStride];
-    __m128 bufB[kStride];
-    const float* pl = left.pingPong ? left.stateA : left.stateB;
-    const float* ql = left.pingPong ? left.stateB : left.stateA;
-    const float* pr = right.pingPong ? right.stateA : right.stateB;
-    const float* qr = right.pingPong ? right.stateB : right.stateA;
-    for (int j = 0; j < count; ++j)
-    {
-        kk[j] = detail::pairOf(left.coeffs[j], right.coeffs[j]);
-        bufA[j] = detail::pairOf(pl[j], pr[j]);
-        bufB[j] = detail::pairOf(ql[j], qr[j]);
-    }
-    const __m128 lambda = detail::pairOf(left.warp, right.warp);
-    const __m128 c = detail::pairOf(left.warpComplement, right.warpComplement);
-    const __m128 g = detail::pairOf(left.gain, right.gain);
+    alignas(16) float kk[2 * kStride];
+    alignas(16) float bufA[2 * kStride];
+    alignas(16) float bufB[2 * kStride];
+    detail::interleave(left.coeffs, right.coeffs, kk, n4);
+    detail::interleave(left.pingPong ? left.stateA : left.stateB,
+                       right.pingPong ? right.stateA : right.stateB, bufA, n4);
+    detail::interleave(left.pingPong ? left.stateB : left.stateA,
+                       right.pingPong ? right.stateB : right.stateA, bufB, n4);
+
+    const __m128 zero = _mm_setzero_ps();
+    const __m128 lambda = _mm_setr_ps(left.warp, right.warp, 0.0f, 0.0f);
+    const __m128 c = _mm_setr_ps(left.warpComplement, right.warpComplement, 0.0f, 0.0f);
+    const __m128 g = _mm_setr_ps(left.gain, right.gain, 0.0f, 0.0f);
     const __m128 signMask = _mm_set1_ps(-0.0f);
     const __m128 threshold = _mm_set1_ps(skv::kDenormalThreshold);
 
-    __m128* p = bufA; // read this sample
-    __m128* q = bufB; // written this sample, read by the next prediction
+    float* p = bufA; // read this sample
+    float* q = bufB; // written this sample, read by the next prediction
 
     // Prediction for the first sample, from the state as it stands.
     __m128 acc;
     {
-        __m128 u = _mm_mul_ps(c, p[0]);
-        acc = _mm_mul_ps(kk[0], u);
+        __m128 u = _mm_mul_ps(c, detail::loadPair(p));
+        acc = _mm_mul_ps(detail::loadPair(kk), u);
         __m128 back = _mm_xor_ps(acc, signMask);
-        __m128 z = _mm_setzero_ps();
+        __m128 z = zero;
         for (int j = 1; j < order; ++j)
         {
+            const __m128 kj = detail::loadPair(kk + 2 * j);
             const __m128 uj = _mm_add_ps(
-                _mm_mul_ps(c, p[j]),
-                _mm_mul_ps(lambda, _mm_sub_ps(_mm_mul_ps(kk[j - 1], z), u)));
+                _mm_mul_ps(c, detail::loadPair(p + 2 * j)),
+                _mm_mul_ps(lambda, _mm_sub_ps(_mm_mul_ps(detail::loadPair(kk + 2 * j - 2), z), u)));
             z = back;
-            const __m128 t = _mm_mul_ps(kk[j], uj);
+            const __m128 t = _mm_mul_ps(kj, uj);
             acc = _mm_add_ps(acc, t);
             back = _mm_sub_ps(back, t);
             u = uj;
         }
     }
 
-    __m128 lastOut = _mm_setzero_ps();
+    __m128 lastOut = zero;
     for (int i = 0; i < n; ++i)
     {
-        const __m128 x = detail::pairOf(inL[i], inR[i]);
+        const __m128 x = _mm_setr_ps(inL[i], inR[i], 0.0f, 0.0f);
         const __m128 y = _mm_mul_ps(g, _mm_add_ps(x, acc));
 
-        // Update pass of this sample, fused with the prediction pass of the next one.
-        __m128 v = _mm_add_ps(_mm_mul_ps(lambda, p[0]), y);
+        // Update pass of this sample, fused with the prediction pass of the next one. The
+        // update chain (v) is the critical path; the prediction runs in its shadow.
+        __m128 pPrev = detail::loadPair(p);
+        __m128 kPrev = detail::loadPair(kk);
+        __m128 v = _mm_add_ps(_mm_mul_ps(lambda, pPrev), y);
         __m128 f = y;
-        __m128 u = _mm_mul_ps(c, q[0]);
-        __m128 nextAcc = _mm_mul_ps(kk[0], u);
+        __m128 u = _mm_mul_ps(c, detail::loadPair(q));
+        __m128 nextAcc = _mm_mul_ps(kPrev, u);
         __m128 back = _mm_xor_ps(nextAcc, signMask);
-        __m128 z = _mm_setzero_ps();
+        __m128 z = zero;
         for (int j = 1; j < order; ++j)
         {
-            const __m128 kPrev = kk[j - 1];
-            const __m128 m = _mm_sub_ps(p[j - 1], _mm_mul_ps(lambda, v));
-            v = _mm_sub_ps(_mm_add_ps(_mm_mul_ps(lambda, p[j]), m), _mm_mul_ps(f, kPrev));
-            q[j] = v;
+            const __m128 pj = detail::loadPair(p + 2 * j);
+            const __m128 kj = detail::loadPair(kk + 2 * j);
+            const __m128 m = _mm_sub_ps(pPrev, _mm_mul_ps(lambda, v));
+            v = _mm_sub_ps(_mm_add_ps(_mm_mul_ps(lambda, pj), m), _mm_mul_ps(f, kPrev));
+            detail::storePair(q + 2 * j, v);
             f = _mm_sub_ps(f, _mm_mul_ps(m, kPrev));
 
             const __m128 uj = _mm_add_ps(
                 _mm_mul_ps(c, v), _mm_mul_ps(lambda, _mm_sub_ps(_mm_mul_ps(kPrev, z), u)));
             z = back;
-            const __m128 t = _mm_mul_ps(kk[j], uj);
+            const __m128 t = _mm_mul_ps(kj, uj);
             nextAcc = _mm_add_ps(nextAcc, t);
             back = _mm_sub_ps(back, t);
             u = uj;
+            pPrev = pj;
+            kPrev = kj;
         }
         acc = nextAcc;
 
@@ -137,37 +173,25 @@ void processStereoLattice(CUnitWIIRLattice<float, Capacity>& left,
         outL[i] = _mm_cvtss_f32(lastOut);
         outR[i] = _mm_cvtss_f32(_mm_shuffle_ps(lastOut, lastOut, _MM_SHUFFLE(1, 1, 1, 1)));
 
-        __m128* t = p;
+        float* t = p;
         p = q;
         q = t;
     }
 
     // Back into the lattices: p holds each lane's state for its next read.
-    const bool odd = (n & 1) != 0;
-    left.pingPong = odd ? !left.pingPong : left.pingPong;
-    right.pingPong = odd ? !right.pingPong : right.pingPong;
-    if (odd)
+    if ((n & 1) != 0)
     {
+        left.pingPong = !left.pingPong;
+        right.pingPong = !right.pingPong;
         left.denormalOffset = -left.denormalOffset;
         right.denormalOffset = -right.denormalOffset;
     }
-    float* nextL = left.pingPong ? left.stateA : left.stateB;
-    float* otherL = left.pingPong ? left.stateB : left.stateA;
-    float* nextR = right.pingPong ? right.stateA : right.stateB;
-    float* otherR = right.pingPong ? right.stateB : right.stateA;
-    alignas(16) float lanes[4];
-    for (int j = 0; j < count; ++j)
-    {
-        _mm_store_ps(lanes, p[j]);
-        nextL[j] = lanes[0];
-        nextR[j] = lanes[1];
-        _mm_store_ps(lanes, q[j]);
-        otherL[j] = lanes[0];
-        otherR[j] = lanes[1];
-    }
-    _mm_store_ps(lanes, lastOut);
-    left.output = lanes[0];
-    right.output = lanes[1];
+    detail::deinterleave(p, left.pingPong ? left.stateA : left.stateB,
+                         right.pingPong ? right.stateA : right.stateB, n4);
+    detail::deinterleave(q, left.pingPong ? left.stateB : left.stateA,
+                         right.pingPong ? right.stateB : right.stateA, n4);
+    left.output = _mm_cvtss_f32(lastOut);
+    right.output = _mm_cvtss_f32(_mm_shuffle_ps(lastOut, lastOut, _MM_SHUFFLE(1, 1, 1, 1)));
 }
 
 } // namespace usp
