@@ -128,9 +128,11 @@ CAudioBuffer makeDemoPhrase(int sampleRate) {
         {9.75, 72, 0.35f, 0.4f}, {10.5, 69, 0.40f, -0.2f}, {11.0, 67, 0.40f, 0.3f},
         {12.0, 57, 0.60f, 0.0f}, {12.0, 64, 0.40f, -0.5f}, {12.0, 69, 0.40f, 0.5f},
     };
+    // The closing chord dies away (with its own short fade) just as the phrase ends, so the
+    // phrase never stops with a click.
     for (const Note& n : notes)
         pluck(out, noise, sampleRate, at(n.beat), n.note, n.level, n.pan,
-              n.beat >= 12.0 ? 3.5 : 1.4);
+              n.beat >= 12.0 ? kDemoSeconds - 12.0 * 60.0 / kDemoTempo : 1.4);
 
     for (double b : {0.0, 2.0, 2.75, 4.0, 6.0, 6.75, 8.0, 10.0, 10.75, 12.0})
         kick(out, sampleRate, at(b), 0.8f);

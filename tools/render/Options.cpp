@@ -161,22 +161,24 @@ skorvaline-demo.wav and skorvaline-demo.png in the current folder.
 Input: WAV, AIFF, FLAC, OGG and whatever else libsndfile reads, mono or stereo.
 Output: .wav or .flac, chosen by the file name.
 
-Options:
+Options (applied in this order: program, preset, filter maps, --set):
   --program N          select program N before rendering
+  --preset FILE        give a preset-bank XML document to the plug-in as its state
+                       (one preset: the current program; several: the whole bank)
+  --map-left FILE.bmp  use this picture as the left filter map
+  --map-right FILE.bmp use this picture as the right filter map
   --set NAME=VALUE     set a parameter by the name the plug-in reports (case and
                        surrounding spaces ignored) to a normalised VALUE in 0..1;
                        may be repeated
-  --preset FILE        load a preset-bank XML document as the plug-in's state
-  --save-preset FILE   save the plug-in's state after rendering
-  --map-left FILE.bmp  use this picture as the left filter map
-  --map-right FILE.bmp use this picture as the right filter map
-  --tempo BPM          host tempo (transport playing); default 120
+  --save-preset FILE   save the current program's state after rendering
+  --tempo BPM          host tempo, transport playing (default 120)
   --block N            frames per process call (default 512)
   --tail SECONDS       keep rendering after the input ends (default 4)
   --format F           output samples: 16, 24 (default) or float
   --png FILE           draw input and output as waveform and spectrogram
   --list-params        print index, name, value, display and label of every parameter
   --list-programs      print the programs
+                       (with no files, listing renders nothing)
   --plugin PATH        host another VST 2.x effect instead of Skorvaline.so
   --quiet              no progress bar and no summary
   --help               this text

@@ -268,15 +268,15 @@ void listPrograms(CPluginHost& host) {
     }
 }
 
-std::string settingText(CPluginHost& host, int index) {
-    std::string text = trim(host.paramName(index)) + " " + trim(host.paramDisplay(index));
+std::pair<std::string, std::string> setting(CPluginHost& host, int index) {
+    std::string value = trim(host.paramDisplay(index));
     const std::string label = trim(host.paramLabel(index));
     if (!label.empty())
-        text += " " + label;
-    return text;
+        value += " " + label;
+    return {trim(host.paramName(index)), value};
 }
 
-std::vector<std::string> pictureSettings(CPluginHost& host, const CRenderOptions& o,
+std::vector<std::pair<std::string, std::string>> pictureSettings(CPluginHost& host, const CRenderOptions& o,
                                          const CTransport& transport) {
     std::vector<int> indices;
     std::vector<std::string> names;
@@ -298,12 +298,13 @@ std::vector<std::string> pictureSettings(CPluginHost& host, const CRenderOptions
         if (index >= 0 && std::find(indices.begin(), indices.end(), index) == indices.end())
             indices.push_back(index);
     }
-    std::vector<std::string> out;
+    std::vector<std::pair<std::string, std::string>> out;
     for (int index : indices)
-        out.push_back(settingText(host, index));
-    out.push_back("tempo " + formatFixed(transport.tempo, transport.tempo == std::floor(transport.tempo) ? 0 : 2) + " BPM");
-    out.push_back(std::to_string(static_cast<int>(transport.sampleRate)) + " Hz");
-    out.push_back("block " + std::to_string(o.block));
+        out.push_back(setting(host, index));
+    const bool wholeTempo = transport.tempo == std::floor(transport.tempo);
+    out.emplace_back("Tempo", formatFixed(transport.tempo, wholeTempo ? 0 : 2) + " BPM");
+    out.emplace_back("Rate", std::to_string(static_cast<int>(transport.sampleRate)) + " Hz");
+    out.emplace_back("Block", std::to_string(o.block));
     return out;
 }
 
@@ -312,8 +313,8 @@ std::string mapLabel(const char* side, const std::string& path) {
     if (path.empty())
         return label;
     if (path[0] == '#')
-        return label + " - built-in picture " + path;
-    return label + " - " + fs::path(path).filename().string();
+        return label + "  \xE2\x80\x94  built-in picture " + path;
+    return label + "  \xE2\x80\x94  " + fs::path(path).filename().string();
 }
 
 const char* formatName(ESampleFormat f) {
@@ -498,14 +499,15 @@ int runRender(const CRenderOptions& o) {
     std::string png;
     if (pictureFile) {
         CPictureContent content;
-        content.title = host.effectName() + "  -  program " + std::to_string(programIndex) +
-                        " " + quote(programName);
+        content.title = host.effectName() + "  \xE2\x80\x94  program " +
+                        std::to_string(programIndex) + " " + quote(programName);
         content.settings = pictureSettings(host, o, transport);
         content.inputLabel = "Input: " + inputName;
         content.outputLabel = "Output: " + outputPath.filename().string() + " (" +
                               formatFixed(o.tail, o.tail == std::floor(o.tail) ? 0 : 2) + " s tail)";
         content.input = &input;
         content.output = &output;
+        content.tailStart = tailFrames > 0 ? inputFrames : 0;
         if (host.hasChunks()) {
             const CPresetSummary state = readFirstPreset(stateXml(host));
             if (state.valid) {
@@ -516,7 +518,8 @@ int runRender(const CRenderOptions& o) {
                 // Built-in pictures travel as a reference only; the title line names them.
                 content.showMaps = left || right;
                 if (!content.showMaps)
-                    content.settings.push_back("maps " + state.pathLeft + " / " + state.pathRight);
+                    content.settings.emplace_back("Filter maps",
+                                                  state.pathLeft + " / " + state.pathRight);
             }
         }
         checkInterrupt();

@@ -32,6 +32,21 @@ CRgb heatColour(double t) {
             stops[i].b + (stops[i + 1].b - stops[i].b) * f};
 }
 
+// Filter-map values run from -1 to +1: cool for negative, dark at 0, warm for positive, in
+// the colours of the left and right waveforms.
+CRgb mapColour(double t) {
+    static const CRgb stops[] = {
+        {0.55, 0.88, 1.00}, {0.20, 0.55, 0.85}, {0.09, 0.10, 0.14}, {0.85, 0.45, 0.18}, {1.00, 0.85, 0.55},
+    };
+    constexpr int n = sizeof stops / sizeof stops[0];
+    t = std::clamp(t, 0.0, 1.0) * (n - 1);
+    int i = std::min(static_cast<int>(t), n - 2);
+    double f = t - i;
+    return {stops[i].r + (stops[i + 1].r - stops[i].r) * f,
+            stops[i].g + (stops[i + 1].g - stops[i].g) * f,
+            stops[i].b + (stops[i + 1].b - stops[i].b) * f};
+}
+
 uint32_t packRgb(const CRgb& c) {
     auto byte = [](double v) { return static_cast<uint32_t>(std::lround(std::clamp(v, 0.0, 1.0) * 255.0)); };
     return 0xFF000000u | byte(c.r) << 16 | byte(c.g) << 8 | byte(c.b);
@@ -70,6 +85,29 @@ void text(cairo_t* cr, double x, double y, const std::string& s, double size, bo
     setColour(cr, colour);
     cairo_move_to(cr, x - align * e.x_advance, y);
     cairo_show_text(cr, s.c_str());
+}
+
+double textWidth(cairo_t* cr, const std::string& s, double size, bool bold) {
+    cairo_select_font_face(cr, "Liberation Sans", CAIRO_FONT_SLANT_NORMAL,
+                           bold ? CAIRO_FONT_WEIGHT_BOLD : CAIRO_FONT_WEIGHT_NORMAL);
+    cairo_set_font_size(cr, size);
+    cairo_text_extents_t e;
+    cairo_text_extents(cr, s.c_str(), &e);
+    return e.x_advance;
+}
+
+// A dashed line where the input ended, over the waveform and the spectrogram of the output.
+void drawTailMarker(cairo_t* cr, double x, double top, double bottom) {
+    const double px = std::floor(x) + 0.5;
+    const double dash[] = {4.0, 4.0};
+    cairo_save(cr);
+    cairo_set_dash(cr, dash, 2, 0.0);
+    cairo_set_line_width(cr, 1.0);
+    setColour(cr, kText, 0.55);
+    cairo_move_to(cr, px, top);
+    cairo_line_to(cr, px, bottom);
+    cairo_stroke(cr);
+    cairo_restore(cr);
 }
 
 std::string formatSeconds(double t, double step) {
@@ -233,8 +271,7 @@ void drawFilterMap(cairo_t* cr, const CFilterMapPicture& map, const std::string&
     cairo_rectangle(cr, x, y, w, h);
     cairo_fill(cr);
     if (map.width <= 0 || map.height <= 0) {
-        text(cr, x + w / 2, y + h / 2 + 5, "(not readable from the plug-in's state)", 12, false,
-             kDim, 0.5);
+        text(cr, x + w / 2, y + h / 2 + 5, "not in the plug-in's state", 12, false, kDim, 0.5);
         return;
     }
     cairo_surface_t* image = cairo_image_surface_create(CAIRO_FORMAT_RGB24, map.width, map.height);
@@ -244,7 +281,7 @@ void drawFilterMap(cairo_t* cr, const CFilterMapPicture& map, const std::string&
     for (int r = 0; r < map.height; ++r) {
         auto* line = reinterpret_cast<uint32_t*>(data + static_cast<ptrdiff_t>(r) * stride);
         for (int c = 0; c < map.width; ++c)
-            line[c] = packRgb(heatColour(map.samples[static_cast<size_t>(r) * map.width + c] / 255.0));
+            line[c] = packRgb(mapColour(map.samples[static_cast<size_t>(r) * map.width + c] / 255.0));
     }
     cairo_surface_mark_dirty(image);
     // Keep the map's shape; centre it in the box.
@@ -260,9 +297,19 @@ void drawFilterMap(cairo_t* cr, const CFilterMapPicture& map, const std::string&
     cairo_fill(cr);
     cairo_restore(cr);
     cairo_surface_destroy(image);
-    char size[48];
-    std::snprintf(size, sizeof size, "%d x %d, %d bit", map.width, map.height, map.bitsPerPixel);
-    text(cr, x + w, y - 8, size, 11, false, kDim, 1.0);
+    // Size and depth, then a small legend of the value scale, right-aligned over the box.
+    const double legendWidth = 70.0;
+    const double legendX = x + w - legendWidth - 18.0;
+    text(cr, legendX - 8, y - 8, "-1", 11, false, kDim, 1.0);
+    for (int i = 0; i < static_cast<int>(legendWidth); ++i) {
+        setColour(cr, mapColour(i / (legendWidth - 1.0)));
+        cairo_rectangle(cr, legendX + i, y - 17, 1.0, 9.0);
+        cairo_fill(cr);
+    }
+    text(cr, x + w, y - 8, "+1", 11, false, kDim, 1.0);
+    char size[64];
+    std::snprintf(size, sizeof size, "%d \xC3\x97 %d, %d bit", map.width, map.height, map.bitsPerPixel);
+    text(cr, legendX - 30, y - 8, size, 11, false, kDim, 1.0);
 }
 
 cairo_status_t appendToString(void* closure, const unsigned char* data, unsigned int length) {
@@ -296,17 +343,16 @@ std::string drawPicturePng(const CPictureContent& content) {
     text(cr, kMargin, kMargin + 22, content.title, 24, true);
     // Settings wrap onto a second line when they do not fit.
     double sx = kMargin, sy = kMargin + 50;
-    for (const std::string& s : content.settings) {
-        cairo_select_font_face(cr, "Liberation Sans", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
-        cairo_set_font_size(cr, 13.5);
-        cairo_text_extents_t e;
-        cairo_text_extents(cr, s.c_str(), &e);
-        if (sx + e.x_advance > kWidth - kMargin && sx > kMargin) {
+    for (const auto& [name, value] : content.settings) {
+        const double nameWidth = textWidth(cr, name + " ", 13.5, false);
+        const double valueWidth = textWidth(cr, value, 13.5, true);
+        if (sx + nameWidth + valueWidth > kWidth - kMargin && sx > kMargin) {
             sx = kMargin;
             sy += 21;
         }
-        text(cr, sx, sy, s, 13.5, false, kDim);
-        sx += e.x_advance + 22;
+        text(cr, sx, sy, name + " ", 13.5, false, kDim);
+        text(cr, sx + nameWidth, sy, value, 13.5, true, kText);
+        sx += nameWidth + valueWidth + 24;
     }
 
     const CAudioBuffer* sides[2] = {&in, &out};
@@ -317,6 +363,11 @@ std::string drawPicturePng(const CPictureContent& content) {
         drawWaveform(cr, *sides[side], span, x0, panelTop + 24, plotWidth, kWaveHeight);
         drawSpectrogram(cr, *sides[side], span, x0, specTop, plotWidth, kSpecHeight);
         drawTimeAxis(cr, seconds, x0, axisTop, plotWidth);
+        if (side == 1 && content.tailStart > 0 && content.tailStart < span) {
+            const double px = x0 + plotWidth * static_cast<double>(content.tailStart) / span;
+            drawTailMarker(cr, px, panelTop + 24, specTop + kSpecHeight);
+            text(cr, px + 6, panelTop + 24 + 15, "tail", 11.5, false, kText);
+        }
     }
     drawColourBar(cr, kMargin + 2 * columnWidth + kGap + 12, specTop, kSpecHeight);
 

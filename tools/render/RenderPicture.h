@@ -7,16 +7,20 @@
 #include "StateChunk.h"
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace render {
 
 struct CPictureContent {
-    std::string title;                 // e.g. Skorvaline v1.0 - program 0 "Default"
-    std::vector<std::string> settings; // short "name value unit" texts
+    std::string title; // e.g. Skorvaline v1.2 - program 0 "Default"
+    /** Short (name, value with unit) pairs listed under the title. */
+    std::vector<std::pair<std::string, std::string>> settings;
     std::string inputLabel, outputLabel;
     const CAudioBuffer* input = nullptr;
     const CAudioBuffer* output = nullptr;
+    /** Frame where the input ends and the tail begins in the output (0: not marked). */
+    size_t tailStart = 0;
     // Filter maps: drawn when width > 0; otherwise the label explains why not.
     CFilterMapPicture mapLeft, mapRight;
     std::string mapLeftLabel, mapRightLabel;

@@ -74,7 +74,11 @@ CSpectrogram computeSpectrogram(const std::vector<float>& signal, int sampleRate
     s.dB.assign(static_cast<size_t>(s.columns), std::vector<float>(static_cast<size_t>(fftSize / 2 + 1)));
     for (int c = 0; c < s.columns; ++c) {
         const double centre = (c + 0.5) * static_cast<double>(spanFrames) / s.columns;
-        const long start = static_cast<long>(centre) - fftSize / 2;
+        // Windows stay inside the span where it is long enough: one hanging over its end
+        // would see the cut to silence as a broadband click in the last columns.
+        long start = static_cast<long>(centre) - fftSize / 2;
+        if (spanFrames > static_cast<size_t>(fftSize))
+            start = std::clamp(start, 0L, static_cast<long>(spanFrames) - fftSize);
         for (int i = 0; i < fftSize; ++i) {
             const long at = start + i;
             double x = at >= 0 && static_cast<size_t>(at) < signal.size()

@@ -25,7 +25,8 @@ struct CSpectrogram {
 
 /**
  * Spectra of `signal` centred on `columns` evenly spaced times covering `spanFrames` frames
- * (which may exceed the signal: the rest reads as silence).
+ * (which may exceed the signal: the rest reads as silence); the first and last windows are
+ * moved inward so that they lie inside the span.
  */
 CSpectrogram computeSpectrogram(const std::vector<float>& signal, int sampleRate,
                                 size_t spanFrames, int columns, int fftSize = 4096);
