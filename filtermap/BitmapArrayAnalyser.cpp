@@ -51,6 +51,7 @@ void CBitmapArrayAnalyser::analyse()
         values.swap(fresh);
         width = w;
         height = h;
+        arrayWidth.store(values && h > 0 ? w : 0, std::memory_order_release);
     }
     // The previous array is released here, outside the lock.
 }

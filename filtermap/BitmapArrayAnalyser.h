@@ -81,6 +81,13 @@ public:
     float getAnalysis() const override { return analysis.load(std::memory_order_relaxed); }
     void getColumn(float* destination, int count, float position) override;
 
+    // Audio thread: whether the value array holds a picture, and its width in columns, as of
+    // the last analyse(). isValid() and getWidth() read the holder, which the editor's thread
+    // may be replacing at that moment (its blocks can be freed under the reader); these read
+    // only what analyse() published.
+    bool hasArray() const { return arrayWidth.load(std::memory_order_acquire) > 0; }
+    int getArrayWidth() const { return arrayWidth.load(std::memory_order_acquire); }
+
     // The holder itself, for callers that need its extra read access (tests, drawing).
     const CBitmapHelper& getHelper() const { return helper; }
 
@@ -96,6 +103,7 @@ private:
     std::atomic<float> scanIndex{0.0f};
     std::atomic<float> verticalOffset{0.0f};
     std::atomic<float> analysis{0.0f};
+    std::atomic<int> arrayWidth{0};  // width of `values`, 0 while there is no array
     CBitmapHelper helper;
     std::unique_ptr<float[]> values;
 };

@@ -16,6 +16,7 @@
 #include "plugin/EngineState.h"
 #include "vst/AudioEffectX.h"
 
+#include <atomic>
 #include <memory>
 #include <string>
 #include <vector>
@@ -149,14 +150,17 @@ protected:
   // Program 0..15 storage, one array for the effect's life.
   fxSkorvalineProgram* programs = nullptr;
 
-  // Tempo state, written by updateTempo (Skorvaline.cpp) and the engine's tempo poll.
-  double tempo = 120.0;          // BPM
-  double beatsPerSecond = 2.0;   // tempo / 60
-  double samplesPerBeat = 22050; // rounded, at least 1
-  double songPosition = 0.0;     // quarter notes
-  double barStart = 0.0;         // quarter notes
-  double timeSigNumerator = 4.0;
-  double timeSigDenominator = 4.0;
+  // Tempo state, written by updateTempo (Skorvaline.cpp) and the engine's tempo poll on the
+  // audio thread, and by setProgram on the user-interface thread; the delay and step rules
+  // read it on both. Atomics, so that the two threads never race on a value (a plain load
+  // on x86; the stores only happen at tempo updates and program changes).
+  std::atomic<double> tempo{120.0};          // BPM
+  std::atomic<double> beatsPerSecond{2.0};   // tempo / 60
+  std::atomic<double> samplesPerBeat{22050}; // rounded, at least 1
+  std::atomic<double> songPosition{0.0};     // quarter notes
+  std::atomic<double> barStart{0.0};         // quarter notes
+  std::atomic<double> timeSigNumerator{4.0};
+  std::atomic<double> timeSigDenominator{4.0};
 
   // Processing resolution read once from the configuration at construction (1..4096).
   int resolution = 8;

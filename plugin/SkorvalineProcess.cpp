@@ -251,11 +251,14 @@ void fxSkorvaline::pollTempo() {
 
 void fxSkorvaline::scanFilterMap(float* column, int stepCounter, int count, kfx::CBitmapArrayAnalyser* map) {
     count = std::clamp(count, 0, eng::kColumnCapacity);
-    if (!map || !map->isValid()) {
+    // Validity and width as the map's value array has them: the picture holder itself may be
+    // replaced by the editor's thread at this very moment, so it is not read from here.
+    if (!map || !map->hasArray()) {
         fillSeededColumn(column, count, static_cast<unsigned>(stepCounter));
         return;
     }
-    const float loopLength = (map->getLoopStop() - map->getLoopStart()) * static_cast<float>(map->getWidth());
+    const float loopLength =
+        (map->getLoopStop() - map->getLoopStart()) * static_cast<float>(map->getArrayWidth());
     float index = map->getScanIndex();
     // An empty or undefined loop window holds the index where it is instead of pushing it to
     // infinity; a reversed window scans backwards and wraps at both ends.

@@ -1,7 +1,8 @@
 // Threads: a second thread storms the parameter path (filter order, time constant, sync,
-// step time, programs) while the audio thread processes. Meant for the thread-sanitizer
-// build; in a normal build it checks that nothing deadlocks and the audio stays finite.
-// The engine's scan step also writes parameters from the audio thread (the Index values).
+// step time, delays, analysis and tab switches, programs with their filter maps) while the
+// audio thread processes with tempo sync on, so that its tempo poll and scan steps write
+// parameters too. Meant for the thread-sanitizer build; in a normal build it checks that
+// nothing deadlocks and the audio stays finite.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -10,37 +11,15 @@
 #include <thread>
 #include <vector>
 
-#include "plugin/Skorvaline.h"
-
-#if defined(__has_feature)
-#if __has_feature(thread_sanitizer)
-#define SKV_TSAN 1
-#endif
-#endif
-#if defined(__SANITIZE_THREAD__)
-#define SKV_TSAN 1
-#endif
-
-#if defined(SKV_TSAN)
-// Races that remain by design and are harmless (see the engine's notes): the program record's
-// plain values and tempo (written by the audio thread's tempo poll and scan step, read by
-// chunks and programs on the other thread; a torn read cannot happen for aligned floats on
-// x86-64, the worst case is a value one update old), and the tempo doubles of the effect,
-// written by setProgram and by the tempo poll.
-extern "C" const char* __tsan_default_suppressions() {
-    return "race:fxSkorvalineProgram::setValue\n"
-           "race:fxSkorvalineProgram::getValue\n"
-           "race:fxSkorvalineProgram::setTempo\n"
-           "race:fxSkorvalineProgram::getTempo\n"
-           "race:fxSkorvaline::updateTempo\n"
-           "race:fxSkorvaline::setProgram\n";
-}
-#endif
+#include "EngineProbe.h"
 
 TEST(EngineStress, ParameterStormWhileProcessing) {
-    fxSkorvaline fx(nullptr);
-    fx.setParameter(41, 0.0f);   // a scan step every 32 samples
-    fx.setParameter(39, 0.5f);   // right channel analyses its delay line
+    enginetest::setScriptedTime(120.0);
+    enginetest::CEngineProbe fx(&enginetest::scriptedHost);
+    fx.setParameter(41, 0.0f);  // a scan step every 32 samples
+    fx.setParameter(39, 0.5f);  // right channel analyses its delay line
+    fx.setParameter(47, 0.3f);  // tempo-synced delays and scan: the audio thread polls
+    fx.setParameter(48, 0.3f);
     std::atomic<bool> stop{false};
     std::atomic<bool> finite{true};
     std::atomic<long> blocks{0};
@@ -49,14 +28,12 @@ TEST(EngineStress, ParameterStormWhileProcessing) {
         std::vector<float> inL(64), inR(64), outL(64), outR(64);
         std::mt19937 gen(5);
         std::uniform_real_distribution<float> dist(-0.5f, 0.5f);
-        float* in[2] = {inL.data(), inR.data()};
-        float* out[2] = {outL.data(), outR.data()};
         while (!stop.load()) {
             for (int i = 0; i < 64; ++i) {
                 inL[i] = dist(gen);
                 inR[i] = dist(gen);
             }
-            fx.processReplacing(in, out, 64);
+            fx.block(inL.data(), inR.data(), outL.data(), outR.data(), 64);
             for (int i = 0; i < 64; ++i)
                 if (!std::isfinite(outL[i]) || !std::isfinite(outR[i])) finite = false;
             blocks.fetch_add(1);
@@ -65,11 +42,12 @@ TEST(EngineStress, ParameterStormWhileProcessing) {
 
     std::mt19937 gen(9);
     std::uniform_real_distribution<float> unit(0.0f, 1.0f);
-    const VstInt32 storm[] = {40, 42, 47, 48, 41, 36, 37, 2, 3, 4, 18};
+    const VstInt32 storm[] = {40, 42, 47, 48, 41, 36, 37, 2, 3, 4, 18, 38, 39, 27, 28, 30};
     for (int i = 0; i < 3000 || blocks.load() < 200; ++i) {
         const VstInt32 index = storm[i % (sizeof storm / sizeof storm[0])];
         fx.setParameter(index, unit(gen));
         if (i % 97 == 0) fx.setProgram(i % 16);
+        if (i % 211 == 0) fx.loadFilterMap(i % 2 ? "#1" : "#2", i % 3 ? 26 : 31, true);
         if (i % 13 == 0) std::this_thread::yield();
         if (i > 200000) break;
     }
