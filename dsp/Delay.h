@@ -189,6 +189,14 @@ inline void Delay<T>::glide()
         rate = 0.0f;
     glideRate = rate;
     currentDelay += rate;
+    // The rate carries momentum, so a glide towards 0 would overshoot to about -0.37 sample
+    // and read the oldest samples of the ring (seconds old) at up to 40 % weight for some 30
+    // samples. Targets are never negative: stop at 0 instead.
+    if (currentDelay < 0.0f)
+    {
+        currentDelay = 0.0f;
+        glideRate = 0.0f;
+    }
 }
 
 template <typename T>

@@ -1,0 +1,384 @@
+// Delay line: ring sizes, exact integer delays, the Lagrange value at fractional delays
+// (against Neville's scheme through the four neighbours), the rate-limited glide, backward
+// playback in segments with cross-fades (against a model in signal time rather than ring
+// positions), clear, and hostile delay requests.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <memory>
+#include <random>
+#include <vector>
+
+#include "dsp/Delay.h"
+
+namespace {
+
+using Line = Delay<float>;
+
+std::vector<float> noise(int n, unsigned seed)
+{
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<float> d(-1.0f, 1.0f);
+    std::vector<float> v(static_cast<std::size_t>(n));
+    for (float& x : v)
+        x = d(rng);
+    return v;
+}
+
+// Puts the line at delay d at once, as the owner does on its reset path.
+void snapTo(Line& line, float d)
+{
+    line.setDelay(d);
+    line.currentDelay = line.targetDelay;
+    line.glideRate = 0.0f;
+}
+
+// Value at `age` samples back of the cubic through the samples aged a0 .. a0 + 3
+// (Neville's scheme in double precision); history[t] is the input at time t.
+double lagrangeAt(const std::vector<float>& history, int now, int a0, double age)
+{
+    double p[4];
+    double nodes[4];
+    for (int i = 0; i < 4; ++i)
+    {
+        nodes[i] = a0 + i;
+        p[i] = history[static_cast<std::size_t>(now - (a0 + i))];
+    }
+    for (int level = 1; level < 4; ++level)
+        for (int i = 0; i + level < 4; ++i)
+            p[i] = ((age - nodes[i + level]) * p[i] + (nodes[i] - age) * p[i + 1]) /
+                   (nodes[i] - nodes[i + level]);
+    return p[0];
+}
+
+} // namespace
+
+TEST(Delay, RingIsTheNextPowerOfTwoAlignedAndSilent)
+{
+    struct Case
+    {
+        int requested, length;
+    };
+    for (Case c : {Case{176400, 262144}, Case{2048, 2048}, Case{2049, 4096}, Case{3, 4},
+                   Case{1, 1}})
+    {
+        Line line(c.requested);
+        EXPECT_EQ(line.length, c.length) << c.requested;
+        EXPECT_EQ(line.mask, c.length - 1) << c.requested;
+        EXPECT_EQ(line.writeIndex, c.length - 1) << c.requested;
+        EXPECT_EQ(reinterpret_cast<std::uintptr_t>(line.buffer) % 64, 0u) << c.requested;
+        for (int i = 0; i < line.length; ++i)
+            ASSERT_EQ(line.buffer[i], 0.0f) << i;
+    }
+    Line line(176400);
+    EXPECT_EQ(line.readIndex, 0);
+    EXPECT_EQ(line.fadeIndex, 0);
+    EXPECT_EQ(line.currentDelay, 1000.0f);
+    EXPECT_EQ(line.appliedDelay, -1.0f);
+    EXPECT_EQ(line.glideRate, 0.0f);
+    EXPECT_EQ(line.lastOutput, 0.0f);
+    EXPECT_FALSE(line.reverse);
+}
+
+TEST(Delay, IntegerDelaysReproduceTheInputExactly)
+{
+    const std::vector<float> x = noise(3000, 1);
+    for (int d : {0, 1, 2, 3, 7, 100, 1000, 2500})
+    {
+        Line line(4096);
+        // Old contents everywhere: weights that should be 0 must be exactly 0.
+        for (int i = 0; i < line.length; ++i)
+            line.buffer[i] = 1000.0f + static_cast<float>(i);
+        snapTo(line, static_cast<float>(d));
+        for (int n = 0; n < 3000; ++n)
+        {
+            const float y = line.processSample(x[n]);
+            if (n >= d)
+            {
+                ASSERT_EQ(y, x[n - d]) << "delay " << d << " sample " << n;
+            }
+            ASSERT_EQ(line.lastOutput, y);
+        }
+    }
+}
+
+TEST(Delay, GlidingToAnIntegerDelayEndsExact)
+{
+    const std::vector<float> x = noise(6000, 2);
+    Line line(176400);
+    line.setDelay(5.0f); // from the starting 1000 samples
+    for (int n = 0; n < 6000; ++n)
+    {
+        const float y = line.processSample(x[n]);
+        if (n >= 3000)
+        {
+            ASSERT_EQ(y, x[n - 5]) << n;
+        }
+    }
+    EXPECT_EQ(line.currentDelay, 5.0f);
+    EXPECT_EQ(line.glideRate, 0.0f);
+}
+
+TEST(Delay, FractionalDelaysGiveTheCubicThroughTheFourNeighbours)
+{
+    const std::vector<float> x = noise(2000, 3);
+    for (float d : {10.5f, 3.25f, 100.9f, 1.5f, 61.5f})
+    {
+        Line line(64);
+        snapTo(line, d);
+        const int n0 = static_cast<int>(std::ceil(d));
+        for (int n = 0; n < 2000; ++n)
+        {
+            const float y = line.processSample(x[n]);
+            if (n >= n0 + 1 && n0 + 1 < line.length)
+            {
+                // Nodes aged n0 - 2 .. n0 + 1; the value lies d samples back.
+                const double expected = lagrangeAt(x, n, n0 - 2, static_cast<double>(d));
+                ASSERT_NEAR(y, expected, 2e-6) << "delay " << d << " sample " << n;
+            }
+        }
+    }
+    // d = 10.5 in particular: -1/16, 9/16, 9/16, -1/16 on the samples 9..12 old.
+    Line line(64);
+    snapTo(line, 10.5f);
+    for (int n = 0; n < 40; ++n)
+    {
+        const float y = line.processSample(x[n]);
+        if (n >= 12)
+        {
+            ASSERT_NEAR(y, (-x[n - 9] + 9.0 * x[n - 10] + 9.0 * x[n - 11] - x[n - 12]) / 16.0, 1e-6);
+        }
+    }
+}
+
+TEST(Delay, GlideMovesAtMostThreeQuartersOfASamplePerSampleAndArrives)
+{
+    struct Move
+    {
+        float from, to;
+    };
+    for (Move mv : {Move{0.0f, 1000.0f}, Move{1000.0f, 10.0f}, Move{20000.0f, 0.0f},
+                    Move{37.25f, 40.0f}})
+    {
+        SCOPED_TRACE(::testing::Message() << mv.from << " -> " << mv.to);
+        Line line(176400);
+        snapTo(line, mv.from);
+        line.setDelay(mv.to);
+        float previous = line.currentDelay;
+        const int steps = static_cast<int>(std::fabs(mv.to - mv.from) / 0.75f) + 400;
+        double biggest = 0.0;
+        for (int n = 0; n < steps; ++n)
+        {
+            // A ramp: the cubic reproduces it, so the output is the time d samples back.
+            const float y = line.processSample(static_cast<float>(n));
+            const double step = std::fabs(static_cast<double>(line.currentDelay) - previous);
+            biggest = std::max(biggest, step);
+            ASSERT_LE(step, 0.75 + 1e-6) << n;
+            ASSERT_EQ(line.appliedDelay, line.currentDelay);
+            ASSERT_GE(line.currentDelay, 0.0f) << n;
+            // Below one sample the newest tap lies ahead of the write position (old ring
+            // contents): the ramp identity holds from one sample up.
+            if (n > 1.2 * std::max(mv.from, mv.to) + 4 && line.currentDelay >= 1.0f)
+            {
+                ASSERT_NEAR(y, n - line.currentDelay, 2e-3 * (1.0 + n * 1e-3)) << n;
+            }
+            previous = line.currentDelay;
+        }
+        if (std::fabs(mv.to - mv.from) > 10.0f)
+        {
+            EXPECT_EQ(biggest, 0.75); // the long moves run at the clamp
+        EXPECT_EQ(line.currentDelay, mv.to);
+        }
+        EXPECT_EQ(line.glideRate, 0.0f);
+    }
+    // From 0 the first step is limited by the clamp alone (the ratio is (1000 + 1) / 1e-12).
+    Line line(176400);
+    snapTo(line, 0.0f);
+    line.setDelay(1000.0f);
+    line.processSample(0.0f);
+    EXPECT_EQ(line.currentDelay, 0.75f);
+    EXPECT_EQ(line.glideRate, 0.75f);
+}
+
+TEST(Delay, GlideToZeroNeverOvershootsIntoTheOldestSamples)
+{
+    for (float from : {20000.0f, 1000.0f, 3.0f, 1.0f, 0.3f})
+    {
+        SCOPED_TRACE(::testing::Message() << "from " << from);
+        Line line(4096);
+        for (int i = 0; i < line.length; ++i)
+            line.buffer[i] = 1e6f; // stands for audio from long ago
+        snapTo(line, from);
+        line.setDelay(0.0f);
+        const int steps = static_cast<int>(from / 0.75f) + 2000;
+        for (int n = 0; n < steps; ++n)
+        {
+            const float y = line.processSample(0.5f);
+            ASSERT_GE(line.currentDelay, 0.0f) << n;
+            if (line.currentDelay == 0.0f)
+            {
+                ASSERT_EQ(y, 0.5f) << n;
+            }
+        }
+        EXPECT_EQ(line.currentDelay, 0.0f);
+        EXPECT_EQ(line.processSample(0.25f), 0.25f);
+    }
+}
+
+TEST(Delay, ReversePlaysSegmentsBackwardsWithCrossFades)
+{
+    // Model in signal time. A segment of length L starts at T (the first at the setDelay,
+    // of the rounded length; later ones of the rounded-up length). At T the head jumps to the
+    // input written 2·100 samples earlier (the first segment starts at the newest sample),
+    // then reads one sample further back per sample. 100 samples before the segment ends the
+    // second head starts at the newest input and also runs backwards; the last 99 samples
+    // cross-fade from the first head to the second with weight k/100, k = samples left.
+    const int kFade = 100;
+    auto x = [](int t) { return static_cast<float>(t + 10000); };
+    for (float d : {1000.0f, 1000.4f, 250.5f, 101.0f})
+    {
+        SCOPED_TRACE(::testing::Message() << "delay " << d);
+        Line line(176400);
+        snapTo(line, d);
+        for (int t = -5000; t < 0; ++t)
+            line.processSample(x(t));
+        line.setReverse(1.0f);
+        line.setDelay(d);
+        const int first = static_cast<int>(std::nearbyint(d)); // halves to even
+        const int period = static_cast<int>(std::ceil(d));
+        EXPECT_EQ(line.reverseCounter, first);
+        EXPECT_EQ(line.reversePeriod, period);
+        EXPECT_EQ(line.readIndex, line.writeIndex);
+        EXPECT_EQ(line.fadeIndex, line.writeIndex);
+
+        int start = 0, length = first, segment = 0;
+        for (int t = 0; t < 4000; ++t)
+        {
+            if (t == start + length)
+            {
+                start += length;
+                length = period;
+                ++segment;
+            }
+            const int s = t - start;
+            const int head = segment == 0 ? -s : start - 2 * kFade - s;
+            float expected;
+            if (s < length - kFade || (segment > 0 && s == 0) || s == length - kFade)
+                expected = x(head);
+            else
+            {
+                const int k = length - s;
+                const float a = x(head);
+                const float b = x(start + 2 * (length - kFade) - s);
+                expected = static_cast<float>(k) * 0.01f * (a - b) + b;
+            }
+            const float y = line.processSample(x(t));
+            ASSERT_NEAR(y, expected, 1e-3f) << "t " << t << " segment " << segment << " s " << s;
+        }
+    }
+}
+
+TEST(Delay, ReverseBeforeAnySetDelayUsesThousandSampleSegments)
+{
+    Line line(176400);
+    EXPECT_EQ(line.reverseCounter, 1000);
+    EXPECT_EQ(line.reversePeriod, 1000);
+    auto x = [](int t) { return static_cast<float>(t + 10000); };
+    for (int t = -3000; t < 0; ++t)
+        line.processSample(x(t));
+    line.setReverse(0.7f);
+    // The head starts where the forward taps stood (1001 samples back) and runs backwards;
+    // the second head is placed at the newest sample before it is ever read.
+    std::vector<float> y(1200);
+    for (int t = 0; t < 1200; ++t)
+        y[t] = line.processSample(x(t));
+    EXPECT_EQ(y[0], x(-1001));
+    EXPECT_EQ(y[899], x(-1001 - 899));
+    EXPECT_EQ(y[1000], x(800)); // the jump: written at 900, read 100 samples later
+    EXPECT_EQ(y[1001], x(799));
+}
+
+TEST(Delay, ReverseSwitchesOnlyAtHalf)
+{
+    Line line(64);
+    line.setReverse(0.49f);
+    EXPECT_FALSE(line.reverse);
+    line.setReverse(0.5f);
+    EXPECT_TRUE(line.reverse);
+    line.setReverse(0.0f);
+    EXPECT_FALSE(line.reverse);
+    // Forward setDelay leaves the reverse heads alone.
+    line.fadeIndex = 17;
+    line.setDelay(5.0f);
+    EXPECT_EQ(line.fadeIndex, 17);
+    EXPECT_EQ(line.reverseCounter, 1000);
+}
+
+TEST(Delay, ClearSilencesAtOnceButKeepsGlideAndReversePosition)
+{
+    const std::vector<float> x = noise(4000, 4);
+    Line line(176400);
+    snapTo(line, 100.0f);
+    for (int n = 0; n < 500; ++n)
+        line.processSample(x[n]);
+    line.setDelay(300.0f);
+    for (int n = 500; n < 550; ++n)
+        line.processSample(x[n]);
+    const float current = line.currentDelay, rate = line.glideRate;
+    const int write = line.writeIndex, read = line.readIndex;
+    line.clear();
+    EXPECT_EQ(line.lastOutput, 0.0f);
+    EXPECT_EQ(line.currentDelay, current);
+    EXPECT_EQ(line.glideRate, rate);
+    EXPECT_EQ(line.targetDelay, 300.0f);
+    EXPECT_EQ(line.writeIndex, write);
+    EXPECT_EQ(line.readIndex, read);
+    // Nothing from before the clear comes out again.
+    for (int n = 0; n < 100; ++n)
+        ASSERT_EQ(line.processSample(0.0f), 0.0f) << n;
+
+    Line rev(176400);
+    for (int n = 0; n < 3000; ++n)
+        rev.processSample(x[n]);
+    rev.setReverse(1.0f);
+    rev.setDelay(700.0f);
+    for (int n = 0; n < 333; ++n)
+        rev.processSample(x[n]);
+    const int counter = rev.reverseCounter, period = rev.reversePeriod;
+    const int head = rev.readIndex, fade = rev.fadeIndex;
+    rev.clear();
+    EXPECT_EQ(rev.reverseCounter, counter);
+    EXPECT_EQ(rev.reversePeriod, period);
+    EXPECT_EQ(rev.readIndex, head);
+    EXPECT_EQ(rev.fadeIndex, fade);
+    EXPECT_TRUE(rev.reverse);
+    EXPECT_EQ(rev.processSample(0.0f), 0.0f);
+}
+
+TEST(Delay, HostileDelayRequestsStayInsideTheRing)
+{
+    Line line(1024);
+    line.setDelay(std::numeric_limits<float>::quiet_NaN());
+    EXPECT_EQ(line.targetDelay, 0.0f);
+    line.setDelay(-5.0f);
+    EXPECT_EQ(line.targetDelay, 0.0f);
+    line.setDelay(1e9f);
+    EXPECT_EQ(line.targetDelay, 1022.0f);
+    line.setDelay(std::numeric_limits<float>::infinity());
+    EXPECT_EQ(line.targetDelay, 1022.0f);
+    // The largest delay reads the oldest samples the ring still holds.
+    const std::vector<float> x = noise(3000, 5);
+    snapTo(line, 1e9f);
+    for (int n = 0; n < 3000; ++n)
+    {
+        const float y = line.processSample(x[n]);
+        if (n >= 1022)
+        {
+            ASSERT_EQ(y, x[n - 1022]) << n;
+        }
+        ASSERT_GE(line.readIndex, 0);
+        ASSERT_LT(line.readIndex, line.length);
+    }
+}
