@@ -45,8 +45,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (!copy.isValid() || *copy.getPixelBlock() != *holder.getPixelBlock())
             std::abort();
         holder.flip(false);
-        holder.rotateClockwise(1);
+        holder.flip(true);
         (void)holder.createCopy();
+        holder.differences(false);
+        holder.normalize(true);
+        holder.rotateClockwise(1);
+        if (holder.getBitsPerPixel() != 24 || holder.getWidth() != h || holder.getHeight() != w)
+            std::abort();
     }
     return 0;
 }

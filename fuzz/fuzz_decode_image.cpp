@@ -17,6 +17,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             std::vector<float> values(std::size_t(fresh.getWidth()) * std::size_t(fresh.getHeight()));
             fresh.getValues(values.data(), unsigned(values.size()));
             (void)fresh.createCopy();
+            fresh.flip(false);
+            (void)fresh.createCopy();
             fresh.invert();
             fresh.flip(true);
             int w, h;
