@@ -18,7 +18,10 @@ xvfb_pid=
 if [ -z "${DISPLAY:-}" ]; then
   for n in $(seq 90 140); do
     [ -e /tmp/.X$n-lock ] && continue
-    Xvfb :$n -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+    # -noreset: by default the server resets whenever its last client disconnects and
+    # drops connections that arrive meanwhile; with one process per test that happens
+    # between tests all the time.
+    Xvfb :$n -screen 0 1280x1024x24 -nolisten tcp -noreset >/dev/null 2>&1 &
     xvfb_pid=$!
     export DISPLAY=:$n
     break

@@ -6,6 +6,7 @@
 #include "filtermap/ResourceModule.h"
 #include "resources/BuiltInResources.h"
 
+#include <atomic>
 #include <cstring>
 
 namespace VSTGUI {
@@ -20,22 +21,39 @@ const kfx::IResourceModule* CBitmap::getResourceModule() {
     return gResourceModule ? gResourceModule : &skv::CBuiltInResources::instance();
 }
 
-cairo_surface_t* CBitmap::createSurface(const kfx::CPlatformImage& image) {
-    if (image.width <= 0 || image.height <= 0 ||
-        image.pixels.size() < std::size_t(image.width) * std::size_t(image.height))
+namespace {
+std::atomic<long> gLivePlatformPictures{0};
+cairo_user_data_key_t gImageKey;
+
+void releaseImage(void* image) {
+    delete static_cast<kfx::CPlatformImage*>(image);
+    --gLivePlatformPictures;
+}
+}  // namespace
+
+long CBitmap::livePlatformPictures() { return gLivePlatformPictures.load(); }
+
+cairo_surface_t* CBitmap::adoptImage(std::unique_ptr<kfx::CPlatformImage> image) {
+    if (!image || image->width <= 0 || image->height <= 0 ||
+        image->pixels.size() < std::size_t(image->width) * std::size_t(image->height))
         return nullptr;
-    cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_RGB24, image.width, image.height);
+    // The rows are 32-bit words without padding, which is cairo's RGB24 layout whenever
+    // cairo's own stride for the width is width * 4 (always so for 32-bit pixels).
+    const int stride = image->width * 4;
+    if (cairo_format_stride_for_width(CAIRO_FORMAT_RGB24, image->width) != stride) return nullptr;
+    cairo_surface_t* s = cairo_image_surface_create_for_data(reinterpret_cast<unsigned char*>(image->pixels.data()),
+                                                             CAIRO_FORMAT_RGB24, image->width, image->height, stride);
     if (cairo_surface_status(s) != CAIRO_STATUS_SUCCESS) {
         cairo_surface_destroy(s);
         return nullptr;
     }
-    cairo_surface_flush(s);
-    unsigned char* data = cairo_image_surface_get_data(s);
-    int stride = cairo_image_surface_get_stride(s);
-    for (int y = 0; y < image.height; ++y)
-        std::memcpy(data + std::size_t(y) * stride, &image.pixels[std::size_t(y) * image.width],
-                    std::size_t(image.width) * 4);
-    cairo_surface_mark_dirty(s);
+    kfx::CPlatformImage* owned = image.release();
+    ++gLivePlatformPictures;
+    if (cairo_surface_set_user_data(s, &gImageKey, owned, &releaseImage) != CAIRO_STATUS_SUCCESS) {
+        cairo_surface_destroy(s);
+        releaseImage(owned);
+        return nullptr;
+    }
     return s;
 }
 
@@ -45,8 +63,7 @@ CBitmap::CBitmap(long resourceId) {
     kfx::CBitmapHelper helper("resource");
     helper.loadFromResource(getResourceModule(), int(resourceId));
     if (helper.isValid()) {
-        std::unique_ptr<kfx::CPlatformImage> copy = helper.createCopy();
-        if (copy) replacePicture(createSurface(*copy));
+        replacePicture(adoptImage(helper.createCopy()));
     }
 }
 

@@ -7,6 +7,8 @@
 
 #include <cairo.h>
 
+#include <memory>
+
 namespace kfx {
 struct CPlatformImage;
 class IResourceModule;
@@ -46,8 +48,12 @@ public:
     static void setResourceModule(const kfx::IResourceModule* module);
     static const kfx::IResourceModule* getResourceModule();
 
-    // A new RGB24 image surface holding a copy of a platform picture (null if it is empty).
-    static cairo_surface_t* createSurface(const kfx::CPlatformImage& image);
+    // An RGB24 image surface drawing straight from the pixels of a platform picture, which
+    // it owns from now on: the picture is deleted when the last reference to the surface
+    // goes. Null (and the picture deleted) if it is empty or malformed.
+    static cairo_surface_t* adoptImage(std::unique_ptr<kfx::CPlatformImage> image);
+    // How many platform pictures adopted that way are alive now (for leak checks).
+    static long livePlatformPictures();
 
 protected:
     CBitmap();

@@ -97,7 +97,10 @@ void CBitmapControl::drawInto(CDrawContext* off) {
     const int sx = start - scroll + 2, ex = stop - scroll + 2;
     const bool startFits = start > scroll && sx < vw - 2;
     const bool stopFits = stop > scroll && ex < vw - 2;
-    if (startFits || stopFits) {
+    // A loop reaching past both edges of the view (the whole image, the default loop, is
+    // one) has neither end in sight but covers every column shown: the band spans the view.
+    const bool spansView = start <= scroll && stop > scroll && !stopFits;
+    if (startFits || stopFits || spansView) {
         off->setFillColor(bandColor);
         off->fillRect(CRect(startFits ? sx : 1, vh - 5, stopFits ? ex : vw - 2, vh - 2));
     }

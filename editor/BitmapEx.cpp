@@ -3,33 +3,16 @@
 #include "filtermap/BitmapHelper.h"
 #include "filtermap/PlatformImage.h"
 
-#include <atomic>
-
 namespace VSTGUI {
-
-namespace {
-std::atomic<long> gLivePictures{0};
-}
-
-long CBitmapEx::livePictureCount() { return gLivePictures.load(); }
 
 CBitmapEx::CBitmapEx() = default;
 
-CBitmapEx::~CBitmapEx() { takeSurface(nullptr); }
-
-void CBitmapEx::takeSurface(cairo_surface_t* s) {
-    if (picture) --gLivePictures;
-    replacePicture(nullptr);
-    picture = nullptr;
-    if (s) {
-        replacePicture(s);
-        ++gLivePictures;
-    }
-}
+CBitmapEx::~CBitmapEx() = default;
 
 bool CBitmapEx::setPicture(std::unique_ptr<kfx::CPlatformImage> image) {
-    cairo_surface_t* s = image ? CBitmap::createSurface(*image) : nullptr;
-    takeSurface(s);
+    // replacePicture deletes the picture held so far (and its masked copy) and keeps the
+    // size when the new one is empty.
+    replacePicture(adoptImage(std::move(image)));
     return true;
 }
 

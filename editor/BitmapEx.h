@@ -15,19 +15,16 @@ public:
     CBitmapEx();
     ~CBitmapEx() override;
 
-    // Replaces the picture by a surface made from image (null keeps the size, drops the
-    // picture); always true.
+    // Deletes the picture held so far and takes over image (null: no picture, size kept);
+    // always true.
     virtual bool setPicture(std::unique_ptr<kfx::CPlatformImage> image);
     // Loads a BMP file as the picture, busy while it runs; false if it could not be read.
     virtual bool load(const char* path);
 
     bool isBusy() const { return busy; }
     void setBusy(bool state) { busy = state; }
-    // How many platform pictures of CBitmapEx objects exist now (for leak checks).
-    static long livePictureCount();
 
 protected:
-    void takeSurface(cairo_surface_t* s);
     bool busy = false;
 };
 

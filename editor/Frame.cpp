@@ -23,6 +23,50 @@ int gFrameCount = 0;  // frames alive; the first "registers" the window class
 
 constexpr long kXdndVersion = 5;
 
+// Xlib's default error handler ends the process, and the process is the host. Requests that
+// name other clients' windows (a drag source that has gone, a forged XDND message, a parent
+// window the host destroyed before closing the editor) run inside a trap that records the
+// error instead. Errors of other connections still reach the handler that was installed.
+class CXErrorTrap {
+public:
+    explicit CXErrorTrap(Display* d) : display(d) {
+        if (active) return;  // an outer trap on the UI thread already catches everything
+        XSync(display, False);
+        owner = true;
+        active = this;
+        previous = XSetErrorHandler(&CXErrorTrap::handler);
+    }
+    ~CXErrorTrap() {
+        if (!owner) return;
+        XSync(display, False);
+        XSetErrorHandler(previous);
+        active = nullptr;
+    }
+    CXErrorTrap(const CXErrorTrap&) = delete;
+    CXErrorTrap& operator=(const CXErrorTrap&) = delete;
+    // True when a request made so far inside the trap failed.
+    bool failed() {
+        XSync(display, False);
+        return (active ? active : this)->errorSeen;
+    }
+
+private:
+    static int handler(Display* d, XErrorEvent* e) {
+        if (active && d == active->display) {
+            active->errorSeen = true;
+            return 0;
+        }
+        return active && active->previous ? active->previous(d, e) : 0;
+    }
+
+    static CXErrorTrap* active;
+    Display* display;
+    int (*previous)(Display*, XErrorEvent*) = nullptr;
+    bool owner = false;
+    bool errorSeen = false;
+};
+CXErrorTrap* CXErrorTrap::active = nullptr;
+
 // Reads a whole window property; empty on failure.
 std::string readProperty(Display* d, Window w, Atom property, Atom* typeOut = nullptr) {
     std::string data;
@@ -83,6 +127,9 @@ CFrame::CFrame(const CRect& r, void* parent, AEffGUIEditor* ed)
     Display* d = XOpenDisplay(nullptr);
     if (!d) return;
     platform->display = d;
+    // The parent id comes from the host; a stale one must leave the frame without a window,
+    // not end the process.
+    CXErrorTrap trap(d);
     XSetWindowAttributes attrs{};
     attrs.event_mask = ExposureMask | ButtonPressMask | ButtonReleaseMask | KeyPressMask | KeyReleaseMask |
                        StructureNotifyMask;
@@ -93,7 +140,7 @@ CFrame::CFrame(const CRect& r, void* parent, AEffGUIEditor* ed)
                              unsigned(std::max(1, r.height())), 0, CopyFromParent, InputOutput, CopyFromParent,
                              CWEventMask | CWBackPixmap | CWCursor, &attrs);
     platform->window = w;
-    XWindowAttributes wa;
+    XWindowAttributes wa{};
     XGetWindowAttributes(d, w, &wa);
     platform->visual = wa.visual;
     std::string cls = windowClassName();
@@ -124,7 +171,11 @@ CFrame::CFrame(const CRect& r, void* parent, AEffGUIEditor* ed)
     long version = kXdndVersion;
     XChangeProperty(d, w, p.aXdndAware, XA_ATOM, 32, PropModeReplace, reinterpret_cast<unsigned char*>(&version), 1);
     XMapWindow(d, w);
-    XFlush(d);
+    if (trap.failed()) {
+        XDestroyWindow(d, w);
+        platform->window = 0;
+        return;
+    }
     setDirty(true);
 }
 
@@ -135,12 +186,16 @@ CFrame::~CFrame() {
     setBackground(nullptr);
     if (platform->display) {
         Display* d = platform->display;
-        if (platform->window) {
-            XDeleteProperty(d, platform->window, platform->aXdndAware);
-            XDestroyWindow(d, platform->window);
+        {
+            // Some hosts destroy the parent window (and with it ours) before closing the
+            // editor; the window may be gone without our having seen its DestroyNotify.
+            CXErrorTrap trap(d);
+            if (platform->window) {
+                XDeleteProperty(d, platform->window, platform->aXdndAware);
+                XDestroyWindow(d, platform->window);
+            }
+            if (platform->cursor) XFreeCursor(d, platform->cursor);
         }
-        if (platform->cursor) XFreeCursor(d, platform->cursor);
-        XSync(d, False);
         XCloseDisplay(d);
     }
     --gFrameCount;
@@ -166,6 +221,19 @@ void CFrame::drawRect(CDrawContext* context, const CRect& update) {
     bool was = drawing;
     drawing = true;
     CViewContainer::drawInRect(context, update);
+    if (modalView) {
+        // The modal view lies above every other view, wherever it sits in the tree.
+        const CRect inFrame = modalView->frameRect();
+        if (inFrame.rectOverlap(update)) {
+            const CPoint outer = context->getOffset();
+            context->setOffset(CPoint(outer.h + inFrame.left - modalView->getViewSize().left,
+                                      outer.v + inFrame.top - modalView->getViewSize().top));
+            CRect clip = update;
+            clip.offset(-(inFrame.left - modalView->getViewSize().left), -(inFrame.top - modalView->getViewSize().top));
+            modalView->drawInRect(context, clip);
+            context->setOffset(outer);
+        }
+    }
     drawing = was;
 }
 
@@ -180,11 +248,29 @@ void CFrame::paintArea(const CRect& area) {
 void CFrame::redrawDirtyViews() {
     if (!platform->window || drawing || !isDirty()) return;
     CDrawContext* ctx = createDrawContext();
-    drawing = true;
-    redrawIfDirty(ctx);
-    drawing = false;
+    drawDirtyViews(ctx);
     delete ctx;
     XFlush(platform->display);
+}
+
+void CFrame::drawDirtyViews(CDrawContext* context) {
+    if (!context || drawing) return;
+    drawing = true;
+    if (modalView) {
+        // The modal view covers what lies below it: views that change meanwhile stay dirty
+        // and are drawn when the frame is redrawn after the modal view is gone.
+        if (modalView->isDirty()) {
+            const CRect inFrame = modalView->frameRect();
+            const CPoint outer = context->getOffset();
+            context->setOffset(CPoint(inFrame.left - modalView->getViewSize().left,
+                                      inFrame.top - modalView->getViewSize().top));
+            modalView->redrawIfDirty(context);
+            context->setOffset(outer);
+        }
+    } else {
+        redrawIfDirty(context);
+    }
+    drawing = false;
 }
 
 void CFrame::idle() {
@@ -296,7 +382,18 @@ void CFrame::handleEvent(XEvent& ev) {
             onKeyUp(k);
             break;
         }
+        case DestroyNotify:
+            // The host destroyed its parent window (and ours with it) while the editor is
+            // open: from now on there is nothing to draw into.
+            if (ev.xdestroywindow.window == p.window) p.window = 0;
+            break;
+        case MappingNotify:
+            if (ev.xmapping.request != MappingPointer) XRefreshKeyboardMapping(&ev.xmapping);
+            break;
         case ClientMessage: {
+            if (ev.xclient.window != p.window || ev.xclient.format != 32) break;
+            // Drag messages name the source's windows, which may be gone or forged.
+            CXErrorTrap trap(d);
             Atom t = ev.xclient.message_type;
             const long* l = ev.xclient.data.l;
             if (t == p.aXdndEnter) {
@@ -367,8 +464,12 @@ void CFrame::handleEvent(XEvent& ev) {
             p.dropPending = false;
             bool accepted = false;
             if (ev.xselection.property != None) {
-                std::string data = readProperty(d, p.window, ev.xselection.property);
-                XDeleteProperty(d, p.window, ev.xselection.property);
+                std::string data;
+                {
+                    CXErrorTrap trap(d);
+                    data = readProperty(d, p.window, ev.xselection.property);
+                    XDeleteProperty(d, p.window, ev.xselection.property);
+                }
                 std::vector<std::string> items;
                 long kind = kDropFiles;
                 if (p.dragType == p.aUriList) {
@@ -384,6 +485,7 @@ void CFrame::handleEvent(XEvent& ev) {
                     release();
                 }
             }
+            if (!p.window) break;  // the drop target itself went away meanwhile
             XEvent fin{};
             fin.xclient.type = ClientMessage;
             fin.xclient.window = p.dragSource;
@@ -392,8 +494,10 @@ void CFrame::handleEvent(XEvent& ev) {
             fin.xclient.data.l[0] = long(p.window);
             fin.xclient.data.l[1] = accepted ? 1 : 0;
             fin.xclient.data.l[2] = accepted ? long(p.aXdndActionCopy) : 0;
-            XSendEvent(d, p.dragSource, False, NoEventMask, &fin);
-            XFlush(d);
+            {
+                CXErrorTrap trap(d);
+                XSendEvent(d, p.dragSource, False, NoEventMask, &fin);
+            }
             p.dragSource = 0;
             break;
         }

@@ -32,7 +32,11 @@ public:
     bool dispatchOnePaint();
     // Draws dirty views into the window now.
     void redrawDirtyViews();
-    // Draws the frame (background, then children in order) within update.
+    // Draws the dirty views into context; while a modal view is set only that view (the
+    // others stay dirty until the frame is redrawn).
+    void drawDirtyViews(CDrawContext* context);
+    // Draws the frame (background, then children in order, then the modal view again on
+    // top) within update.
     void drawRect(CDrawContext* context, const CRect& update);
     void draw(CDrawContext* context) override;
     // A context on the window (null without one); the caller deletes it.

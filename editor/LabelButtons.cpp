@@ -74,11 +74,6 @@ void CLabelRadioButton::draw(CDrawContext* context) {
     setDirty(false);
 }
 
-bool CLabelRadioButton::hitTest(const CPoint& where, long) const {
-    // The right edge belongs to the control too: a click there reports 1.
-    return where.h >= size.left && where.h <= size.right && where.v >= size.top && where.v < size.bottom;
-}
-
 void CLabelRadioButton::onMouseDown(CDrawContext* context, CPoint& where, long buttons) {
     buttons = resolveButtons(context, buttons);
     if (!(buttons & (kLButton | kMButton | kRButton))) return;

@@ -43,7 +43,6 @@ public:
     int cellLeft(int i) const;
     void draw(CDrawContext* context) override;
     void onMouseDown(CDrawContext* context, CPoint& where, long buttons = -1) override;
-    bool hitTest(const CPoint& where, long buttons = -1) const override;
 
 private:
     CColor colors[4];

@@ -3,6 +3,7 @@
 #include "editor/Bitmap.h"
 #include "editor/DrawContext.h"
 #include "editor/Frame.h"
+#include "editor/GUIEditor.h"
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -264,13 +265,17 @@ COptionMenu* PopupSession::run(int rootX, int rootY, int& index) {
     openLevel(topMenu, rootX, rootY, -1);
     Window grabWindow = levels[0].window;
     XSync(d, False);
-    // The grab may fail while another client holds one; retry briefly, then work without.
-    for (int i = 0; i < 50; ++i) {
-        if (XGrabPointer(d, grabWindow, True, ButtonPressMask | ButtonReleaseMask | PointerMotionMask,
-                         GrabModeAsync, GrabModeAsync, None, None, CurrentTime) == GrabSuccess)
-            break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    // Without the pointer grab a click outside the menu would never reach us and the menu
+    // could not be dismissed. The click that opened it gave us the pointer already, so a
+    // failure means another client holds a grab right now: give it a moment, then give up.
+    bool grabbed = false;
+    for (int i = 0; i < 50 && !grabbed; ++i) {
+        grabbed = XGrabPointer(d, grabWindow, True, ButtonPressMask | ButtonReleaseMask | PointerMotionMask,
+                               GrabModeAsync, GrabModeAsync, None, None, CurrentTime) == GrabSuccess;
+        if (!grabbed) std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
+    if (!grabbed) return nullptr;
+    // The keyboard grab only adds Escape and arrow keys; clicks work without it.
     XGrabKeyboard(d, grabWindow, True, GrabModeAsync, GrabModeAsync, CurrentTime);
     COptionMenu* chosen = nullptr;
     bool done = false;
@@ -292,7 +297,12 @@ COptionMenu* PopupSession::run(int rootX, int rootY, int& index) {
     };
     while (!done) {
         if (!XPending(d)) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            // Like any modal loop of the toolkit: the editor keeps redrawing and the host
+            // keeps idling while the menu is open (runIdleWork also paces this loop).
+            if (AEffGUIEditor* editor = frame->getEditor())
+                editor->runIdleWork();
+            else
+                std::this_thread::sleep_for(std::chrono::milliseconds(AEffGUIEditor::kIdleRateMin));
             continue;
         }
         XEvent ev;

@@ -6,6 +6,7 @@
 #include "editor/DropData.h"
 #include "editor/Label.h"
 #include "filtermap/BitmapArrayAnalyser.h"
+#include "filtermap/PlatformImage.h"
 #include "resources/BuiltInResources.h"
 
 #include <gtest/gtest.h>
@@ -37,23 +38,56 @@ struct Recorder : CControlListener {
 }  // namespace
 
 TEST(BitmapEx, TwoHandOversLeaveOnePicture) {
-    const long before = CBitmapEx::livePictureCount();
+    const long before = CBitmap::livePlatformPictures();
     auto holder = builtInMap(0);
     ASSERT_TRUE(holder->isValid());
     auto* store = new CBitmapExArray;
     EXPECT_EQ(store->getWidth(), 0);
+    EXPECT_EQ(store->getSurface(), nullptr);
     EXPECT_FALSE(store->isBusy());
     {
         CBitmapControl map(CRect(135, 25, 352, 154), nullptr, 26, store, kTeal, kSky, kAmber);
         store->release();  // the display keeps its own reference
         map.setFilterMap(holder);
+        // Keep the first picture alive ourselves to watch the store let go of it.
+        cairo_surface_t* first = cairo_surface_reference(store->getSurface());
+        ASSERT_NE(first, nullptr);
         map.setFilterMap(holder);
-        EXPECT_EQ(CBitmapEx::livePictureCount(), before + 1);
+        EXPECT_NE(store->getSurface(), first);
+        EXPECT_EQ(cairo_surface_get_reference_count(first), 1u);  // ours only
+        cairo_surface_destroy(first);
+        EXPECT_EQ(CBitmap::livePlatformPictures(), before + 1);
         EXPECT_EQ(store->getWidth(), 560);
         EXPECT_EQ(store->getHeight(), 281);
         EXPECT_EQ(map.getImageWidth(), 560);
     }
-    EXPECT_EQ(CBitmapEx::livePictureCount(), before);
+    EXPECT_EQ(CBitmap::livePlatformPictures(), before);
+}
+
+TEST(BitmapEx, EmptyHandOverKeepsTheSize) {
+    auto* store = new CBitmapEx;
+    auto holder = builtInMap(0);
+    EXPECT_TRUE(store->setPicture(holder->createCopy()));
+    EXPECT_TRUE(store->setPicture(nullptr));
+    EXPECT_EQ(store->getSurface(), nullptr);
+    EXPECT_EQ(store->getWidth(), 560);
+    EXPECT_EQ(store->getHeight(), 281);
+    // A malformed picture (fewer pixels than its size says) is refused, not read past.
+    auto bad = std::make_unique<kfx::CPlatformImage>();
+    bad->width = 10;
+    bad->height = 10;
+    bad->pixels.resize(50);
+    EXPECT_TRUE(store->setPicture(std::move(bad)));
+    EXPECT_EQ(store->getSurface(), nullptr);
+    store->release();
+}
+
+TEST(BitmapEx, LoadIsNotBusyAfterwardsAndFailsOnMissingFiles) {
+    auto* store = new CBitmapEx;
+    EXPECT_FALSE(store->load("/nonexistent/skv.bmp"));
+    EXPECT_FALSE(store->isBusy());
+    EXPECT_FALSE(store->load(nullptr));
+    store->release();
 }
 
 TEST(BitmapControl, EmptyPictureStillDrawsBackgroundAndMarkers) {
