@@ -33,7 +33,7 @@ std::atomic<int> gProbesBlocked{0};
 void probeReader()
 {
     const int request = ++gProbeRequests;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     while (gProbesServed.load() < request) {
         if (std::chrono::steady_clock::now() > deadline) {
             ++gProbesBlocked;
@@ -344,4 +344,19 @@ TEST(BitmapArrayAnalyser, EveryOperationLeavesAnArrayMatchingThePicture)
     check("decode");
     a.attachImage(other.createCopy());
     check("attach");
+}
+
+TEST(BitmapArrayAnalyser, PublishedArrayWidthFollowsEachAnalyse)
+{
+    kfx::CBitmapArrayAnalyser a("L");
+    EXPECT_FALSE(a.hasArray());
+    EXPECT_EQ(a.getArrayWidth(), 0);
+    load10x4(a);
+    EXPECT_TRUE(a.hasArray());
+    EXPECT_EQ(a.getArrayWidth(), 10);
+    a.rotateClockwise(1);
+    EXPECT_EQ(a.getArrayWidth(), 4);
+    a.loadFromFile("/nonexistent/none.bmp");
+    EXPECT_FALSE(a.hasArray());
+    EXPECT_EQ(a.getArrayWidth(), 0);
 }
