@@ -54,6 +54,11 @@ public:
     /// kMaxOrder get zeros past kMaxOrder. Warp <= 0 selects the plain autocorrelation.
     void extract(const T* data, T* out, int order, T warp);
 
+    /// Output rule for one raw (negated) reflection coefficient: kept when it stays inside
+    /// the unit interval after rounding to T, otherwise 0.01 with its sign (NaN gives +0.01),
+    /// so that a failed recursion can never hand the lattice an unstable value.
+    static T limitCoefficient(double v);
+
     int frameLength;
     int lpcOrder;
     T analysisWarp;
@@ -187,9 +192,10 @@ void CWarpedLPCExtraction<T, F, C>::extract(const T* data, T* out, int order, T 
 {
     if (!out || order <= 0)
         return;
-    // The frame request below always exceeds the capacity and leaves the frame length alone.
-    if (frameLength != 2 * F)
-        setFrameLength(2 * F);
+    // The engine hands over 512 samples and asks for that length; it exceeds the capacity,
+    // so the request leaves the frame (and its window) as it is.
+    if (frameLength != skv::kSelfAnalysisLength)
+        setFrameLength(skv::kSelfAnalysisLength);
     analysisWarp = warp;
     lpcOrder = order;
     const int p = order < kMaxOrder ? order : kMaxOrder;
@@ -305,13 +311,15 @@ void CWarpedLPCExtraction<T, F, C>::extract(const T* data, T* out, int order, T 
     }
 
     for (int i = 0; i < p; ++i)
-    {
-        // Tested after rounding to T, so a value that rounds to ±1 is caught too; NaN from a
-        // degenerate frame also ends up as +0.01.
-        const double v = reflection[i];
-        const T rounded = static_cast<T>(v);
-        out[i] = std::fabs(rounded) < T(1) ? rounded : (v < 0.0 ? T(-0.01) : T(0.01));
-    }
+        out[i] = limitCoefficient(reflection[i]);
+}
+
+template <typename T, int F, int C>
+T CWarpedLPCExtraction<T, F, C>::limitCoefficient(double v)
+{
+    // Tested after rounding, so a value that rounds to ±1 is caught too.
+    const T rounded = static_cast<T>(v);
+    return std::fabs(rounded) < T(1) ? rounded : (v < 0.0 ? T(-0.01) : T(0.01));
 }
 
 } // namespace usp

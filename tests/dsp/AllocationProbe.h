@@ -1,0 +1,15 @@
+// Hooks into the replacement operator new of this test program (AudioPathAllocationTest.cpp):
+// a per-thread count of allocations and a way to make aligned no-throw allocations fail.
+#pragma once
+
+namespace skvtest {
+
+/// Starts counting operator new calls made by this thread (any form) from zero.
+void startCountingAllocations();
+/// Stops counting and returns the number of calls since startCountingAllocations.
+long stopCountingAllocations();
+/// Makes the n-th aligned no-throw allocation from now on (1 = the next one) return null;
+/// 0 disarms.
+void failAlignedNoThrowAllocation(int n);
+
+} // namespace skvtest
