@@ -9,6 +9,7 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "support/TestHost.h"
@@ -263,32 +264,177 @@ TEST(EnginePartition, SubBlocksFollowTheResolution) {
     }
 }
 
+TEST_F(Engine, DefaultProgramTexts) {
+    // Program 0's values through the table's conversions, worked out by hand.
+    const std::pair<VstInt32, const char*> expected[] = {
+        {0, "off"},     {1, "off"},     {2, "0.220"},   {3, "0.820"},  {4, "fwrd"},
+        {6, "0.20"},    {7, "0.56"},    {8, "0.50"},    {10, "0.75"},  {11, "0.80"},
+        {12, "0.56"},   {13, "0.54"},   {14, "0.63"},   {16, "-24.08"}, {17, "0.20"},
+        {18, "3.98"},   {19, "33.0"},   {22, "3.98"},   {24, "0.05"},  {27, "0.02"},
+        {28, "0.20"},   {30, "0.00"},   {32, "0.10"},   {40, "     18"}, {41, "0.840"},
+        {42, "0.650"},  {43, "0.70"},   {44, "0.00"},   {49, "4x"},    {50, "0.74"},
+        {51, "0.60"},
+    };
+    for (const auto& [index, text] : expected) EXPECT_EQ(display(index), text) << index;
+    EXPECT_EQ(host->getString(effGetParamLabel, 2), "seconds");
+    EXPECT_EQ(host->getString(effGetParamLabel, 43), "D-W");
+    EXPECT_EQ(host->getString(effGetParamLabel, 12), " ");
+}
+
+TEST_F(Engine, SyncDelayExamplesLandOnTheSample) {
+    // Free mode (Sync 0.1) and eighths at 120 BPM (Sync 0.3) both give 0.5 -> 88198 samples at
+    // order 2; the wet signal arrives one sub-block (8 samples) after the delay.
+    for (float sync : {0.1f, 0.3f}) {
+        SCOPED_TRACE(sync);
+        wetOnly();
+        set(40, 0.0f);
+        set(47, sync);
+        runSilence(512);  // the first block of a synced mode polls the host's tempo
+        set(2, 0.5f);
+        EXPECT_EQ(display(2), sync < 0.2f ? "2.000" : "32");
+        EXPECT_EQ(get(2), 0.5f);
+        resume();
+        Buffer in(100 + 88198 + 600, 0.0f), oL, oR;
+        in[100] = 1.0f;
+        run(in, in, oL, oR, 512);
+        EXPECT_EQ(firstAbove(oL, 1e-4f), 100u + 88198u + 8u);
+    }
+}
+
+TEST(EngineConfiguration, UnusableResolutionFallsBackToEightSamples) {
+    for (const char* resolution : {"0", "-3", "junk"}) {
+        SCOPED_TRACE(resolution);
+        skvtest::CTestHost host;
+        host.writeConfig(std::string("<?xml version=\"1.0\"?>\n<Skorvaline><Processing resolution=\"") +
+                         resolution + "\"/></Skorvaline>\n");
+        ASSERT_NE(host.create(), nullptr);
+        for (VstInt32 i = 6; i <= 9; ++i) host.setParameter(i, 0.5f);
+        host.setParameter(43, 1.0f);
+        host.setParameter(49, 0.4f);
+        host.setParameter(50, 1.0f);
+        host.setParameter(40, 0.0f);
+        host.setParameter(2, 1.0f / 16.0f);
+        host.dispatch(effMainsChanged, 0, 0);
+        host.dispatch(effMainsChanged, 0, 1);
+        Buffer in(64 * 400, 0.0f), outL(in.size()), outR(in.size());
+        in[64 * 100 + 3] = 1.0f;
+        for (std::size_t pos = 0; pos < in.size(); pos += 64) {
+            float* ip[2] = {in.data() + pos, in.data() + pos};
+            float* op[2] = {outL.data() + pos, outR.data() + pos};
+            host.effect()->processReplacing(host.effect(), ip, op, 64);
+        }
+        for (float v : outL) ASSERT_TRUE(std::isfinite(v));
+        EXPECT_EQ(firstAbove(outL, 1e-4f), 64u * 100u + 3u + 11023u + 8u);
+    }
+}
+
+TEST(EngineInstances, InPlaceProcessingMatchesSeparateBuffers) {
+    // Hosts often hand the same buffers in and out.
+    skvtest::CTestHost a, b;
+    ASSERT_NE(a.create(), nullptr);
+    ASSERT_NE(b.create(), nullptr);
+    Buffer inL = noise(30000, 31, 0.5f), inR = noise(30000, 32, 0.5f);
+    Buffer sepL(inL.size()), sepR(inL.size());
+    Buffer ioL = inL, ioR = inR;
+    for (std::size_t pos = 0; pos < inL.size(); pos += 500) {
+        float* ip[2] = {inL.data() + pos, inR.data() + pos};
+        float* op[2] = {sepL.data() + pos, sepR.data() + pos};
+        a.effect()->processReplacing(a.effect(), ip, op, 500);
+        float* io[2] = {ioL.data() + pos, ioR.data() + pos};
+        b.effect()->processReplacing(b.effect(), io, io, 500);
+    }
+    EXPECT_EQ(sepL, ioL);
+    EXPECT_EQ(sepR, ioR);
+}
+
+TEST(EngineInstances, HostBlockSizeDoesNotChangeTheSound) {
+    // With every smoothed value settled, blocks of 512 and of 64 run the same sub-blocks; only
+    // the per-block ramps may leave last-bit differences.
+    skvtest::CTestHost a, b;
+    ASSERT_NE(a.create(), nullptr);
+    ASSERT_NE(b.create(), nullptr);
+    auto runIn = [](skvtest::CTestHost& h, Buffer& inL, Buffer& inR, Buffer& oL, Buffer& oR, std::size_t block) {
+        oL.assign(inL.size(), 0.0f);
+        oR.assign(inR.size(), 0.0f);
+        for (std::size_t pos = 0; pos < inL.size(); pos += block) {
+            float* ip[2] = {inL.data() + pos, inR.data() + pos};
+            float* op[2] = {oL.data() + pos, oR.data() + pos};
+            h.effect()->processReplacing(h.effect(), ip, op, static_cast<VstInt32>(block));
+        }
+    };
+    Buffer warmL = noise(65536, 41, 0.3f), warmR = noise(65536, 42, 0.3f), oL, oR;
+    runIn(a, warmL, warmR, oL, oR, 512);
+    runIn(b, warmL, warmR, oL, oR, 64);
+    Buffer inL = noise(131072, 43, 0.5f), inR = noise(131072, 44, 0.5f), aL, aR, bL, bR;
+    runIn(a, inL, inR, aL, aR, 512);
+    runIn(b, inL, inR, bL, bR, 64);
+    float peak = 0.0f, diff = 0.0f;
+    for (std::size_t i = 0; i < aL.size(); ++i) {
+        peak = std::max(peak, std::fabs(aL[i]));
+        diff = std::max({diff, std::fabs(aL[i] - bL[i]), std::fabs(aR[i] - bR[i])});
+    }
+    EXPECT_GT(peak, 0.05f);
+    EXPECT_LT(diff, 1e-3f * peak);
+}
+
+TEST_F(Engine, ChannelsMeetOnlyThroughTheFeedbackMatrix) {
+    // Left impulse, only L->R feedback: the left echo comes after the left delay and one
+    // sub-block, the right one after both delays and two sub-blocks; without the cross gain
+    // the right channel stays silent.
+    for (float crossGain : {1.0f, 0.5f}) {
+        SCOPED_TRACE(crossGain);
+        wetOnly();
+        set(7, crossGain);  // L->R
+        set(40, 0.0f);
+        set(2, 1.0f / 16.0f);  // 11023 samples (whole: no interpolation spreads the onset)
+        set(3, 1.0f / 8.0f);   // 22048 samples
+        runSilence(8192);
+        resume();
+        Buffer inL(34000, 0.0f), inR(34000, 0.0f), oL, oR;
+        inL[40] = 1.0f;
+        run(inL, inR, oL, oR, 512);
+        EXPECT_EQ(firstAbove(oL, 1e-6f), 40u + 11023u + 8u);
+        if (crossGain > 0.5f)
+            EXPECT_EQ(firstAbove(oR, 1e-6f), 40u + 11023u + 8u + 22048u + 8u);
+        else
+            EXPECT_EQ(firstAbove(oR, 1e-6f), oR.size());
+    }
+}
+
 TEST_F(Engine, TabFilterRightFollowsTheLeftColumn) {
-    // Both channels symmetric in everything but their filter maps' loop windows.
-    set(14, 0.6f);
-    set(15, 0.6f);
-    set(10, 0.7f);
-    set(11, 0.7f);
-    set(12, 0.5f);
-    set(13, 0.5f);
-    set(3, get(2));
-    set(7, 0.5f);
-    set(8, 0.5f);
-    set(9, get(6));
-    set(20, get(16));
-    set(21, get(17));
-    set(22, get(18));
-    set(23, get(19));
-    set(25, get(24));
-    set(42, 0.0f);  // coefficients jump to their targets
-    set(41, 0.0f);  // a scan step every 32 samples
-    set(39, 1.0f);  // right follows left
-    Buffer warm = noise(8192, 4, 0.2f), oL, oR;
-    run(warm, warm, oL, oR, 256);
-    resume();
-    Buffer in = noise(8192, 5, 0.3f);
-    run(in, in, oL, oR, 256);
-    for (std::size_t i = 0; i < in.size(); ++i) ASSERT_EQ(oL[i], oR[i]) << i;
+    // Both channels alike in everything but their filter source: the left one analyses its
+    // own delay line, the right one copies the left column (slave) or reads its filter map.
+    // Only the copy makes the two outputs equal. The analysis reads the oldest part of the
+    // 262144-sample ring, so the comparison starts once the ring is full.
+    for (float tabR : {1.0f, 0.2f}) {
+        SCOPED_TRACE(tabR);
+        const std::pair<VstInt32, float> both[] = {
+            {2, 0.01f}, {3, 0.01f}, {6, 0.7f}, {9, 0.7f}, {7, 0.5f}, {8, 0.5f}, {10, 0.7f},
+            {11, 0.7f}, {12, 0.5f}, {13, 0.5f}, {14, 0.6f}, {15, 0.6f}, {16, 0.5f}, {20, 0.5f},
+            {17, 0.3f}, {21, 0.3f}, {18, 0.4f}, {22, 0.4f}, {19, 0.4f}, {23, 0.4f}, {24, 0.2f},
+            {25, 0.2f}};
+        for (const auto& [index, value] : both) set(index, value);
+        set(42, 0.0f);  // coefficients jump to their targets
+        set(41, 0.0f);  // a scan step every 32 samples
+        set(38, 0.5f);  // left: self-analysis
+        set(39, tabR);
+        resume();
+        Buffer warm = noise(280000, 4, 0.3f), oL, oR;
+        run(warm, warm, oL, oR, 512);
+        Buffer in = noise(16384, 5, 0.3f);
+        run(in, in, oL, oR, 512);
+        std::size_t differ = 0;
+        double energy = 0.0;
+        for (std::size_t i = 0; i < in.size(); ++i) {
+            differ += oL[i] != oR[i];
+            energy += double(oL[i]) * oL[i];
+        }
+        EXPECT_GT(energy, 1.0);
+        if (tabR == 1.0f)
+            EXPECT_EQ(differ, 0u);
+        else
+            EXPECT_GT(differ, in.size() / 2);
+    }
 }
 
 TEST_F(Engine, MainDelaysKeepTheirOwnValuesAfterATempoChange) {
@@ -351,6 +497,36 @@ TEST_F(Engine, ExtremeSettingsStayFiniteAndBounded) {
         peak = std::max({peak, std::fabs(oL[i]), std::fabs(oR[i])});
     }
     EXPECT_LT(peak, 10.0f);
+}
+
+TEST_F(Engine, ExtremeSettingsInEveryFilterModeStayFiniteAndBounded) {
+    // Band filters on the left, self-analysis on the right, both lines backward, tempo-synced
+    // delays and scan, everything at its loudest.
+    for (VstInt32 i = 6; i <= 9; ++i) set(i, 1.0f);
+    set(4, 1.0f);
+    set(5, 1.0f);
+    set(12, 1.0f);
+    set(13, 1.0f);
+    set(40, 1.0f);
+    set(10, 1.0f);
+    set(11, 0.0f);
+    set(24, 1.0f);
+    set(25, 1.0f);
+    set(36, 1.0f);
+    set(39, 0.5f);
+    set(47, 0.9f);
+    set(48, 1.0f);
+    set(41, 0.0f);
+    set(44, 1.0f);
+    Buffer inL = noise(5 * 44100, 13, 1.0f), inR = noise(5 * 44100, 14, 1.0f), oL, oR;
+    run(inL, inR, oL, oR, 333);
+    float peak = 0.0f;
+    for (std::size_t i = 0; i < oL.size(); ++i) {
+        ASSERT_TRUE(std::isfinite(oL[i]) && std::isfinite(oR[i])) << i;
+        peak = std::max({peak, std::fabs(oL[i]), std::fabs(oR[i])});
+    }
+    EXPECT_LT(peak, 10.0f);
+    EXPECT_GT(peak, 0.1f);
 }
 
 TEST_F(Engine, HostileInputSamplesDoNotPoisonTheState) {
