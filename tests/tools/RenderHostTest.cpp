@@ -67,6 +67,16 @@ TEST_F(RenderHost, FlacInputAndTwentyFourBitOutputKeepTheSamples) {
             ASSERT_NEAR(out.at(i, c), input.at(i, c), 2.0 / (1 << 23)) << "frame " << i;
 }
 
+TEST_F(RenderHost, OggVorbisInputIsRead) {
+    writeAudio(scratch.path("in.ogg"), makeTestSignal(44100, 6000), SF_FORMAT_OGG | SF_FORMAT_VORBIS);
+    const CAudio input = readAudio(scratch.path("in.ogg"));
+    const CToolRun r = renderWith(effect, {"in.ogg", "out.wav", "--format", "float", "--tail", "0"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const CAudio out = readAudio(scratch.path("out.wav"));
+    ASSERT_EQ(out.frames(), input.frames());
+    EXPECT_EQ(out.samples, input.samples);
+}
+
 TEST_F(RenderHost, SetAndListWorkOnAnotherEffect) {
     const CAudio input = makeTestSignal(44100, 2000);
     writeAudio(scratch.path("in.wav"), input, SF_FORMAT_WAV | SF_FORMAT_FLOAT);

@@ -11,8 +11,10 @@ namespace {
 
 // A state chunk inflating to more than this is not a preset document we want in memory.
 constexpr size_t kMaxInflated = size_t(512) << 20;
-// Largest filter map drawn; bigger headers are taken as corrupt.
+// Largest filter map drawn; bigger headers are taken as corrupt. The pixel count is bounded
+// too: a 1-bit picture would otherwise turn a modest chunk into gigabytes of samples.
 constexpr int kMaxPictureSide = 1 << 15;
+constexpr size_t kMaxPicturePixels = size_t(1) << 26;
 
 bool inflateAll(const void* data, size_t size, std::string& out) {
     z_stream zs{};
@@ -198,6 +200,8 @@ bool decodeImageText(const std::string& text, CFilterMapPicture& picture) {
         return false;
     const bool topDown = rawHeight < 0;
     const int height = topDown ? -rawHeight : rawHeight;
+    if (static_cast<size_t>(width) * static_cast<size_t>(height) > kMaxPicturePixels)
+        return false;
     const size_t stride = (static_cast<size_t>(width) * bits + 31) / 32 * 4;
     if (stride * static_cast<size_t>(height) > payload.size() - headerSize)
         return false;
