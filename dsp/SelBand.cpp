@@ -42,8 +42,8 @@ void CSelBand::applyRequests(unsigned flags) noexcept
     }
     if (flags & kPendingReset)
     {
-        for (CDrivenSVF& b : bands)
-            b.resetBand();
+        for (int i = 0; i < capacity; ++i)
+            bands[static_cast<std::size_t>(i)].resetBand();
     }
     if (flags & kPendingSmoothing)
         smoothing = pendingSmoothing.load(std::memory_order_relaxed);

@@ -219,10 +219,13 @@ TEST(Saturation, OffsetsAlternate)
         EXPECT_FLOAT_EQ(std::fabs(prev), 1e-10f);
         for (int i = 0; i < 10; ++i)
         {
+            const int write = d.getLowpass().writeIndex;
             d.processSample(0.1f);
             EXPECT_EQ(d.getOffset(), -prev);
             prev = d.getOffset();
-            // Two filter steps per sample when oversampling, none otherwise.
+            // Two filter steps per sample when oversampling (so the filter's offset flips
+            // twice and is back where it was), none otherwise.
+            EXPECT_EQ(d.getLowpass().writeIndex, (write + (os ? 2 : 0)) & 2047);
             EXPECT_EQ(d.getLowpass().getDenormal(), den0);
         }
     }
