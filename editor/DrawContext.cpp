@@ -29,6 +29,14 @@ const char* CDrawContext::fontFace(long id) { return kFonts[validFont(id)].face;
 CDrawContext::CDrawContext(CFrame* frame_, cairo_surface_t* surface_)
     : frame(frame_), surface(cairo_surface_reference(surface_)), cr(cairo_create(surface_)) {
     cairo_set_antialias(cr, CAIRO_ANTIALIAS_NONE);
+    // Small interface text reads best hinted onto the pixel grid (as GDI draws it), with
+    // grey-scale smoothing: the same on every surface, window or off-screen picture.
+    cairo_font_options_t* options = cairo_font_options_create();
+    cairo_font_options_set_antialias(options, CAIRO_ANTIALIAS_GRAY);
+    cairo_font_options_set_hint_style(options, CAIRO_HINT_STYLE_FULL);
+    cairo_font_options_set_hint_metrics(options, CAIRO_HINT_METRICS_ON);
+    cairo_set_font_options(cr, options);
+    cairo_font_options_destroy(options);
     setFont(0);
 }
 
@@ -154,11 +162,9 @@ void CDrawContext::drawString(const char* text, const CRect& r, bool opaque, CHo
     x = std::floor(x + 0.5);
     y = std::floor(y + 0.5);
     setSource(fontColor);
-    // Text keeps its own (grey-scale) antialiasing; only shapes are drawn on whole pixels.
-    cairo_set_antialias(cr, CAIRO_ANTIALIAS_GRAY);
+    // Text is smoothed by the font options set at construction; shapes stay on whole pixels.
     cairo_move_to(cr, x, y);
     cairo_show_text(cr, text);
-    cairo_set_antialias(cr, CAIRO_ANTIALIAS_NONE);
     if (fontStyle & kUnderlineFace) {
         cairo_rectangle(cr, x, y + 1, std::ceil(te.x_advance), 1);
         cairo_fill(cr);

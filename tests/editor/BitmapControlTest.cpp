@@ -220,3 +220,47 @@ TEST(DropData, LinksResolveToTheirTargets) {
     EXPECT_EQ(paths[0], fs::canonical(dir / "target.bmp").string());
     fs::remove_all(dir);
 }
+
+TEST(BitmapControl, LoopBandCoversTheViewWhenTheLoopReachesPastBothEdges) {
+    auto holder = builtInMap(0);  // 560 wide; the holder's loop starts as the whole picture
+    holder->setLoopStart(0.f);
+    holder->setLoopStop(1.f);
+    CBitmapControl map(CRect(0, 0, 217, 129), nullptr, 26, nullptr, kTeal, kSky, kAmber);
+    map.setFilterMap(holder);
+    COffscreenContext ctx(nullptr, 217, 129, kBlackCColor);
+    map.draw(&ctx);
+    // Start at the view's left edge, stop far right of it: band from 1 to view width - 2.
+    EXPECT_EQ(ctx.getPoint(CPoint(1, 125)), kAmber);
+    EXPECT_EQ(ctx.getPoint(CPoint(100, 124)), kAmber);
+    EXPECT_EQ(ctx.getPoint(CPoint(214, 126)), kAmber);
+    EXPECT_EQ(ctx.getPoint(CPoint(215, 125)), kTeal);
+    EXPECT_EQ(ctx.getPoint(CPoint(100, 127)), kTeal);
+    // A loop wholly right of the view shows no band.
+    map.setStart(0.9f);
+    map.setStop(1.f);
+    map.draw(&ctx);
+    for (int x : {1, 100, 214}) EXPECT_EQ(ctx.getPoint(CPoint(x, 125)), kTeal) << x;
+    // Stop within the view and start left of it: from 1.
+    map.setStart(0.f);
+    map.setStop(0.25f);  // 140
+    map.draw(&ctx);
+    EXPECT_EQ(ctx.getPoint(CPoint(1, 125)), kAmber);
+    EXPECT_EQ(ctx.getPoint(CPoint(141, 125)), kAmber);
+    EXPECT_EQ(ctx.getPoint(CPoint(142, 125)), kTeal);
+}
+
+TEST(BitmapControl, ScanLineSpansTheFilterOrderRows) {
+    CBitmapControl map(CRect(0, 0, 217, 129), nullptr, 26, nullptr, kTeal, kSky, kAmber);
+    map.setFilterOrder(80);
+    COffscreenContext ctx(nullptr, 217, 129, kBlackCColor);
+    map.draw(&ctx);
+    // Scan column 60 at x 62, from 129 - 80 - 6 = 43 to 123.
+    EXPECT_EQ(ctx.getPoint(CPoint(62, 43)), kAmber);
+    EXPECT_EQ(ctx.getPoint(CPoint(62, 42)), kTeal);
+    EXPECT_EQ(ctx.getPoint(CPoint(62, 123)), kAmber);
+    EXPECT_EQ(ctx.getPoint(CPoint(63, 80)), kTeal);
+    map.setAnalysisMode(2.f / 3.f);
+    map.draw(&ctx);
+    EXPECT_EQ(ctx.getPoint(CPoint(62, 1)), kAmber);
+    EXPECT_EQ(ctx.getPoint(CPoint(62, 0)), kTeal);
+}

@@ -58,6 +58,31 @@ TEST(BarControl, BipolarStyleRunsFromTheMiddle) {
     EXPECT_EQ(barRows(16386, 0.f), std::make_pair(64, 126));
 }
 
+TEST(BarControl, HorizontalStylesRunAlongX) {
+    // 129 wide, 16 high: d = 124. From the left (0x08): columns 2..round(a d) + 2; from the
+    // right: width - 3 - round(a d) .. width - 3; rows 2..13.
+    auto columns = [](long style, float value) {
+        CBarControl bar(7, nullptr, CRect(0, 0, 129, 16), kTeal, kTeal, kAmber, style);
+        bar.setValue(value);
+        COffscreenContext ctx(nullptr, 129, 16, kBlackCColor);
+        bar.draw(&ctx);
+        int first = -1, last = -1;
+        for (int x = 0; x < 129; ++x)
+            if (ctx.getPoint(CPoint(x, 8)) == kAmber) {
+                if (first < 0) first = x;
+                last = x;
+            }
+        return std::make_pair(first, last);
+    };
+    EXPECT_EQ(columns(0x0001 | 0x0008, 0.5f), std::make_pair(2, 64));
+    EXPECT_EQ(columns(0x0001, 0.5f), std::make_pair(64, 126));
+    EXPECT_EQ(columns(0x0001 | 0x0008, 1.f), std::make_pair(2, 126));
+    CBarControl bar(7, nullptr, CRect(10, 0, 139, 16), kTeal, kTeal, kAmber, 0x0001 | 0x0010);
+    CPoint p(10 + 2 + 31, 5);  // (x - left - 2) / (width - 4), taken from the right edge
+    bar.onMouseDown(nullptr, p, kLButton);
+    EXPECT_NEAR(bar.getValue(), 1.f - 31.f / 125.f, 1e-6);
+}
+
 TEST(BarControl, BarSpansColumnsTwoToWidthMinusThree) {
     CVerticalBarControl bar(7, nullptr, CRect(0, 0, 16, 129), kTeal, kTeal, kAmber, 66);
     bar.setValue(1.f);
