@@ -148,7 +148,9 @@ TEST(Delay, FractionalDelaysGiveTheCubicThroughTheFourNeighbours)
         const float y = line.processSample(x[n]);
         if (n >= 12)
         {
-            ASSERT_NEAR(y, (-x[n - 9] + 9.0 * x[n - 10] + 9.0 * x[n - 11] - x[n - 12]) / 16.0, 1e-6);
+            const double expected =
+                (-x[n - 9] + 9.0 * x[n - 10] + 9.0 * x[n - 11] - x[n - 12]) / 16;
+            ASSERT_NEAR(y, expected, 1e-6);
         }
     }
 }
