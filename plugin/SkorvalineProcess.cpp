@@ -126,6 +126,7 @@ void fxSkorvaline::createAudioUnits() {
     e.lattice[0]->setTargetCoefficients(e.columnL, eng::kSeededStartValues);
     e.lattice[1]->setTargetCoefficients(e.columnR, eng::kSeededStartValues);
     e.order.store(eng::kInitialOrder, kRelaxed);
+    e.lpc->analysisWarp = eng::kAnalysisWarp;
 
     e.envelope = 0.0f;
     e.offset = eng::kEngineOffset;
