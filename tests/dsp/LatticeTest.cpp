@@ -509,6 +509,9 @@ TEST(Lattice, ResetRestoresTheStartingFilter)
     EXPECT_EQ(lat.warp, 1e-7f);
     EXPECT_EQ(lat.coeffScale, 0.9f);
     EXPECT_EQ(lat.order, 20);
+    // The derived values follow the reset coefficients at once: practically transparent.
+    EXPECT_NEAR(lat.gain, 1.0f, 1e-6f);
+    EXPECT_NEAR(lat.warpComplement, 1.0f, 1e-6f);
     for (int j = 0; j < lat.count; ++j)
     {
         EXPECT_EQ(lat.stateA[j], 0.0f) << j;
