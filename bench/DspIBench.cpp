@@ -4,6 +4,7 @@
 #include <benchmark/benchmark.h>
 
 #include <cmath>
+#include <ctime>
 #include <random>
 #include <vector>
 
@@ -107,6 +108,62 @@ void BM_LatticeStereoKernel(benchmark::State& state)
     nsPer(state, "ns_per_frame", kFrames);
 }
 
+double threadCpuNs()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) * 1e9 + static_cast<double>(ts.tv_nsec);
+}
+
+// Both forms inside the same iteration, one block after the other, so that a busy machine
+// slows both alike; reports each one's CPU time per frame and their ratio.
+void BM_LatticeSpeedup(benchmark::State& state)
+{
+    const int order = static_cast<int>(state.range(0));
+    const int block = static_cast<int>(state.range(1));
+    Lattice refL, refR, fastL, fastR;
+    prepare(refL, order, 1);
+    prepare(refR, order, 2);
+    prepare(fastL, order, 1);
+    prepare(fastR, order, 2);
+    const std::vector<float> inL = noise(kFrames, 3), inR = noise(kFrames, 4);
+    std::vector<float> outL(kFrames), outR(kFrames);
+    double refNs = 0.0, fastNs = 0.0, frames = 0.0;
+    for (auto _ : state)
+    {
+        const double t0 = threadCpuNs();
+        for (int pos = 0; pos < kFrames; pos += block)
+        {
+            refR.glideCoefficients(0.6f, 0.9f);
+            refL.glideCoefficients(0.6f, 0.9f);
+            for (int i = pos; i < pos + block; ++i)
+            {
+                outL[i] = refL.process(inL[i]);
+                outR[i] = refR.process(inR[i]);
+            }
+        }
+        benchmark::DoNotOptimize(outL.data());
+        benchmark::ClobberMemory();
+        const double t1 = threadCpuNs();
+        for (int pos = 0; pos < kFrames; pos += block)
+        {
+            fastR.glideCoefficients(0.6f, 0.9f);
+            fastL.glideCoefficients(0.6f, 0.9f);
+            usp::processStereoLattice(fastL, fastR, inL.data() + pos, inR.data() + pos,
+                                      outL.data() + pos, outR.data() + pos, block);
+        }
+        benchmark::DoNotOptimize(outL.data());
+        benchmark::ClobberMemory();
+        const double t2 = threadCpuNs();
+        refNs += t1 - t0;
+        fastNs += t2 - t1;
+        frames += kFrames;
+    }
+    state.counters["ref_ns_per_frame"] = refNs / frames;
+    state.counters["fast_ns_per_frame"] = fastNs / frames;
+    state.counters["speedup"] = fastNs > 0.0 ? refNs / fastNs : 0.0;
+}
+
 void latticeArgs(benchmark::internal::Benchmark* b)
 {
     for (int order : {12, 40, 80})
@@ -115,6 +172,7 @@ void latticeArgs(benchmark::internal::Benchmark* b)
 }
 BENCHMARK(BM_LatticeReference)->Apply(latticeArgs);
 BENCHMARK(BM_LatticeStereoKernel)->Apply(latticeArgs);
+BENCHMARK(BM_LatticeSpeedup)->Apply(latticeArgs);
 
 // One line at a steady fractional delay: taps and weights stay as they are.
 void BM_DelaySteady(benchmark::State& state)
