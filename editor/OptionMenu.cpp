@@ -161,7 +161,7 @@ void PopupSession::openLevel(COptionMenu* menu, int x, int y, int alignRight) {
     a.override_redirect = True;
     a.save_under = True;
     a.event_mask = ExposureMask | ButtonPressMask | ButtonReleaseMask | PointerMotionMask | KeyPressMask;
-    a.background_pixel = WhitePixel(d, DefaultScreen(d));
+    a.background_pixel = BlackPixel(d, DefaultScreen(d));
     l.window = XCreateWindow(d, DefaultRootWindow(d), l.x, l.y, unsigned(l.width), unsigned(l.height), 0,
                              CopyFromParent, InputOutput, CopyFromParent,
                              CWOverrideRedirect | CWSaveUnder | CWEventMask | CWBackPixel, &a);
@@ -180,36 +180,45 @@ void PopupSession::closeLevel() {
     XFlush(d);
 }
 
+// The pop-up's colours follow the editor's: slate ground, teal highlight, sky rim.
+constexpr CColor kMenuGround{34, 40, 48, 0};
+constexpr CColor kMenuRim{75, 183, 228, 0};
+constexpr CColor kMenuText{222, 226, 230, 0};
+constexpr CColor kMenuHot{22, 112, 150, 0};
+constexpr CColor kMenuHotText{255, 255, 255, 0};
+constexpr CColor kMenuRule{78, 88, 100, 0};
+constexpr CColor kMenuMark{228, 189, 31, 0};
+
 void PopupSession::paint(Level& l) {
-    XWindowAttributes wa;
+    XWindowAttributes wa{};
     XGetWindowAttributes(d, l.window, &wa);
     cairo_surface_t* s = cairo_xlib_surface_create(d, l.window, wa.visual, l.width, l.height);
     {
         CDrawContext c(nullptr, s);
-        c.setFillColor(CColor{240, 240, 240, 0});
+        c.setFillColor(kMenuGround);
         c.fillRect(CRect(0, 0, l.width, l.height));
-        c.setFrameColor(CColor{128, 128, 128, 0});
+        c.setFrameColor(kMenuRim);
         c.drawRect(CRect(0, 0, l.width - 1, l.height - 1));
         c.setFont(kNormalFont);
         for (int i = 0; i < l.menu->getNbEntries(); ++i) {
             int top = l.itemTop[std::size_t(i)];
             if (l.menu->isSeparator(i)) {
-                c.setFrameColor(CColor{160, 160, 160, 0});
-                c.drawLine(CPoint(4, top + 3), CPoint(l.width - 5, top + 3));
+                c.setFrameColor(kMenuRule);
+                c.drawLine(CPoint(8, top + 3), CPoint(l.width - 9, top + 3));
                 continue;
             }
             CRect row(kMenuPadding, top, l.width - kMenuPadding, top + kMenuItemHeight);
             bool hot = i == l.hover;
             if (hot) {
-                c.setFillColor(CColor{22, 112, 150, 0});
+                c.setFillColor(kMenuHot);
                 c.fillRect(row);
             }
-            c.setFontColor(hot ? kWhiteCColor : kBlackCColor);
+            c.setFontColor(hot ? kMenuHotText : kMenuText);
             c.drawString(l.menu->getEntry(i), CRect(row.left + 10, row.top, row.right - 16, row.bottom), false,
                          kLeftText);
             if (l.menu->getSubMenu(i)) {
                 // A small right-pointing triangle marks a sub-menu.
-                c.setFrameColor(hot ? kWhiteCColor : kBlackCColor);
+                c.setFrameColor(hot ? kMenuHotText : kMenuMark);
                 int cx = row.right - 9, cy = row.top + kMenuItemHeight / 2;
                 for (int k = 0; k < 4; ++k) c.drawLine(CPoint(cx + k, cy - 3 + k), CPoint(cx + k, cy + 3 - k));
             }

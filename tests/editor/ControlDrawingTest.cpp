@@ -221,6 +221,12 @@ TEST(MultiStateButton, FramesAndCycle) {
     button.onMouseDown(nullptr, p, kLButton);
     EXPECT_EQ(button.getValue(), 0.f);
     EXPECT_EQ(rec.values.size(), 3u);
+    // A value of 1 (from the host) would point past the last frame: the last frame is
+    // shown, and the next click goes on from it to the first.
+    button.setValue(1.f);
+    EXPECT_EQ(colour(), (CColor{0, 0, 255, 0}));
+    button.onMouseDown(nullptr, p, kLButton);
+    EXPECT_EQ(button.getValue(), 0.f);
 }
 
 TEST(ViewContainer2, PanelCornersBorderAndFill) {
@@ -242,6 +248,24 @@ TEST(ViewContainer2, PanelCornersBorderAndFill) {
     // On the diagonal of a corner: outside, ring, inside.
     EXPECT_EQ(ctx.getPoint(CPoint(14, 14)), kSky);
     EXPECT_EQ(ctx.getPoint(CPoint(85, 45)), kSky);
+}
+
+TEST(AboutButton, DrawsItsPictureAtTheTopLeftCorner) {
+    auto* pic = new CBitmap(4, 3);
+    {
+        COffscreenContext pc(pic);
+        pc.setFillColor(kAmber);
+        pc.fillRect(CRect(0, 0, 4, 3));
+    }
+    CAboutButton about(CRect(2, 1, 10, 8), nullptr, 58, pic);
+    pic->release();
+    COffscreenContext ctx(nullptr, 12, 10, kTeal);
+    about.draw(&ctx);
+    EXPECT_EQ(ctx.getPoint(CPoint(2, 1)), kAmber);
+    EXPECT_EQ(ctx.getPoint(CPoint(5, 3)), kAmber);
+    EXPECT_EQ(ctx.getPoint(CPoint(6, 3)), kTeal);
+    EXPECT_EQ(ctx.getPoint(CPoint(5, 4)), kTeal);
+    EXPECT_EQ(ctx.getPoint(CPoint(1, 1)), kTeal);
 }
 
 TEST(AboutButton, TogglesAndAlwaysCalls) {
