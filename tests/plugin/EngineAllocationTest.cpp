@@ -1,4 +1,5 @@
-// The audio path never allocates: every operator new of the process is counted while blocks run
+// The audio path never allocates: every operator new of the process (all of them are replaced
+// here, so that allocation and release always pair up) is counted while blocks run
 // through each filter mode, scan steps (map columns, self-analysis, slave), tempo polls with a
 // tempo change, backward lines and a blow-up reset.
 #include <gtest/gtest.h>
@@ -37,7 +38,29 @@ void* operator new(std::size_t size) { return allocate(size, 0); }
 void* operator new[](std::size_t size) { return allocate(size, 0); }
 void* operator new(std::size_t size, std::align_val_t a) { return allocate(size, static_cast<std::size_t>(a)); }
 void* operator new[](std::size_t size, std::align_val_t a) { return allocate(size, static_cast<std::size_t>(a)); }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    try {
+        return allocate(size, 0);
+    } catch (...) {
+        return nullptr;
+    }
+}
+void* operator new[](std::size_t size, const std::nothrow_t& t) noexcept { return operator new(size, t); }
+void* operator new(std::size_t size, std::align_val_t a, const std::nothrow_t&) noexcept {
+    try {
+        return allocate(size, static_cast<std::size_t>(a));
+    } catch (...) {
+        return nullptr;
+    }
+}
+void* operator new[](std::size_t size, std::align_val_t a, const std::nothrow_t& t) noexcept {
+    return operator new(size, a, t);
+}
 void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
+void operator delete(void* p, std::align_val_t, const std::nothrow_t&) noexcept { std::free(p); }
+void operator delete[](void* p, std::align_val_t, const std::nothrow_t&) noexcept { std::free(p); }
 void operator delete[](void* p) noexcept { std::free(p); }
 void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
