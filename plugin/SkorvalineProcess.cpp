@@ -26,6 +26,7 @@
 #include "dsp/WarpedLPCExtraction.h"
 #include "filtermap/BitmapArrayAnalyser.h"
 #include "plugin/EngineConfig.h"
+#include "plugin/EngineGlide.h"
 #include "plugin/ParameterTable.h"
 
 using namespace skv;
@@ -443,9 +444,8 @@ void fxSkorvaline::processBlock(float** inputs, float** outputs, VstInt32 sample
         float gainInc[4];
         for (int g = 0; g < 4; ++g) gainInc[g] = (env * gainTarget[g] - gain[g]) / blockLength;
 
-        // 3. Lattice glide, right then left (each takes its own lock).
-        latR.glideCoefficients(warpS[1], resonance[1]);
-        latL.glideCoefficients(warpS[0], resonance[0]);
+        // 3. Lattice glide of both channels under their locks, in one two-lane pass.
+        glideLatticePair(latL, latR, warpS[0], resonance[0], warpS[1], resonance[1]);
 
         // 4. Pass 1: pre-delays and the scan clock.
         for (int i = 0; i < n; ++i) {
