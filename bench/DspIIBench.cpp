@@ -122,4 +122,31 @@ void BM_SelBand(benchmark::State& state)
 }
 BENCHMARK(BM_SelBand)->Arg(3)->Arg(20);
 
+// The loop-level entry point the engine calls once per sub-block.
+void BM_SelBandBlock(benchmark::State& state)
+{
+    const int bands = static_cast<int>(state.range(0));
+    const int n = 256;
+    CSelBand bank;
+    bank.setActiveBands(bands);
+    bank.setSmoothing(0.99f);
+    bank.applyPendingChanges();
+    std::vector<float> column(80);
+    for (int k = 0; k < 80; ++k)
+        column[k] = 0.9f * std::sin(0.37f * k);
+    bank.setFromColumn(column.data());
+    const std::vector<float> in = noise(n);
+    std::vector<float> out(n);
+    float warp = 0.6f;
+    for (auto _ : state)
+    {
+        for (int pos = 0; pos < n; pos += 32)
+            bank.process(in.data() + pos, out.data() + pos, 32, warp, 0.0f, 0.9f);
+        benchmark::DoNotOptimize(out.data());
+        benchmark::ClobberMemory();
+    }
+    perSample(state, n);
+}
+BENCHMARK(BM_SelBandBlock)->Arg(3)->Arg(20);
+
 } // namespace

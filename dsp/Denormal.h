@@ -3,6 +3,8 @@
 // Subnormal floats cost a hundred cycles each on x86; the guard keeps every state well clear.
 #pragma once
 
+#include <cmath>
+
 #include "dsp/DspConfig.h"
 
 namespace skv {
@@ -17,8 +19,7 @@ inline float nextDenormalOffset(float& offset);
 
 inline float flushDenormal(float v, float threshold)
 {
-    const float mag = v < 0.0f ? -v : v;
-    return mag < threshold ? 0.0f : v;
+    return std::fabs(v) < threshold ? 0.0f : v;
 }
 
 inline float nextDenormalOffset(float& offset)

@@ -72,28 +72,44 @@ void os2Distort::run(float* io, int n) noexcept
     }
     else
     {
+        // Two passes over chunks of the block: first the compressor gains (the envelope and
+        // gain recursions with the log/exp law between them), then interpolation, clipping
+        // and the down-sampler, whose recursion is the other long chain. The operations and
+        // their order per sample are those of the sample-by-sample description.
         float h0 = history[0], h1 = history[1], h2 = history[2], h3 = history[3];
         auto run = lowpass->beginRun();
         float y = lowpass->lastOutput;
-        for (int i = 0; i < n; ++i)
+        float gains[kChunk];
+        for (int start = 0; start < n; start += kChunk)
         {
-            const float x = limitInput(io[i]);
-            h0 = h1;
-            h1 = h2;
-            h2 = h3;
-            h3 = x;
-            // Catmull-Rom between h1 and h2 at t = 0.5.
-            const float t = 0.5f;
-            const float m1 = 0.5f * (h2 - h0);
-            const float m2 = 0.5f * (h3 - h1);
-            const float c3 = 2.0f * (h1 - h2) + m1 + m2;
-            const float c2 = 3.0f * (h1 - h2) + 2.0f * m1 + m2;
-            const float mid = ((c3 * t - c2) * t + m1) * t + h1;
-            comp.step(x);
-            lowpass->step(run, clip((mid + comp.offset) * comp.gain, k));
-            y = lowpass->step(run, clip((h1 - comp.offset) * comp.gain, k));
-            comp.offset = -comp.offset;
-            io[i] = y;
+            const int len = n - start < kChunk ? n - start : kChunk;
+            float* chunk = io + start;
+            float off = comp.offset;
+            for (int i = 0; i < len; ++i)
+            {
+                comp.step(limitInput(chunk[i]));
+                gains[i] = comp.gain;
+                comp.offset = -comp.offset;
+            }
+            for (int i = 0; i < len; ++i)
+            {
+                h0 = h1;
+                h1 = h2;
+                h2 = h3;
+                h3 = limitInput(chunk[i]);
+                // Catmull-Rom between h1 and h2 at t = 0.5.
+                const float t = 0.5f;
+                const float m1 = 0.5f * (h2 - h0);
+                const float m2 = 0.5f * (h3 - h1);
+                const float c3 = 2.0f * (h1 - h2) + m1 + m2;
+                const float c2 = 3.0f * (h1 - h2) + 2.0f * m1 + m2;
+                const float mid = ((c3 * t - c2) * t + m1) * t + h1;
+                const float g = gains[i];
+                lowpass->step(run, clip((mid + off) * g, k));
+                y = lowpass->step(run, clip((h1 - off) * g, k));
+                off = -off;
+                chunk[i] = y;
+            }
         }
         lowpass->endRun(run);
         lowpass->lastOutput = y;

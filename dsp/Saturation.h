@@ -136,6 +136,9 @@ public:
     const Filter<kFilterCoefficients>& getLowpass() const noexcept { return *lowpass; }
 
 private:
+    /// The 2x path works on chunks of this many samples: gains first, then the filter.
+    static constexpr int kChunk = 64;
+
     struct Compressor;
     template <bool Oversample>
     void run(float* inOut, int n) noexcept;
@@ -204,13 +207,14 @@ template <std::size_t... K, std::size_t... S>
 inline float Filter<N>::stepImpl(Run& r, double x, std::index_sequence<K...>,
                                  std::index_sequence<S...>) noexcept
 {
-    // Products in float, the sum in double (x and the offset are doubles), stored as float.
-    // The sum runs from the oldest tap and adds the newest last, so only one product and
-    // one addition wait for the previous step; in double that order changes nothing that
-    // survives the final rounding to float (beyond rare ties).
-    double acc = x + r.denormal;
+    // The input and the offset meet in double; the taps are summed in float, from the oldest
+    // to the newest, so that only one product and one addition wait for the previous step
+    // (a double sum would put two conversions on that chain as well and halve the speed of
+    // the 2x path). The difference to a double sum is float rounding, a few units in the
+    // last place of w0; the filter is well damped, so it does not build up.
+    float acc = static_cast<float>(x + r.denormal);
     ((acc += r.negA[kStateTaps - 1 - K] * r.w[kStateTaps - 1 - K]), ...);
-    const float w0 = static_cast<float>(acc);
+    const float w0 = acc;
     buffer[r.writeIndex] = w0;
     r.denormal = -r.denormal;
     r.writeIndex = (r.writeIndex + 1) & mask;
