@@ -110,6 +110,7 @@ void CBitmap::drawSurface(cairo_surface_t* s, CDrawContext* context, const CRect
     cairo_rectangle(cr, rect.left + o.h, rect.top + o.v, rect.width(), rect.height());
     cairo_fill(cr);
     cairo_restore(cr);
+    context->noteDrawn(rect);
 }
 
 void CBitmap::draw(CDrawContext* context, const CRect& rect, const CPoint& off) {

@@ -2,6 +2,7 @@
 
 #include "editor/Bitmap.h"
 #include "editor/Frame.h"
+#include "editor/WindowSurface.h"
 
 #include <cmath>
 #include <cstring>
@@ -47,6 +48,12 @@ CDrawContext::~CDrawContext() {
     cairo_surface_destroy(surface);
 }
 
+void CDrawContext::noteDrawn(const CRect& r) {
+    if (!damageSink || r.isEmpty()) return;
+    CRect onSurface = r;
+    damageSink->addDamage(onSurface.offset(offset.h, offset.v));
+}
+
 void CDrawContext::setSource(const CColor& c) {
     cairo_set_source_rgb(cr, c.red / 255.0, c.green / 255.0, c.blue / 255.0);
 }
@@ -57,9 +64,10 @@ void CDrawContext::pixelSpan(int x0, int y0, int x1, int y1) {
     if (x0 > x1) std::swap(x0, x1);
     if (y0 > y1) std::swap(y0, y1);
     setSource(frameColor);
-    cairo_rectangle(cr, x0 + offset.h, y0 + offset.v, x1 - x0 + (x0 == x1 ? lineWidth : 1),
-                    y1 - y0 + (y0 == y1 ? lineWidth : 1));
+    const int w = x1 - x0 + (x0 == x1 ? lineWidth : 1), h = y1 - y0 + (y0 == y1 ? lineWidth : 1);
+    cairo_rectangle(cr, x0 + offset.h, y0 + offset.v, w, h);
     cairo_fill(cr);
+    noteDrawn(CRect(x0, y0, x0 + w, y0 + h));
 }
 
 void CDrawContext::lineTo(const CPoint& p) {
@@ -80,6 +88,8 @@ void CDrawContext::lineTo(const CPoint& p) {
         cairo_move_to(cr, penLoc.h + offset.h + 0.5, penLoc.v + offset.v + 0.5);
         cairo_line_to(cr, p.h + offset.h + 0.5, p.v + offset.v + 0.5);
         cairo_stroke(cr);
+        noteDrawn(CRect(std::min(p.h, penLoc.h) - lineWidth, std::min(p.v, penLoc.v) - lineWidth,
+                        std::max(p.h, penLoc.h) + lineWidth + 1, std::max(p.v, penLoc.v) + lineWidth + 1));
         pixelSpan(p.h, p.v, p.h, p.v);
     }
     penLoc = p;
@@ -103,6 +113,7 @@ void CDrawContext::fillRect(const CRect& r) {
     setSource(fillColor);
     cairo_rectangle(cr, r.left + offset.h, r.top + offset.v, r.width(), r.height());
     cairo_fill(cr);
+    noteDrawn(r);
 }
 
 void CDrawContext::fillEllipse(const CRect& r) {
@@ -114,6 +125,7 @@ void CDrawContext::fillEllipse(const CRect& r) {
     cairo_arc(cr, 0, 0, 1, 0, 2 * M_PI);
     cairo_restore(cr);
     cairo_fill(cr);
+    noteDrawn(r);
 }
 
 void CDrawContext::drawEllipse(const CRect& r) {
@@ -126,6 +138,7 @@ void CDrawContext::drawEllipse(const CRect& r) {
     cairo_restore(cr);
     cairo_set_line_width(cr, lineWidth);
     cairo_stroke(cr);
+    noteDrawn(r);
 }
 
 void CDrawContext::setFont(long id, long size, long style) {
@@ -170,6 +183,7 @@ void CDrawContext::drawString(const char* text, const CRect& r, bool opaque, CHo
         cairo_fill(cr);
     }
     popClip();
+    noteDrawn(r);  // the text was clipped to r
 }
 
 void CDrawContext::pushClip(const CRect& r) {
@@ -228,6 +242,7 @@ void COffscreenContext::copyFrom(CDrawContext* dest, const CRect& destRect, cons
     cairo_rectangle(d, destRect.left + o.h, destRect.top + o.v, destRect.width(), destRect.height());
     cairo_fill(d);
     cairo_restore(d);
+    dest->noteDrawn(destRect);
 }
 
 CColor COffscreenContext::getPoint(const CPoint& p) {

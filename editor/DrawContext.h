@@ -12,6 +12,7 @@ namespace VSTGUI {
 
 class CFrame;
 class CBitmap;
+class CWindowSurface;
 
 enum CLineStyle { kLineSolid = 0, kLineOnOffDash };
 
@@ -63,6 +64,11 @@ public:
     long getMouseButtons();
     void getMouseLocation(CPoint& where);
 
+    // A context drawing into a window's back buffer tells it what it drew (offset
+    // coordinates), so that only that part is copied to the window.
+    void setDamageSink(CWindowSurface* sink) { damageSink = sink; }
+    void noteDrawn(const CRect& r);
+
     CFrame* getFrame() const { return frame; }
     cairo_t* getCairo() const { return cr; }
     cairo_surface_t* getSurface() const { return surface; }
@@ -77,6 +83,7 @@ protected:
     void pixelSpan(int x0, int y0, int x1, int y1);
 
     CFrame* frame;
+    CWindowSurface* damageSink = nullptr;
     cairo_surface_t* surface;
     cairo_t* cr;
     CColor frameColor = kBlackCColor;

@@ -4,13 +4,13 @@
 #include "editor/DrawContext.h"
 #include "editor/DropData.h"
 #include "editor/GUIEditor.h"
+#include "editor/WindowSurface.h"
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/cursorfont.h>
 #include <X11/keysym.h>
-#include <cairo-xlib.h>
 #include <dlfcn.h>
 
 #include <cstdio>
@@ -95,7 +95,7 @@ std::string readProperty(Display* d, Window w, Atom property, Atom* typeOut = nu
 struct CFrame::Platform {
     Display* display = nullptr;
     Window window = 0;
-    Visual* visual = nullptr;
+    std::unique_ptr<CWindowSurface> surface;  // the window's back buffer
     Cursor cursor = 0;
     CRect exposed;
     // XDND target state
@@ -140,9 +140,6 @@ CFrame::CFrame(const CRect& r, void* parent, AEffGUIEditor* ed)
                              unsigned(std::max(1, r.height())), 0, CopyFromParent, InputOutput, CopyFromParent,
                              CWEventMask | CWBackPixmap | CWCursor, &attrs);
     platform->window = w;
-    XWindowAttributes wa{};
-    XGetWindowAttributes(d, w, &wa);
-    platform->visual = wa.visual;
     std::string cls = windowClassName();
     XClassHint hint;
     hint.res_name = const_cast<char*>(cls.c_str());
@@ -176,6 +173,7 @@ CFrame::CFrame(const CRect& r, void* parent, AEffGUIEditor* ed)
         platform->window = 0;
         return;
     }
+    platform->surface = std::make_unique<CWindowSurface>(d, w, r.width(), r.height());
     setDirty(true);
 }
 
@@ -190,6 +188,7 @@ CFrame::~CFrame() {
             // Some hosts destroy the parent window (and with it ours) before closing the
             // editor; the window may be gone without our having seen its DestroyNotify.
             CXErrorTrap trap(d);
+            platform->surface.reset();
             if (platform->window) {
                 XDeleteProperty(d, platform->window, platform->aXdndAware);
                 XDestroyWindow(d, platform->window);
@@ -206,12 +205,16 @@ Display* CFrame::getDisplay() const { return platform->display; }
 unsigned long CFrame::getWindow() const { return platform->window; }
 
 CDrawContext* CFrame::createDrawContext() {
-    if (!platform->window) return nullptr;
-    cairo_surface_t* s = cairo_xlib_surface_create(platform->display, platform->window, platform->visual,
-                                                   std::max(1, size.width()), std::max(1, size.height()));
-    CDrawContext* ctx = new CDrawContext(this, s);
-    cairo_surface_destroy(s);
+    if (!platform->window || !platform->surface) return nullptr;
+    auto* ctx = new CDrawContext(this, platform->surface->getImage());
+    ctx->setDamageSink(platform->surface.get());
     return ctx;
+}
+
+void CFrame::present() {
+    if (!platform->window || !platform->surface || platform->surface->getDamage().isEmpty()) return;
+    platform->surface->present();
+    XFlush(platform->display);
 }
 
 void CFrame::draw(CDrawContext* context) { drawRect(context, size); }
@@ -242,7 +245,7 @@ void CFrame::paintArea(const CRect& area) {
     if (!ctx) return;
     drawRect(ctx, area);
     delete ctx;
-    XFlush(platform->display);
+    present();
 }
 
 void CFrame::redrawDirtyViews() {
@@ -250,7 +253,7 @@ void CFrame::redrawDirtyViews() {
     CDrawContext* ctx = createDrawContext();
     drawDirtyViews(ctx);
     delete ctx;
-    XFlush(platform->display);
+    present();
 }
 
 void CFrame::drawDirtyViews(CDrawContext* context) {
@@ -285,6 +288,7 @@ void CFrame::idle() {
         }
     }
     redrawDirtyViews();
+    present();  // what event handlers drew
 }
 
 bool CFrame::dispatchOnePaint() {
@@ -361,6 +365,7 @@ void CFrame::handleEvent(XEvent& ev) {
                 CDrawContext* ctx = createDrawContext();
                 onWheel(ctx, where, b == Button4 ? 1.f : -1.f);
                 delete ctx;
+                present();
                 break;
             }
             if (b > Button3) break;
@@ -370,6 +375,7 @@ void CFrame::handleEvent(XEvent& ev) {
             CDrawContext* ctx = createDrawContext();
             onMouseDown(ctx, where, buttons);
             delete ctx;
+            present();
             break;
         }
         case KeyPress: {
@@ -563,6 +569,7 @@ bool CFrame::onWheel(float distance) {
     CDrawContext* ctx = createDrawContext();
     bool used = onWheel(ctx, where, distance);
     delete ctx;
+    present();
     return used;
 }
 

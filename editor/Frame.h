@@ -39,8 +39,10 @@ public:
     // top) within update.
     void drawRect(CDrawContext* context, const CRect& update);
     void draw(CDrawContext* context) override;
-    // A context on the window (null without one); the caller deletes it.
+    // A context on the window (null without one); the caller deletes it. It draws into
+    // the window's back buffer; present copies what was drawn to the window.
     CDrawContext* createDrawContext();
+    void present();
 
     // At most one modal view; setting one while another is set is refused (false), null
     // always clears it.

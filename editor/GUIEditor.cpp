@@ -60,10 +60,14 @@ void AEffGUIEditor::draw(ERect* r) {
     if (CDrawContext* ctx = frame->createDrawContext()) {
         frame->drawRect(ctx, area);
         delete ctx;
+        frame->present();
     }
 }
 
 void AEffGUIEditor::runIdleWork() {
+    // What the running gesture drew (its listener updates controls at once) appears now,
+    // not only at the next full run.
+    if (frame) frame->present();
     long long now = currentMillis();
     if (now < lastTicks) {
         std::this_thread::sleep_for(std::chrono::milliseconds(kIdleRateMin));

@@ -4,11 +4,11 @@
 #include "editor/DrawContext.h"
 #include "editor/Frame.h"
 #include "editor/GUIEditor.h"
+#include "editor/WindowSurface.h"
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/keysym.h>
-#include <cairo-xlib.h>
 
 #include <chrono>
 #include <cstring>
@@ -100,6 +100,7 @@ struct Level {
     int x = 0, y = 0, width = 0, height = 0;  // root coordinates
     int hover = -1;
     std::vector<int> itemTop;                 // per item, window coordinates
+    std::unique_ptr<CWindowSurface> surface;  // drawn here, then copied to the window
 };
 
 int itemHeight(const COptionMenu* m, int i) { return m->isSeparator(i) ? kMenuSeparatorHeight : kMenuItemHeight; }
@@ -169,12 +170,14 @@ void PopupSession::openLevel(COptionMenu* menu, int x, int y, int alignRight) {
     hint.res_name = const_cast<char*>(kMenuWindowClass);
     hint.res_class = const_cast<char*>(kMenuWindowClass);
     XSetClassHint(d, l.window, &hint);
+    l.surface = std::make_unique<CWindowSurface>(d, l.window, l.width, l.height);
     XMapRaised(d, l.window);
-    levels.push_back(l);
+    levels.push_back(std::move(l));
     XFlush(d);
 }
 
 void PopupSession::closeLevel() {
+    levels.back().surface.reset();
     XDestroyWindow(d, levels.back().window);
     levels.pop_back();
     XFlush(d);
@@ -190,11 +193,8 @@ constexpr CColor kMenuRule{78, 88, 100, 0};
 constexpr CColor kMenuMark{228, 189, 31, 0};
 
 void PopupSession::paint(Level& l) {
-    XWindowAttributes wa{};
-    XGetWindowAttributes(d, l.window, &wa);
-    cairo_surface_t* s = cairo_xlib_surface_create(d, l.window, wa.visual, l.width, l.height);
     {
-        CDrawContext c(nullptr, s);
+        CDrawContext c(nullptr, l.surface->getImage());
         c.setFillColor(kMenuGround);
         c.fillRect(CRect(0, 0, l.width, l.height));
         c.setFrameColor(kMenuRim);
@@ -224,7 +224,7 @@ void PopupSession::paint(Level& l) {
             }
         }
     }
-    cairo_surface_destroy(s);
+    l.surface->presentArea(CRect(0, 0, l.width, l.height));
     XFlush(d);
 }
 

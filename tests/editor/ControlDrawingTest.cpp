@@ -3,6 +3,7 @@
 #include "editor/BarControl.h"
 #include "editor/Bitmap.h"
 #include "editor/DrawContext.h"
+#include "editor/Label.h"
 #include "editor/LabelButtons.h"
 #include "editor/PictureButtons.h"
 #include "editor/ViewContainer2.h"
@@ -123,6 +124,23 @@ TEST(BarControl, MouseKeysAndWheelFollowTheTables) {
     EXPECT_EQ(bar.onKeyDown(other), -1);
     bar.onWheel(nullptr, CPoint(), 10.f);
     EXPECT_EQ(bar.getValue(), 1.f);
+}
+
+TEST(BarControl, OffscreenSurfaceLivesWhileAttached) {
+    CViewContainer panel(CRect(0, 0, 100, 100), nullptr);
+    auto* bar = new CVerticalBarControl(7, nullptr, CRect(10, 10, 26, 139), kTeal, kTeal, kAmber, 66);
+    EXPECT_FALSE(bar->hasOffscreen());
+    panel.addView(bar);
+    EXPECT_TRUE(bar->hasOffscreen());
+    bar->retain();
+    panel.removeView(bar, true);
+    EXPECT_FALSE(bar->hasOffscreen());
+    // Detached, it still draws (through a surface of the moment).
+    bar->setValue(1.f);
+    COffscreenContext ctx(nullptr, 40, 150, kBlackCColor);
+    bar->draw(&ctx);
+    EXPECT_EQ(ctx.getPoint(CPoint(18, 80)), kAmber);
+    bar->release();
 }
 
 TEST(LabelRollButton, AlternatesValuesAndMarkerSides) {
