@@ -11,6 +11,7 @@
 #include <new>
 #include <xmmintrin.h>
 
+#include "dsp/Denormal.h"
 #include "dsp/DspConfig.h"
 #include "dsp/UnitProcessorBase.h"
 
@@ -178,9 +179,7 @@ void CWarpedLPCExtraction<T, F, C>::allpassInPlace(T lambda, int n)
     for (int i = 0; i < n; ++i)
     {
         const T x = warpedFrame[i];
-        T y = xPrev + lambda * (yPrev - x);
-        if ((y < T(0) ? -y : y) < T(skv::kDenormalThreshold))
-            y = T(0);
+        const T y = skv::flushDenormal(xPrev + lambda * (yPrev - x));
         warpedFrame[i] = y;
         xPrev = x;
         yPrev = y;
@@ -255,11 +254,21 @@ void CWarpedLPCExtraction<T, F, C>::extract(const T* data, T* out, int order, T 
             autocorr[0] = T(1);
             for (int j = 1; j <= p; ++j)
             {
+                // The correlation with the current y and the next allpass pass in one sweep:
+                // two independent chains that the processor overlaps.
                 double s = 0.0;
+                T xPrev = T(0);
+                T yPrev = T(0);
                 for (int i = 0; i < n; ++i)
-                    s += static_cast<double>(frame[i]) * warpedFrame[i];
+                {
+                    const T cur = warpedFrame[i];
+                    s += static_cast<double>(frame[i]) * cur;
+                    const T y = skv::flushDenormal(xPrev + warp * (yPrev - cur));
+                    warpedFrame[i] = y;
+                    xPrev = cur;
+                    yPrev = y;
+                }
                 autocorr[j] = static_cast<T>(s / r0);
-                allpassInPlace(warp, n);
             }
         }
     }
