@@ -4,6 +4,10 @@
 
 namespace skvtest {
 
+/// False where operator new cannot be replaced (the thread sanitizer brings its own): the
+/// counting and failing hooks then do nothing, and the tests that need them skip.
+bool allocationProbeAvailable();
+
 /// Starts counting operator new calls made by this thread (any form) from zero.
 void startCountingAllocations();
 /// Stops counting and returns the number of calls since startCountingAllocations.
