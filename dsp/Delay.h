@@ -266,6 +266,11 @@ inline T Delay<T>::processSample(T x)
         }
         else if (k <= 0)
         {
+            // A segment no longer than the cross-fade never reaches the count that places the
+            // next head, which would then keep running back into ever older audio: start the
+            // new segment at the newest sample instead (no cross-fade is possible anyway).
+            if (reversePeriod <= skv::kReverseCrossfade)
+                fadeIndex = writeIndex;
             readIndex = fadeIndex;
             reverseCounter = reversePeriod;
             y = buffer[readIndex];

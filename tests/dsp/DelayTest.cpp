@@ -302,6 +302,31 @@ TEST(Delay, ReverseBeforeAnySetDelayUsesThousandSampleSegments)
     EXPECT_EQ(y[1001], x(799));
 }
 
+TEST(Delay, ReverseSegmentsShorterThanTheCrossFadeStayRecent)
+{
+    // Up to 100 samples there is no room for the cross-fade: every segment must still start
+    // at the newest sample and play backwards from there, never from older ring contents.
+    for (float d : {0.0f, 1.0f, 37.0f, 99.0f, 100.0f, 101.0f}) {
+        SCOPED_TRACE(d);
+        Line line(176400);
+        auto x = [](int t) { return static_cast<float>(t + 1); };
+        for (int t = -5000; t < 0; ++t)
+            line.processSample(x(t));
+        line.setReverse(1.0f);
+        line.setDelay(d);
+        const int period = static_cast<int>(std::ceil(d));
+        for (int t = 0; t < 20000; ++t) {
+            const float y = line.processSample(x(t));
+            // Playing backwards, the age grows by two samples per sample within a segment; it
+            // stays within two segments plus the cross-fade's lead instead of
+            // drifting into ever older audio.
+            const float age = x(t) - y;
+            ASSERT_GE(age, 0.0f) << "t " << t;
+            ASSERT_LE(age, 4.0f * std::max(period, 100) + 40.0f) << "t " << t;
+        }
+    }
+}
+
 TEST(Delay, ReverseSwitchesOnlyAtHalf)
 {
     Line line(64);
