@@ -13,16 +13,30 @@
 
 namespace usp {
 
+/// The prediction for the next sample of a pair of lattices (both lanes), computed ahead of
+/// time together with the coefficient glide, whose latency it hides. It holds only while
+/// neither lattice has changed since: the kernel checks the two revisions.
+struct StereoPrediction
+{
+    alignas(16) float acc[4] = {0.0f, 0.0f, 0.0f, 0.0f};
+    unsigned revisionL = 0;
+    unsigned revisionR = 0;
+    bool valid = false;
+};
+
 /// Runs n samples through both lattices: outL[i] = left.process(inL[i]) and
 /// outR[i] = right.process(inR[i]), with identical results and state afterwards.
 /// Call on the audio thread with both locks held (as around the per-sample pass). Lattices of
 /// different orders (or the same object twice) take the reference path. The first sample of
 /// each call recomputes the prediction, so coefficient glides and order changes between calls
 /// are always picked up. Outputs may alias inputs. Nothing here allocates.
+/// With `ready`, a prediction made for exactly the lattices' present revisions replaces the
+/// first one (same values); any other is ignored.
 template <int Capacity>
 void processStereoLattice(CUnitWIIRLattice<float, Capacity>& left,
                           CUnitWIIRLattice<float, Capacity>& right, const float* inL,
-                          const float* inR, float* outL, float* outR, int n);
+                          const float* inR, float* outL, float* outR, int n,
+                          const StereoPrediction* ready = nullptr);
 
 // ---------------------------------------------------------------------------------------------
 
@@ -69,7 +83,8 @@ inline void deinterleave(const float* pairs, float* l, float* r, int n4)
 template <int Capacity>
 void processStereoLattice(CUnitWIIRLattice<float, Capacity>& left,
                           CUnitWIIRLattice<float, Capacity>& right, const float* inL,
-                          const float* inR, float* outL, float* outR, int n)
+                          const float* inR, float* outL, float* outR, int n,
+                          const StereoPrediction* ready)
 {
     if (n <= 0)
         return;
@@ -112,6 +127,12 @@ void processStereoLattice(CUnitWIIRLattice<float, Capacity>& left,
 
     // Prediction for the first sample, from the state as it stands.
     __m128 acc;
+    if (ready && ready->valid && ready->revisionL == left.revision &&
+        ready->revisionR == right.revision)
+    {
+        acc = _mm_load_ps(ready->acc);
+    }
+    else
     {
         __m128 u = _mm_mul_ps(c, detail::loadPair(p));
         acc = _mm_mul_ps(detail::loadPair(kk), u);
@@ -212,6 +233,8 @@ void processStereoLattice(CUnitWIIRLattice<float, Capacity>& left,
         left.denormalOffset = -left.denormalOffset;
         right.denormalOffset = -right.denormalOffset;
     }
+    left.revision += static_cast<unsigned>(n);
+    right.revision += static_cast<unsigned>(n);
     detail::deinterleave(p, left.pingPong ? left.stateA : left.stateB,
                          right.pingPong ? right.stateA : right.stateB, n4);
     detail::deinterleave(q, left.pingPong ? left.stateB : left.stateA,

@@ -96,6 +96,7 @@ T CUnitWIIRLattice<T, Capacity>::process(T x)
 
     this->pingPong = !this->pingPong;
     this->denormalOffset = -this->denormalOffset;
+    ++this->revision;
     const T out = skv::flushDenormal(y);
     this->output = out;
     return out;

@@ -67,6 +67,9 @@ public:
     int count;        ///< N + 1
     bool pingPong;    ///< true: read stateA this sample
     T inputScale;     ///< applied to incoming coefficient values
+    /// Raised by every operation that changes coefficients, targets, state, order, warp or
+    /// gain, so a caller that computed something from them can tell whether it still holds.
+    unsigned revision;
 
 protected:
     /// Target rule shared by the setters: unchanged for |v| >= 1 (or NaN), 1e-7 for tiny v.
@@ -96,6 +99,7 @@ CUnitWarpedLatticeBase<T, Capacity>::CUnitWarpedLatticeBase()
     , count(0)
     , pingPong(true)
     , inputScale(T(1))
+    , revision(0)
     , storage(nullptr)
 {
     const std::size_t bytes = sizeof(T) * 4u * static_cast<std::size_t>(kMaxStride);
@@ -124,6 +128,7 @@ void CUnitWarpedLatticeBase<T, Capacity>::allocateArrays()
     coeffs = arrayBlock + n;
     stateA = arrayBlock + 2 * n;
     stateB = arrayBlock + 3 * n;
+    ++revision;
 }
 
 template <typename T, int Capacity>
@@ -183,6 +188,7 @@ void CUnitWarpedLatticeBase<T, Capacity>::setTargetCoefficients(const T* v, int 
     const int m = n < count ? n : count;
     for (int i = 0; i < m; ++i)
         applyTarget(i, v[i]);
+    ++revision;
 }
 
 template <typename T, int Capacity>
@@ -203,6 +209,7 @@ void CUnitWarpedLatticeBase<T, Capacity>::setCoefficients(const T* v, int n)
     }
     setTargetCoefficients(v, n);
     refreshDerived();
+    ++revision;
 }
 
 template <typename T, int Capacity>
@@ -219,6 +226,7 @@ void CUnitWarpedLatticeBase<T, Capacity>::setCoefficientsAt(const T* v, int n, T
     const int m = n < count ? n : count;
     for (int i = 0; i < m; ++i)
         applyTarget(i, v[(start + i) % n]);
+    ++revision;
 }
 
 template <typename T, int Capacity>
@@ -264,6 +272,7 @@ void CUnitWarpedLatticeBase<T, Capacity>::glideCoefficients(T targetWarp, T targ
     }
     const T inv = T(1) / (T(1) - sum);
     gain = (inv - inv == T(0)) ? inv : T(1); // a non-finite gain would poison the state
+    ++revision;
 }
 
 template <typename T, int Capacity>
@@ -285,6 +294,7 @@ void CUnitWarpedLatticeBase<T, Capacity>::refreshDerived()
     }
     const T inv = T(1) / (T(1) - sum);
     gain = (inv - inv == T(0)) ? inv : T(1);
+    ++revision;
 }
 
 template <typename T, int Capacity>
@@ -309,6 +319,7 @@ void CUnitWarpedLatticeBase<T, Capacity>::clearState()
     std::lock_guard<std::recursive_mutex> guard(lock);
     std::memset(stateA, 0, sizeof(T) * static_cast<std::size_t>(count));
     std::memset(stateB, 0, sizeof(T) * static_cast<std::size_t>(count));
+    ++revision;
 }
 
 template <typename T, int Capacity>

@@ -10,6 +10,7 @@
 #include <mutex>
 
 #include "dsp/DspConfig.h"
+#include "dsp/LatticeStereoKernel.h"
 #include "dsp/UnitWIIRLattice.h"
 
 namespace skv {
@@ -54,11 +55,18 @@ inline float gainOf(float sum) {
 /// glideCoefficients(warpL, scaleL) on left and (warpR, scaleR) on right, both under their
 /// locks (left taken first, as around the filtering pass). Lattices of different orders (an
 /// order change caught halfway) glide one after the other.
+///
+/// With `next`, the same pass also computes the prediction of both lattices' next sample from
+/// the glided coefficients (the first stage loop of the stereo kernel): its dependency chain
+/// runs beside the glide's gain chain instead of after it. The kernel takes it over when
+/// nothing has changed the lattices in between.
 template <int Capacity>
 void glideLatticePair(usp::CUnitWIIRLattice<float, Capacity>& left, usp::CUnitWIIRLattice<float, Capacity>& right,
-                      float warpL, float scaleL, float warpR, float scaleR) {
+                      float warpL, float scaleL, float warpR, float scaleR,
+                      usp::StereoPrediction* next = nullptr) {
     std::lock_guard<std::recursive_mutex> lockL(left.lock);
     std::lock_guard<std::recursive_mutex> lockR(right.lock);
+    if (next) next->valid = false;
     if (left.order != right.order || &left == &right) {
         right.glideCoefficients(warpR, scaleR);
         left.glideCoefficients(warpL, scaleL);
@@ -80,19 +88,69 @@ void glideLatticePair(usp::CUnitWIIRLattice<float, Capacity>& left, usp::CUnitWI
     const float* const sl = left.targetCoeffs;
     const float* const sr = right.targetCoeffs;
     const int order = left.order;
-    for (int j = 0; j < order; ++j) {
-        const __m128 k = _mm_add_ps(_mm_mul_ps(e, detail::lanePair(kl + j, kr + j)),
-                                    _mm_mul_ps(w, detail::lanePair(sl + j, sr + j)));
-        _mm_store_ss(kl + j, k);
-        kr[j] = detail::laneOne(k);
-        const __m128 fk = _mm_mul_ps(f, k);
-        sum = _mm_add_ps(sum, fk);
-        const __m128 fNew = _mm_mul_ps(negLambda, _mm_sub_ps(f, _mm_mul_ps(k, g)));
-        g = _mm_sub_ps(g, fk);
-        f = fNew;
+    if (!next) {
+        for (int j = 0; j < order; ++j) {
+            const __m128 k = _mm_add_ps(_mm_mul_ps(e, detail::lanePair(kl + j, kr + j)),
+                                        _mm_mul_ps(w, detail::lanePair(sl + j, sr + j)));
+            _mm_store_ss(kl + j, k);
+            kr[j] = detail::laneOne(k);
+            const __m128 fk = _mm_mul_ps(f, k);
+            sum = _mm_add_ps(sum, fk);
+            const __m128 fNew = _mm_mul_ps(negLambda, _mm_sub_ps(f, _mm_mul_ps(k, g)));
+            g = _mm_sub_ps(g, fk);
+            f = fNew;
+        }
+    } else {
+        // The prediction stages, exactly as the kernel and CUnitWIIRLattice::process form them:
+        // u = C p0, acc = k0 u, then per stage u = C pj + λ (k(j-1) z - u), acc += kj u.
+        const float* const pl = left.pingPong ? left.stateA : left.stateB;
+        const float* const pr = right.pingPong ? right.stateA : right.stateB;
+        const __m128 lambda = _mm_setr_ps(left.warp, right.warp, 0.0f, 0.0f);
+        const __m128 c = _mm_setr_ps(left.warpComplement, right.warpComplement, 0.0f, 0.0f);
+        const __m128 signMask = _mm_set1_ps(-0.0f);
+        __m128 kLag = _mm_setzero_ps();
+        __m128 u = _mm_setzero_ps();
+        __m128 acc = _mm_setzero_ps();
+        __m128 back = _mm_setzero_ps();
+        __m128 z = _mm_setzero_ps();
+        for (int j = 0; j < order; ++j) {
+            const __m128 k = _mm_add_ps(_mm_mul_ps(e, detail::lanePair(kl + j, kr + j)),
+                                        _mm_mul_ps(w, detail::lanePair(sl + j, sr + j)));
+            _mm_store_ss(kl + j, k);
+            kr[j] = detail::laneOne(k);
+            const __m128 fk = _mm_mul_ps(f, k);
+            sum = _mm_add_ps(sum, fk);
+            const __m128 fNew = _mm_mul_ps(negLambda, _mm_sub_ps(f, _mm_mul_ps(k, g)));
+            g = _mm_sub_ps(g, fk);
+            f = fNew;
+
+            const __m128 pj = detail::lanePair(pl + j, pr + j);
+            if (j == 0) {
+                u = _mm_mul_ps(c, pj);
+                acc = _mm_mul_ps(k, u);
+                back = _mm_xor_ps(acc, signMask);
+            } else {
+                const __m128 uj = _mm_add_ps(_mm_mul_ps(c, pj),
+                                             _mm_mul_ps(lambda, _mm_sub_ps(_mm_mul_ps(kLag, z), u)));
+                z = back;
+                const __m128 t = _mm_mul_ps(k, uj);
+                acc = _mm_add_ps(acc, t);
+                back = _mm_sub_ps(back, t);
+                u = uj;
+            }
+            kLag = k;
+        }
+        _mm_store_ps(next->acc, acc);
     }
     left.gain = detail::gainOf(_mm_cvtss_f32(sum));
     right.gain = detail::gainOf(detail::laneOne(sum));
+    ++left.revision;
+    ++right.revision;
+    if (next) {
+        next->revisionL = left.revision;
+        next->revisionR = right.revision;
+        next->valid = true;
+    }
 }
 
 }  // namespace skv

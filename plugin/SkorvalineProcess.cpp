@@ -444,8 +444,12 @@ void fxSkorvaline::processBlock(float** inputs, float** outputs, VstInt32 sample
         float gainInc[4];
         for (int g = 0; g < 4; ++g) gainInc[g] = (env * gainTarget[g] - gain[g]) / blockLength;
 
-        // 3. Lattice glide of both channels under their locks, in one two-lane pass.
-        glideLatticePair(latL, latR, warpS[0], resonance[0], warpS[1], resonance[1]);
+        // 3. Lattice glide of both channels under their locks, in one two-lane pass. When both
+        // channels run the lattice, the same pass prepares the filtering pass's first
+        // prediction (used there only if nothing touched the lattices in between).
+        usp::StereoPrediction prediction;
+        glideLatticePair(latL, latR, warpS[0], resonance[0], warpS[1], resonance[1],
+                         (!useBand[0] && !useBand[1]) ? &prediction : nullptr);
 
         // 4. Pass 1: pre-delays and the scan clock.
         for (int i = 0; i < n; ++i) {
@@ -520,7 +524,7 @@ void fxSkorvaline::processBlock(float** inputs, float** outputs, VstInt32 sample
             std::lock_guard<std::recursive_mutex> lockL(latL.lock);
             std::lock_guard<std::recursive_mutex> lockR(latR.lock);
             if (!useBand[0] && !useBand[1]) {
-                usp::processStereoLattice(latL, latR, A4, A5, A2, A3, n);
+                usp::processStereoLattice(latL, latR, A4, A5, A2, A3, n, &prediction);
                 for (int i = 0; i < n; ++i) {
                     warpS[0] += warpInc[0];
                     warpS[1] += warpInc[1];

@@ -92,3 +92,68 @@ TEST(EngineGlide, DifferentOrdersGlideOneAfterTheOther) {
     expectSame(pairL, singleL);
     expectSame(pairR, singleR);
 }
+
+TEST(EngineGlide, PreparedPredictionGivesTheSameAudioAsTwoReferenceLattices) {
+    // Glide with the prediction prepared, then the stereo kernel, sub-block after sub-block,
+    // against glideCoefficients and process of two lattices of their own; now and then
+    // something changes the lattices between the two (as a scan step or a blow-up reset does),
+    // after which the prepared prediction must not be used.
+    for (int order : {2, 7, 18, 80, 81}) {
+        SCOPED_TRACE(order);
+        Lattice fastL, fastR, refL, refR;
+        setUp(fastL, order, 11u + order);
+        setUp(refL, order, 11u + order);
+        setUp(fastR, order, 200u + order);
+        setUp(refR, order, 200u + order);
+        std::mt19937 gen(31u * order);
+        std::uniform_real_distribution<float> audio(-1.0f, 1.0f);
+        std::uniform_real_distribution<float> warp(0.0f, 0.99f);
+        std::uniform_real_distribution<float> unit(-0.9f, 0.9f);
+        float inL[8], inR[8], outL[8], outR[8];
+        int used = 0;
+        for (int block = 0; block < 300; ++block) {
+            SCOPED_TRACE(block);
+            const float wl = warp(gen), wr = warp(gen), sl = unit(gen), sr = unit(gen);
+            usp::StereoPrediction prediction;
+            skv::glideLatticePair(fastL, fastR, wl, sl, wr, sr, &prediction);
+            refR.glideCoefficients(wr, sr);
+            refL.glideCoefficients(wl, sl);
+            switch (block % 7) {
+            case 3: {  // new targets and order, as at a scan step
+                float column[81];
+                for (float& x : column) x = unit(gen);
+                const int newOrder = 2 + static_cast<int>(gen() % 80);
+                for (Lattice* l : {&fastL, &refL}) {
+                    l->setTargetCoefficients(column, 81);
+                    l->setOrder(newOrder);
+                }
+                for (Lattice* l : {&fastR, &refR}) {
+                    l->setTargetCoefficients(column, 81);
+                    l->setOrder(newOrder);
+                }
+                break;
+            }
+            case 5:  // one channel cleared, as by the blow-up guard
+                fastR.clearState();
+                fastR.resetCoefficients();
+                refR.clearState();
+                refR.resetCoefficients();
+                break;
+            default:
+                ++used;
+                break;
+            }
+            const int n = 1 + static_cast<int>(gen() % 8);
+            for (int i = 0; i < n; ++i) {
+                inL[i] = audio(gen);
+                inR[i] = audio(gen);
+            }
+            usp::processStereoLattice(fastL, fastR, inL, inR, outL, outR, n, &prediction);
+            for (int i = 0; i < n; ++i) {
+                ASSERT_TRUE(sameBits(outL[i], refL.process(inL[i]))) << i;
+                ASSERT_TRUE(sameBits(outR[i], refR.process(inR[i]))) << i;
+            }
+        }
+        EXPECT_GT(used, 150);
+    }
+}
