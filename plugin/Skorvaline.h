@@ -80,25 +80,21 @@ public:
   void processReplacing(float** inputs, float** outputs, VstInt32 sampleFrames) override;
 
   // ---- fxSkorvaline's own virtual operations, in slot order ------------------------------
-  // [engine, SkorvalineProcess.cpp] slots 1-2: processBlock, scanFilterMap
-  // >>> engine: processBlock / scanFilterMap declarations go here
+  // Audio (SkorvalineProcess.cpp).
   /// The whole audio block: replacing 1 writes the outputs, 0 adds to them (audio thread).
   virtual void processBlock(float** inputs, float** outputs, VstInt32 sampleFrames, int replacing);
   /// One channel's step through its filter map into column (count values, at most 100);
   /// seeded random values from stepCounter when the map holds no valid picture.
   virtual void scanFilterMap(float* column, int stepCounter, int count, kfx::CBitmapArrayAnalyser* map);
-  // <<< engine
   /// Empty; called at the end of resume.
   virtual void resumeHook() {}
   /// Empty; nothing calls it.
   virtual void spareHook() {}
-  // [engine, SkorvalineParameters.cpp] slots 5-6: formatFloat, formatDecayTime
-  // >>> engine: formatFloat / formatDecayTime declarations go here
+  // Display texts (SkorvalineParameters.cpp).
   /// "%0.<decimals>f", cut to the display's 8 characters.
   virtual void formatFloat(float value, char* text, int decimals);
   /// Display of a per-sample decay coefficient (milliseconds to a quarter, "oo" at 1).
   virtual void formatDecayTime(char* text, float coefficient);
-  // <<< engine
   // Filter maps of the current program (SkorvalineState.cpp; user-interface thread).
   /// Loads a channel's filter map (channel 26 = left, 31 = right) from a reference: "#n" for
   /// built-in picture n, otherwise a BMP file path. With clearText set the program's stored
@@ -165,7 +161,7 @@ protected:
   // Processing resolution read once from the configuration at construction (1..4096).
   int resolution = 8;
 
-  // >>> engine: parameter table state, units, work buffers, tempo-poll countdown go here
+  // Engine state (SkorvalineParameters.cpp, SkorvalineProcess.cpp).
   skv::EngineState engine;
   /// Engine side of setParameter (no program store, no editor mark); x already in 0..1.
   void applyParameter(VstInt32 index, float x);
@@ -183,7 +179,6 @@ protected:
   /// Takes the scan interfaces of the two filter maps (construction).
   void attachFilterMaps();
   kfx::CBitmapArrayAnalyser* filterMapInfo(bool left) const;
-  // <<< engine
   // The last getChunk's bytes, owned here until the next getChunk.
   std::vector<unsigned char> chunk;
   /// Reads a bank-document preset into a program record (no engine change).

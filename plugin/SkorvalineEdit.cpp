@@ -1,6 +1,8 @@
 // fxSkorvalineEdit: the editor's owner and the names hosts display.
 #include "plugin/SkorvalineEdit.h"
 
+#include "editor/GUIEditor.h"
+
 #include <cstring>
 
 namespace {
@@ -19,11 +21,9 @@ bool fxSkorvalineEdit::outOfMemory = false;
 
 fxSkorvalineEdit::fxSkorvalineEdit(audioMasterCallback audioMaster) : fxSkorvaline(audioMaster)
 {
-  // The editor is created last, once the effect is complete:
-  //   editor = new (std::nothrow) fxSkorvalineEditor(this);  (its constructor attaches it
-  //   with setEditor, which sets effFlagsHasEditor)
-  //   if (!editor) outOfMemory = true;
-  // Until the editor library exists the effect has no editor and the flag stays clear.
+  // The editor window is created here, last, once the effect is complete; a failure to
+  // create it sets outOfMemory for the entry point. The window and its layout are not part of
+  // this build yet, so the effect runs without an editor and effFlagsHasEditor stays clear.
 }
 
 fxSkorvalineEdit::~fxSkorvalineEdit() = default;
@@ -31,8 +31,11 @@ fxSkorvalineEdit::~fxSkorvalineEdit() = default;
 void fxSkorvalineEdit::setParameter(VstInt32 index, float value)
 {
   fxSkorvaline::setParameter(index, value);
-  // With an editor: pass index and value on so its controls follow
-  //   if (editor) static_cast<fxSkorvalineEditor*>(editor)->setParameter(index, value);
+  // An attached editor hears of every change, so its controls follow automation, programs
+  // and MIDI (it may be called on the audio thread: the editor only marks itself for redraw).
+  if (auto* view = dynamic_cast<AEffGUIEditor*>(getEditor())) {
+    view->setParameter(index, value);
+  }
 }
 
 bool fxSkorvalineEdit::getEffectName(char* name)
