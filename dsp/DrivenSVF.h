@@ -3,7 +3,8 @@
 // mean of the two band-pass values. Centre frequency and damping glide towards their
 // targets every sample, so the coefficients (a sine and a fourth root) are recomputed
 // every sample; the sine uses a polynomial that matches sinf to float rounding on the
-// capped range [0, pi/4].
+// capped range [0, pi/4]. This scalar form is the reference; the bank runs its bands four at
+// a time in CDrivenSVF4, which repeats these operations lane by lane.
 #pragma once
 
 #include <algorithm>
@@ -14,13 +15,29 @@ class CDrivenSVF {
 public:
     static constexpr float kInitialValue = 0.1f;   ///< cutoff, freqCoeff, damping, q after reset
     static constexpr float kInitialGlide = 0.5f;
+    static constexpr float kInitialDampingTarget = 0.1f;
     static constexpr float kDenormalOffset = 1e-13f;
     static constexpr float kGlideBias = 1e-9f;     ///< keeps the glides off zero
     static constexpr float kMaxHalfCutoff = 0.25f; ///< cap of d = cutoff/2
     static constexpr float kMaxQ = 2.0f;
+    static constexpr float kPi = 3.1415927f;
+    // Taylor coefficients of sinQuarter (x^3 .. x^9).
+    static constexpr float kSin3 = -1.0f / 6.0f;
+    static constexpr float kSin5 = 1.0f / 120.0f;
+    static constexpr float kSin7 = -1.0f / 5040.0f;
+    static constexpr float kSin9 = 1.0f / 362880.0f;
+
+    /// Every field, in the order of the unit's data model; for copying a band between this
+    /// scalar form and a lane of CDrivenSVF4.
+    struct State {
+        float cutoffTarget, dampingTarget, denormal, glide, low, highPass, band, high, output,
+            cutoff, freqCoeff, damping, q;
+    };
 
     CDrivenSVF() = default;
     virtual ~CDrivenSVF() = default;
+    CDrivenSVF(const CDrivenSVF&) = default;
+    CDrivenSVF& operator=(const CDrivenSVF&) = default;
 
     /// Centre frequency as a fraction of the sample rate (0.5 = Nyquist; capped at 0.5).
     void setCutoffTarget(float f) noexcept { cutoffTarget = f; }
@@ -40,6 +57,28 @@ public:
     float getDenormal() const noexcept { return denormal; }
     float getLow() const noexcept { return low; }
     float getBand() const noexcept { return band; }
+    float getHighPass() const noexcept { return highPass; }
+
+    State getState() const noexcept {
+        return {cutoffTarget, dampingTarget, denormal, glide, low, highPass, band, high, output,
+                cutoff, freqCoeff, damping, q};
+    }
+    /// Takes every field as it is (no clamping): the state of another band, scalar or lane.
+    void setState(const State& s) noexcept {
+        cutoffTarget = s.cutoffTarget;
+        dampingTarget = s.dampingTarget;
+        denormal = s.denormal;
+        glide = s.glide;
+        low = s.low;
+        highPass = s.highPass;
+        band = s.band;
+        high = s.high;
+        output = s.output;
+        cutoff = s.cutoff;
+        freqCoeff = s.freqCoeff;
+        damping = s.damping;
+        q = s.q;
+    }
 
     /// Back to the starting tuning with silent state (also the glide back to 0.5).
     void resetBand() noexcept {
@@ -52,8 +91,7 @@ public:
     /// 3e-9 relative, so the result differs from sinf only by float rounding.
     static float sinQuarter(float x) noexcept {
         const float x2 = x * x;
-        return x * (1.0f + x2 * (-1.0f / 6.0f +
-                   x2 * (1.0f / 120.0f + x2 * (-1.0f / 5040.0f + x2 * (1.0f / 362880.0f)))));
+        return x * (1.0f + x2 * (kSin3 + x2 * (kSin5 + x2 * (kSin7 + x2 * kSin9))));
     }
 
     float processSample(float x) noexcept {
@@ -64,7 +102,7 @@ public:
         // Halved for the two internal steps; the cap keeps m <= 2 sin(pi/4), where the
         // recursion stays stable with q <= 2. The floor only matters for hostile targets.
         const float d = std::clamp(cutoff * 0.5f, 0.0f, kMaxHalfCutoff);
-        const float m = 2.0f * sinQuarter(3.1415927f * d);
+        const float m = 2.0f * sinQuarter(kPi * d);
         freqCoeff = m;
         // Fourth root as two square roots: much cheaper than powf, same value to rounding.
         const float root4 = std::sqrt(std::sqrt(std::max(damping, 0.0f)));
@@ -91,7 +129,7 @@ public:
 
 private:
     float cutoffTarget = kInitialValue;
-    float dampingTarget = 0.1f;
+    float dampingTarget = kInitialDampingTarget;
     float denormal = kDenormalOffset;
     float glide = kInitialGlide;
     float low = 0.0f;

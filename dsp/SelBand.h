@@ -4,6 +4,11 @@
 // sets the band's gain (normalised over the whole column). Tunings that need powf are
 // refreshed only every 128 samples; per sample the cost is the band recursions and glides.
 //
+// Speed: the bands are independent filters fed the same input, so they run four at a time in
+// the SSE lanes of CDrivenSVF4 (bit-identical to the scalar CDrivenSVF), each group of four
+// with its state in registers over a sub-block. The weighted band outputs are summed in band
+// order, as a one-band-at-a-time loop would, so the bank's output is the same to the bit.
+//
 // Threads: setActiveBands, resetBands and setSmoothing may be called from the parameter
 // path while the audio thread processes. They only post a request (atomics, no lock); the
 // audio thread applies it at the start of its next processSample / process / setFromColumn,
@@ -17,6 +22,7 @@
 
 #include "dsp/Denormal.h"
 #include "dsp/DrivenSVF.h"
+#include "dsp/DrivenSVF4.h"
 #include "dsp/DspConfig.h"
 
 class CSelBand
@@ -33,6 +39,9 @@ public:
     static constexpr float kPositionStep = 0.0125f; ///< 1/80: one column value as a position
     static constexpr float kLowestCutoff = 0.0009070295f; ///< 40 Hz at the 44.1 kHz time base
     static constexpr float kMinResonance = 1e-8f;
+    static constexpr int kGroups = kCapacity / CDrivenSVF4::kLanes;
+    /// Longest stretch run in one pass (bounds the stack buffers of the block path).
+    static constexpr int kChunk = 64;
 
     CSelBand();
     virtual ~CSelBand() = default;
@@ -60,10 +69,11 @@ public:
 
     /// One sample: x clamped to [-1, 1], warp is the position-to-frequency bend b, resonance
     /// the peak-to-resonance scale c (both as the lattice gets them).
-    inline float processSample(float x, float warp, float resonance) noexcept;
+    float processSample(float x, float warp, float resonance) noexcept;
 
-    /// n samples from in to out (may alias). Before each sample warp advances by
-    /// warpIncrement (the engine's smoothed warp); the final warp is written back.
+    /// n samples from in to out (may alias), the same as n calls of processSample. Before
+    /// each sample warp advances by warpIncrement (the engine's smoothed warp); the final
+    /// warp is written back.
     void process(const float* in, float* out, int n, float& warp, float warpIncrement,
                  float resonance) noexcept;
 
@@ -76,7 +86,14 @@ public:
     float getPeakHeight(int i) const noexcept { return peakHeight[i]; }
     float getGainTarget(int i) const noexcept { return gainTarget[i]; }
     float getGainSmoothed(int i) const noexcept { return gainSmoothed[i]; }
-    const CDrivenSVF& getBand(int i) const noexcept { return bands[i]; }
+    /// A copy of band i (0..79) in scalar form.
+    CDrivenSVF getBand(int i) const noexcept
+    {
+        CDrivenSVF b;
+        b.setState(groups[static_cast<std::size_t>(i / CDrivenSVF4::kLanes)].getLane(
+            i % CDrivenSVF4::kLanes));
+        return b;
+    }
 
 private:
     enum PendingFlag : unsigned
@@ -90,14 +107,24 @@ private:
     void applyRequests(unsigned flags) noexcept;
     void refreshTunings() noexcept;
     float resonanceTarget(float peak) const noexcept;
-    void recoverFromNonFinite() noexcept;
+    void setBandTargets(int i, float cutoff, float damping) noexcept;
+    /// Sums of the weighted band outputs for n <= kChunk samples of clamped input, with no
+    /// tuning refresh due after the first; handles non-finite sums as processSample does.
+    void runBands(const float* x, float* sums, int n) noexcept;
+    void sumBands(const float* x, float* sums, int n) noexcept;
+    /// Runs group `group`'s four bands over n samples; products[4j + l] = lane l's output
+    /// times its gliding gain at sample j.
+    void runGroup(int group, const float* x, int n, float* products) noexcept;
+    __m128 laneMask(int group) const noexcept;
+    void recoverFromNonFinite(int extraSteps) noexcept;
 
     int capacity = kCapacity;
     int activeBands = kInitialBands;
     /// Unsigned so that it wraps (2^32 is a multiple of the refresh period) instead of
     /// overflowing after 13 hours of audio.
     std::uint32_t sampleCounter = 0;
-    std::array<CDrivenSVF, kCapacity> bands;
+    /// The 80 bands, four to a group: band i is lane i % 4 of group i / 4.
+    std::array<CDrivenSVF4, kGroups> groups;
     float smoothing = kInitialSmoothing;
     float output = 0.0f;
     float warpParam = 0.7f;
@@ -135,31 +162,4 @@ inline float CSelBand::resonanceTarget(float peak) const noexcept
     if (r <= kMinResonance)
         return 0.0f;
     return r * r;
-}
-
-inline float CSelBand::processSample(float x, float warp, float resonance) noexcept
-{
-    applyPendingChanges();
-    // NaN becomes silence; everything else is held to full scale.
-    x = x > 1.0f ? 1.0f : (x < -1.0f ? -1.0f : (x == x ? x : 0.0f));
-    warpParam = warp;
-    resonanceParam = resonance;
-    if ((sampleCounter & (kRefreshPeriod - 1)) == 0)
-        refreshTunings();
-
-    const float s = smoothing;
-    float sum = 0.0f;
-    for (int i = 0; i < activeBands; ++i)
-    {
-        const float target = gainTarget[i];
-        // The flush keeps a gain gliding to 0 from decaying into subnormals.
-        const float g = skv::flushDenormal(target + s * (gainSmoothed[i] - target));
-        gainSmoothed[i] = g;
-        sum += bands[i].processSample(x) * g;
-    }
-    output = sum;
-    ++sampleCounter;
-    if (!std::isfinite(sum))
-        recoverFromNonFinite();
-    return outputScale * output;
 }
