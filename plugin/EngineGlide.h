@@ -50,6 +50,44 @@ inline float gainOf(float sum) {
     return (inv - inv == 0.0f) ? inv : 1.0f;
 }
 
+// One glide stage of both lattices: the coefficient's step towards its target, then the
+// stage's share of the gain recursion (f, g and the sum behind G).
+struct GlideStages {
+    template <int Capacity>
+    GlideStages(usp::CUnitWIIRLattice<float, Capacity>& left, usp::CUnitWIIRLattice<float, Capacity>& right)
+        : e(_mm_setr_ps(left.smoothing, right.smoothing, 0.0f, 0.0f)),
+          // (1 - e) * b, the weight of the target, as the single glide forms it.
+          w(_mm_setr_ps((1.0f - left.smoothing) * left.coeffScale, (1.0f - right.smoothing) * right.coeffScale,
+                        0.0f, 0.0f)),
+          negLambda(_mm_setr_ps(-left.warp, -right.warp, 0.0f, 0.0f)),
+          f(negLambda),
+          g(_mm_setr_ps(1.0f, 1.0f, 0.0f, 0.0f)),
+          sum(_mm_setzero_ps()),
+          kl(left.coeffs),
+          kr(right.coeffs),
+          sl(left.targetCoeffs),
+          sr(right.targetCoeffs) {}
+
+    inline __m128 step(int j) {
+        const __m128 k = _mm_add_ps(_mm_mul_ps(e, lanePair(kl + j, kr + j)), _mm_mul_ps(w, lanePair(sl + j, sr + j)));
+        _mm_store_ss(kl + j, k);
+        kr[j] = laneOne(k);
+        const __m128 fk = _mm_mul_ps(f, k);
+        sum = _mm_add_ps(sum, fk);
+        const __m128 fNew = _mm_mul_ps(negLambda, _mm_sub_ps(f, _mm_mul_ps(k, g)));
+        g = _mm_sub_ps(g, fk);
+        f = fNew;
+        return k;
+    }
+
+    const __m128 e, w, negLambda;
+    __m128 f, g, sum;
+    float* const kl;
+    float* const kr;
+    const float* const sl;
+    const float* const sr;
+};
+
 }  // namespace detail
 
 /// glideCoefficients(warpL, scaleL) on left and (warpR, scaleR) on right, both under their
@@ -75,31 +113,10 @@ void glideLatticePair(usp::CUnitWIIRLattice<float, Capacity>& left, usp::CUnitWI
     detail::glideHead(left, warpL, scaleL);
     detail::glideHead(right, warpR, scaleR);
 
-    const float eL = left.smoothing, eR = right.smoothing;
-    const __m128 e = _mm_setr_ps(eL, eR, 0.0f, 0.0f);
-    // (1 - e) * b, the weight of the target, as the single glide forms it.
-    const __m128 w = _mm_setr_ps((1.0f - eL) * left.coeffScale, (1.0f - eR) * right.coeffScale, 0.0f, 0.0f);
-    const __m128 negLambda = _mm_setr_ps(-left.warp, -right.warp, 0.0f, 0.0f);
-    __m128 f = negLambda;
-    __m128 g = _mm_setr_ps(1.0f, 1.0f, 0.0f, 0.0f);
-    __m128 sum = _mm_setzero_ps();
-    float* const kl = left.coeffs;
-    float* const kr = right.coeffs;
-    const float* const sl = left.targetCoeffs;
-    const float* const sr = right.targetCoeffs;
+    detail::GlideStages glide(left, right);
     const int order = left.order;
     if (!next) {
-        for (int j = 0; j < order; ++j) {
-            const __m128 k = _mm_add_ps(_mm_mul_ps(e, detail::lanePair(kl + j, kr + j)),
-                                        _mm_mul_ps(w, detail::lanePair(sl + j, sr + j)));
-            _mm_store_ss(kl + j, k);
-            kr[j] = detail::laneOne(k);
-            const __m128 fk = _mm_mul_ps(f, k);
-            sum = _mm_add_ps(sum, fk);
-            const __m128 fNew = _mm_mul_ps(negLambda, _mm_sub_ps(f, _mm_mul_ps(k, g)));
-            g = _mm_sub_ps(g, fk);
-            f = fNew;
-        }
+        for (int j = 0; j < order; ++j) glide.step(j);
     } else {
         // The prediction stages, exactly as the kernel and CUnitWIIRLattice::process form them:
         // u = C p0, acc = k0 u, then per stage u = C pj + λ (k(j-1) z - u), acc += kj u.
@@ -114,15 +131,7 @@ void glideLatticePair(usp::CUnitWIIRLattice<float, Capacity>& left, usp::CUnitWI
         __m128 back = _mm_setzero_ps();
         __m128 z = _mm_setzero_ps();
         for (int j = 0; j < order; ++j) {
-            const __m128 k = _mm_add_ps(_mm_mul_ps(e, detail::lanePair(kl + j, kr + j)),
-                                        _mm_mul_ps(w, detail::lanePair(sl + j, sr + j)));
-            _mm_store_ss(kl + j, k);
-            kr[j] = detail::laneOne(k);
-            const __m128 fk = _mm_mul_ps(f, k);
-            sum = _mm_add_ps(sum, fk);
-            const __m128 fNew = _mm_mul_ps(negLambda, _mm_sub_ps(f, _mm_mul_ps(k, g)));
-            g = _mm_sub_ps(g, fk);
-            f = fNew;
+            const __m128 k = glide.step(j);
 
             const __m128 pj = detail::lanePair(pl + j, pr + j);
             if (j == 0) {
@@ -142,8 +151,8 @@ void glideLatticePair(usp::CUnitWIIRLattice<float, Capacity>& left, usp::CUnitWI
         }
         _mm_store_ps(next->acc, acc);
     }
-    left.gain = detail::gainOf(_mm_cvtss_f32(sum));
-    right.gain = detail::gainOf(detail::laneOne(sum));
+    left.gain = detail::gainOf(_mm_cvtss_f32(glide.sum));
+    right.gain = detail::gainOf(detail::laneOne(glide.sum));
     ++left.revision;
     ++right.revision;
     if (next) {
