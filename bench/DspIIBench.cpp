@@ -1,5 +1,6 @@
-// Cost per channel-sample of the output stage (os2Distort, plain and 2x, per sample and per
-// sub-block), one driven SVF band, and the band bank with 3 and 20 bands.
+// Cost per channel-sample of the output stage (os2Distort, plain and 2x, per sample, per
+// sub-block, and both channels in one two-lane pass), one driven SVF band, and the band bank
+// with 3 and 20 bands.
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -74,7 +75,36 @@ void BM_Os2DistortBlock(benchmark::State& state)
     }
     perSample(state, n);
 }
-BENCHMARK(BM_Os2DistortBlock)->Args({0, 32})->Args({0, 256})->Args({1, 32})->Args({1, 256});
+BENCHMARK(BM_Os2DistortBlock)
+    ->Args({0, 8})->Args({0, 32})->Args({0, 256})->Args({1, 8})->Args({1, 32})->Args({1, 256});
+
+// Both channels in one two-lane pass (processStereo), left and right with their own settings,
+// per sub-block of range(1) samples (the engine's default is 8). ns per channel-sample.
+void BM_Os2DistortStereo(benchmark::State& state)
+{
+    const bool os = state.range(0) != 0;
+    const int block = static_cast<int>(state.range(1));
+    const int n = 256;
+    os2Distort left, right;
+    configure(left, os);
+    right.configure(os, 0.3f, 0.1f, 0.5f, 0.998f, 0.8f);
+    const std::vector<float> inL = noise(n);
+    std::vector<float> inR(inL.rbegin(), inL.rend());
+    std::vector<float> bufL(n), bufR(n);
+    for (auto _ : state)
+    {
+        bufL = inL;
+        bufR = inR;
+        for (int pos = 0; pos < n; pos += block)
+            processStereo(left, right, bufL.data() + pos, bufR.data() + pos, block);
+        benchmark::DoNotOptimize(bufL.data());
+        benchmark::DoNotOptimize(bufR.data());
+        benchmark::ClobberMemory();
+    }
+    perSample(state, 2 * n);
+}
+BENCHMARK(BM_Os2DistortStereo)
+    ->Args({0, 8})->Args({0, 32})->Args({0, 256})->Args({1, 8})->Args({1, 32})->Args({1, 256});
 
 void BM_DrivenSVF(benchmark::State& state)
 {
@@ -122,10 +152,12 @@ void BM_SelBand(benchmark::State& state)
 }
 BENCHMARK(BM_SelBand)->Arg(3)->Arg(20);
 
-// The loop-level entry point the engine calls once per sub-block.
+// The loop-level entry point the engine calls once per sub-block, range(1) samples long
+// (the engine's default is 8).
 void BM_SelBandBlock(benchmark::State& state)
 {
     const int bands = static_cast<int>(state.range(0));
+    const int block = static_cast<int>(state.range(1));
     const int n = 256;
     CSelBand bank;
     bank.setActiveBands(bands);
@@ -140,13 +172,13 @@ void BM_SelBandBlock(benchmark::State& state)
     float warp = 0.6f;
     for (auto _ : state)
     {
-        for (int pos = 0; pos < n; pos += 32)
-            bank.process(in.data() + pos, out.data() + pos, 32, warp, 0.0f, 0.9f);
+        for (int pos = 0; pos < n; pos += block)
+            bank.process(in.data() + pos, out.data() + pos, block, warp, 0.0f, 0.9f);
         benchmark::DoNotOptimize(out.data());
         benchmark::ClobberMemory();
     }
     perSample(state, n);
 }
-BENCHMARK(BM_SelBandBlock)->Arg(3)->Arg(20);
+BENCHMARK(BM_SelBandBlock)->Args({3, 8})->Args({3, 32})->Args({20, 8})->Args({20, 32});
 
 } // namespace

@@ -1,7 +1,11 @@
-// Compressor, soft clipper and the 2x path of os2Distort.
+// Compressor, soft clipper and the 2x path of os2Distort, for one channel and for a pair of
+// channels in the lanes of SSE registers.
 #include "dsp/Saturation.h"
 
+#include <emmintrin.h>
+
 #include <cstring>
+#include <functional>
 
 
 os2Distort::os2Distort()
@@ -150,3 +154,379 @@ void os2Distort::recoverIfNonFinite() noexcept
         h = 0.0f;
     lowpass->clear();
 }
+
+// ---------------------------------------------------------------------------------------------
+// Two units at once. A channel's recursions (envelope, gain, down-sampler) are chains of
+// dependent operations that leave most of the core idle; running the left channel in lane 0
+// and the right in lane 1 of the same instructions does the pair for little more than the
+// cost of one. Each lane does the single-channel operations in the single-channel order (no
+// fused or reordered arithmetic, the double sum in a __m128d), so the two forms agree to the
+// bit. The work goes in three passes over chunks of a block: the envelope recursion; the
+// gain law, which depends on nothing but the envelope and so runs two samples of both
+// channels per register; then the gain recursion with the clipper and, for the 2x path, the
+// interpolator and the down-sampler. Keeping the long log/exp computation out of the loops
+// that carry a recursion lets those loops run at the speed of their recursion. Unused lanes
+// carry zeros or copies, which stay finite and never subnormal.
+
+#define SKV_LANES_INLINE [[gnu::always_inline]] inline
+
+namespace {
+
+inline __m128 pairOf(float a, float b) noexcept { return _mm_setr_ps(a, b, 0.0f, 0.0f); }
+inline __m128 twicePairOf(float a, float b) noexcept { return _mm_setr_ps(a, b, a, b); }
+inline float lane0(__m128 v) noexcept { return _mm_cvtss_f32(v); }
+inline float lane1(__m128 v) noexcept
+{
+    return _mm_cvtss_f32(_mm_shuffle_ps(v, v, _MM_SHUFFLE(1, 1, 1, 1)));
+}
+SKV_LANES_INLINE __m128 select(__m128 mask, __m128 a, __m128 b) noexcept
+{
+    return _mm_or_ps(_mm_and_ps(mask, a), _mm_andnot_ps(mask, b));
+}
+SKV_LANES_INLINE __m128 negate(__m128 v) noexcept { return _mm_xor_ps(v, _mm_set1_ps(-0.0f)); }
+
+// Lanes 0 and 1 from and to a pair of floats (8 bytes; __m128i accesses may alias anything).
+SKV_LANES_INLINE __m128 loadLow(const float* p) noexcept
+{
+    return _mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)));
+}
+SKV_LANES_INLINE void storeLow(float* p, __m128 v) noexcept
+{
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(p), _mm_castps_si128(v));
+}
+SKV_LANES_INLINE __m128 loadPair(const float* l, const float* r, int i) noexcept
+{
+    return _mm_unpacklo_ps(_mm_load_ss(l + i), _mm_load_ss(r + i));
+}
+SKV_LANES_INLINE void storePair(float* l, float* r, int i, __m128 v) noexcept
+{
+    _mm_store_ss(l + i, v);
+    _mm_store_ss(r + i, _mm_shuffle_ps(v, v, _MM_SHUFFLE(1, 1, 1, 1)));
+}
+
+// std::min(hi, std::max(lo, x)) lane by lane: maxps/minps return their second operand when
+// the comparison fails, as std::max/std::min return their first, so NaN ends at lo either way.
+SKV_LANES_INLINE __m128 clamp(__m128 x, float lo, float hi) noexcept
+{
+    return _mm_min_ps(_mm_max_ps(x, _mm_set1_ps(lo)), _mm_set1_ps(hi));
+}
+
+// os2Distort::limitInput and os2Distort::clip.
+SKV_LANES_INLINE __m128 limitInput(__m128 x) noexcept
+{
+    return clamp(x, -os2Distort::kInputLimit, os2Distort::kInputLimit);
+}
+SKV_LANES_INLINE __m128 clip(__m128 y, __m128 k) noexcept
+{
+    const __m128 c = clamp(y, -1.0f, 1.0f);
+    const __m128 cubic = _mm_sub_ps(_mm_set1_ps(1.0f), _mm_mul_ps(c, c));
+    return _mm_add_ps(c, _mm_mul_ps(_mm_mul_ps(k, c), cubic));
+}
+
+// skv::fastLog2, bit for bit.
+SKV_LANES_INLINE __m128 fastLog2(__m128 v) noexcept
+{
+    const __m128i bits = _mm_castps_si128(v);
+    const __m128i e = _mm_sub_epi32(_mm_and_si128(_mm_srli_epi32(bits, 23), _mm_set1_epi32(0xFF)),
+                                    _mm_set1_epi32(128));
+    const __m128 m = _mm_castsi128_ps(
+        _mm_or_si128(_mm_and_si128(bits, _mm_set1_epi32(static_cast<int>(0x807FFFFFu))),
+                     _mm_set1_epi32(0x3F800000)));
+    const __m128 poly = _mm_mul_ps(m, _mm_sub_ps(_mm_set1_ps(2.0f),
+                                                 _mm_mul_ps(m, _mm_set1_ps(1.0f / 3.0f))));
+    return _mm_add_ps(_mm_sub_ps(poly, _mm_set1_ps(2.0f / 3.0f)), _mm_cvtepi32_ps(e));
+}
+
+// skv::fastExp for all four lanes. The table covers n = round(-131072 t) up to 2^23 with
+// either bound; anything else (rare: t below about -64, or non-finite settings) goes through
+// the scalar function itself.
+[[gnu::noinline, gnu::cold]] __m128 fastExpOneByOne(__m128 t) noexcept
+{
+    alignas(16) float v[4];
+    _mm_store_ps(v, t);
+    for (float& x : v)
+        x = skv::fastExp(x);
+    return _mm_load_ps(v);
+}
+
+SKV_LANES_INLINE __m128 fastExp(__m128 t) noexcept
+{
+    constexpr float kTableEnd = static_cast<float>((skv::kExpHiSize - 1) << skv::kExpLoBits);
+    const __m128 v = _mm_mul_ps(_mm_set1_ps(-skv::kExpScale), t);
+    const __m128 inTable = _mm_and_ps(_mm_cmpge_ps(v, _mm_setzero_ps()),
+                                      _mm_cmplt_ps(v, _mm_set1_ps(kTableEnd)));
+    if (_mm_movemask_ps(inTable) != 15)
+        return fastExpOneByOne(t);
+    alignas(16) int n[4];
+    _mm_store_si128(reinterpret_cast<__m128i*>(n), _mm_cvtps_epi32(v)); // as roundToInt
+    const skv::ExpTables& tab = skv::kExpTables;
+    constexpr int kLoMask = skv::kExpLoSize - 1;
+    const __m128 hi = _mm_setr_ps(tab.hi[n[0] >> skv::kExpLoBits], tab.hi[n[1] >> skv::kExpLoBits],
+                                  tab.hi[n[2] >> skv::kExpLoBits], tab.hi[n[3] >> skv::kExpLoBits]);
+    const __m128 lo = _mm_setr_ps(tab.lo[n[0] & kLoMask], tab.lo[n[1] & kLoMask],
+                                  tab.lo[n[2] & kLoMask], tab.lo[n[3] & kLoMask]);
+    return _mm_mul_ps(hi, lo);
+}
+
+// Filter<5>::step for two filters; each lane stores into its own ring.
+struct LowpassPair
+{
+    using Run = Filter<os2Distort::kFilterCoefficients>::Run;
+    static_assert(std::tuple_size<decltype(Run::w)>::value == 4, "fourth-order down-sampler");
+
+    __m128 w1, w2, w3, w4;
+    __m128 negA1, negA2, negA3, negA4;
+    __m128 b0, b1, b2, b3, b4;
+    __m128d denormal;
+    float* ringL;
+    float* ringR;
+    int writeL, writeR, maskL, maskR;
+
+    LowpassPair(const Run& l, const Run& r, float* bufL, float* bufR, int mL, int mR) noexcept
+        : w1(pairOf(l.w[0], r.w[0])), w2(pairOf(l.w[1], r.w[1])), w3(pairOf(l.w[2], r.w[2]))
+        , w4(pairOf(l.w[3], r.w[3]))
+        , negA1(pairOf(l.negA[0], r.negA[0])), negA2(pairOf(l.negA[1], r.negA[1]))
+        , negA3(pairOf(l.negA[2], r.negA[2])), negA4(pairOf(l.negA[3], r.negA[3]))
+        , b0(pairOf(l.b[0], r.b[0])), b1(pairOf(l.b[1], r.b[1])), b2(pairOf(l.b[2], r.b[2]))
+        , b3(pairOf(l.b[3], r.b[3])), b4(pairOf(l.b[4], r.b[4]))
+        , denormal(_mm_setr_pd(l.denormal, r.denormal))
+        , ringL(bufL), ringR(bufR), writeL(l.writeIndex), writeR(r.writeIndex), maskL(mL)
+        , maskR(mR)
+    {
+    }
+
+    SKV_LANES_INLINE __m128 step(__m128 x) noexcept
+    {
+        __m128 acc = _mm_cvtpd_ps(_mm_add_pd(_mm_cvtps_pd(x), denormal));
+        acc = _mm_add_ps(acc, _mm_mul_ps(negA4, w4));
+        acc = _mm_add_ps(acc, _mm_mul_ps(negA3, w3));
+        acc = _mm_add_ps(acc, _mm_mul_ps(negA2, w2));
+        acc = _mm_add_ps(acc, _mm_mul_ps(negA1, w1));
+        const __m128 w0 = acc;
+        ringL[writeL] = lane0(w0);
+        ringR[writeR] = lane1(w0);
+        denormal = _mm_xor_pd(denormal, _mm_set1_pd(-0.0));
+        writeL = (writeL + 1) & maskL;
+        writeR = (writeR + 1) & maskR;
+        __m128 y = _mm_mul_ps(b0, w0);
+        y = _mm_add_ps(y, _mm_mul_ps(b1, w1));
+        y = _mm_add_ps(y, _mm_mul_ps(b2, w2));
+        y = _mm_add_ps(y, _mm_mul_ps(b3, w3));
+        y = _mm_add_ps(y, _mm_mul_ps(b4, w4));
+        w4 = w3;
+        w3 = w2;
+        w2 = w1;
+        w1 = w0;
+        return y;
+    }
+
+    void store(Run& l, Run& r) const noexcept
+    {
+        double d[2];
+        _mm_storeu_pd(d, denormal);
+        l.denormal = d[0];
+        r.denormal = d[1];
+        l.writeIndex = writeL;
+        r.writeIndex = writeR;
+    }
+};
+
+// One unit's compressor state and settings, as handed to CompressorPair.
+struct CompressorLane
+{
+    float envelope, gain, offset, attack, release, threshold, thresholdLog, ratio;
+};
+
+// The compressor of both units (os2Distort::Compressor), pass by pass over a chunk. The chunk
+// buffers hold the envelopes and the gain targets of both channels interleaved (L, R, L, R).
+struct CompressorPair
+{
+    static constexpr int kChunk = 64;
+
+    __m128 envelope, gain, offset;      ///< lanes L, R
+    __m128 attack, release;             ///< lanes L, R
+    __m128 active, thresholdLog, ratio; ///< lanes L, R, L, R; active: threshold < 1
+    alignas(16) float envelopes[2 * kChunk + 2];
+    alignas(16) float targets[2 * kChunk + 2];
+
+    CompressorPair(const CompressorLane& l, const CompressorLane& r) noexcept
+        : envelope(pairOf(l.envelope, r.envelope)), gain(pairOf(l.gain, r.gain))
+        , offset(pairOf(l.offset, r.offset)), attack(pairOf(l.attack, r.attack))
+        , release(pairOf(l.release, r.release))
+        , active(_mm_cmplt_ps(twicePairOf(l.threshold, r.threshold), _mm_set1_ps(1.0f)))
+        , thresholdLog(twicePairOf(l.thresholdLog, r.thresholdLog))
+        , ratio(twicePairOf(l.ratio, r.ratio))
+    {
+    }
+
+    // Pass 1: the envelopes of len (<= kChunk) samples; the offset itself advances in pass 3.
+    void runEnvelopes(const float* l, const float* r, int len) noexcept
+    {
+        __m128 env = envelope;
+        __m128 off = offset;
+        const __m128 bias = _mm_set1_ps(os2Distort::kEnvelopeBias);
+        for (int i = 0; i < len; ++i)
+        {
+            const __m128 x = limitInput(loadPair(l, r, i));
+            const __m128 p = _mm_add_ps(_mm_mul_ps(x, x), off);
+            off = negate(off);
+            const __m128 c = select(_mm_cmpgt_ps(p, env), attack, release);
+            env = _mm_add_ps(_mm_add_ps(p, _mm_mul_ps(c, _mm_sub_ps(env, p))), bias);
+            storeLow(envelopes + 2 * i, env);
+        }
+        envelope = env;
+        // An odd count leaves half a register for pass 2: give it a real envelope.
+        if (len & 1)
+            storeLow(envelopes + 2 * len, env);
+    }
+
+    // Pass 2: the gain targets, two samples of both channels per register.
+    void runTargets(int len) noexcept
+    {
+        for (int i = 0; i < 2 * len; i += 4)
+        {
+            const __m128 env = _mm_load_ps(envelopes + i);
+            const __m128 level = _mm_mul_ps(fastLog2(env), _mm_set1_ps(skv::kHalfLog10Of2));
+            const __m128 reduce = _mm_and_ps(active, _mm_cmpgt_ps(level, thresholdLog));
+            // Lanes that do not reduce look up e^0 and keep 1.
+            const __m128 t = _mm_mul_ps(negate(_mm_mul_ps(_mm_sub_ps(level, thresholdLog), ratio)),
+                                        _mm_set1_ps(skv::kLn10));
+            _mm_store_ps(targets + i,
+                         select(reduce, fastExp(_mm_and_ps(reduce, t)), _mm_set1_ps(1.0f)));
+        }
+    }
+
+    // Pass 3, per sample i of the chunk: the gain glides towards its target and is flushed
+    // like skv::flushDenormal (|g| below the threshold becomes +0).
+    SKV_LANES_INLINE __m128 nextGain(int i) noexcept
+    {
+        const __m128 target = loadLow(targets + 2 * i);
+        const __m128 g = _mm_add_ps(
+            target, _mm_mul_ps(_mm_set1_ps(os2Distort::kGainGlide), _mm_sub_ps(gain, target)));
+        const __m128 tiny = _mm_cmplt_ps(_mm_andnot_ps(_mm_set1_ps(-0.0f), g),
+                                         _mm_set1_ps(skv::kDenormalThreshold));
+        gain = _mm_andnot_ps(tiny, g);
+        return gain;
+    }
+
+    // The offset of this sample; the next one has the other sign.
+    SKV_LANES_INLINE __m128 nextOffset() noexcept
+    {
+        const __m128 o = offset;
+        offset = negate(o);
+        return o;
+    }
+};
+
+bool overlap(const float* a, const float* b, int n) noexcept
+{
+    const std::less<const float*> before;
+    return before(a, b + n) && before(b, a + n);
+}
+
+} // namespace
+
+void processStereo(os2Distort& left, os2Distort& right, float* l, float* r, int n) noexcept
+{
+    if (&left == &right || left.oversample != right.oversample || (n > 0 && overlap(l, r, n)))
+    {
+        left.process(l, n);
+        right.process(r, n);
+        return;
+    }
+
+    CompressorPair comp({left.envelope, left.gain, left.offset, left.attackCoeff, left.releaseCoeff,
+                         left.threshold, left.thresholdLog, left.ratio},
+                        {right.envelope, right.gain, right.offset, right.attackCoeff,
+                         right.releaseCoeff, right.threshold, right.thresholdLog, right.ratio});
+    const __m128 k = pairOf(left.drive, right.drive);
+    constexpr int kChunk = CompressorPair::kChunk;
+
+    if (!left.oversample)
+    {
+        for (int start = 0; start < n; start += kChunk)
+        {
+            const int len = n - start < kChunk ? n - start : kChunk;
+            float* cl = l + start;
+            float* cr = r + start;
+            comp.runEnvelopes(cl, cr, len);
+            comp.runTargets(len);
+            for (int i = 0; i < len; ++i)
+            {
+                const __m128 x = limitInput(loadPair(cl, cr, i));
+                const __m128 g = comp.nextGain(i);
+                const __m128 off = comp.nextOffset();
+                storePair(cl, cr, i, clip(_mm_add_ps(_mm_mul_ps(x, g), off), k));
+            }
+        }
+    }
+    else
+    {
+        Filter<os2Distort::kFilterCoefficients>& lowL = *left.lowpass;
+        Filter<os2Distort::kFilterCoefficients>& lowR = *right.lowpass;
+        auto runL = lowL.beginRun();
+        auto runR = lowR.beginRun();
+        LowpassPair low(runL, runR, lowL.buffer, lowR.buffer, lowL.mask, lowR.mask);
+        __m128 h0 = pairOf(left.history[0], right.history[0]);
+        __m128 h1 = pairOf(left.history[1], right.history[1]);
+        __m128 h2 = pairOf(left.history[2], right.history[2]);
+        __m128 h3 = pairOf(left.history[3], right.history[3]);
+        __m128 y = pairOf(lowL.lastOutput, lowR.lastOutput);
+        const __m128 half = _mm_set1_ps(0.5f);
+        for (int start = 0; start < n; start += kChunk)
+        {
+            const int len = n - start < kChunk ? n - start : kChunk;
+            float* cl = l + start;
+            float* cr = r + start;
+            comp.runEnvelopes(cl, cr, len);
+            comp.runTargets(len);
+            for (int i = 0; i < len; ++i)
+            {
+                h0 = h1;
+                h1 = h2;
+                h2 = h3;
+                h3 = limitInput(loadPair(cl, cr, i));
+                // Catmull-Rom between h1 and h2 at t = 0.5, in the single-channel order.
+                const __m128 m1 = _mm_mul_ps(half, _mm_sub_ps(h2, h0));
+                const __m128 m2 = _mm_mul_ps(half, _mm_sub_ps(h3, h1));
+                const __m128 d = _mm_sub_ps(h1, h2);
+                const __m128 c3 = _mm_add_ps(_mm_add_ps(_mm_mul_ps(_mm_set1_ps(2.0f), d), m1), m2);
+                const __m128 c2 = _mm_add_ps(
+                    _mm_add_ps(_mm_mul_ps(_mm_set1_ps(3.0f), d), _mm_mul_ps(_mm_set1_ps(2.0f), m1)),
+                    m2);
+                const __m128 mid = _mm_add_ps(
+                    _mm_mul_ps(
+                        _mm_add_ps(_mm_mul_ps(_mm_sub_ps(_mm_mul_ps(c3, half), c2), half), m1),
+                        half),
+                    h1);
+                const __m128 g = comp.nextGain(i);
+                const __m128 off = comp.nextOffset();
+                low.step(clip(_mm_mul_ps(_mm_add_ps(mid, off), g), k));
+                y = low.step(clip(_mm_mul_ps(_mm_sub_ps(h1, off), g), k));
+                storePair(cl, cr, i, y);
+            }
+        }
+        low.store(runL, runR);
+        lowL.endRun(runL);
+        lowR.endRun(runR);
+        lowL.lastOutput = lane0(y);
+        lowR.lastOutput = lane1(y);
+        const __m128 hist[4] = {h0, h1, h2, h3};
+        for (int j = 0; j < 4; ++j)
+        {
+            left.history[j] = lane0(hist[j]);
+            right.history[j] = lane1(hist[j]);
+        }
+    }
+
+    left.envelope = lane0(comp.envelope);
+    right.envelope = lane1(comp.envelope);
+    left.gain = lane0(comp.gain);
+    right.gain = lane1(comp.gain);
+    left.offset = lane0(comp.offset);
+    right.offset = lane1(comp.offset);
+    left.recoverIfNonFinite();
+    right.recoverIfNonFinite();
+}
+
+#undef SKV_LANES_INLINE

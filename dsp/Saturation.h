@@ -72,6 +72,15 @@ private:
 /// Compressor, soft clipper and optional 2x oversampling for one channel. The owner writes
 /// the settings once per sub-block (configure) and runs process/processSample on the audio
 /// thread; nothing here allocates after construction.
+class os2Distort;
+
+/// Runs the left and right units together, one SSE lane each: every lane performs exactly the
+/// operations of os2Distort::process for its unit in the same order, so the results and the
+/// state left behind are bit-identical to left.process(l, n) followed by right.process(r, n).
+/// Units that differ in oversampling, the same unit twice, or overlapping buffers take those
+/// two single calls instead. Audio thread; n <= 0 processes nothing.
+void processStereo(os2Distort& left, os2Distort& right, float* l, float* r, int n) noexcept;
+
 class os2Distort
 {
 public:
@@ -136,6 +145,8 @@ public:
     const Filter<kFilterCoefficients>& getLowpass() const noexcept { return *lowpass; }
 
 private:
+    friend void processStereo(os2Distort&, os2Distort&, float*, float*, int) noexcept;
+
     /// The 2x path works on chunks of this many samples: gains first, then the filter.
     static constexpr int kChunk = 64;
 

@@ -474,13 +474,13 @@ void fxSkorvaline::processBlock(float** inputs, float** outputs, VstInt32 sample
             if (!(std::fabs(yR) < eng::kBlowUpLimit)) blowUp(1, A3, n, std::isfinite(yR));
         }
 
-        // 6. and 7. Compressor and saturation on the previous sub-block's filter output.
+        // 6. and 7. Compressor and saturation on the previous sub-block's filter output, both
+        // channels in one two-lane pass (bit-identical to one call per channel).
         for (int c = 0; c < 2; ++c) {
             e.distort[c]->configure(oversample, e.saturation[c].load(kRelaxed), e.threshold[c].load(kRelaxed),
                                     attack[c], release[c], e.ratio[c].load(kRelaxed));
         }
-        e.distort[0]->process(A2, n);
-        e.distort[1]->process(A3, n);
+        processStereo(*e.distort[0], *e.distort[1], A2, A3, n);
 
         // 8. Pass 3: tone section, feedback matrix, main delay lines.
         {
