@@ -187,16 +187,22 @@ void CSelBand::runBands(const float* x, float* sums, int n) noexcept
 {
     for (int start = 0; start < n;)
     {
-        sumBands(x + start, sums + start, n - start);
+        // After a blow-up the rest goes one sample at a time, so a run of blow-ups costs no
+        // more than per-sample processing (rerunning the whole rest each time would not).
+        const int end = start == 0 ? n : start + 1;
+        sumBands(x + start, sums + start, end - start);
         int bad = start;
-        while (bad < n && std::isfinite(sums[bad]))
+        while (bad < end && std::isfinite(sums[bad]))
             ++bad;
-        if (bad == n)
-            break;
+        if (bad == end)
+        {
+            start = end;
+            continue;
+        }
         // Sample `bad` blew up: it gives silence and the bands start afresh from the next
         // sample, exactly as if they had stopped there (the steps already taken beyond it are
         // dropped, and their denormal sign flips undone).
-        recoverFromNonFinite(n - bad - 1);
+        recoverFromNonFinite(end - bad - 1);
         sums[bad] = 0.0f;
         start = bad + 1;
     }
