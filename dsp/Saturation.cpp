@@ -179,7 +179,7 @@ inline float lane1(__m128 v) noexcept
 {
     return _mm_cvtss_f32(_mm_shuffle_ps(v, v, _MM_SHUFFLE(1, 1, 1, 1)));
 }
-SKV_LANES_INLINE __m128 select(__m128 mask, __m128 a, __m128 b) noexcept
+SKV_LANES_INLINE __m128 pick(__m128 mask, __m128 a, __m128 b) noexcept
 {
     return _mm_or_ps(_mm_and_ps(mask, a), _mm_andnot_ps(mask, b));
 }
@@ -370,7 +370,7 @@ struct CompressorPair
             const __m128 x = limitInput(loadPair(l, r, i));
             const __m128 p = _mm_add_ps(_mm_mul_ps(x, x), off);
             off = negate(off);
-            const __m128 c = select(_mm_cmpgt_ps(p, env), attack, release);
+            const __m128 c = pick(_mm_cmpgt_ps(p, env), attack, release);
             env = _mm_add_ps(_mm_add_ps(p, _mm_mul_ps(c, _mm_sub_ps(env, p))), bias);
             storeLow(envelopes + 2 * i, env);
         }
@@ -392,7 +392,7 @@ struct CompressorPair
             const __m128 t = _mm_mul_ps(negate(_mm_mul_ps(_mm_sub_ps(level, thresholdLog), ratio)),
                                         _mm_set1_ps(skv::kLn10));
             _mm_store_ps(targets + i,
-                         select(reduce, fastExp(_mm_and_ps(reduce, t)), _mm_set1_ps(1.0f)));
+                         pick(reduce, fastExp(_mm_and_ps(reduce, t)), _mm_set1_ps(1.0f)));
         }
     }
 
@@ -473,6 +473,7 @@ void processStereo(os2Distort& left, os2Distort& right, float* l, float* r, int 
         __m128 h3 = pairOf(left.history[3], right.history[3]);
         __m128 y = pairOf(lowL.lastOutput, lowR.lastOutput);
         const __m128 half = _mm_set1_ps(0.5f);
+        const __m128 k2 = _mm_movelh_ps(k, k);
         for (int start = 0; start < n; start += kChunk)
         {
             const int len = n - start < kChunk ? n - start : kChunk;
@@ -501,8 +502,11 @@ void processStereo(os2Distort& left, os2Distort& right, float* l, float* r, int 
                     h1);
                 const __m128 g = comp.nextGain(i);
                 const __m128 off = comp.nextOffset();
-                low.step(clip(_mm_mul_ps(_mm_add_ps(mid, off), g), k));
-                y = low.step(clip(_mm_mul_ps(_mm_sub_ps(h1, off), g), k));
+                // Both clipper inputs in one register: the midpoint in lanes 0-1, h1 in 2-3.
+                const __m128 both = _mm_movelh_ps(_mm_add_ps(mid, off), _mm_sub_ps(h1, off));
+                const __m128 clipped = clip(_mm_mul_ps(both, _mm_movelh_ps(g, g)), k2);
+                low.step(clipped);
+                y = low.step(_mm_movehl_ps(clipped, clipped));
                 storePair(cl, cr, i, y);
             }
         }
