@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "dsp/Saturation.h"
+#include "AllocationProbe.h"
 
 namespace {
 
@@ -385,4 +386,22 @@ TEST(SaturationStereo, EmptyBlockChangesNothing)
         EXPECT_EQ(difference(rig->singleL, rig->pairL), "");
         EXPECT_EQ(difference(rig->singleR, rig->pairR), "");
     }
+}
+
+TEST(SaturationStereo, AllocatesNothing)
+{
+    if (!skvtest::allocationProbeAvailable())
+        GTEST_SKIP() << "operator new belongs to the sanitizer";
+    std::mt19937 rng(71);
+    os2Distort a, b;
+    std::vector<float> xl = randomSignal(rng, 300), xr = randomSignal(rng, 300);
+    skvtest::startCountingAllocations();
+    for (bool os : {false, true, false})
+    {
+        a.configure(os, 0.5f, 0.0f, 0.3f, 0.99f, 2.0f); // far beyond the exponential table
+        b.configure(os, 0.5f, 0.05f, 0.3f, 0.99f, 1.2f);
+        processStereo(a, b, xl.data(), xr.data(), 300);
+        processStereo(a, a, xl.data(), xr.data(), 7);
+    }
+    EXPECT_EQ(skvtest::stopCountingAllocations(), 0);
 }
