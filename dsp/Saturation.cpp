@@ -160,13 +160,14 @@ void os2Distort::recoverIfNonFinite() noexcept
 // dependent operations that leave most of the core idle; running the left channel in lane 0
 // and the right in lane 1 of the same instructions does the pair for little more than the
 // cost of one. Each lane does the single-channel operations in the single-channel order (no
-// fused or reordered arithmetic, the double sum in a __m128d), so the two forms agree to the
-// bit. The work goes in three passes over chunks of a block: the envelope recursion; the
-// gain law, which depends on nothing but the envelope and so runs two samples of both
-// channels per register; then the gain recursion with the clipper and, for the 2x path, the
-// interpolator and the down-sampler. Keeping the long log/exp computation out of the loops
-// that carry a recursion lets those loops run at the speed of their recursion. Unused lanes
-// carry zeros or copies, which stay finite and never subnormal.
+// fused or reordered arithmetic; the filter input meets its offset in a __m128d), so the two
+// forms agree to the bit. The work goes in three passes over chunks of a block: the envelope
+// recursion, with the interpolation points of the 2x path alongside (they depend on the input
+// only); the gain law, which depends on nothing but the envelope and so runs two samples of
+// both channels per register; then the gain recursion with the clipper and, for the 2x path,
+// the down-sampler. Keeping the long log/exp computation out of the loops that carry a
+// recursion lets those loops run at the speed of their recursion. Unused lanes carry zeros or
+// copies, which stay finite and never subnormal.
 
 #define SKV_LANES_INLINE [[gnu::always_inline]] inline
 
@@ -268,7 +269,9 @@ SKV_LANES_INLINE __m128 fastExp(__m128 t) noexcept
     return _mm_mul_ps(hi, lo);
 }
 
-// Filter<5>::step for two filters; each lane stores into its own ring.
+// Filter<5> for two filters, two steps per input sample as the 2x path runs it; each lane
+// stores into its own ring. The offset flips at every step, so within a sample the first step
+// adds it and the second its negation, and it is back where it was for the next sample.
 struct LowpassPair
 {
     using Run = Filter<os2Distort::kFilterCoefficients>::Run;
@@ -277,7 +280,7 @@ struct LowpassPair
     __m128 w1, w2, w3, w4;
     __m128 negA1, negA2, negA3, negA4;
     __m128 b0, b1, b2, b3, b4;
-    __m128d denormal;
+    __m128d denormal, negatedDenormal;
     float* ringL;
     float* ringR;
     int writeL, writeR, maskL, maskR;
@@ -290,37 +293,48 @@ struct LowpassPair
         , b0(pairOf(l.b[0], r.b[0])), b1(pairOf(l.b[1], r.b[1])), b2(pairOf(l.b[2], r.b[2]))
         , b3(pairOf(l.b[3], r.b[3])), b4(pairOf(l.b[4], r.b[4]))
         , denormal(_mm_setr_pd(l.denormal, r.denormal))
+        , negatedDenormal(_mm_setr_pd(-l.denormal, -r.denormal))
         , ringL(bufL), ringR(bufR), writeL(l.writeIndex), writeR(r.writeIndex), maskL(mL)
         , maskR(mR)
     {
     }
 
-    SKV_LANES_INLINE __m128 step(__m128 x) noexcept
+    // Filter<5>::step after the input has met the offset (w0 = in + -a4 w4 + ... + -a1 w1).
+    SKV_LANES_INLINE __m128 recurse(__m128 in) noexcept
     {
-        __m128 acc = _mm_cvtpd_ps(_mm_add_pd(_mm_cvtps_pd(x), denormal));
-        acc = _mm_add_ps(acc, _mm_mul_ps(negA4, w4));
+        __m128 acc = _mm_add_ps(in, _mm_mul_ps(negA4, w4));
         acc = _mm_add_ps(acc, _mm_mul_ps(negA3, w3));
         acc = _mm_add_ps(acc, _mm_mul_ps(negA2, w2));
-        acc = _mm_add_ps(acc, _mm_mul_ps(negA1, w1));
-        const __m128 w0 = acc;
+        const __m128 w0 = _mm_add_ps(acc, _mm_mul_ps(negA1, w1));
         ringL[writeL] = lane0(w0);
         ringR[writeR] = lane1(w0);
-        denormal = _mm_xor_pd(denormal, _mm_set1_pd(-0.0));
         writeL = (writeL + 1) & maskL;
         writeR = (writeR + 1) & maskR;
-        __m128 y = _mm_mul_ps(b0, w0);
-        y = _mm_add_ps(y, _mm_mul_ps(b1, w1));
-        y = _mm_add_ps(y, _mm_mul_ps(b2, w2));
-        y = _mm_add_ps(y, _mm_mul_ps(b3, w3));
-        y = _mm_add_ps(y, _mm_mul_ps(b4, w4));
         w4 = w3;
         w3 = w2;
         w2 = w1;
         w1 = w0;
-        return y;
+        return w0;
     }
 
-    void store(Run& l, Run& r) const noexcept
+    // Lanes 0-1 of x feed the first step, lanes 2-3 the second; returns the second's output.
+    SKV_LANES_INLINE __m128 twoSteps(__m128 x) noexcept
+    {
+        // The input and the offset meet in double and are rounded to float, as in Filter<5>.
+        const __m128 first = _mm_cvtpd_ps(_mm_add_pd(_mm_cvtps_pd(x), denormal));
+        const __m128 second =
+            _mm_cvtpd_ps(_mm_add_pd(_mm_cvtps_pd(_mm_movehl_ps(x, x)), negatedDenormal));
+        recurse(first);
+        const __m128 oldest = w4; // w4 of the second step, shifted out by it
+        const __m128 w0 = recurse(second);
+        __m128 y = _mm_mul_ps(b0, w0);
+        y = _mm_add_ps(y, _mm_mul_ps(b1, w2));
+        y = _mm_add_ps(y, _mm_mul_ps(b2, w3));
+        y = _mm_add_ps(y, _mm_mul_ps(b3, w4));
+        return _mm_add_ps(y, _mm_mul_ps(b4, oldest));
+    }
+
+    SKV_LANES_INLINE void store(Run& l, Run& r) const noexcept
     {
         double d[2];
         _mm_storeu_pd(d, denormal);
@@ -331,57 +345,100 @@ struct LowpassPair
     }
 };
 
-// One unit's compressor state and settings, as handed to CompressorPair.
+// Catmull-Rom between h1 and h2 at t = 0.5, in the single-channel order.
+SKV_LANES_INLINE __m128 midpoint(__m128 h0, __m128 h1, __m128 h2, __m128 h3) noexcept
+{
+    const __m128 t = _mm_set1_ps(0.5f);
+    const __m128 m1 = _mm_mul_ps(t, _mm_sub_ps(h2, h0));
+    const __m128 m2 = _mm_mul_ps(t, _mm_sub_ps(h3, h1));
+    const __m128 d = _mm_sub_ps(h1, h2);
+    const __m128 c3 = _mm_add_ps(_mm_add_ps(_mm_mul_ps(_mm_set1_ps(2.0f), d), m1), m2);
+    const __m128 c2 = _mm_add_ps(
+        _mm_add_ps(_mm_mul_ps(_mm_set1_ps(3.0f), d), _mm_mul_ps(_mm_set1_ps(2.0f), m1)), m2);
+    const __m128 cubic = _mm_add_ps(_mm_mul_ps(_mm_sub_ps(_mm_mul_ps(c3, t), c2), t), m1);
+    return _mm_add_ps(_mm_mul_ps(cubic, t), h1);
+}
+
+// One unit's compressor state and settings, as handed to OutputStagePair.
 struct CompressorLane
 {
     float envelope, gain, offset, attack, release, threshold, thresholdLog, ratio;
 };
 
-// The compressor of both units (os2Distort::Compressor), pass by pass over a chunk. The chunk
-// buffers hold the envelopes and the gain targets of both channels interleaved (L, R, L, R).
-struct CompressorPair
+// The compressor of both units (os2Distort::Compressor) and the 2x path's interpolation, pass
+// by pass over a chunk of at most kChunk samples. The chunk buffers hold, per sample, the
+// envelopes and the gain targets of both channels (L, R) and, for the 2x path, the midpoint
+// and the input two samples back (mid L, mid R, h1 L, h1 R).
+struct OutputStagePair
 {
     static constexpr int kChunk = 64;
 
     __m128 envelope, gain, offset;      ///< lanes L, R
     __m128 attack, release;             ///< lanes L, R
     __m128 active, thresholdLog, ratio; ///< lanes L, R, L, R; active: threshold < 1
+    __m128 h0, h1, h2, h3;              ///< 2x path: the last four inputs, oldest first
     alignas(16) float envelopes[2 * kChunk + 2];
     alignas(16) float targets[2 * kChunk + 2];
+    alignas(16) float points[4 * kChunk];
 
-    CompressorPair(const CompressorLane& l, const CompressorLane& r) noexcept
+    OutputStagePair(const CompressorLane& l, const CompressorLane& r) noexcept
         : envelope(pairOf(l.envelope, r.envelope)), gain(pairOf(l.gain, r.gain))
         , offset(pairOf(l.offset, r.offset)), attack(pairOf(l.attack, r.attack))
         , release(pairOf(l.release, r.release))
         , active(_mm_cmplt_ps(twicePairOf(l.threshold, r.threshold), _mm_set1_ps(1.0f)))
         , thresholdLog(twicePairOf(l.thresholdLog, r.thresholdLog))
         , ratio(twicePairOf(l.ratio, r.ratio))
+        , h0(_mm_setzero_ps()), h1(_mm_setzero_ps()), h2(_mm_setzero_ps()), h3(_mm_setzero_ps())
     {
     }
 
-    // Pass 1: the envelopes of len (<= kChunk) samples; the offset itself advances in pass 3.
-    void runEnvelopes(const float* l, const float* r, int len) noexcept
+    // One envelope step (the candidates for both weights are formed and one is kept, which
+    // shortens the recursion and gives the same values as choosing the weight first).
+    SKV_LANES_INLINE static __m128 follow(__m128 env, __m128 x, __m128 off, __m128 attack,
+                                          __m128 release) noexcept
     {
-        __m128 env = envelope;
-        __m128 off = offset;
-        const __m128 bias = _mm_set1_ps(os2Distort::kEnvelopeBias);
+        const __m128 p = _mm_add_ps(_mm_mul_ps(x, x), off);
+        const __m128 d = _mm_sub_ps(env, p);
+        const __m128 rising = _mm_add_ps(p, _mm_mul_ps(attack, d));
+        const __m128 falling = _mm_add_ps(p, _mm_mul_ps(release, d));
+        return _mm_add_ps(pick(_mm_cmpgt_ps(p, env), rising, falling),
+                          _mm_set1_ps(os2Distort::kEnvelopeBias));
+    }
+
+    // Pass 1: the envelopes of len samples and, with Oversample, the interpolation points.
+    // The offset itself advances in pass 3.
+    template <bool Oversample>
+    SKV_LANES_INLINE void runEnvelopes(const float* l, const float* r, int len) noexcept
+    {
+        __m128 env = envelope, off = offset;
+        __m128 a = h0, b = h1, c = h2, d = h3;
         for (int i = 0; i < len; ++i)
         {
             const __m128 x = limitInput(loadPair(l, r, i));
-            const __m128 p = _mm_add_ps(_mm_mul_ps(x, x), off);
+            env = follow(env, x, off, attack, release);
             off = negate(off);
-            const __m128 c = pick(_mm_cmpgt_ps(p, env), attack, release);
-            env = _mm_add_ps(_mm_add_ps(p, _mm_mul_ps(c, _mm_sub_ps(env, p))), bias);
             storeLow(envelopes + 2 * i, env);
+            if (Oversample)
+            {
+                a = b;
+                b = c;
+                c = d;
+                d = x;
+                _mm_store_ps(points + 4 * i, _mm_movelh_ps(midpoint(a, b, c, d), b));
+            }
         }
         envelope = env;
+        h0 = a;
+        h1 = b;
+        h2 = c;
+        h3 = d;
         // An odd count leaves half a register for pass 2: give it a real envelope.
         if (len & 1)
             storeLow(envelopes + 2 * len, env);
     }
 
     // Pass 2: the gain targets, two samples of both channels per register.
-    void runTargets(int len) noexcept
+    SKV_LANES_INLINE void runTargets(int len) noexcept
     {
         for (int i = 0; i < 2 * len; i += 4)
         {
@@ -396,25 +453,56 @@ struct CompressorPair
         }
     }
 
-    // Pass 3, per sample i of the chunk: the gain glides towards its target and is flushed
-    // like skv::flushDenormal (|g| below the threshold becomes +0).
-    SKV_LANES_INLINE __m128 nextGain(int i) noexcept
+    // The gain glides towards the target and is flushed like skv::flushDenormal (|g| below
+    // the threshold becomes +0).
+    SKV_LANES_INLINE static __m128 glide(__m128 gain, __m128 target) noexcept
     {
-        const __m128 target = loadLow(targets + 2 * i);
         const __m128 g = _mm_add_ps(
             target, _mm_mul_ps(_mm_set1_ps(os2Distort::kGainGlide), _mm_sub_ps(gain, target)));
         const __m128 tiny = _mm_cmplt_ps(_mm_andnot_ps(_mm_set1_ps(-0.0f), g),
                                          _mm_set1_ps(skv::kDenormalThreshold));
-        gain = _mm_andnot_ps(tiny, g);
-        return gain;
+        return _mm_andnot_ps(tiny, g);
     }
 
-    // The offset of this sample; the next one has the other sign.
-    SKV_LANES_INLINE __m128 nextOffset() noexcept
+    // Pass 3 without oversampling: gain, offset and clipper.
+    SKV_LANES_INLINE void runPlain(float* l, float* r, int len, __m128 k) noexcept
     {
-        const __m128 o = offset;
-        offset = negate(o);
-        return o;
+        __m128 g = gain, off = offset;
+        for (int i = 0; i < len; ++i)
+        {
+            const __m128 x = limitInput(loadPair(l, r, i));
+            g = glide(g, loadLow(targets + 2 * i));
+            storePair(l, r, i, clip(_mm_add_ps(_mm_mul_ps(x, g), off), k));
+            off = negate(off);
+        }
+        gain = g;
+        offset = off;
+    }
+
+    // Pass 3 of the 2x path: gain, the two clipped points (the midpoint with the offset
+    // added, h1 with it subtracted, in one register), the down-sampler; returns the last
+    // output (or `last` for an empty chunk).
+    SKV_LANES_INLINE __m128 runOversampled(float* l, float* r, int len, __m128 k,
+                                           LowpassPair& low, __m128 last) noexcept
+    {
+        const __m128 k2 = _mm_movelh_ps(k, k);
+        __m128 g = gain;
+        // h1 - offset is h1 + (-offset) exactly.
+        __m128 off = _mm_movelh_ps(offset, negate(offset));
+        LowpassPair f = low;
+        __m128 y = last;
+        for (int i = 0; i < len; ++i)
+        {
+            g = glide(g, loadLow(targets + 2 * i));
+            const __m128 both = _mm_add_ps(_mm_load_ps(points + 4 * i), off);
+            off = negate(off);
+            y = f.twoSteps(clip(_mm_mul_ps(both, _mm_movelh_ps(g, g)), k2));
+            storePair(l, r, i, y);
+        }
+        low = f;
+        gain = g;
+        offset = off; // lanes 0-1 hold the next sample's offset
+        return y;
     }
 };
 
@@ -435,29 +523,21 @@ void processStereo(os2Distort& left, os2Distort& right, float* l, float* r, int 
         return;
     }
 
-    CompressorPair comp({left.envelope, left.gain, left.offset, left.attackCoeff, left.releaseCoeff,
-                         left.threshold, left.thresholdLog, left.ratio},
-                        {right.envelope, right.gain, right.offset, right.attackCoeff,
-                         right.releaseCoeff, right.threshold, right.thresholdLog, right.ratio});
+    OutputStagePair stage({left.envelope, left.gain, left.offset, left.attackCoeff,
+                           left.releaseCoeff, left.threshold, left.thresholdLog, left.ratio},
+                          {right.envelope, right.gain, right.offset, right.attackCoeff,
+                           right.releaseCoeff, right.threshold, right.thresholdLog, right.ratio});
     const __m128 k = pairOf(left.drive, right.drive);
-    constexpr int kChunk = CompressorPair::kChunk;
+    constexpr int kChunk = OutputStagePair::kChunk;
 
     if (!left.oversample)
     {
         for (int start = 0; start < n; start += kChunk)
         {
             const int len = n - start < kChunk ? n - start : kChunk;
-            float* cl = l + start;
-            float* cr = r + start;
-            comp.runEnvelopes(cl, cr, len);
-            comp.runTargets(len);
-            for (int i = 0; i < len; ++i)
-            {
-                const __m128 x = limitInput(loadPair(cl, cr, i));
-                const __m128 g = comp.nextGain(i);
-                const __m128 off = comp.nextOffset();
-                storePair(cl, cr, i, clip(_mm_add_ps(_mm_mul_ps(x, g), off), k));
-            }
+            stage.runEnvelopes<false>(l + start, r + start, len);
+            stage.runTargets(len);
+            stage.runPlain(l + start, r + start, len, k);
         }
     }
     else
@@ -467,55 +547,24 @@ void processStereo(os2Distort& left, os2Distort& right, float* l, float* r, int 
         auto runL = lowL.beginRun();
         auto runR = lowR.beginRun();
         LowpassPair low(runL, runR, lowL.buffer, lowR.buffer, lowL.mask, lowR.mask);
-        __m128 h0 = pairOf(left.history[0], right.history[0]);
-        __m128 h1 = pairOf(left.history[1], right.history[1]);
-        __m128 h2 = pairOf(left.history[2], right.history[2]);
-        __m128 h3 = pairOf(left.history[3], right.history[3]);
+        stage.h0 = pairOf(left.history[0], right.history[0]);
+        stage.h1 = pairOf(left.history[1], right.history[1]);
+        stage.h2 = pairOf(left.history[2], right.history[2]);
+        stage.h3 = pairOf(left.history[3], right.history[3]);
         __m128 y = pairOf(lowL.lastOutput, lowR.lastOutput);
-        const __m128 half = _mm_set1_ps(0.5f);
-        const __m128 k2 = _mm_movelh_ps(k, k);
         for (int start = 0; start < n; start += kChunk)
         {
             const int len = n - start < kChunk ? n - start : kChunk;
-            float* cl = l + start;
-            float* cr = r + start;
-            comp.runEnvelopes(cl, cr, len);
-            comp.runTargets(len);
-            for (int i = 0; i < len; ++i)
-            {
-                h0 = h1;
-                h1 = h2;
-                h2 = h3;
-                h3 = limitInput(loadPair(cl, cr, i));
-                // Catmull-Rom between h1 and h2 at t = 0.5, in the single-channel order.
-                const __m128 m1 = _mm_mul_ps(half, _mm_sub_ps(h2, h0));
-                const __m128 m2 = _mm_mul_ps(half, _mm_sub_ps(h3, h1));
-                const __m128 d = _mm_sub_ps(h1, h2);
-                const __m128 c3 = _mm_add_ps(_mm_add_ps(_mm_mul_ps(_mm_set1_ps(2.0f), d), m1), m2);
-                const __m128 c2 = _mm_add_ps(
-                    _mm_add_ps(_mm_mul_ps(_mm_set1_ps(3.0f), d), _mm_mul_ps(_mm_set1_ps(2.0f), m1)),
-                    m2);
-                const __m128 mid = _mm_add_ps(
-                    _mm_mul_ps(
-                        _mm_add_ps(_mm_mul_ps(_mm_sub_ps(_mm_mul_ps(c3, half), c2), half), m1),
-                        half),
-                    h1);
-                const __m128 g = comp.nextGain(i);
-                const __m128 off = comp.nextOffset();
-                // Both clipper inputs in one register: the midpoint in lanes 0-1, h1 in 2-3.
-                const __m128 both = _mm_movelh_ps(_mm_add_ps(mid, off), _mm_sub_ps(h1, off));
-                const __m128 clipped = clip(_mm_mul_ps(both, _mm_movelh_ps(g, g)), k2);
-                low.step(clipped);
-                y = low.step(_mm_movehl_ps(clipped, clipped));
-                storePair(cl, cr, i, y);
-            }
+            stage.runEnvelopes<true>(l + start, r + start, len);
+            stage.runTargets(len);
+            y = stage.runOversampled(l + start, r + start, len, k, low, y);
         }
         low.store(runL, runR);
         lowL.endRun(runL);
         lowR.endRun(runR);
         lowL.lastOutput = lane0(y);
         lowR.lastOutput = lane1(y);
-        const __m128 hist[4] = {h0, h1, h2, h3};
+        const __m128 hist[4] = {stage.h0, stage.h1, stage.h2, stage.h3};
         for (int j = 0; j < 4; ++j)
         {
             left.history[j] = lane0(hist[j]);
@@ -523,12 +572,12 @@ void processStereo(os2Distort& left, os2Distort& right, float* l, float* r, int 
         }
     }
 
-    left.envelope = lane0(comp.envelope);
-    right.envelope = lane1(comp.envelope);
-    left.gain = lane0(comp.gain);
-    right.gain = lane1(comp.gain);
-    left.offset = lane0(comp.offset);
-    right.offset = lane1(comp.offset);
+    left.envelope = lane0(stage.envelope);
+    right.envelope = lane1(stage.envelope);
+    left.gain = lane0(stage.gain);
+    right.gain = lane1(stage.gain);
+    left.offset = lane0(stage.offset);
+    right.offset = lane1(stage.offset);
     left.recoverIfNonFinite();
     right.recoverIfNonFinite();
 }
