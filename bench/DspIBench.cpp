@@ -30,9 +30,9 @@ std::vector<float> noise(int n, unsigned seed)
 // ns per item: the inverted rate of items/1e9 per second.
 void nsPer(benchmark::State& state, const char* name, std::int64_t items)
 {
-    state.counters[name] = benchmark::Counter(
-        static_cast<double>(items) * 1e-9,
-        benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+    state.counters[name] = benchmark::Counter(static_cast<double>(items) * 1e-9,
+                                              benchmark::Counter::kIsIterationInvariantRate |
+                                                  benchmark::Counter::kInvert);
 }
 
 // A resonant but stable column, as a filter map would hand over (targets are negated inside).
@@ -63,14 +63,11 @@ void BM_LatticeReference(benchmark::State& state)
     prepare(right, order, 2);
     const std::vector<float> inL = noise(kFrames, 3), inR = noise(kFrames, 4);
     std::vector<float> outL(kFrames), outR(kFrames);
-    for (auto _ : state)
-    {
-        for (int pos = 0; pos < kFrames; pos += block)
-        {
+    for (auto _ : state) {
+        for (int pos = 0; pos < kFrames; pos += block) {
             right.glideCoefficients(0.6f, 0.9f);
             left.glideCoefficients(0.6f, 0.9f);
-            for (int i = pos; i < pos + block; ++i)
-            {
+            for (int i = pos; i < pos + block; ++i) {
                 outL[i] = left.process(inL[i]);
                 outR[i] = right.process(inR[i]);
             }
@@ -92,10 +89,8 @@ void BM_LatticeStereoKernel(benchmark::State& state)
     prepare(right, order, 2);
     const std::vector<float> inL = noise(kFrames, 3), inR = noise(kFrames, 4);
     std::vector<float> outL(kFrames), outR(kFrames);
-    for (auto _ : state)
-    {
-        for (int pos = 0; pos < kFrames; pos += block)
-        {
+    for (auto _ : state) {
+        for (int pos = 0; pos < kFrames; pos += block) {
             right.glideCoefficients(0.6f, 0.9f);
             left.glideCoefficients(0.6f, 0.9f);
             usp::processStereoLattice(left, right, inL.data() + pos, inR.data() + pos,
@@ -129,15 +124,12 @@ void BM_LatticeSpeedup(benchmark::State& state)
     const std::vector<float> inL = noise(kFrames, 3), inR = noise(kFrames, 4);
     std::vector<float> outL(kFrames), outR(kFrames);
     double refNs = 0.0, fastNs = 0.0, frames = 0.0;
-    for (auto _ : state)
-    {
+    for (auto _ : state) {
         const double t0 = threadCpuNs();
-        for (int pos = 0; pos < kFrames; pos += block)
-        {
+        for (int pos = 0; pos < kFrames; pos += block) {
             refR.glideCoefficients(0.6f, 0.9f);
             refL.glideCoefficients(0.6f, 0.9f);
-            for (int i = pos; i < pos + block; ++i)
-            {
+            for (int i = pos; i < pos + block; ++i) {
                 outL[i] = refL.process(inL[i]);
                 outR[i] = refR.process(inR[i]);
             }
@@ -145,8 +137,7 @@ void BM_LatticeSpeedup(benchmark::State& state)
         benchmark::DoNotOptimize(outL.data());
         benchmark::ClobberMemory();
         const double t1 = threadCpuNs();
-        for (int pos = 0; pos < kFrames; pos += block)
-        {
+        for (int pos = 0; pos < kFrames; pos += block) {
             fastR.glideCoefficients(0.6f, 0.9f);
             fastL.glideCoefficients(0.6f, 0.9f);
             usp::processStereoLattice(fastL, fastR, inL.data() + pos, inR.data() + pos,
@@ -181,10 +172,9 @@ void BM_DelaySteady(benchmark::State& state)
     line.setDelay(22050.37f);
     const std::vector<float> in = noise(kFrames, 5);
     std::vector<float> out(kFrames);
-    for (int i = 0; i < 40000; ++i) // let the start-up glide settle
+    for (int i = 0; i < 40000; ++i)  // let the start-up glide settle
         line.processSample(0.0f);
-    for (auto _ : state)
-    {
+    for (auto _ : state) {
         for (int i = 0; i < kFrames; ++i)
             out[i] = line.processSample(in[i]);
         benchmark::DoNotOptimize(out.data());
@@ -201,8 +191,7 @@ void BM_DelayGliding(benchmark::State& state)
     const std::vector<float> in = noise(kFrames, 6);
     std::vector<float> out(kFrames);
     bool up = false;
-    for (auto _ : state)
-    {
+    for (auto _ : state) {
         line.setDelay((up = !up) ? 30000.0f : 1000.0f);
         for (int i = 0; i < kFrames; ++i)
             out[i] = line.processSample(in[i]);
@@ -221,8 +210,7 @@ void BM_DelayReverse(benchmark::State& state)
     line.setDelay(4410.0f);
     const std::vector<float> in = noise(kFrames, 7);
     std::vector<float> out(kFrames);
-    for (auto _ : state)
-    {
+    for (auto _ : state) {
         for (int i = 0; i < kFrames; ++i)
             out[i] = line.processSample(in[i]);
         benchmark::DoNotOptimize(out.data());
@@ -244,8 +232,7 @@ void BM_LpcExtraction(benchmark::State& state)
     for (int i = 1; i < 512; ++i)
         frame[i] += 0.9f * frame[i - 1];
     std::vector<float> out(80);
-    for (auto _ : state)
-    {
+    for (auto _ : state) {
         lpc.extract(frame.data(), out.data(), order, warp);
         benchmark::DoNotOptimize(out.data());
         benchmark::ClobberMemory();
@@ -254,4 +241,4 @@ void BM_LpcExtraction(benchmark::State& state)
 }
 BENCHMARK(BM_LpcExtraction)->Args({80, 85})->Args({80, 0})->Args({12, 85});
 
-} // namespace
+}  // namespace

@@ -45,8 +45,7 @@ void BM_Os2DistortPerSample(benchmark::State& state)
     configure(d, os);
     const std::vector<float> in = noise(n);
     std::vector<float> out(n);
-    for (auto _ : state)
-    {
+    for (auto _ : state) {
         for (int i = 0; i < n; ++i)
             out[i] = d.processSample(in[i]);
         benchmark::DoNotOptimize(out.data());
@@ -65,8 +64,7 @@ void BM_Os2DistortBlock(benchmark::State& state)
     configure(d, os);
     const std::vector<float> in = noise(n);
     std::vector<float> buf(n);
-    for (auto _ : state)
-    {
+    for (auto _ : state) {
         buf = in;
         for (int pos = 0; pos < n; pos += block)
             d.process(buf.data() + pos, block);
@@ -76,7 +74,12 @@ void BM_Os2DistortBlock(benchmark::State& state)
     perSample(state, n);
 }
 BENCHMARK(BM_Os2DistortBlock)
-    ->Args({0, 8})->Args({0, 32})->Args({0, 256})->Args({1, 8})->Args({1, 32})->Args({1, 256});
+    ->Args({0, 8})
+    ->Args({0, 32})
+    ->Args({0, 256})
+    ->Args({1, 8})
+    ->Args({1, 32})
+    ->Args({1, 256});
 
 // Both channels in one two-lane pass (processStereo), left and right with their own settings,
 // per sub-block of range(1) samples (the engine's default is 8). ns per channel-sample.
@@ -91,8 +94,7 @@ void BM_Os2DistortStereo(benchmark::State& state)
     const std::vector<float> inL = noise(n);
     std::vector<float> inR(inL.rbegin(), inL.rend());
     std::vector<float> bufL(n), bufR(n);
-    for (auto _ : state)
-    {
+    for (auto _ : state) {
         bufL = inL;
         bufR = inR;
         for (int pos = 0; pos < n; pos += block)
@@ -104,7 +106,12 @@ void BM_Os2DistortStereo(benchmark::State& state)
     perSample(state, 2 * n);
 }
 BENCHMARK(BM_Os2DistortStereo)
-    ->Args({0, 8})->Args({0, 32})->Args({0, 256})->Args({1, 8})->Args({1, 32})->Args({1, 256});
+    ->Args({0, 8})
+    ->Args({0, 32})
+    ->Args({0, 256})
+    ->Args({1, 8})
+    ->Args({1, 32})
+    ->Args({1, 256});
 
 void BM_DrivenSVF(benchmark::State& state)
 {
@@ -114,8 +121,7 @@ void BM_DrivenSVF(benchmark::State& state)
     const std::vector<float> in = noise(n);
     float acc = 0;
     int flip = 0;
-    for (auto _ : state)
-    {
+    for (auto _ : state) {
         // Moving targets keep the glide (and so the sine and root) busy.
         svf.setCutoffTarget((flip ^= 1) ? 0.05f : 0.3f);
         svf.setDampingTarget(flip ? 0.2f : 0.9f);
@@ -141,8 +147,7 @@ void BM_SelBand(benchmark::State& state)
     bank.setFromColumn(column.data());
     const std::vector<float> in = noise(n);
     std::vector<float> out(n);
-    for (auto _ : state)
-    {
+    for (auto _ : state) {
         for (int i = 0; i < n; ++i)
             out[i] = bank.processSample(in[i], 0.6f, 0.9f);
         benchmark::DoNotOptimize(out.data());
@@ -170,8 +175,7 @@ void BM_SelBandBlock(benchmark::State& state)
     const std::vector<float> in = noise(n);
     std::vector<float> out(n);
     float warp = 0.6f;
-    for (auto _ : state)
-    {
+    for (auto _ : state) {
         for (int pos = 0; pos < n; pos += block)
             bank.process(in.data() + pos, out.data() + pos, block, warp, 0.0f, 0.9f);
         benchmark::DoNotOptimize(out.data());
@@ -181,4 +185,4 @@ void BM_SelBandBlock(benchmark::State& state)
 }
 BENCHMARK(BM_SelBandBlock)->Args({3, 8})->Args({3, 32})->Args({20, 8})->Args({20, 32});
 
-} // namespace
+}  // namespace

@@ -17,7 +17,8 @@ struct Bench {
     std::unique_ptr<fxSkorvaline> fx = std::make_unique<fxSkorvaline>(nullptr);
     std::vector<float> inL, inR, outL, outR;
 
-    explicit Bench(int block) : inL(block), inR(block), outL(block), outR(block) {
+    explicit Bench(int block) : inL(block), inR(block), outL(block), outR(block)
+    {
         std::mt19937 gen(1);
         std::uniform_real_distribution<float> dist(-0.5f, 0.5f);
         for (int i = 0; i < block; ++i) {
@@ -25,28 +26,34 @@ struct Bench {
             inR[i] = dist(gen);
         }
     }
-    void block() {
+    void block()
+    {
         float* in[2] = {inL.data(), inR.data()};
         float* out[2] = {outL.data(), outR.data()};
         AEffect* e = fx->getAeffect();
         e->processReplacing(e, in, out, static_cast<VstInt32>(inL.size()));
     }
-    void warm(int blocks) {
-        for (int i = 0; i < blocks; ++i) block();
+    void warm(int blocks)
+    {
+        for (int i = 0; i < blocks; ++i)
+            block();
     }
 };
 
-void runBlocks(benchmark::State& state, Bench& b) {
+void runBlocks(benchmark::State& state, Bench& b)
+{
     for (auto _ : state) {
         b.block();
         benchmark::DoNotOptimize(b.outL.data());
         benchmark::ClobberMemory();
     }
-    state.counters["RTF"] = benchmark::Counter(static_cast<double>(state.iterations()) * b.inL.size() / kRate,
-                                               benchmark::Counter::kIsRate);
+    state.counters["RTF"] =
+        benchmark::Counter(static_cast<double>(state.iterations()) * b.inL.size() / kRate,
+                           benchmark::Counter::kIsRate);
 }
 
-void order80Lattice(benchmark::State& state) {
+void order80Lattice(benchmark::State& state)
+{
     Bench b(static_cast<int>(state.range(0)));
     b.fx->setParameter(40, 1.0f);  // order 80
     b.fx->setParameter(49, 0.6f);  // oversampling on
@@ -54,20 +61,23 @@ void order80Lattice(benchmark::State& state) {
     runBlocks(state, b);
 }
 
-void defaultProgram(benchmark::State& state) {
+void defaultProgram(benchmark::State& state)
+{
     Bench b(static_cast<int>(state.range(0)));
     b.warm(200);
     runBlocks(state, b);
 }
 
-void order12(benchmark::State& state) {
+void order12(benchmark::State& state)
+{
     Bench b(static_cast<int>(state.range(0)));
     b.fx->setParameter(40, 10.0f / 78.0f);
     b.warm(200);
     runBlocks(state, b);
 }
 
-void bandBank80(benchmark::State& state) {
+void bandBank80(benchmark::State& state)
+{
     Bench b(static_cast<int>(state.range(0)));
     b.fx->setParameter(40, 1.0f);  // 20 bands
     b.fx->setParameter(49, 0.6f);
@@ -79,7 +89,8 @@ void bandBank80(benchmark::State& state) {
 
 // Self-analysis of both delay lines at order 80; range(1) is the step time: 0.002 gives a scan
 // step every 352 samples, 0 the shortest step of 31.
-void lpcAnalysis80(benchmark::State& state) {
+void lpcAnalysis80(benchmark::State& state)
+{
     Bench b(static_cast<int>(state.range(0)));
     b.fx->setParameter(40, 1.0f);
     b.fx->setParameter(49, 0.6f);
@@ -91,12 +102,15 @@ void lpcAnalysis80(benchmark::State& state) {
 }
 
 // Loud input, then silence: the silent blocks must cost what busy ones do.
-void silentAfterLoud(benchmark::State& state) {
+void silentAfterLoud(benchmark::State& state)
+{
     Bench b(static_cast<int>(state.range(0)));
     b.fx->setParameter(40, 1.0f);
     b.fx->setParameter(49, 0.6f);
-    for (auto& v : b.inL) v *= 2.0f;
-    for (auto& v : b.inR) v *= 2.0f;
+    for (auto& v : b.inL)
+        v *= 2.0f;
+    for (auto& v : b.inR)
+        v *= 2.0f;
     b.warm(400);
     std::fill(b.inL.begin(), b.inL.end(), 0.0f);
     std::fill(b.inR.begin(), b.inR.end(), 0.0f);
@@ -104,12 +118,15 @@ void silentAfterLoud(benchmark::State& state) {
     runBlocks(state, b);
 }
 
-void busyLoud(benchmark::State& state) {
+void busyLoud(benchmark::State& state)
+{
     Bench b(static_cast<int>(state.range(0)));
     b.fx->setParameter(40, 1.0f);
     b.fx->setParameter(49, 0.6f);
-    for (auto& v : b.inL) v *= 2.0f;
-    for (auto& v : b.inR) v *= 2.0f;
+    for (auto& v : b.inL)
+        v *= 2.0f;
+    for (auto& v : b.inR)
+        v *= 2.0f;
     b.warm(400);
     runBlocks(state, b);
 }

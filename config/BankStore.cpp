@@ -10,8 +10,7 @@ const char* const kBankErrorText = "preset bank error";
 const char* const kSaveFailedText = "Save failed";
 const char* const kLoadFailedText = "Load failed";
 
-namespace
-{
+namespace {
 using tinyxml2::XMLAttribute;
 using tinyxml2::XMLElement;
 
@@ -42,7 +41,7 @@ const XMLElement& firstChildElement(const XMLElement& element)
         throw CBankStoreError(kLoadFailedText);
     return *child;
 }
-} // namespace
+}  // namespace
 
 CBankStore& CBankStore::instance()
 {
@@ -168,7 +167,8 @@ const std::string& CBankStore::save()
         if (document_->Error())
             throw CBankStoreError(kSaveFailedText);
         savedText_.assign(printer.CStr(), static_cast<std::size_t>(printer.CStrSize() - 1));
-    } catch (const std::exception&) {
+    }
+    catch (const std::exception&) {
         document_->Clear();
         throw CBankStoreError(kSaveFailedText);
     }
@@ -230,7 +230,8 @@ void CBankStore::load(std::string_view text)
         if (bankElement == nullptr)
             throw CBankStoreError(kLoadFailedText);
         readBank(*bankElement);
-    } catch (const std::exception&) {
+    }
+    catch (const std::exception&) {
         document_->Clear();
         throw CBankStoreError(kLoadFailedText);
     }

@@ -11,25 +11,22 @@
 #include <string_view>
 #include <vector>
 
-namespace tinyxml2
-{
+namespace tinyxml2 {
 class XMLDocument;
 class XMLElement;
-}
+}  // namespace tinyxml2
 
 // Raised by the store; what() is one of the three texts below.
-class CBankStoreError : public std::runtime_error
-{
+class CBankStoreError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };
 
-extern const char* const kBankErrorText; // "preset bank error"
-extern const char* const kSaveFailedText; // "Save failed"
-extern const char* const kLoadFailedText; // "Load failed"
+extern const char* const kBankErrorText;   // "preset bank error"
+extern const char* const kSaveFailedText;  // "Save failed"
+extern const char* const kLoadFailedText;  // "Load failed"
 
-class CBankStore
-{
+class CBankStore {
 public:
     // The one store of the process, created on first call.
     static CBankStore& instance();
@@ -43,8 +40,7 @@ public:
     // Deletes every bank and its presets; the list becomes empty.
     void clearBanks();
     // A preset with the data-model defaults; it becomes the current preset.
-    std::shared_ptr<CPreset> newPreset(const std::string& plugin,
-                                       const std::string& pluginVersion,
+    std::shared_ptr<CPreset> newPreset(const std::string& plugin, const std::string& pluginVersion,
                                        const std::string& name);
     // Appends the preset to the current bank (made first when there is no bank).
     // Throws CBankStoreError("preset bank error") when the current index names no bank.

@@ -13,8 +13,7 @@
 
 // One preset: a few descriptive texts and the parameter entries. Both maps order their keys
 // by byte-wise comparison, which is also the order in which they are written.
-struct CPreset
-{
+struct CPreset {
     using Attributes = std::map<std::string, std::string>;
 
     std::string plugin;
@@ -29,8 +28,7 @@ struct CPreset
 };
 
 // An ordered list of presets with its own name, author and date.
-struct CBank
-{
+struct CBank {
     CBank();
 
     std::vector<std::shared_ptr<CPreset>> presets;

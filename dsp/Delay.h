@@ -19,8 +19,7 @@
 /// state in the ring and indices, and tests inspect the glide. Owners change them only through
 /// the operations below.
 template <typename T>
-class Delay
-{
+class Delay {
 public:
     /// Ring of the smallest power of two not below `requestedLength` samples, zero-filled.
     /// Throws std::bad_alloc if the ring cannot be allocated.
@@ -47,23 +46,23 @@ public:
     static T* allocateRing(int count);
     static void freeRing(T* ring);
 
-    int writeIndex;   ///< ring position written next
-    int readIndex;    ///< forward: oldest interpolation tap; reverse: the playing head
-    int fadeIndex;    ///< reverse: the head of the next segment while cross-fading
-    int length;       ///< ring length, a power of two
-    int intDelay;     ///< tap distance of readIndex behind writeIndex: ceil(currentDelay) + 1
+    int writeIndex;  ///< ring position written next
+    int readIndex;   ///< forward: oldest interpolation tap; reverse: the playing head
+    int fadeIndex;   ///< reverse: the head of the next segment while cross-fading
+    int length;      ///< ring length, a power of two
+    int intDelay;    ///< tap distance of readIndex behind writeIndex: ceil(currentDelay) + 1
     float targetDelay;
     float currentDelay;
-    float appliedDelay; ///< currentDelay for which taps and weights were last computed
-    float glideRate;    ///< signed change of currentDelay per sample
-    float fraction;     ///< ceil(currentDelay) - currentDelay, in [0, 1)
+    float appliedDelay;  ///< currentDelay for which taps and weights were last computed
+    float glideRate;     ///< signed change of currentDelay per sample
+    float fraction;      ///< ceil(currentDelay) - currentDelay, in [0, 1)
     float lagrangeNodes[4];
     float coeffs[4];
     T* buffer;
     T lastOutput;
     bool reverse;
-    int reverseCounter; ///< samples left in the current backward segment
-    int reversePeriod;  ///< backward segment length in samples
+    int reverseCounter;  ///< samples left in the current backward segment
+    int reversePeriod;   ///< backward segment length in samples
     int mask;
 
 private:
@@ -75,26 +74,15 @@ private:
 
 template <typename T>
 Delay<T>::Delay(int requestedLength)
-    : writeIndex(0)
-    , readIndex(0)
-    , fadeIndex(0)
-    , length(skv::nextPowerOfTwo(requestedLength))
-    , intDelay(0)
-    , targetDelay(1000.0f)
-    , currentDelay(1000.0f)
-    , appliedDelay(-1.0f)
-    , glideRate(0.0f)
-    , fraction(0.0f)
-    , lagrangeNodes{0.0f, 0.0f, 0.0f, 0.0f}
-    , coeffs{0.0f, 0.0f, 0.0f, 0.0f}
-    , buffer(nullptr)
-    , lastOutput(T(0))
-    , reverse(false)
-    // A line switched to reverse before any setDelay plays segments as long as the delay it
-    // starts with (1000 samples), so its first jump comes after one such segment.
-    , reverseCounter(1000)
-    , reversePeriod(1000)
-    , mask(0)
+    : writeIndex(0), readIndex(0), fadeIndex(0), length(skv::nextPowerOfTwo(requestedLength)),
+      intDelay(0), targetDelay(1000.0f), currentDelay(1000.0f), appliedDelay(-1.0f),
+      glideRate(0.0f),
+      fraction(0.0f), lagrangeNodes{0.0f, 0.0f, 0.0f, 0.0f}, coeffs{0.0f, 0.0f, 0.0f, 0.0f},
+      buffer(nullptr), lastOutput(T(0)), reverse(false)
+      // A line switched to reverse before any setDelay plays segments as long as the delay it
+      // starts with (1000 samples), so its first jump comes after one such segment.
+      ,
+      reverseCounter(1000), reversePeriod(1000), mask(0)
 {
     mask = length - 1;
     writeIndex = length - 1;
@@ -150,8 +138,7 @@ void Delay<T>::setDelay(float d)
     else if (d > maxDelay)
         d = maxDelay;
     targetDelay = d;
-    if (reverse)
-    {
+    if (reverse) {
         readIndex = writeIndex;
         fadeIndex = writeIndex;
         reverseCounter = skv::roundToInt(d);
@@ -168,14 +155,12 @@ inline void Delay<T>::glide()
     float step;
     // Large changes move by at most the ratio of the two delays per sample, so a short delay
     // opening up to a long one starts slowly in proportion.
-    if (diff > 0.0f)
-    {
+    if (diff > 0.0f) {
         const float ratio = (targetDelay + 1.0f) / (currentDelay + 1e-12f);
         const float limit = ratio < 0.0f ? -ratio : ratio;
         step = diff < limit ? diff : limit;
     }
-    else
-    {
+    else {
         const float ratio = (currentDelay + 1.0f) / (targetDelay + 1e-12f);
         const float limit = -(ratio < 0.0f ? -ratio : ratio);
         step = diff > limit ? diff : limit;
@@ -192,8 +177,7 @@ inline void Delay<T>::glide()
     // The rate carries momentum, so a glide towards 0 would overshoot to about -0.37 sample
     // and read the oldest samples of the ring (seconds old) at up to 40 % weight for some 30
     // samples. Targets are never negative: stop at 0 instead.
-    if (currentDelay < 0.0f)
-    {
+    if (currentDelay < 0.0f) {
         currentDelay = 0.0f;
         glideRate = 0.0f;
     }
@@ -218,17 +202,15 @@ inline void Delay<T>::recomputeTaps()
     coeffs[1] = 0.5f * (f0 * f2 * f3);
     coeffs[2] = -0.5f * (f0 * f1 * f3);
     coeffs[3] = sixth * (f0 * f1 * f2);
-    if (intDelay >= length)
-    {
+    if (intDelay >= length) {
         fraction = 0.0f;
         intDelay = length - 1;
     }
-    if (!reverse)
-    {
+    if (!reverse) {
         // Unsigned arithmetic: the AND equals adding or subtracting length until in range.
-        readIndex = static_cast<int>((static_cast<unsigned>(writeIndex) -
-                                      static_cast<unsigned>(intDelay)) &
-                                     static_cast<unsigned>(mask));
+        readIndex =
+            static_cast<int>((static_cast<unsigned>(writeIndex) - static_cast<unsigned>(intDelay)) &
+                             static_cast<unsigned>(mask));
     }
     appliedDelay = currentDelay;
 }
@@ -242,8 +224,7 @@ inline T Delay<T>::processSample(T x)
 
     T y;
     buffer[writeIndex] = x;
-    if (!reverse)
-    {
+    if (!reverse) {
         const int r = readIndex;
         const int r1 = (r + 1) & mask;
         const int r2 = (r1 + 1) & mask;
@@ -252,20 +233,16 @@ inline T Delay<T>::processSample(T x)
             coeffs[3] * buffer[r];
         readIndex = r1;
     }
-    else
-    {
+    else {
         const int k = reverseCounter;
-        if (k > skv::kReverseCrossfade)
-        {
+        if (k > skv::kReverseCrossfade) {
             y = buffer[readIndex];
         }
-        else if (k == skv::kReverseCrossfade)
-        {
-            fadeIndex = writeIndex; // the newest sample starts the next segment
+        else if (k == skv::kReverseCrossfade) {
+            fadeIndex = writeIndex;  // the newest sample starts the next segment
             y = buffer[readIndex];
         }
-        else if (k <= 0)
-        {
+        else if (k <= 0) {
             // A segment no longer than the cross-fade never reaches the count that places the
             // next head, which would then keep running back into ever older audio: start the
             // new segment at the newest sample instead (no cross-fade is possible anyway).
@@ -275,8 +252,7 @@ inline T Delay<T>::processSample(T x)
             reverseCounter = reversePeriod;
             y = buffer[readIndex];
         }
-        else
-        {
+        else {
             const T a = buffer[readIndex];
             const T b = buffer[fadeIndex];
             y = static_cast<float>(k) * 0.01f * (a - b) + b;

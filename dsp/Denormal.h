@@ -29,4 +29,4 @@ inline float nextDenormalOffset(float& offset)
     return current;
 }
 
-} // namespace skv
+}  // namespace skv

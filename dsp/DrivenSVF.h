@@ -13,12 +13,12 @@
 /// Audio thread only (the owning bank writes the targets and the glide between samples).
 class CDrivenSVF {
 public:
-    static constexpr float kInitialValue = 0.1f;   ///< cutoff, freqCoeff, damping, q after reset
+    static constexpr float kInitialValue = 0.1f;  ///< cutoff, freqCoeff, damping, q after reset
     static constexpr float kInitialGlide = 0.5f;
     static constexpr float kInitialDampingTarget = 0.1f;
     static constexpr float kDenormalOffset = 1e-13f;
-    static constexpr float kGlideBias = 1e-9f;     ///< keeps the glides off zero
-    static constexpr float kMaxHalfCutoff = 0.25f; ///< cap of d = cutoff/2
+    static constexpr float kGlideBias = 1e-9f;      ///< keeps the glides off zero
+    static constexpr float kMaxHalfCutoff = 0.25f;  ///< cap of d = cutoff/2
     static constexpr float kMaxQ = 2.0f;
     static constexpr float kPi = 3.1415927f;
     // Taylor coefficients of sinQuarter (x^3 .. x^9).
@@ -59,12 +59,14 @@ public:
     float getBand() const noexcept { return band; }
     float getHighPass() const noexcept { return highPass; }
 
-    State getState() const noexcept {
-        return {cutoffTarget, dampingTarget, denormal, glide, low, highPass, band, high, output,
-                cutoff, freqCoeff, damping, q};
+    State getState() const noexcept
+    {
+        return {cutoffTarget, dampingTarget, denormal, glide,     low,     highPass, band,
+                high,         output,        cutoff,   freqCoeff, damping, q};
     }
     /// Takes every field as it is (no clamping): the state of another band, scalar or lane.
-    void setState(const State& s) noexcept {
+    void setState(const State& s) noexcept
+    {
         cutoffTarget = s.cutoffTarget;
         dampingTarget = s.dampingTarget;
         denormal = s.denormal;
@@ -81,7 +83,8 @@ public:
     }
 
     /// Back to the starting tuning with silent state (also the glide back to 0.5).
-    void resetBand() noexcept {
+    void resetBand() noexcept
+    {
         cutoff = freqCoeff = damping = q = kInitialValue;
         glide = kInitialGlide;
         low = highPass = band = high = 0.0f;
@@ -89,12 +92,14 @@ public:
 
     /// sin(x) for 0 <= x <= pi/4: odd Taylor polynomial to x^9, truncation error below
     /// 3e-9 relative, so the result differs from sinf only by float rounding.
-    static float sinQuarter(float x) noexcept {
+    static float sinQuarter(float x) noexcept
+    {
         const float x2 = x * x;
         return x * (1.0f + x2 * (kSin3 + x2 * (kSin5 + x2 * (kSin7 + x2 * kSin9))));
     }
 
-    float processSample(float x) noexcept {
+    float processSample(float x) noexcept
+    {
         const float s = glide;
         cutoff = cutoffTarget + s * (cutoff - cutoffTarget) + denormal + kGlideBias;
         damping = dampingTarget + s * (damping - dampingTarget) + denormal + kGlideBias;

@@ -23,17 +23,21 @@ public:
     };
 
     /// Every lane as a freshly constructed CDrivenSVF.
-    CDrivenSVF4() noexcept {
+    CDrivenSVF4() noexcept
+    {
         const CDrivenSVF fresh;
-        for (int i = 0; i < kLanes; ++i) setLane(i, fresh.getState());
+        for (int i = 0; i < kLanes; ++i)
+            setLane(i, fresh.getState());
     }
 
-    CDrivenSVF::State getLane(int lane) const noexcept {
-        return {cutoffTarget[lane], dampingTarget[lane], denormal[lane], glide[lane], low[lane],
+    CDrivenSVF::State getLane(int lane) const noexcept
+    {
+        return {cutoffTarget[lane], dampingTarget[lane], denormal[lane], glide[lane],  low[lane],
                 highPass[lane],     band[lane],          high[lane],     output[lane], cutoff[lane],
                 freqCoeff[lane],    damping[lane],       q[lane]};
     }
-    void setLane(int lane, const CDrivenSVF::State& s) noexcept {
+    void setLane(int lane, const CDrivenSVF::State& s) noexcept
+    {
         cutoffTarget[lane] = s.cutoffTarget;
         dampingTarget[lane] = s.dampingTarget;
         denormal[lane] = s.denormal;
@@ -51,15 +55,19 @@ public:
 
     /// The scalar band's setters, for one lane.
     void setCutoffTarget(int lane, float f) noexcept { cutoffTarget[lane] = f; }
-    void setDampingTarget(int lane, float r) noexcept {
+    void setDampingTarget(int lane, float r) noexcept
+    {
         dampingTarget[lane] = std::clamp(r, 0.0f, 1.0f);
     }
     /// Glide of all four lanes.
-    void setGlide(float s) noexcept {
-        for (float& g : glide) g = s;
+    void setGlide(float s) noexcept
+    {
+        for (float& g : glide)
+            g = s;
     }
     /// CDrivenSVF::resetBand on all four lanes (targets and denormal offsets stay).
-    void resetBands() noexcept {
+    void resetBands() noexcept
+    {
         for (int i = 0; i < kLanes; ++i) {
             cutoff[i] = freqCoeff[i] = damping[i] = q[i] = CDrivenSVF::kInitialValue;
             glide[i] = CDrivenSVF::kInitialGlide;
@@ -68,20 +76,31 @@ public:
     }
     /// Flips the sign of the denormal offset in the lanes whose mask bits are set, as one
     /// step would.
-    void flipDenormal(__m128 laneMask) noexcept {
+    void flipDenormal(__m128 laneMask) noexcept
+    {
         const __m128 sign = _mm_and_ps(laneMask, _mm_set1_ps(-0.0f));
         _mm_store_ps(denormal, _mm_xor_ps(_mm_load_ps(denormal), sign));
     }
 
-    Regs load() const noexcept {
-        return {_mm_load_ps(cutoffTarget), _mm_load_ps(dampingTarget), _mm_load_ps(denormal),
-                _mm_load_ps(glide),        _mm_load_ps(low),           _mm_load_ps(highPass),
-                _mm_load_ps(band),         _mm_load_ps(high),          _mm_load_ps(output),
-                _mm_load_ps(cutoff),       _mm_load_ps(freqCoeff),     _mm_load_ps(damping),
+    Regs load() const noexcept
+    {
+        return {_mm_load_ps(cutoffTarget),
+                _mm_load_ps(dampingTarget),
+                _mm_load_ps(denormal),
+                _mm_load_ps(glide),
+                _mm_load_ps(low),
+                _mm_load_ps(highPass),
+                _mm_load_ps(band),
+                _mm_load_ps(high),
+                _mm_load_ps(output),
+                _mm_load_ps(cutoff),
+                _mm_load_ps(freqCoeff),
+                _mm_load_ps(damping),
                 _mm_load_ps(q)};
     }
     /// Writes back all four lanes.
-    void store(const Regs& r) noexcept {
+    void store(const Regs& r) noexcept
+    {
         _mm_store_ps(cutoffTarget, r.cutoffTarget);
         _mm_store_ps(dampingTarget, r.dampingTarget);
         _mm_store_ps(denormal, r.denormal);
@@ -97,7 +116,8 @@ public:
         _mm_store_ps(q, r.q);
     }
     /// Writes back the lanes whose mask bits are all set and keeps the others as they are.
-    void store(const Regs& r, __m128 laneMask) noexcept {
+    void store(const Regs& r, __m128 laneMask) noexcept
+    {
         blend(cutoffTarget, r.cutoffTarget, laneMask);
         blend(dampingTarget, r.dampingTarget, laneMask);
         blend(denormal, r.denormal, laneMask);
@@ -118,7 +138,8 @@ public:
     static inline __m128 step(Regs& r, __m128 x) noexcept;
 
     /// step on the stored state, for callers that go sample by sample.
-    __m128 processSample(__m128 x) noexcept {
+    __m128 processSample(__m128 x) noexcept
+    {
         Regs r = load();
         const __m128 y = step(r, x);
         store(r);
@@ -126,7 +147,8 @@ public:
     }
 
 private:
-    static void blend(float* field, __m128 v, __m128 laneMask) noexcept {
+    static void blend(float* field, __m128 v, __m128 laneMask) noexcept
+    {
         const __m128 kept = _mm_andnot_ps(laneMask, _mm_load_ps(field));
         _mm_store_ps(field, _mm_or_ps(_mm_and_ps(laneMask, v), kept));
     }
@@ -148,7 +170,8 @@ private:
 
 // ---------------------------------------------------------------------------------------------
 
-inline __m128 CDrivenSVF4::step(Regs& r, __m128 x) noexcept {
+inline __m128 CDrivenSVF4::step(Regs& r, __m128 x) noexcept
+{
     const __m128 zero = _mm_setzero_ps();
     const __m128 half = _mm_set1_ps(0.5f);
     const __m128 one = _mm_set1_ps(1.0f);
@@ -160,11 +183,11 @@ inline __m128 CDrivenSVF4::step(Regs& r, __m128 x) noexcept {
         _mm_add_ps(_mm_add_ps(r.cutoffTarget, _mm_mul_ps(s, _mm_sub_ps(r.cutoff, r.cutoffTarget))),
                    r.denormal),
         bias);
-    r.damping = _mm_add_ps(
-        _mm_add_ps(
-            _mm_add_ps(r.dampingTarget, _mm_mul_ps(s, _mm_sub_ps(r.damping, r.dampingTarget))),
-            r.denormal),
-        bias);
+    r.damping =
+        _mm_add_ps(_mm_add_ps(_mm_add_ps(r.dampingTarget,
+                                         _mm_mul_ps(s, _mm_sub_ps(r.damping, r.dampingTarget))),
+                              r.denormal),
+                   bias);
 
     // max/min return their second operand when either is NaN (and for two zeros), which is
     // what std::clamp(v, lo, hi), std::max(v, 0) and std::min(a, b) return with these
@@ -173,16 +196,16 @@ inline __m128 CDrivenSVF4::step(Regs& r, __m128 x) noexcept {
                                 _mm_max_ps(zero, _mm_mul_ps(r.cutoff, half)));
     const __m128 a = _mm_mul_ps(_mm_set1_ps(CDrivenSVF::kPi), d);
     const __m128 a2 = _mm_mul_ps(a, a);
-    __m128 poly = _mm_add_ps(_mm_set1_ps(CDrivenSVF::kSin7),
-                             _mm_mul_ps(a2, _mm_set1_ps(CDrivenSVF::kSin9)));
+    __m128 poly =
+        _mm_add_ps(_mm_set1_ps(CDrivenSVF::kSin7), _mm_mul_ps(a2, _mm_set1_ps(CDrivenSVF::kSin9)));
     poly = _mm_add_ps(_mm_set1_ps(CDrivenSVF::kSin5), _mm_mul_ps(a2, poly));
     poly = _mm_add_ps(_mm_set1_ps(CDrivenSVF::kSin3), _mm_mul_ps(a2, poly));
     poly = _mm_add_ps(one, _mm_mul_ps(a2, poly));
     const __m128 m = _mm_mul_ps(two, _mm_mul_ps(a, poly));
     r.freqCoeff = m;
     const __m128 root4 = _mm_sqrt_ps(_mm_sqrt_ps(_mm_max_ps(zero, r.damping)));
-    const __m128 qStable =
-        _mm_min_ps(_mm_set1_ps(CDrivenSVF::kMaxQ), _mm_sub_ps(_mm_div_ps(two, m), _mm_mul_ps(half, m)));
+    const __m128 qStable = _mm_min_ps(_mm_set1_ps(CDrivenSVF::kMaxQ),
+                                      _mm_sub_ps(_mm_div_ps(two, m), _mm_mul_ps(half, m)));
     const __m128 q = _mm_min_ps(_mm_mul_ps(two, _mm_sub_ps(one, root4)), qStable);
     r.q = q;
 

@@ -38,4 +38,4 @@ inline int nextPowerOfTwo(int n)
     return p;
 }
 
-} // namespace skv
+}  // namespace skv

@@ -8,7 +8,8 @@ namespace skv {
 namespace {
 
 // e^x for |x| <= 0.5 by its Taylor series; 20 terms are far below double precision.
-constexpr double expSmall(double x) {
+constexpr double expSmall(double x)
+{
     double term = 1.0;
     double sum = 1.0;
     for (int k = 1; k <= 20; ++k) {
@@ -18,7 +19,8 @@ constexpr double expSmall(double x) {
     return sum;
 }
 
-constexpr ExpTables buildTables() {
+constexpr ExpTables buildTables()
+{
     ExpTables t{};
     // hi[i] = e^(-q) * e^(-r/64) with i = 64 q + r.
     double wholePowers[65] = {};

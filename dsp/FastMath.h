@@ -40,7 +40,8 @@ extern const ExpTables kExpTables;
 /// log2 approximation: v = m * 2^(E-127) with 1 <= m < 2 gives
 /// m*(2 - m/3) - 2/3 + (E - 128). Exact at powers of two. Any bit pattern is
 /// accepted (zero gives about -127, negative values give a meaningless but finite result).
-inline float fastLog2(float v) noexcept {
+inline float fastLog2(float v) noexcept
+{
     std::uint32_t bits;
     std::memcpy(&bits, &v, sizeof bits);
     const int e = static_cast<int>((bits >> 23) & 0xFFu) - 128;
@@ -52,14 +53,21 @@ inline float fastLog2(float v) noexcept {
 }
 
 /// log10 approximation built on fastLog2 (absolute error <= about 0.0029).
-inline float fastLog10(float v) noexcept { return fastLog2(v) * kLog10Of2; }
+inline float fastLog10(float v) noexcept
+{
+    return fastLog2(v) * kLog10Of2;
+}
 
 /// log10 of sqrt(p) for a power-like value p (the envelope level of the compressor).
-inline float fastLog10Sqrt(float p) noexcept { return fastLog2(p) * kHalfLog10Of2; }
+inline float fastLog10Sqrt(float p) noexcept
+{
+    return fastLog2(p) * kHalfLog10Of2;
+}
 
 /// Table value for a non-negative step count n: e^(-n/131072) when n >> 11 <= 4096;
 /// larger n are computed directly.
-inline float expLookup(int n) noexcept {
+inline float expLookup(int n) noexcept
+{
     const int hi = n >> kExpLoBits;
     if (n >= 0 && hi < kExpHiSize)
         return kExpTables.hi[hi] * kExpTables.lo[n & (kExpLoSize - 1)];
@@ -68,7 +76,8 @@ inline float expLookup(int n) noexcept {
 
 /// e^t for t <= 0 through the tables: about 1e-7 relative error down to t = -64.02,
 /// std::exp beyond that (and for positive or non-finite t, which the gain law never passes).
-inline float fastExp(float t) noexcept {
+inline float fastExp(float t) noexcept
+{
     const float v = -kExpScale * t;
     // Largest n the tables cover is 4096*2048 + 2047; checking the float first keeps the
     // integer conversion in range.

@@ -16,8 +16,7 @@ namespace usp {
 /// The prediction for the next sample of a pair of lattices (both lanes), computed ahead of
 /// time together with the coefficient glide, whose latency it hides. It holds only while
 /// neither lattice has changed since: the kernel checks the two revisions.
-struct StereoPrediction
-{
+struct StereoPrediction {
     alignas(16) float acc[4] = {0.0f, 0.0f, 0.0f, 0.0f};
     unsigned revisionL = 0;
     unsigned revisionR = 0;
@@ -57,8 +56,7 @@ inline void storePair(float* p, __m128 v)
 // pairs[2j] = l[j], pairs[2j + 1] = r[j] for j < n4 (a multiple of 4).
 inline void interleave(const float* l, const float* r, float* pairs, int n4)
 {
-    for (int j = 0; j < n4; j += 4)
-    {
+    for (int j = 0; j < n4; j += 4) {
         const __m128 a = _mm_loadu_ps(l + j);
         const __m128 b = _mm_loadu_ps(r + j);
         _mm_store_ps(pairs + 2 * j, _mm_unpacklo_ps(a, b));
@@ -69,8 +67,7 @@ inline void interleave(const float* l, const float* r, float* pairs, int n4)
 // The inverse of interleave.
 inline void deinterleave(const float* pairs, float* l, float* r, int n4)
 {
-    for (int j = 0; j < n4; j += 4)
-    {
+    for (int j = 0; j < n4; j += 4) {
         const __m128 a = _mm_load_ps(pairs + 2 * j);
         const __m128 b = _mm_load_ps(pairs + 2 * j + 4);
         _mm_storeu_ps(l + j, _mm_shuffle_ps(a, b, _MM_SHUFFLE(2, 0, 2, 0)));
@@ -78,7 +75,7 @@ inline void deinterleave(const float* pairs, float* l, float* r, int n4)
     }
 }
 
-} // namespace detail
+}  // namespace detail
 
 template <int Capacity>
 void processStereoLattice(CUnitWIIRLattice<float, Capacity>& left,
@@ -88,10 +85,8 @@ void processStereoLattice(CUnitWIIRLattice<float, Capacity>& left,
 {
     if (n <= 0)
         return;
-    if (left.order != right.order || &left == &right)
-    {
-        for (int i = 0; i < n; ++i)
-        {
+    if (left.order != right.order || &left == &right) {
+        for (int i = 0; i < n; ++i) {
             const float xl = inL[i];
             const float xr = inR[i];
             outL[i] = left.process(xl);
@@ -122,29 +117,25 @@ void processStereoLattice(CUnitWIIRLattice<float, Capacity>& left,
     const __m128 signMask = _mm_set1_ps(-0.0f);
     const __m128 threshold = _mm_set1_ps(skv::kDenormalThreshold);
 
-    float* p = bufA; // read this sample
-    float* q = bufB; // written this sample, read by the next prediction
+    float* p = bufA;  // read this sample
+    float* q = bufB;  // written this sample, read by the next prediction
 
     // Prediction for the first sample, from the state as it stands.
     __m128 acc;
     if (ready && ready->valid && ready->revisionL == left.revision &&
-        ready->revisionR == right.revision)
-    {
+        ready->revisionR == right.revision) {
         acc = _mm_load_ps(ready->acc);
     }
-    else
-    {
+    else {
         __m128 u = _mm_mul_ps(c, detail::loadPair(p));
         acc = _mm_mul_ps(detail::loadPair(kk), u);
         __m128 back = _mm_xor_ps(acc, signMask);
         __m128 z = zero;
-        for (int j = 1; j < order; ++j)
-        {
+        for (int j = 1; j < order; ++j) {
             const __m128 kj = detail::loadPair(kk + 2 * j);
             const __m128 kLag = detail::loadPair(kk + 2 * j - 2);
-            const __m128 uj =
-                _mm_add_ps(_mm_mul_ps(c, detail::loadPair(p + 2 * j)),
-                           _mm_mul_ps(lambda, _mm_sub_ps(_mm_mul_ps(kLag, z), u)));
+            const __m128 uj = _mm_add_ps(_mm_mul_ps(c, detail::loadPair(p + 2 * j)),
+                                         _mm_mul_ps(lambda, _mm_sub_ps(_mm_mul_ps(kLag, z), u)));
             z = back;
             const __m128 t = _mm_mul_ps(kj, uj);
             acc = _mm_add_ps(acc, t);
@@ -154,8 +145,7 @@ void processStereoLattice(CUnitWIIRLattice<float, Capacity>& left,
     }
 
     __m128 lastOut = zero;
-    for (int i = 0; i < n; ++i)
-    {
+    for (int i = 0; i < n; ++i) {
         const __m128 x = _mm_setr_ps(inL[i], inR[i], 0.0f, 0.0f);
         const __m128 y = _mm_mul_ps(g, _mm_add_ps(x, acc));
 
@@ -170,8 +160,7 @@ void processStereoLattice(CUnitWIIRLattice<float, Capacity>& left,
         __m128 nextAcc = _mm_mul_ps(kPrev, u);
         __m128 back = _mm_xor_ps(nextAcc, signMask);
         __m128 z = zero;
-        if (order > 1)
-        {
+        if (order > 1) {
             // Update stage 1.
             const __m128 p0 = detail::loadPair(p);
             __m128 pPrev = detail::loadPair(p + 2);
@@ -182,10 +171,9 @@ void processStereoLattice(CUnitWIIRLattice<float, Capacity>& left,
                 detail::storePair(q + 2, v);
                 f = _mm_sub_ps(f, _mm_mul_ps(m, kPrev));
             }
-            __m128 kLag = kPrev; // k[j - 2] for the lagging prediction stage j - 1
+            __m128 kLag = kPrev;  // k[j - 2] for the lagging prediction stage j - 1
             kPrev = detail::loadPair(kk + 2);
-            for (int j = 2; j < order; ++j)
-            {
+            for (int j = 2; j < order; ++j) {
                 // Update stage j.
                 const __m128 pj = detail::loadPair(p + 2 * j);
                 const __m128 m = _mm_sub_ps(pPrev, _mm_mul_ps(lambda, v));
@@ -208,8 +196,8 @@ void processStereoLattice(CUnitWIIRLattice<float, Capacity>& left,
                 pPrev = pj;
             }
             // Prediction stage order - 1.
-            const __m128 uj = _mm_add_ps(
-                _mm_mul_ps(c, v), _mm_mul_ps(lambda, _mm_sub_ps(_mm_mul_ps(kLag, z), u)));
+            const __m128 uj = _mm_add_ps(_mm_mul_ps(c, v),
+                                         _mm_mul_ps(lambda, _mm_sub_ps(_mm_mul_ps(kLag, z), u)));
             nextAcc = _mm_add_ps(nextAcc, _mm_mul_ps(kPrev, uj));
         }
         acc = nextAcc;
@@ -226,8 +214,7 @@ void processStereoLattice(CUnitWIIRLattice<float, Capacity>& left,
     }
 
     // Back into the lattices: p holds each lane's state for its next read.
-    if ((n & 1) != 0)
-    {
+    if ((n & 1) != 0) {
         left.pingPong = !left.pingPong;
         right.pingPong = !right.pingPong;
         left.denormalOffset = -left.denormalOffset;
@@ -243,4 +230,4 @@ void processStereoLattice(CUnitWIIRLattice<float, Capacity>& left,
     right.output = _mm_cvtss_f32(_mm_shuffle_ps(lastOut, lastOut, _MM_SHUFFLE(1, 1, 1, 1)));
 }
 
-} // namespace usp
+}  // namespace usp

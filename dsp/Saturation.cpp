@@ -7,9 +7,7 @@
 #include <cstring>
 #include <functional>
 
-
-os2Distort::os2Distort()
-    : lowpass(std::make_unique<Filter<kFilterCoefficients>>())
+os2Distort::os2Distort() : lowpass(std::make_unique<Filter<kFilterCoefficients>>())
 {
     std::memcpy(lowpassB, kLowpassB, sizeof lowpassB);
     std::memcpy(lowpassA, kLowpassA, sizeof lowpassA);
@@ -35,8 +33,7 @@ void os2Distort::reset() noexcept
 }
 
 // The compressor's per-sample state and settings, held in locals for a run of samples.
-struct os2Distort::Compressor
-{
+struct os2Distort::Compressor {
     float envelope, gain, offset;
     float threshold, thresholdLog, attack, release, ratio;
 
@@ -46,8 +43,7 @@ struct os2Distort::Compressor
         const float c = p > envelope ? attack : release;
         envelope = p + c * (envelope - p) + kEnvelopeBias;
         float target = 1.0f;
-        if (threshold < 1.0f)
-        {
+        if (threshold < 1.0f) {
             const float level = skv::fastLog10Sqrt(envelope);
             if (level > thresholdLog)
                 target = skv::fastExp(-((level - thresholdLog) * ratio) * skv::kLn10);
@@ -60,13 +56,11 @@ struct os2Distort::Compressor
 template <bool Oversample>
 void os2Distort::run(float* io, int n) noexcept
 {
-    Compressor comp{envelope, gain, offset, threshold, thresholdLog,
-                    attackCoeff, releaseCoeff, ratio};
+    Compressor comp{envelope,     gain,        offset,       threshold,
+                    thresholdLog, attackCoeff, releaseCoeff, ratio};
     const float k = drive;
-    if (!Oversample)
-    {
-        for (int i = 0; i < n; ++i)
-        {
+    if (!Oversample) {
+        for (int i = 0; i < n; ++i) {
             const float x = limitInput(io[i]);
             comp.step(x);
             const float y = x * comp.gain + comp.offset;
@@ -74,8 +68,7 @@ void os2Distort::run(float* io, int n) noexcept
             io[i] = clip(y, k);
         }
     }
-    else
-    {
+    else {
         // Two passes over chunks of the block: first the compressor gains (the envelope and
         // gain recursions with the log/exp law between them), then interpolation, clipping
         // and the down-sampler, whose recursion is the other long chain. The operations and
@@ -84,19 +77,16 @@ void os2Distort::run(float* io, int n) noexcept
         auto run = lowpass->beginRun();
         float y = lowpass->lastOutput;
         float gains[kChunk];
-        for (int start = 0; start < n; start += kChunk)
-        {
+        for (int start = 0; start < n; start += kChunk) {
             const int len = n - start < kChunk ? n - start : kChunk;
             float* chunk = io + start;
             float off = comp.offset;
-            for (int i = 0; i < len; ++i)
-            {
+            for (int i = 0; i < len; ++i) {
                 comp.step(limitInput(chunk[i]));
                 gains[i] = comp.gain;
                 comp.offset = -comp.offset;
             }
-            for (int i = 0; i < len; ++i)
-            {
+            for (int i = 0; i < len; ++i) {
                 h0 = h1;
                 h1 = h2;
                 h2 = h3;
@@ -173,9 +163,18 @@ void os2Distort::recoverIfNonFinite() noexcept
 
 namespace {
 
-inline __m128 pairOf(float a, float b) noexcept { return _mm_setr_ps(a, b, 0.0f, 0.0f); }
-inline __m128 twicePairOf(float a, float b) noexcept { return _mm_setr_ps(a, b, a, b); }
-inline float lane0(__m128 v) noexcept { return _mm_cvtss_f32(v); }
+inline __m128 pairOf(float a, float b) noexcept
+{
+    return _mm_setr_ps(a, b, 0.0f, 0.0f);
+}
+inline __m128 twicePairOf(float a, float b) noexcept
+{
+    return _mm_setr_ps(a, b, a, b);
+}
+inline float lane0(__m128 v) noexcept
+{
+    return _mm_cvtss_f32(v);
+}
 inline float lane1(__m128 v) noexcept
 {
     return _mm_cvtss_f32(_mm_shuffle_ps(v, v, _MM_SHUFFLE(1, 1, 1, 1)));
@@ -184,7 +183,10 @@ SKV_LANES_INLINE __m128 pick(__m128 mask, __m128 a, __m128 b) noexcept
 {
     return _mm_or_ps(_mm_and_ps(mask, a), _mm_andnot_ps(mask, b));
 }
-SKV_LANES_INLINE __m128 negate(__m128 v) noexcept { return _mm_xor_ps(v, _mm_set1_ps(-0.0f)); }
+SKV_LANES_INLINE __m128 negate(__m128 v) noexcept
+{
+    return _mm_xor_ps(v, _mm_set1_ps(-0.0f));
+}
 
 // Lanes 0 and 1 from and to a pair of floats (8 bytes; __m128i accesses may alias anything).
 SKV_LANES_INLINE __m128 loadLow(const float* p) noexcept
@@ -233,8 +235,8 @@ SKV_LANES_INLINE __m128 fastLog2(__m128 v) noexcept
     const __m128 m = _mm_castsi128_ps(
         _mm_or_si128(_mm_and_si128(bits, _mm_set1_epi32(static_cast<int>(0x807FFFFFu))),
                      _mm_set1_epi32(0x3F800000)));
-    const __m128 poly = _mm_mul_ps(m, _mm_sub_ps(_mm_set1_ps(2.0f),
-                                                 _mm_mul_ps(m, _mm_set1_ps(1.0f / 3.0f))));
+    const __m128 poly =
+        _mm_mul_ps(m, _mm_sub_ps(_mm_set1_ps(2.0f), _mm_mul_ps(m, _mm_set1_ps(1.0f / 3.0f))));
     return _mm_add_ps(_mm_sub_ps(poly, _mm_set1_ps(2.0f / 3.0f)), _mm_cvtepi32_ps(e));
 }
 
@@ -254,12 +256,12 @@ SKV_LANES_INLINE __m128 fastExp(__m128 t) noexcept
 {
     constexpr float kTableEnd = static_cast<float>((skv::kExpHiSize - 1) << skv::kExpLoBits);
     const __m128 v = _mm_mul_ps(_mm_set1_ps(-skv::kExpScale), t);
-    const __m128 inTable = _mm_and_ps(_mm_cmpge_ps(v, _mm_setzero_ps()),
-                                      _mm_cmplt_ps(v, _mm_set1_ps(kTableEnd)));
+    const __m128 inTable =
+        _mm_and_ps(_mm_cmpge_ps(v, _mm_setzero_ps()), _mm_cmplt_ps(v, _mm_set1_ps(kTableEnd)));
     if (_mm_movemask_ps(inTable) != 15)
         return fastExpOneByOne(t);
     alignas(16) int n[4];
-    _mm_store_si128(reinterpret_cast<__m128i*>(n), _mm_cvtps_epi32(v)); // as roundToInt
+    _mm_store_si128(reinterpret_cast<__m128i*>(n), _mm_cvtps_epi32(v));  // as roundToInt
     const skv::ExpTables& tab = skv::kExpTables;
     constexpr int kLoMask = skv::kExpLoSize - 1;
     const __m128 hi = _mm_setr_ps(tab.hi[n[0] >> skv::kExpLoBits], tab.hi[n[1] >> skv::kExpLoBits],
@@ -272,8 +274,7 @@ SKV_LANES_INLINE __m128 fastExp(__m128 t) noexcept
 // Filter<5> for two filters, two steps per input sample as the 2x path runs it; each lane
 // stores into its own ring. The offset flips at every step, so within a sample the first step
 // adds it and the second its negation, and it is back where it was for the next sample.
-struct LowpassPair
-{
+struct LowpassPair {
     using Run = Filter<os2Distort::kFilterCoefficients>::Run;
     static_assert(std::tuple_size<decltype(Run::w)>::value == 4, "fourth-order down-sampler");
 
@@ -286,16 +287,14 @@ struct LowpassPair
     int writeL, writeR, maskL, maskR;
 
     LowpassPair(const Run& l, const Run& r, float* bufL, float* bufR, int mL, int mR) noexcept
-        : w1(pairOf(l.w[0], r.w[0])), w2(pairOf(l.w[1], r.w[1])), w3(pairOf(l.w[2], r.w[2]))
-        , w4(pairOf(l.w[3], r.w[3]))
-        , negA1(pairOf(l.negA[0], r.negA[0])), negA2(pairOf(l.negA[1], r.negA[1]))
-        , negA3(pairOf(l.negA[2], r.negA[2])), negA4(pairOf(l.negA[3], r.negA[3]))
-        , b0(pairOf(l.b[0], r.b[0])), b1(pairOf(l.b[1], r.b[1])), b2(pairOf(l.b[2], r.b[2]))
-        , b3(pairOf(l.b[3], r.b[3])), b4(pairOf(l.b[4], r.b[4]))
-        , denormal(_mm_setr_pd(l.denormal, r.denormal))
-        , negatedDenormal(_mm_setr_pd(-l.denormal, -r.denormal))
-        , ringL(bufL), ringR(bufR), writeL(l.writeIndex), writeR(r.writeIndex), maskL(mL)
-        , maskR(mR)
+        : w1(pairOf(l.w[0], r.w[0])), w2(pairOf(l.w[1], r.w[1])), w3(pairOf(l.w[2], r.w[2])),
+          w4(pairOf(l.w[3], r.w[3])), negA1(pairOf(l.negA[0], r.negA[0])),
+          negA2(pairOf(l.negA[1], r.negA[1])), negA3(pairOf(l.negA[2], r.negA[2])),
+          negA4(pairOf(l.negA[3], r.negA[3])), b0(pairOf(l.b[0], r.b[0])),
+          b1(pairOf(l.b[1], r.b[1])), b2(pairOf(l.b[2], r.b[2])), b3(pairOf(l.b[3], r.b[3])),
+          b4(pairOf(l.b[4], r.b[4])), denormal(_mm_setr_pd(l.denormal, r.denormal)),
+          negatedDenormal(_mm_setr_pd(-l.denormal, -r.denormal)), ringL(bufL), ringR(bufR),
+          writeL(l.writeIndex), writeR(r.writeIndex), maskL(mL), maskR(mR)
     {
     }
 
@@ -325,7 +324,7 @@ struct LowpassPair
         const __m128 second =
             _mm_cvtpd_ps(_mm_add_pd(_mm_cvtps_pd(_mm_movehl_ps(x, x)), negatedDenormal));
         recurse(first);
-        const __m128 oldest = w4; // w4 of the second step, shifted out by it
+        const __m128 oldest = w4;  // w4 of the second step, shifted out by it
         const __m128 w0 = recurse(second);
         __m128 y = _mm_mul_ps(b0, w0);
         y = _mm_add_ps(y, _mm_mul_ps(b1, w2));
@@ -360,8 +359,7 @@ SKV_LANES_INLINE __m128 midpoint(__m128 h0, __m128 h1, __m128 h2, __m128 h3) noe
 }
 
 // One unit's compressor state and settings, as handed to OutputStagePair.
-struct CompressorLane
-{
+struct CompressorLane {
     float envelope, gain, offset, attack, release, threshold, thresholdLog, ratio;
 };
 
@@ -369,26 +367,25 @@ struct CompressorLane
 // by pass over a chunk of at most kChunk samples. The chunk buffers hold, per sample, the
 // envelopes and the gain targets of both channels (L, R) and, for the 2x path, the midpoint
 // and the input two samples back (mid L, mid R, h1 L, h1 R).
-struct OutputStagePair
-{
+struct OutputStagePair {
     static constexpr int kChunk = 64;
 
-    __m128 envelope, gain, offset;      ///< lanes L, R
-    __m128 attack, release;             ///< lanes L, R
-    __m128 active, thresholdLog, ratio; ///< lanes L, R, L, R; active: threshold < 1
-    __m128 h0, h1, h2, h3;              ///< 2x path: the last four inputs, oldest first
+    __m128 envelope, gain, offset;       ///< lanes L, R
+    __m128 attack, release;              ///< lanes L, R
+    __m128 active, thresholdLog, ratio;  ///< lanes L, R, L, R; active: threshold < 1
+    __m128 h0, h1, h2, h3;               ///< 2x path: the last four inputs, oldest first
     alignas(16) float envelopes[2 * kChunk + 2];
     alignas(16) float targets[2 * kChunk + 2];
     alignas(16) float points[4 * kChunk];
 
     OutputStagePair(const CompressorLane& l, const CompressorLane& r) noexcept
-        : envelope(pairOf(l.envelope, r.envelope)), gain(pairOf(l.gain, r.gain))
-        , offset(pairOf(l.offset, r.offset)), attack(pairOf(l.attack, r.attack))
-        , release(pairOf(l.release, r.release))
-        , active(_mm_cmplt_ps(twicePairOf(l.threshold, r.threshold), _mm_set1_ps(1.0f)))
-        , thresholdLog(twicePairOf(l.thresholdLog, r.thresholdLog))
-        , ratio(twicePairOf(l.ratio, r.ratio))
-        , h0(_mm_setzero_ps()), h1(_mm_setzero_ps()), h2(_mm_setzero_ps()), h3(_mm_setzero_ps())
+        : envelope(pairOf(l.envelope, r.envelope)), gain(pairOf(l.gain, r.gain)),
+          offset(pairOf(l.offset, r.offset)), attack(pairOf(l.attack, r.attack)),
+          release(pairOf(l.release, r.release)),
+          active(_mm_cmplt_ps(twicePairOf(l.threshold, r.threshold), _mm_set1_ps(1.0f))),
+          thresholdLog(twicePairOf(l.thresholdLog, r.thresholdLog)),
+          ratio(twicePairOf(l.ratio, r.ratio)), h0(_mm_setzero_ps()), h1(_mm_setzero_ps()),
+          h2(_mm_setzero_ps()), h3(_mm_setzero_ps())
     {
     }
 
@@ -412,14 +409,12 @@ struct OutputStagePair
     {
         __m128 env = envelope, off = offset;
         __m128 a = h0, b = h1, c = h2, d = h3;
-        for (int i = 0; i < len; ++i)
-        {
+        for (int i = 0; i < len; ++i) {
             const __m128 x = limitInput(loadPair(l, r, i));
             env = follow(env, x, off, attack, release);
             off = negate(off);
             storeLow(envelopes + 2 * i, env);
-            if (Oversample)
-            {
+            if (Oversample) {
                 a = b;
                 b = c;
                 c = d;
@@ -440,8 +435,7 @@ struct OutputStagePair
     // Pass 2: the gain targets, two samples of both channels per register.
     SKV_LANES_INLINE void runTargets(int len) noexcept
     {
-        for (int i = 0; i < 2 * len; i += 4)
-        {
+        for (int i = 0; i < 2 * len; i += 4) {
             const __m128 env = _mm_load_ps(envelopes + i);
             const __m128 level = _mm_mul_ps(fastLog2(env), _mm_set1_ps(skv::kHalfLog10Of2));
             const __m128 reduce = _mm_and_ps(active, _mm_cmpgt_ps(level, thresholdLog));
@@ -468,8 +462,7 @@ struct OutputStagePair
     SKV_LANES_INLINE void runPlain(float* l, float* r, int len, __m128 k) noexcept
     {
         __m128 g = gain, off = offset;
-        for (int i = 0; i < len; ++i)
-        {
+        for (int i = 0; i < len; ++i) {
             const __m128 x = limitInput(loadPair(l, r, i));
             g = glide(g, loadLow(targets + 2 * i));
             storePair(l, r, i, clip(_mm_add_ps(_mm_mul_ps(x, g), off), k));
@@ -482,8 +475,8 @@ struct OutputStagePair
     // Pass 3 of the 2x path: gain, the two clipped points (the midpoint with the offset
     // added, h1 with it subtracted, in one register), the down-sampler; returns the last
     // output (or `last` for an empty chunk).
-    SKV_LANES_INLINE __m128 runOversampled(float* l, float* r, int len, __m128 k,
-                                           LowpassPair& low, __m128 last) noexcept
+    SKV_LANES_INLINE __m128 runOversampled(float* l, float* r, int len, __m128 k, LowpassPair& low,
+                                           __m128 last) noexcept
     {
         const __m128 k2 = _mm_movelh_ps(k, k);
         __m128 g = gain;
@@ -491,8 +484,7 @@ struct OutputStagePair
         __m128 off = _mm_movelh_ps(offset, negate(offset));
         LowpassPair f = low;
         __m128 y = last;
-        for (int i = 0; i < len; ++i)
-        {
+        for (int i = 0; i < len; ++i) {
             g = glide(g, loadLow(targets + 2 * i));
             const __m128 both = _mm_add_ps(_mm_load_ps(points + 4 * i), off);
             off = negate(off);
@@ -501,7 +493,7 @@ struct OutputStagePair
         }
         low = f;
         gain = g;
-        offset = off; // lanes 0-1 hold the next sample's offset
+        offset = off;  // lanes 0-1 hold the next sample's offset
         return y;
     }
 };
@@ -512,12 +504,11 @@ bool overlap(const float* a, const float* b, int n) noexcept
     return before(a, b + n) && before(b, a + n);
 }
 
-} // namespace
+}  // namespace
 
 void processStereo(os2Distort& left, os2Distort& right, float* l, float* r, int n) noexcept
 {
-    if (&left == &right || left.oversample != right.oversample || (n > 0 && overlap(l, r, n)))
-    {
+    if (&left == &right || left.oversample != right.oversample || (n > 0 && overlap(l, r, n))) {
         left.process(l, n);
         right.process(r, n);
         return;
@@ -530,18 +521,15 @@ void processStereo(os2Distort& left, os2Distort& right, float* l, float* r, int 
     const __m128 k = pairOf(left.drive, right.drive);
     constexpr int kChunk = OutputStagePair::kChunk;
 
-    if (!left.oversample)
-    {
-        for (int start = 0; start < n; start += kChunk)
-        {
+    if (!left.oversample) {
+        for (int start = 0; start < n; start += kChunk) {
             const int len = n - start < kChunk ? n - start : kChunk;
             stage.runEnvelopes<false>(l + start, r + start, len);
             stage.runTargets(len);
             stage.runPlain(l + start, r + start, len, k);
         }
     }
-    else
-    {
+    else {
         Filter<os2Distort::kFilterCoefficients>& lowL = *left.lowpass;
         Filter<os2Distort::kFilterCoefficients>& lowR = *right.lowpass;
         auto runL = lowL.beginRun();
@@ -552,8 +540,7 @@ void processStereo(os2Distort& left, os2Distort& right, float* l, float* r, int 
         stage.h2 = pairOf(left.history[2], right.history[2]);
         stage.h3 = pairOf(left.history[3], right.history[3]);
         __m128 y = pairOf(lowL.lastOutput, lowR.lastOutput);
-        for (int start = 0; start < n; start += kChunk)
-        {
+        for (int start = 0; start < n; start += kChunk) {
             const int len = n - start < kChunk ? n - start : kChunk;
             stage.runEnvelopes<true>(l + start, r + start, len);
             stage.runTargets(len);
@@ -565,8 +552,7 @@ void processStereo(os2Distort& left, os2Distort& right, float* l, float* r, int 
         lowL.lastOutput = lane0(y);
         lowR.lastOutput = lane1(y);
         const __m128 hist[4] = {stage.h0, stage.h1, stage.h2, stage.h3};
-        for (int j = 0; j < 4; ++j)
-        {
+        for (int j = 0; j < 4; ++j) {
             left.history[j] = lane0(hist[j]);
             right.history[j] = lane1(hist[j]);
         }

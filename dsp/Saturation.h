@@ -20,8 +20,7 @@
 /// Recursive filter of order N-1 with N coefficients per side (Filter<5>: fourth order).
 /// Its state w[k] sits in the inherited ring, k samples before writeIndex. Audio thread only.
 template <int N>
-class Filter : public Delay<float>
-{
+class Filter : public Delay<float> {
 public:
     static_assert(N >= 2, "at least one feedback tap");
     static constexpr int kRingLength = 2048;
@@ -39,8 +38,7 @@ public:
 
     /// The state of a run of steps held in locals (a hot loop loads it, steps, stores it),
     /// with copies of the coefficients so that the whole recursion can live in registers.
-    struct Run
-    {
+    struct Run {
         std::array<float, kStateTaps> w;      ///< w[0] is the newest stored value
         std::array<float, kStateTaps> negA;   ///< -a1 .. -a(N-1)
         std::array<float, kStateTaps + 1> b;  ///< b0 .. b(N-1)
@@ -81,20 +79,18 @@ class os2Distort;
 /// two single calls instead. Audio thread; n <= 0 processes nothing.
 void processStereo(os2Distort& left, os2Distort& right, float* l, float* r, int n) noexcept;
 
-class os2Distort
-{
+class os2Distort {
 public:
     static constexpr int kFilterCoefficients = 5;
-    static constexpr float kGainGlide = 0.95f;       ///< weight of the old gain per sample
-    static constexpr float kEnvelopeBias = 1e-10f;   ///< keeps the envelope off zero
-    static constexpr float kInputLimit = 1e6f;       ///< |x| beyond this is held here
+    static constexpr float kGainGlide = 0.95f;      ///< weight of the old gain per sample
+    static constexpr float kEnvelopeBias = 1e-10f;  ///< keeps the envelope off zero
+    static constexpr float kInputLimit = 1e6f;      ///< |x| beyond this is held here
     /// Down-sampling low-pass, b0..b4 and a0..a4 with a trailing 0 (a fourth-order
     /// low-pass at a quarter of the oversampled rate; DC gain about 0.9943).
-    static constexpr double kLowpassB[6] = {0.11492346322469, 0.45969385289874,
-                                            0.68954077934812, 0.45969385289874,
-                                            0.11492346322469, 0.0};
-    static constexpr double kLowpassA[6] = {1.0, 0.18370887947459, 0.65875675400081,
-                                            -0.05048033194436, 0.05740547636112, 0.0};
+    static constexpr double kLowpassB[6] = {0.11492346322469, 0.45969385289874, 0.68954077934812,
+                                            0.45969385289874, 0.11492346322469, 0.0};
+    static constexpr double kLowpassA[6] = {
+        1.0, 0.18370887947459, 0.65875675400081, -0.05048033194436, 0.05740547636112, 0.0};
 
     os2Distort();
     virtual ~os2Distort() = default;
@@ -174,8 +170,7 @@ private:
 // ---------------------------------------------------------------------------------------------
 
 template <int N>
-Filter<N>::Filter()
-    : Delay<float>(kRingLength)
+Filter<N>::Filter() : Delay<float>(kRingLength)
 {
     // One spare slot beyond the power-of-two length, as the ring has always had.
     freeRing(buffer);
@@ -190,8 +185,7 @@ Filter<N>::Filter()
 template <int N>
 void Filter<N>::setCoefficients(const double* bCoeffs, const double* aCoeffs) noexcept
 {
-    for (int i = 0; i <= N; ++i)
-    {
+    for (int i = 0; i <= N; ++i) {
         negA[i] = static_cast<float>(-aCoeffs[i]);
         b[i] = static_cast<float>(bCoeffs[i]);
     }
@@ -201,8 +195,7 @@ template <int N>
 typename Filter<N>::Run Filter<N>::beginRun() const noexcept
 {
     Run r;
-    for (int k = 0; k < kStateTaps; ++k)
-    {
+    for (int k = 0; k < kStateTaps; ++k) {
         r.w[k] = buffer[(writeIndex - 1 - k) & mask];
         r.negA[k] = negA[k + 1];
         r.b[k] = b[k];

@@ -4,8 +4,7 @@
 #include <algorithm>
 #include <cstddef>
 
-CSelBand::CSelBand()
-    : outputScale(std::log(static_cast<float>(kInitialBands)))
+CSelBand::CSelBand() : outputScale(std::log(static_cast<float>(kInitialBands)))
 {
     peakPosition.fill(0.01f);
     peakHeight.fill(0.1f);
@@ -36,20 +35,17 @@ void CSelBand::setSmoothing(float s) noexcept
 
 void CSelBand::applyRequests(unsigned flags) noexcept
 {
-    if (flags & kPendingBands)
-    {
+    if (flags & kPendingBands) {
         activeBands = pendingBands.load(std::memory_order_relaxed);
         outputScale = std::log(static_cast<float>(activeBands));
     }
-    if (flags & kPendingReset)
-    {
+    if (flags & kPendingReset) {
         for (int g = 0; g < capacity / CDrivenSVF4::kLanes; ++g)
             groups[static_cast<std::size_t>(g)].resetBands();
     }
     if (flags & kPendingSmoothing)
         smoothing = pendingSmoothing.load(std::memory_order_relaxed);
-    if (flags & kPendingGlide)
-    {
+    if (flags & kPendingGlide) {
         // Read after the reset above, so a reset posted after a smoothing request leaves
         // 0.5 and a smoothing request posted after a reset leaves its own value.
         const float g = pendingGlide.load(std::memory_order_relaxed);
@@ -81,23 +77,21 @@ void CSelBand::setFromColumn(const float* values) noexcept
     float total = 0.0f;
     // Sum of the segment sums that produce a gain; the fallback normaliser below.
     float contributing = 0.0f;
-    for (int i = 0; i < n; ++i)
-    {
+    for (int i = 0; i < n; ++i) {
         const int start = static_cast<int>(std::floor(static_cast<float>(i) * step * 80.0f));
         // For some counts (41 for one) n * step * 80 rounds to just below 80, which would drop
         // the column's last value; the last segment always runs to the end.
-        const int end = i == n - 1 ? kColumnLength
-                                   : std::min(static_cast<int>(std::floor(
-                                                  static_cast<float>(i + 1) * step * 80.0f)),
-                                              kColumnLength);
+        const int end =
+            i == n - 1
+                ? kColumnLength
+                : std::min(static_cast<int>(std::floor(static_cast<float>(i + 1) * step * 80.0f)),
+                           kColumnLength);
         float peak = 0.0f;
         int peakIndex = start;
         float segSum = 0.0f;
-        for (int k = start; k < end; ++k)
-        {
+        for (int k = start; k < end; ++k) {
             const float v = std::isfinite(values[k]) ? values[k] : 0.0f;
-            if (v > peak)
-            {
+            if (v > peak) {
                 peak = v;
                 peakIndex = k;
             }
@@ -153,22 +147,19 @@ void CSelBand::process(const float* in, float* out, int n, float& warp, float wa
     alignas(16) float x[kChunk];
     alignas(16) float sums[kChunk];
     float w = warp;
-    for (int done = 0; done < n;)
-    {
+    for (int done = 0; done < n;) {
         // A stretch ends before the next refresh, so targets only change at its start.
         const int phase = static_cast<int>(sampleCounter & (kRefreshPeriod - 1));
         const int len = std::min({n - done, kChunk, static_cast<int>(kRefreshPeriod) - phase});
         // The warp is accumulated sample by sample, as the caller's per-sample loop would.
         w += warpIncrement;
-        if (phase == 0)
-        {
+        if (phase == 0) {
             warpParam = w;
             refreshTunings();
         }
         for (int j = 1; j < len; ++j)
             w += warpIncrement;
-        for (int j = 0; j < len; ++j)
-        {
+        for (int j = 0; j < len; ++j) {
             // NaN becomes silence; everything else is held to full scale.
             const float v = in[done + j];
             x[j] = v > 1.0f ? 1.0f : (v < -1.0f ? -1.0f : (v == v ? v : 0.0f));
@@ -185,8 +176,7 @@ void CSelBand::process(const float* in, float* out, int n, float& warp, float wa
 
 void CSelBand::runBands(const float* x, float* sums, int n) noexcept
 {
-    for (int start = 0; start < n;)
-    {
+    for (int start = 0; start < n;) {
         // After a blow-up the rest goes one sample at a time, so a run of blow-ups costs no
         // more than per-sample processing (rerunning the whole rest each time would not).
         const int end = start == 0 ? n : start + 1;
@@ -194,8 +184,7 @@ void CSelBand::runBands(const float* x, float* sums, int n) noexcept
         int bad = start;
         while (bad < end && std::isfinite(sums[bad]))
             ++bad;
-        if (bad == end)
-        {
+        if (bad == end) {
             start = end;
             continue;
         }
@@ -214,14 +203,12 @@ void CSelBand::sumBands(const float* x, float* sums, int n) noexcept
     alignas(16) float products[kChunk * CDrivenSVF4::kLanes];
     const int groupsUsed = (activeBands + CDrivenSVF4::kLanes - 1) / CDrivenSVF4::kLanes;
     const int n4 = n & ~3;
-    for (int g = 0; g < groupsUsed; ++g)
-    {
+    for (int g = 0; g < groupsUsed; ++g) {
         runGroup(g, x, n, products);
         // products holds [sample][lane]; four samples at a time are turned into
         // [lane][sample] so each band's products add to four sums at once, bands in order.
         const int lanes = std::min(activeBands - g * CDrivenSVF4::kLanes, CDrivenSVF4::kLanes);
-        for (int j = 0; j < n4; j += 4)
-        {
+        for (int j = 0; j < n4; j += 4) {
             __m128 r0 = _mm_load_ps(products + 4 * j);
             __m128 r1 = _mm_load_ps(products + 4 * j + 4);
             __m128 r2 = _mm_load_ps(products + 4 * j + 8);
@@ -238,8 +225,7 @@ void CSelBand::sumBands(const float* x, float* sums, int n) noexcept
                 acc = _mm_add_ps(acc, r3);
             _mm_storeu_ps(sums + j, acc);
         }
-        for (int j = n4; j < n; ++j)
-        {
+        for (int j = n4; j < n; ++j) {
             float acc = g == 0 ? 0.0f : sums[j];
             for (int l = 0; l < lanes; ++l)
                 acc += products[4 * j + l];
@@ -260,8 +246,7 @@ void CSelBand::runGroup(int group, const float* x, int n, float* products) noexc
     const __m128 s = _mm_set1_ps(smoothing);
     const __m128 magnitude = _mm_castsi128_ps(_mm_set1_epi32(0x7fffffff));
     const __m128 threshold = _mm_set1_ps(skv::kDenormalThreshold);
-    for (int j = 0; j < n; ++j)
-    {
+    for (int j = 0; j < n; ++j) {
         // Gain glide with the flush of skv::flushDenormal, so a gain gliding to 0 never
         // decays into subnormals.
         __m128 gain = _mm_add_ps(target, _mm_mul_ps(s, _mm_sub_ps(smoothed, target)));
@@ -270,17 +255,16 @@ void CSelBand::runGroup(int group, const float* x, int n, float* products) noexc
         const __m128 y = CDrivenSVF4::step(r, _mm_set1_ps(x[j]));
         _mm_store_ps(products + j * CDrivenSVF4::kLanes, _mm_mul_ps(y, gain));
     }
-    if (activeBands >= (group + 1) * CDrivenSVF4::kLanes)
-    {
+    if (activeBands >= (group + 1) * CDrivenSVF4::kLanes) {
         groups[g].store(r);
         _mm_store_ps(gs, smoothed);
     }
-    else
-    {
+    else {
         // Lanes beyond the active bands ran along but keep their old state, as idle bands do.
         const __m128 mask = laneMask(group);
         groups[g].store(r, mask);
-        _mm_store_ps(gs, _mm_or_ps(_mm_and_ps(mask, smoothed), _mm_andnot_ps(mask, _mm_load_ps(gs))));
+        _mm_store_ps(gs,
+                     _mm_or_ps(_mm_and_ps(mask, smoothed), _mm_andnot_ps(mask, _mm_load_ps(gs))));
     }
 }
 
@@ -296,8 +280,7 @@ void CSelBand::recoverFromNonFinite(int extraSteps) noexcept
     // Only reachable through hostile targets; start the bands afresh rather than let NaN
     // stay in their states and gains for good.
     const int groupsUsed = (activeBands + CDrivenSVF4::kLanes - 1) / CDrivenSVF4::kLanes;
-    for (int g = 0; g < kGroups; ++g)
-    {
+    for (int g = 0; g < kGroups; ++g) {
         CDrivenSVF4& group = groups[static_cast<std::size_t>(g)];
         group.resetBands();
         group.setGlide(smoothing);

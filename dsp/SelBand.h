@@ -25,19 +25,18 @@
 #include "dsp/DrivenSVF4.h"
 #include "dsp/DspConfig.h"
 
-class CSelBand
-{
+class CSelBand {
 public:
-    static constexpr int kCapacity = 80;           ///< band filters held
+    static constexpr int kCapacity = 80;  ///< band filters held
     static constexpr int kColumnLength = skv::kFilterMapColumn;
     static constexpr int kInitialBands = 3;
     static constexpr float kInitialSmoothing = 0.9f;
-    static constexpr std::uint32_t kRefreshPeriod = 128; ///< samples between tuning refreshes
-    static constexpr float kLevelBias = 0.2f;       ///< added to every value of a segment sum
-    static constexpr float kMinMean = 1e-6f;        ///< smaller segment means give no gain
-    static constexpr float kFullPeak = 0.25f;       ///< higher peaks count as 1
-    static constexpr float kPositionStep = 0.0125f; ///< 1/80: one column value as a position
-    static constexpr float kLowestCutoff = 0.0009070295f; ///< 40 Hz at the 44.1 kHz time base
+    static constexpr std::uint32_t kRefreshPeriod = 128;  ///< samples between tuning refreshes
+    static constexpr float kLevelBias = 0.2f;             ///< added to every value of a segment sum
+    static constexpr float kMinMean = 1e-6f;              ///< smaller segment means give no gain
+    static constexpr float kFullPeak = 0.25f;             ///< higher peaks count as 1
+    static constexpr float kPositionStep = 0.0125f;       ///< 1/80: one column value as a position
+    static constexpr float kLowestCutoff = 0.0009070295f;  ///< 40 Hz at the 44.1 kHz time base
     static constexpr float kMinResonance = 1e-8f;
     static constexpr int kGroups = kCapacity / CDrivenSVF4::kLanes;
     /// Longest stretch run in one pass (bounds the stack buffers of the block path).
@@ -96,8 +95,7 @@ public:
     }
 
 private:
-    enum PendingFlag : unsigned
-    {
+    enum PendingFlag : unsigned {
         kPendingBands = 1u,
         kPendingReset = 2u,
         kPendingSmoothing = 4u,

@@ -13,34 +13,31 @@ namespace usp {
 /// between blocks. Fields are public so that the engine can read the last output and the
 /// alternating offset without a virtual call.
 template <typename T>
-class CUnitProcessorBase
-{
+class CUnitProcessorBase {
 public:
     CUnitProcessorBase();
-    virtual ~CUnitProcessorBase() = default; // slot 0
+    virtual ~CUnitProcessorBase() = default;  // slot 0
 
     CUnitProcessorBase(const CUnitProcessorBase&) = delete;
     CUnitProcessorBase& operator=(const CUnitProcessorBase&) = delete;
 
-    virtual void setSampleRate(T rate); // slot 1: stores sampleRate (Hz)
-    virtual T process(T x) = 0;         // slot 2: one sample
-    virtual void reset();               // slot 3: output = 0
-    virtual void initialize();          // slot 4: calls reset
+    virtual void setSampleRate(T rate);  // slot 1: stores sampleRate (Hz)
+    virtual T process(T x) = 0;          // slot 2: one sample
+    virtual void reset();                // slot 3: output = 0
+    virtual void initialize();           // slot 4: calls reset
 
-    T denormalOffset; ///< alternating tiny offset, negated by the units every sample
-    T pi;             ///< 4·atan(1) in T precision
-    T output;         ///< last output sample
-    T sampleRate;     ///< Hz; the time base is 44100 unless set otherwise
+    T denormalOffset;  ///< alternating tiny offset, negated by the units every sample
+    T pi;              ///< 4·atan(1) in T precision
+    T output;          ///< last output sample
+    T sampleRate;      ///< Hz; the time base is 44100 unless set otherwise
 };
 
 // ---------------------------------------------------------------------------------------------
 
 template <typename T>
 CUnitProcessorBase<T>::CUnitProcessorBase()
-    : denormalOffset(T(skv::kDenormalOffset))
-    , pi(T(4.0 * std::atan(1.0)))
-    , output(T(0))
-    , sampleRate(T(skv::kTimeBaseRate))
+    : denormalOffset(T(skv::kDenormalOffset)), pi(T(4.0 * std::atan(1.0))), output(T(0)),
+      sampleRate(T(skv::kTimeBaseRate))
 {
 }
 
@@ -62,4 +59,4 @@ void CUnitProcessorBase<T>::initialize()
     reset();
 }
 
-} // namespace usp
+}  // namespace usp

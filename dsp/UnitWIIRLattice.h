@@ -15,8 +15,7 @@ namespace usp {
 /// One channel's warped lattice filter. process() runs on the audio thread with `lock` held
 /// by the caller; everything else takes the lock itself.
 template <typename T, int Capacity>
-class CUnitWIIRLattice : public CUnitWarpedLatticeBase<T, Capacity>
-{
+class CUnitWIIRLattice : public CUnitWarpedLatticeBase<T, Capacity> {
     using Base = CUnitWarpedLatticeBase<T, Capacity>;
 
 public:
@@ -73,8 +72,7 @@ T CUnitWIIRLattice<T, Capacity>::process(T x)
     T acc = k[0] * u;
     T back = -acc;
     T z = T(0);
-    for (int j = 1; j < n; ++j)
-    {
+    for (int j = 1; j < n; ++j) {
         const T uj = c * p[j] + lambda * (k[j - 1] * z - u);
         z = back;
         acc = acc + k[j] * uj;
@@ -86,8 +84,7 @@ T CUnitWIIRLattice<T, Capacity>::process(T x)
     // Update pass: y travels through the warped chain into q.
     T v = lambda * p[0] + y;
     T f = y;
-    for (int j = 1; j < n; ++j)
-    {
+    for (int j = 1; j < n; ++j) {
         const T m = p[j - 1] - lambda * v;
         v = lambda * p[j] + m - f * k[j - 1];
         q[j] = v;
@@ -102,4 +99,4 @@ T CUnitWIIRLattice<T, Capacity>::process(T x)
     return out;
 }
 
-} // namespace usp
+}  // namespace usp

@@ -24,24 +24,23 @@ namespace usp {
 /// out again inside that block, so setOrder never allocates and is safe at a scan step on the
 /// audio thread.
 template <typename T, int Capacity>
-class CUnitWarpedLatticeBase : public CUnitProcessorBase<T>
-{
+class CUnitWarpedLatticeBase : public CUnitProcessorBase<T> {
 public:
     static_assert(Capacity >= 2, "a lattice needs at least two stages");
     /// Largest array stride: Capacity + 1 values rounded up to a multiple of 4.
     static constexpr int kMaxStride = ((Capacity + 1) + 3) & ~3;
 
     CUnitWarpedLatticeBase();
-    ~CUnitWarpedLatticeBase() override; // slot 0: frees the block
+    ~CUnitWarpedLatticeBase() override;  // slot 0: frees the block
 
     // Slots 1, 2 and 4 come from the base (setSampleRate, process, initialize).
-    void reset() override;                                         // slot 3
-    virtual void setCoefficients(const T* v, int n);               // slot 5: immediate
-    virtual void setCoefficientsAt(const T* v, int n, T position); // slot 6: rotated targets
-    virtual void setTargetCoefficients(const T* v, int n);         // slot 7: glide targets
-    virtual void setOrder(int m);                                  // slot 8: clamp to 2..Capacity
-    virtual void updateCoefficients();                             // slot 9: nothing here
-    virtual void allocateArrays();                                 // slot 10: lay out the block
+    void reset() override;                                          // slot 3
+    virtual void setCoefficients(const T* v, int n);                // slot 5: immediate
+    virtual void setCoefficientsAt(const T* v, int n, T position);  // slot 6: rotated targets
+    virtual void setTargetCoefficients(const T* v, int n);          // slot 7: glide targets
+    virtual void setOrder(int m);                                   // slot 8: clamp to 2..Capacity
+    virtual void updateCoefficients();                              // slot 9: nothing here
+    virtual void allocateArrays();                                  // slot 10: lay out the block
 
     /// One glide step of warp, coefficient scale and coefficients, then C and G. Called once
     /// per sub-block. targetWarp is held inside (-1, 1) and targetScale in [-1, 1]; NaN keeps
@@ -54,19 +53,19 @@ public:
 
     std::recursive_mutex lock;
     T* arrayBlock;
-    T* targetCoeffs; ///< s[0..count-1]
-    T* coeffs;       ///< k[0..count-1]
+    T* targetCoeffs;  ///< s[0..count-1]
+    T* coeffs;        ///< k[0..count-1]
     T* stateA;
     T* stateB;
-    T warp;           ///< λ
-    T smoothing;      ///< e, weight of the old coefficient per glide step
-    T warpComplement; ///< C = 1 - λ²
-    T gain;           ///< G = 1 / (1 - Σ f·k)
-    T coeffScale;     ///< b, applied to the targets during the glide
-    int order;        ///< N, stages in use, 2..Capacity
-    int count;        ///< N + 1
-    bool pingPong;    ///< true: read stateA this sample
-    T inputScale;     ///< applied to incoming coefficient values
+    T warp;            ///< λ
+    T smoothing;       ///< e, weight of the old coefficient per glide step
+    T warpComplement;  ///< C = 1 - λ²
+    T gain;            ///< G = 1 / (1 - Σ f·k)
+    T coeffScale;      ///< b, applied to the targets during the glide
+    int order;         ///< N, stages in use, 2..Capacity
+    int count;         ///< N + 1
+    bool pingPong;     ///< true: read stateA this sample
+    T inputScale;      ///< applied to incoming coefficient values
     /// Raised by every operation that changes coefficients, targets, state, order, warp or
     /// gain, so a caller that computed something from them can tell whether it still holds.
     unsigned revision;
@@ -78,29 +77,16 @@ protected:
     void refreshDerived();
 
 private:
-    T* storage; // the aligned allocation, Capacity-sized
+    T* storage;  // the aligned allocation, Capacity-sized
 };
 
 // ---------------------------------------------------------------------------------------------
 
 template <typename T, int Capacity>
 CUnitWarpedLatticeBase<T, Capacity>::CUnitWarpedLatticeBase()
-    : arrayBlock(nullptr)
-    , targetCoeffs(nullptr)
-    , coeffs(nullptr)
-    , stateA(nullptr)
-    , stateB(nullptr)
-    , warp(T(0.5))
-    , smoothing(T(0.99))
-    , warpComplement(T(0.75))
-    , gain(T(1))
-    , coeffScale(T(0.95))
-    , order(0)
-    , count(0)
-    , pingPong(true)
-    , inputScale(T(1))
-    , revision(0)
-    , storage(nullptr)
+    : arrayBlock(nullptr), targetCoeffs(nullptr), coeffs(nullptr), stateA(nullptr), stateB(nullptr),
+      warp(T(0.5)), smoothing(T(0.99)), warpComplement(T(0.75)), gain(T(1)), coeffScale(T(0.95)),
+      order(0), count(0), pingPong(true), inputScale(T(1)), revision(0), storage(nullptr)
 {
     const std::size_t bytes = sizeof(T) * 4u * static_cast<std::size_t>(kMaxStride);
     storage = static_cast<T*>(::operator new(bytes, std::align_val_t(32)));
@@ -156,8 +142,7 @@ void CUnitWarpedLatticeBase<T, Capacity>::setOrder(int m)
     for (int a = 0; a < 4; ++a)
         for (int i = 0; i < keep; ++i)
             now[a][i] = saved[a][i];
-    for (int i = keep; i < count; ++i)
-    {
+    for (int i = keep; i < count; ++i) {
         targetCoeffs[i] = T(skv::kCoeffFloor);
         coeffs[i] = T(skv::kCoeffFloor);
         stateA[i] = T(0);
@@ -175,7 +160,7 @@ void CUnitWarpedLatticeBase<T, Capacity>::applyTarget(int i, T v)
 {
     const T mag = v < T(0) ? -v : v;
     if (!(mag < T(1)))
-        return; // would make the lattice unstable (NaN lands here too)
+        return;  // would make the lattice unstable (NaN lands here too)
     targetCoeffs[i] = mag < T(skv::kCoeffTiny) ? T(skv::kCoeffFloor) : inputScale * v;
 }
 
@@ -198,8 +183,7 @@ void CUnitWarpedLatticeBase<T, Capacity>::setCoefficients(const T* v, int n)
     if (!v)
         return;
     const int m = n < count ? n : count;
-    for (int i = 0; i < m; ++i)
-    {
+    for (int i = 0; i < m; ++i) {
         // A coefficient of magnitude 1 or more (or NaN) would make the lattice unstable at
         // once; like the target rule, such a value leaves the coefficient as it is.
         const T mag = v[i] < T(0) ? -v[i] : v[i];
@@ -219,7 +203,7 @@ void CUnitWarpedLatticeBase<T, Capacity>::setCoefficientsAt(const T* v, int n, T
     if (!v || n <= 0)
         return;
     if (!(position > T(0)))
-        position = T(0); // NaN too
+        position = T(0);  // NaN too
     else if (position >= T(1))
         position = T(1);
     const int start = skv::roundToInt(static_cast<float>(n) * static_cast<float>(position));
@@ -260,8 +244,7 @@ void CUnitWarpedLatticeBase<T, Capacity>::glideCoefficients(T targetWarp, T targ
     T f = -lambda;
     T g = T(1);
     T sum = T(0);
-    for (int j = 0; j < order; ++j)
-    {
+    for (int j = 0; j < order; ++j) {
         const T k = e * coeffs[j] + (T(1) - e) * b * targetCoeffs[j];
         coeffs[j] = k;
         sum = sum + f * k;
@@ -271,7 +254,7 @@ void CUnitWarpedLatticeBase<T, Capacity>::glideCoefficients(T targetWarp, T targ
         g = gNew;
     }
     const T inv = T(1) / (T(1) - sum);
-    gain = (inv - inv == T(0)) ? inv : T(1); // a non-finite gain would poison the state
+    gain = (inv - inv == T(0)) ? inv : T(1);  // a non-finite gain would poison the state
     ++revision;
 }
 
@@ -283,8 +266,7 @@ void CUnitWarpedLatticeBase<T, Capacity>::refreshDerived()
     T f = -lambda;
     T g = T(1);
     T sum = T(0);
-    for (int j = 0; j < order; ++j)
-    {
+    for (int j = 0; j < order; ++j) {
         const T k = coeffs[j];
         sum = sum + f * k;
         const T fNew = -lambda * (f - k * g);
@@ -303,8 +285,7 @@ void CUnitWarpedLatticeBase<T, Capacity>::resetCoefficients()
     std::lock_guard<std::recursive_mutex> guard(lock);
     std::memset(targetCoeffs, 0, sizeof(T) * static_cast<std::size_t>(count));
     std::memset(coeffs, 0, sizeof(T) * static_cast<std::size_t>(count));
-    for (int i = 0; i < count; ++i)
-    {
+    for (int i = 0; i < count; ++i) {
         targetCoeffs[i] = T(skv::kCoeffFloor);
         coeffs[i] = T(skv::kCoeffFloor);
     }
@@ -334,4 +315,4 @@ void CUnitWarpedLatticeBase<T, Capacity>::reset()
     resetCoefficients();
 }
 
-} // namespace usp
+}  // namespace usp

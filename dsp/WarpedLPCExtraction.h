@@ -18,8 +18,7 @@
 namespace usp {
 
 /// Allocation failure of the analysis buffers at construction.
-class CMemoryAllocationError : public std::bad_alloc
-{
+class CMemoryAllocationError : public std::bad_alloc {
 public:
     const char* what() const noexcept override { return "Memory allocation failure"; }
 };
@@ -27,23 +26,21 @@ public:
 /// LPC extraction with frames of up to FrameCapacity samples and at least CoeffCapacity
 /// coefficients. extract() runs on the audio thread (at a scan step) and never allocates.
 template <typename T, int FrameCapacity, int CoeffCapacity>
-class CWarpedLPCExtraction : public CUnitProcessorBase<T>
-{
+class CWarpedLPCExtraction : public CUnitProcessorBase<T> {
 public:
     /// Largest order served: the effect's 80 (or the nominal capacity if larger), and below the
     /// frame capacity because r[0..order] lives in a frame-sized buffer.
     static constexpr int kMaxOrder =
-        (CoeffCapacity > skv::kLpcMaxOrder ? CoeffCapacity : skv::kLpcMaxOrder) <
-                FrameCapacity
+        (CoeffCapacity > skv::kLpcMaxOrder ? CoeffCapacity : skv::kLpcMaxOrder) < FrameCapacity
             ? (CoeffCapacity > skv::kLpcMaxOrder ? CoeffCapacity : skv::kLpcMaxOrder)
             : FrameCapacity - 1;
 
     /// Throws CMemoryAllocationError (a std::bad_alloc) if a buffer cannot be allocated.
     CWarpedLPCExtraction();
-    ~CWarpedLPCExtraction() override; // slot 0
+    ~CWarpedLPCExtraction() override;  // slot 0
 
-    T process(T x) override; // slot 2: the unit does not filter; always 0
-    void reset() override;   // slot 3: clears the working buffers
+    T process(T x) override;  // slot 2: the unit does not filter; always 0
+    void reset() override;    // slot 3: clears the working buffers
 
     /// n >= FrameCapacity: unchanged, returns FrameCapacity. Otherwise sets the frame length,
     /// rebuilds the window and returns n. n < 1 leaves everything as it is and returns the
@@ -63,10 +60,10 @@ public:
     int frameLength;
     int lpcOrder;
     T analysisWarp;
-    T* window;   ///< FrameCapacity values, 16-byte aligned, zero past frameLength
-    T* frame;    ///< the windowed frame
-    T* levelSum; ///< 16 values: four copies of the frame's magnitude sum
-    T* autocorr; ///< r[0..order]
+    T* window;    ///< FrameCapacity values, 16-byte aligned, zero past frameLength
+    T* frame;     ///< the windowed frame
+    T* levelSum;  ///< 16 values: four copies of the frame's magnitude sum
+    T* autocorr;  ///< r[0..order]
     T warpedFrame[FrameCapacity];
     double predictor[kMaxOrder + 1];
     double reflection[kMaxOrder];
@@ -99,23 +96,14 @@ void CWarpedLPCExtraction<T, F, C>::freeBuffer(T* p)
 
 template <typename T, int F, int C>
 CWarpedLPCExtraction<T, F, C>::CWarpedLPCExtraction()
-    : frameLength(skv::kLpcDefaultFrame)
-    , lpcOrder(30)
-    , analysisWarp(T(0))
-    , window(nullptr)
-    , frame(nullptr)
-    , levelSum(nullptr)
-    , autocorr(nullptr)
-    , warpedFrame{}
-    , predictor{}
-    , reflection{}
+    : frameLength(skv::kLpcDefaultFrame), lpcOrder(30), analysisWarp(T(0)), window(nullptr),
+      frame(nullptr), levelSum(nullptr), autocorr(nullptr), warpedFrame{}, predictor{}, reflection{}
 {
     window = allocateBuffer(F);
     frame = allocateBuffer(F);
     levelSum = allocateBuffer(16);
     autocorr = allocateBuffer(F);
-    if (!window || !frame || !levelSum || !autocorr)
-    {
+    if (!window || !frame || !levelSum || !autocorr) {
         // The destructor does not run for a failed construction: release what we got.
         freeBuffer(window);
         freeBuffer(frame);
@@ -123,7 +111,7 @@ CWarpedLPCExtraction<T, F, C>::CWarpedLPCExtraction()
         freeBuffer(autocorr);
         throw CMemoryAllocationError();
     }
-    frameLength = 0; // so that the call below builds the window
+    frameLength = 0;  // so that the call below builds the window
     setFrameLength(skv::kLpcDefaultFrame);
 }
 
@@ -161,8 +149,7 @@ int CWarpedLPCExtraction<T, F, C>::setFrameLength(int n)
     frameLength = n;
     const T step = T(2) * this->pi / static_cast<T>(n);
     T angle = T(0);
-    for (int i = 0; i < n; ++i)
-    {
+    for (int i = 0; i < n; ++i) {
         window[i] = T(0.5) - T(0.49) * std::cos(angle);
         angle += step;
     }
@@ -174,10 +161,9 @@ int CWarpedLPCExtraction<T, F, C>::setFrameLength(int n)
 template <typename T, int F, int C>
 void CWarpedLPCExtraction<T, F, C>::allpassInPlace(T lambda, int n)
 {
-    T xPrev = T(0); // x[i-1], the input of the previous sample before it was overwritten
+    T xPrev = T(0);  // x[i-1], the input of the previous sample before it was overwritten
     T yPrev = T(0);
-    for (int i = 0; i < n; ++i)
-    {
+    for (int i = 0; i < n; ++i) {
         const T x = warpedFrame[i];
         const T y = skv::flushDenormal(xPrev + lambda * (yPrev - x));
         warpedFrame[i] = y;
@@ -205,21 +191,18 @@ void CWarpedLPCExtraction<T, F, C>::extract(const T* data, T* out, int order, T 
     // Window and level gate: four lanes at a time, the tail (if any) one by one so that no
     // sample past the frame is read.
     float level = 0.0f;
-    if (data)
-    {
+    if (data) {
         __m128 sum4 = _mm_setzero_ps();
         const __m128 absMask = _mm_castsi128_ps(_mm_set1_epi32(0x7fffffff));
         int i = 0;
-        for (; i + 4 <= n; i += 4)
-        {
+        for (; i + 4 <= n; i += 4) {
             const __m128 x = _mm_loadu_ps(data + i);
             _mm_store_ps(frame + i, _mm_mul_ps(x, _mm_load_ps(window + i)));
             sum4 = _mm_add_ps(sum4, _mm_and_ps(x, absMask));
         }
         alignas(16) float lanes[4];
         _mm_store_ps(lanes, sum4);
-        for (; i < n; ++i)
-        {
+        for (; i < n; ++i) {
             frame[i] = data[i] * window[i];
             lanes[i & 3] += std::fabs(data[i]);
         }
@@ -227,7 +210,7 @@ void CWarpedLPCExtraction<T, F, C>::extract(const T* data, T* out, int order, T 
     }
     for (int l = 0; l < 16; ++l)
         levelSum[l] = level;
-    if (!(level > 0.0f)) // silence (NaN input counts as silence too)
+    if (!(level > 0.0f))  // silence (NaN input counts as silence too)
     {
         reset();
         for (int i = 0; i < p; ++i)
@@ -236,31 +219,26 @@ void CWarpedLPCExtraction<T, F, C>::extract(const T* data, T* out, int order, T 
     }
 
     // Autocorrelation r[0..p].
-    if (warp > T(0))
-    {
+    if (warp > T(0)) {
         double energy = 0.0;
         for (int i = 0; i < n; ++i)
             energy += static_cast<double>(frame[i]) * frame[i];
         const T r0 = static_cast<T>(energy);
         std::memcpy(warpedFrame, frame, sizeof(T) * static_cast<std::size_t>(n));
         allpassInPlace(warp, n);
-        if (!(std::fabs(r0) > T(skv::kDenormalThreshold)))
-        {
+        if (!(std::fabs(r0) > T(skv::kDenormalThreshold))) {
             for (int j = 0; j <= p; ++j)
                 autocorr[j] = T(0);
         }
-        else
-        {
+        else {
             autocorr[0] = T(1);
-            for (int j = 1; j <= p; ++j)
-            {
+            for (int j = 1; j <= p; ++j) {
                 // The correlation with the current y and the next allpass pass in one sweep:
                 // two independent chains that the processor overlaps.
                 double s = 0.0;
                 T xPrev = T(0);
                 T yPrev = T(0);
-                for (int i = 0; i < n; ++i)
-                {
+                for (int i = 0; i < n; ++i) {
                     const T cur = warpedFrame[i];
                     s += static_cast<double>(frame[i]) * cur;
                     const T y = skv::flushDenormal(xPrev + warp * (yPrev - cur));
@@ -272,21 +250,17 @@ void CWarpedLPCExtraction<T, F, C>::extract(const T* data, T* out, int order, T 
             }
         }
     }
-    else
-    {
+    else {
         double energy = 0.0;
         for (int i = 0; i < n; ++i)
             energy += static_cast<double>(frame[i]) * frame[i];
-        if (!(energy > 0.0))
-        {
+        if (!(energy > 0.0)) {
             for (int j = 0; j <= p; ++j)
                 autocorr[j] = T(0);
         }
-        else
-        {
+        else {
             autocorr[0] = T(1);
-            for (int j = 1; j <= p; ++j)
-            {
+            for (int j = 1; j <= p; ++j) {
                 double s = 0.0;
                 for (int i = 0; i + j < n; ++i)
                     s += static_cast<double>(frame[i]) * frame[i + j];
@@ -304,8 +278,7 @@ void CWarpedLPCExtraction<T, F, C>::extract(const T* data, T* out, int order, T 
         a[j] = 0.0;
     double err = r0;
     double previous[kMaxOrder + 1];
-    for (int i = 0; i < p; ++i)
-    {
+    for (int i = 0; i < p; ++i) {
         double acc = 0.0;
         for (int j = 1; j <= i; ++j)
             acc += a[j] * autocorr[i + 1 - j];
@@ -331,4 +304,4 @@ T CWarpedLPCExtraction<T, F, C>::limitCoefficient(double v)
     return std::fabs(rounded) < T(1) ? rounded : (v < 0.0 ? T(-0.01) : T(0.01));
 }
 
-} // namespace usp
+}  // namespace usp

@@ -9,27 +9,38 @@ namespace VSTGUI {
 
 namespace {
 // Nearest integer, halves to even (the default rounding mode).
-int roundEven(double v) { return int(std::nearbyint(v)); }
+int roundEven(double v)
+{
+    return int(std::nearbyint(v));
+}
 }  // namespace
 
-CBarControl::CBarControl(long t, CControlListener* l, const CRect& r, const CColor& bg, const CColor& second,
-                         const CColor& bar, long s)
-    : CControl(r, l, t), backColor(bg), secondColor(second), barColor(bar), style(s), width(r.width()),
-      height(r.height()) {}
+CBarControl::CBarControl(long t, CControlListener* l, const CRect& r, const CColor& bg,
+                         const CColor& second, const CColor& bar, long s)
+    : CControl(r, l, t), backColor(bg), secondColor(second), barColor(bar), style(s),
+      width(r.width()), height(r.height())
+{
+}
 
-CBarControl::~CBarControl() { delete offscreen; }
+CBarControl::~CBarControl()
+{
+    delete offscreen;
+}
 
-void CBarControl::onAttached(CView*) {
+void CBarControl::onAttached(CView*)
+{
     delete offscreen;
     offscreen = new COffscreenContext(parentFrame, width, height, backColor);
 }
 
-void CBarControl::onRemoved() {
+void CBarControl::onRemoved()
+{
     delete offscreen;
     offscreen = nullptr;
 }
 
-CRect CBarControl::barRect() const {
+CRect CBarControl::barRect() const
+{
     const bool bipolar = (style & kBarBipolar) != 0;
     const bool inverted = bipolar && !(style & (kBarFromLeft | 0x20));
     const double a = inverted ? 1.0 - double(value) : double(value);
@@ -38,12 +49,14 @@ CRect CBarControl::barRect() const {
         if (fromFar) {
             lo = extent - 3 - roundEven(a * d);
             hi = extent - 3;
-        } else if (bipolar) {
+        }
+        else if (bipolar) {
             const int m = d / 2 + 2;
             const int p = roundEven(a * d) + 2;
             lo = a >= 0.5 ? m : p;
             hi = a >= 0.5 ? p : m;
-        } else {
+        }
+        else {
             lo = 2;
             hi = roundEven(a * d) + 2;
         }
@@ -53,7 +66,8 @@ CRect CBarControl::barRect() const {
         span(width, !(style & kBarFromLeft) && !bipolar, r.left, r.right);
         r.top = 2;
         r.bottom = height - 3;
-    } else {
+    }
+    else {
         span(height, (style & kBarBottomUp) != 0, r.top, r.bottom);
         r.left = 2;
         r.right = width - 3;
@@ -61,7 +75,8 @@ CRect CBarControl::barRect() const {
     return r;
 }
 
-void CBarControl::drawInto(CDrawContext* off) {
+void CBarControl::drawInto(CDrawContext* off)
+{
     off->setFillColor(backColor);
     off->fillRect(CRect(0, 0, width, height));
     CRect b = barRect();
@@ -72,12 +87,14 @@ void CBarControl::drawInto(CDrawContext* off) {
     off->fillRect(CRect(b.left, b.top, b.right + 1, b.bottom + 1));
 }
 
-void CBarControl::draw(CDrawContext* context) {
+void CBarControl::draw(CDrawContext* context)
+{
     if (context) {
         if (offscreen) {
             drawInto(offscreen);
             offscreen->copyFrom(context, size);
-        } else {
+        }
+        else {
             COffscreenContext temp(parentFrame, width, height, backColor);
             drawInto(&temp);
             temp.copyFrom(context, size);
@@ -86,19 +103,24 @@ void CBarControl::draw(CDrawContext* context) {
     setDirty(false);
 }
 
-float CBarControl::positionValue(const CPoint& where) const {
+float CBarControl::positionValue(const CPoint& where) const
+{
     float pos;
     if (style & kBarHorizontal) {
         pos = float(where.h - size.left - 2) / float(std::max(1, width - 4));
-        if (style & kBarFromRightEdge) pos = 1.f - pos;
-    } else {
+        if (style & kBarFromRightEdge)
+            pos = 1.f - pos;
+    }
+    else {
         pos = float(where.v - size.top - 2) / float(std::max(1, height - 4));
-        if (style & (kBarBottomUp | kBarBipolar)) pos = 1.f - pos;
+        if (style & (kBarBottomUp | kBarBipolar))
+            pos = 1.f - pos;
     }
     return pos;
 }
 
-void CBarControl::stepTowards(float target, float step) {
+void CBarControl::stepTowards(float target, float step)
+{
     if (value < target)
         value = std::min(target, value + step);
     else if (value > target)
@@ -106,7 +128,8 @@ void CBarControl::stepTowards(float target, float step) {
     clampValue();
 }
 
-void CBarControl::onMouseDown(CDrawContext* context, CPoint& where, long buttons) {
+void CBarControl::onMouseDown(CDrawContext* context, CPoint& where, long buttons)
+{
     buttons = resolveButtons(context, buttons);
     if ((buttons & kLButton) && (buttons & kControl)) {
         value = defaultValue;
@@ -118,7 +141,8 @@ void CBarControl::onMouseDown(CDrawContext* context, CPoint& where, long buttons
         notify(context);
         return;
     }
-    if (!(buttons & kLButton)) return;
+    if (!(buttons & kLButton))
+        return;
     const bool fine = (buttons & kShift) != 0;
     CMouseLoop loop(parentFrame);
     beginEdit();
@@ -126,36 +150,49 @@ void CBarControl::onMouseDown(CDrawContext* context, CPoint& where, long buttons
     do {
         if (fine) {
             stepTowards(positionValue(p), kFineDragStep);
-        } else {
+        }
+        else {
             value = positionValue(p);
             clampValue();
         }
         notify(context);
         runIdleWork();
         buttons = context ? context->getMouseButtons() : 0;
-        if (context) context->getMouseLocation(p);
+        if (context)
+            context->getMouseLocation(p);
     } while (buttons & kLButton);
     endEdit();
 }
 
-bool CBarControl::onWheel(CDrawContext* context, const CPoint&, float distance) {
+bool CBarControl::onWheel(CDrawContext* context, const CPoint&, float distance)
+{
     float inc = wheelInc * distance;
-    if (context && (context->getMouseButtons() & kShift)) inc *= 0.01f;
+    if (context && (context->getMouseButtons() & kShift))
+        inc *= 0.01f;
     value += inc;
     clampValue();
     notify(context);
     return true;
 }
 
-long CBarControl::onKeyDown(VstKeyCode& key) {
+long CBarControl::onKeyDown(VstKeyCode& key)
+{
     float dir;
     switch (key.virt) {
-        case VKEY_LEFT: case VKEY_DOWN: dir = -1.f; break;
-        case VKEY_UP: case VKEY_RIGHT: dir = 1.f; break;
-        default: return -1;
+    case VKEY_LEFT:
+    case VKEY_DOWN:
+        dir = -1.f;
+        break;
+    case VKEY_UP:
+    case VKEY_RIGHT:
+        dir = 1.f;
+        break;
+    default:
+        return -1;
     }
     float inc = dir * wheelInc;
-    if (key.modifier & MODIFIER_SHIFT) inc *= 0.1f;
+    if (key.modifier & MODIFIER_SHIFT)
+        inc *= 0.1f;
     value += inc;
     clampValue();
     notify(nullptr);

@@ -12,10 +12,10 @@ class COffscreenContext;
 enum CBarStyle : long {
     kBarHorizontal = 0x0001,
     kBarVertical = 0x0002,
-    kBarFromLeft = 0x0008,     // horizontal: filled from the left (otherwise the right)
+    kBarFromLeft = 0x0008,       // horizontal: filled from the left (otherwise the right)
     kBarFromRightEdge = 0x0010,  // horizontal: mouse value taken from the right edge
-    kBarBottomUp = 0x0040,     // vertical: filled from the bottom; mouse counts from the bottom
-    kBarBipolar = 0x4000,      // 0.5 is the middle; the bar runs from the middle to the value
+    kBarBottomUp = 0x0040,       // vertical: filled from the bottom; mouse counts from the bottom
+    kBarBipolar = 0x4000,        // 0.5 is the middle; the bar runs from the middle to the value
 };
 
 class CBarControl : public CControl {
@@ -32,7 +32,11 @@ public:
     void onAttached(CView* parent) override;
     void onRemoved() override;
 
-    void setStyle(long s) { style = s; setDirty(true); }
+    void setStyle(long s)
+    {
+        style = s;
+        setDirty(true);
+    }
     long getStyle() const { return style; }
     CColor getSecondColor() const { return secondColor; }
     bool hasOffscreen() const { return offscreen != nullptr; }

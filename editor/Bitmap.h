@@ -31,7 +31,8 @@ public:
     // Copies the picture 1:1 into rect of the context, starting at offset in the picture.
     virtual void draw(CDrawContext* context, const CRect& rect, const CPoint& offset = CPoint());
     // The same, leaving out pixels of the transparent colour.
-    virtual void drawTransparent(CDrawContext* context, const CRect& rect, const CPoint& offset = CPoint());
+    virtual void drawTransparent(CDrawContext* context, const CRect& rect,
+                                 const CPoint& offset = CPoint());
 
     int getWidth() const { return width; }
     int getHeight() const { return height; }
@@ -59,7 +60,8 @@ protected:
     CBitmap();
     // Deletes the pictures held so far and keeps image (may be null: size unchanged).
     void replacePicture(cairo_surface_t* image);
-    void drawSurface(cairo_surface_t* s, CDrawContext* context, const CRect& rect, const CPoint& offset);
+    void drawSurface(cairo_surface_t* s, CDrawContext* context, const CRect& rect,
+                     const CPoint& offset);
 
     cairo_surface_t* picture = nullptr;
     cairo_surface_t* mask = nullptr;  // ARGB32 copy with the transparent colour cleared

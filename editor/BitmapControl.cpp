@@ -10,35 +10,43 @@
 namespace VSTGUI {
 
 namespace {
-int roundEven(double v) { return int(std::nearbyint(v)); }
+int roundEven(double v)
+{
+    return int(std::nearbyint(v));
 }
+}  // namespace
 
-CBitmapControl::CBitmapControl(const CRect& r, CControlListener* l, long t, CBitmapEx* pic, const CColor& bg,
-                               const CColor& second, const CColor& band)
-    : CControl(r, l, t), picture(pic), backColor(bg), secondColor(second), bandColor(band), viewWidth(r.width()),
-      viewHeight(r.height()), lastReport(t) {
+CBitmapControl::CBitmapControl(const CRect& r, CControlListener* l, long t, CBitmapEx* pic,
+                               const CColor& bg, const CColor& second, const CColor& band)
+    : CControl(r, l, t), picture(pic), backColor(bg), secondColor(second), bandColor(band),
+      viewWidth(r.width()), viewHeight(r.height()), lastReport(t)
+{
     if (picture)
         picture->retain();
     else
         picture = new CBitmapEx;
 }
 
-CBitmapControl::~CBitmapControl() {
+CBitmapControl::~CBitmapControl()
+{
     delete offscreen;
     picture->release();
 }
 
-void CBitmapControl::onAttached(CView*) {
+void CBitmapControl::onAttached(CView*)
+{
     delete offscreen;
     offscreen = new COffscreenContext(parentFrame, viewWidth, viewHeight, backColor);
 }
 
-void CBitmapControl::onRemoved() {
+void CBitmapControl::onRemoved()
+{
     delete offscreen;
     offscreen = nullptr;
 }
 
-void CBitmapControl::setFilterMap(std::shared_ptr<kfx::CBitmapArrayAnalyser> h) {
+void CBitmapControl::setFilterMap(std::shared_ptr<kfx::CBitmapArrayAnalyser> h)
+{
     holder = std::move(h);
     if (holder) {
         picture->setPicture(holder->createCopy());
@@ -49,7 +57,8 @@ void CBitmapControl::setFilterMap(std::shared_ptr<kfx::CBitmapArrayAnalyser> h) 
         setScanPosition(holder->getScanIndex());
         scroll = 0;
         setVerticalOffset(holder->getVerticalOffset());
-    } else {
+    }
+    else {
         picture->setPicture(nullptr);
         imageWidth = imageHeight = 0;
         scroll = vOffset = 0;
@@ -57,39 +66,51 @@ void CBitmapControl::setFilterMap(std::shared_ptr<kfx::CBitmapArrayAnalyser> h) 
     setDirty(true);
 }
 
-void CBitmapControl::setStart(float f) {
+void CBitmapControl::setStart(float f)
+{
     startFraction = f;
     start = roundEven(double(f) * imageWidth);
     setDirty(true);
 }
 
-float CBitmapControl::getStart() const { return imageWidth > 0 ? float(start) / float(imageWidth) : 0.f; }
+float CBitmapControl::getStart() const
+{
+    return imageWidth > 0 ? float(start) / float(imageWidth) : 0.f;
+}
 
-void CBitmapControl::setStop(float f) {
+void CBitmapControl::setStop(float f)
+{
     stopFraction = f;
     stop = roundEven(double(f) * imageWidth);
     setDirty(true);
 }
 
-float CBitmapControl::getStop() const { return imageWidth > 0 ? float(stop) / float(imageWidth) : 0.f; }
+float CBitmapControl::getStop() const
+{
+    return imageWidth > 0 ? float(stop) / float(imageWidth) : 0.f;
+}
 
-void CBitmapControl::setScanPosition(float f) {
+void CBitmapControl::setScanPosition(float f)
+{
     scanFraction = f;
     scanPos = start + roundEven(double(f) * (stop - start));
     setDirty(true);
 }
 
-void CBitmapControl::setVerticalOffset(float f) {
+void CBitmapControl::setVerticalOffset(float f)
+{
     offsetFraction = f;
     vOffset = roundEven(double(f) * imageHeight);
     setDirty(true);
 }
 
-float CBitmapControl::getVerticalOffset() const {
+float CBitmapControl::getVerticalOffset() const
+{
     return imageHeight > 0 ? float(vOffset) / float(imageHeight) : 0.f;
 }
 
-void CBitmapControl::drawInto(CDrawContext* off) {
+void CBitmapControl::drawInto(CDrawContext* off)
+{
     const int vw = viewWidth, vh = viewHeight;
     off->setFillColor(backColor);
     off->fillRect(CRect(0, 0, vw, vh));
@@ -112,12 +133,14 @@ void CBitmapControl::drawInto(CDrawContext* off) {
     }
 }
 
-void CBitmapControl::draw(CDrawContext* context) {
+void CBitmapControl::draw(CDrawContext* context)
+{
     if (context && !picture->isBusy()) {
         if (offscreen) {
             drawInto(offscreen);
             offscreen->copyFrom(context, size);
-        } else {
+        }
+        else {
             COffscreenContext temp(parentFrame, viewWidth, viewHeight, backColor);
             drawInto(&temp);
             temp.copyFrom(context, size);
@@ -126,13 +149,16 @@ void CBitmapControl::draw(CDrawContext* context) {
     setDirty(false);
 }
 
-void CBitmapControl::encodeValue() {
+void CBitmapControl::encodeValue()
+{
     // Any change of a position changes this number; the listener reads the positions.
     const double w = std::max(1, imageWidth), h = std::max(1, imageHeight);
-    value = float(std::fmod((start + 3.0 * stop + 7.0 * scroll) / (11.0 * w) + vOffset / (13.0 * h), 1.0));
+    value = float(
+        std::fmod((start + 3.0 * stop + 7.0 * scroll) / (11.0 * w) + vOffset / (13.0 * h), 1.0));
 }
 
-void CBitmapControl::onMouseDown(CDrawContext* context, CPoint& where, long buttons) {
+void CBitmapControl::onMouseDown(CDrawContext* context, CPoint& where, long buttons)
+{
     buttons = resolveButtons(context, buttons);
     const int px = scroll + where.h - size.left - 2;
     if ((buttons & kLButton) && (buttons & kControl)) {
@@ -153,7 +179,8 @@ void CBitmapControl::onMouseDown(CDrawContext* context, CPoint& where, long butt
     }
     if ((buttons & kRButton) && (buttons & kShift)) {
         stop = std::max(px, start + 1);
-        if (imageWidth > start) stop = std::min(stop, imageWidth);
+        if (imageWidth > start)
+            stop = std::min(stop, imageWidth);
         stopFraction = getStop();
         lastReport = tag + 2;
         encodeValue();
@@ -161,7 +188,8 @@ void CBitmapControl::onMouseDown(CDrawContext* context, CPoint& where, long butt
         notify(context);
         return;
     }
-    if (!(buttons & kLButton)) return;
+    if (!(buttons & kLButton))
+        return;
     CMouseLoop loop(parentFrame);
     beginEdit();
     lastReport = tag + 3;
@@ -182,7 +210,8 @@ void CBitmapControl::onMouseDown(CDrawContext* context, CPoint& where, long butt
         }
         runIdleWork();
         buttons = context ? context->getMouseButtons() : 0;
-        if (context) context->getMouseLocation(p);
+        if (context)
+            context->getMouseLocation(p);
     } while (buttons & kLButton);
     endEdit();
 }

@@ -38,8 +38,16 @@ public:
     float getScanPosition() const { return scanFraction; }
     void setVerticalOffset(float fraction);
     float getVerticalOffset() const;
-    void setFilterOrder(int rows) { filterOrder = rows; setDirty(true); }
-    void setAnalysisMode(float mode) { analysisMode = mode; setDirty(true); }
+    void setFilterOrder(int rows)
+    {
+        filterOrder = rows;
+        setDirty(true);
+    }
+    void setAnalysisMode(float mode)
+    {
+        analysisMode = mode;
+        setDirty(true);
+    }
     long getLastReport() const { return lastReport; }
 
     // Pixel values, for the editor's tests and drawing.

@@ -9,20 +9,24 @@ CBitmapEx::CBitmapEx() = default;
 
 CBitmapEx::~CBitmapEx() = default;
 
-bool CBitmapEx::setPicture(std::unique_ptr<kfx::CPlatformImage> image) {
+bool CBitmapEx::setPicture(std::unique_ptr<kfx::CPlatformImage> image)
+{
     // replacePicture deletes the picture held so far (and its masked copy) and keeps the
     // size when the new one is empty.
     replacePicture(adoptImage(std::move(image)));
     return true;
 }
 
-bool CBitmapEx::load(const char* path) {
-    if (!path) return false;
+bool CBitmapEx::load(const char* path)
+{
+    if (!path)
+        return false;
     busy = true;
     kfx::CBitmapHelper helper("skin");
     helper.loadFromFile(path);
     bool ok = helper.isValid();
-    if (ok) setPicture(helper.createCopy());
+    if (ok)
+        setPicture(helper.createCopy());
     busy = false;
     return ok;
 }

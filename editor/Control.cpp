@@ -9,73 +9,106 @@
 
 namespace VSTGUI {
 
-long long currentMillis() {
+long long currentMillis()
+{
     using namespace std::chrono;
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
-CMouseLoop::CMouseLoop(CFrame* f) : frame(f) {
-    if (frame) frame->enterMouseLoop();
+CMouseLoop::CMouseLoop(CFrame* f) : frame(f)
+{
+    if (frame)
+        frame->enterMouseLoop();
 }
 
-CMouseLoop::~CMouseLoop() {
-    if (frame) frame->leaveMouseLoop();
+CMouseLoop::~CMouseLoop()
+{
+    if (frame)
+        frame->leaveMouseLoop();
 }
 
 CControl::CControl(const CRect& r, CControlListener* l, long t, CBitmap* background)
-    : CView(r), listener(l), tag(t), doubleClickDelay(CFrame::doubleClickTime()) {
+    : CView(r), listener(l), tag(t), doubleClickDelay(CFrame::doubleClickTime())
+{
     setBackground(background);
 }
 
-CControl::~CControl() { setBackground(nullptr); }
-
-bool CControl::isDirty() const { return dirty || value != oldValue; }
-
-void CControl::setDirty(bool state) {
-    dirty = state;
-    if (!state) oldValue = value;
+CControl::~CControl()
+{
+    setBackground(nullptr);
 }
 
-void CControl::setBackground(CBitmap* background) {
-    if (background) background->retain();
-    if (pBackground) pBackground->release();
+bool CControl::isDirty() const
+{
+    return dirty || value != oldValue;
+}
+
+void CControl::setDirty(bool state)
+{
+    dirty = state;
+    if (!state)
+        oldValue = value;
+}
+
+void CControl::setBackground(CBitmap* background)
+{
+    if (background)
+        background->retain();
+    if (pBackground)
+        pBackground->release();
     pBackground = background;
 }
 
-void CControl::clampValue() {
-    if (value > vmax) value = vmax;
-    if (value < vmin) value = vmin;
+void CControl::clampValue()
+{
+    if (value > vmax)
+        value = vmax;
+    if (value < vmin)
+        value = vmin;
 }
 
-void CControl::runIdleWork() {
-    if (AEffGUIEditor* editor = getEditor()) editor->runIdleWork();
+void CControl::runIdleWork()
+{
+    if (AEffGUIEditor* editor = getEditor())
+        editor->runIdleWork();
 }
 
-bool CControl::isDoubleClick() {
+bool CControl::isDoubleClick()
+{
     long long now = currentMillis();
     bool dbl = lastClickTime >= 0 && now - lastClickTime <= (long long)doubleClickDelay;
     lastClickTime = dbl ? -1 : now;
     return dbl;
 }
 
-void CControl::beginEdit() {
-    if (parentFrame) parentFrame->beginEdit(tag);
+void CControl::beginEdit()
+{
+    if (parentFrame)
+        parentFrame->beginEdit(tag);
 }
 
-void CControl::endEdit() {
-    if (parentFrame) parentFrame->endEdit(tag);
+void CControl::endEdit()
+{
+    if (parentFrame)
+        parentFrame->endEdit(tag);
 }
 
-void CControl::notify(CDrawContext* context) {
-    if (listener && isDirty()) listener->valueChanged(context, this);
+void CControl::notify(CDrawContext* context)
+{
+    if (listener && isDirty())
+        listener->valueChanged(context, this);
 }
 
-void CControl::callListener(CDrawContext* context) {
-    if (listener) listener->valueChanged(context, this);
+void CControl::callListener(CDrawContext* context)
+{
+    if (listener)
+        listener->valueChanged(context, this);
 }
 
-long CControl::resolveButtons(CDrawContext* context, long buttons) {
-    if (buttons != -1) return buttons;
+long CControl::resolveButtons(CDrawContext* context, long buttons)
+{
+    if (buttons != -1)
+        return buttons;
     return context ? context->getMouseButtons() : 0;
 }
 

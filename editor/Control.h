@@ -18,7 +18,8 @@ public:
 
 class CControl : public CView {
 public:
-    CControl(const CRect& size, CControlListener* listener = nullptr, long tag = 0, CBitmap* background = nullptr);
+    CControl(const CRect& size, CControlListener* listener = nullptr, long tag = 0,
+             CBitmap* background = nullptr);
     ~CControl() override;
 
     bool isDirty() const override;

@@ -102,7 +102,8 @@ protected:
 // An RGB24 picture to draw into and copy from; filled with the background colour.
 class COffscreenContext : public CDrawContext {
 public:
-    COffscreenContext(CFrame* frame, int width, int height, const CColor& background = kBlackCColor);
+    COffscreenContext(CFrame* frame, int width, int height,
+                      const CColor& background = kBlackCColor);
     // Draws into the picture of bitmap (which must have one); the context references it.
     explicit COffscreenContext(CBitmap* bitmap);
     ~COffscreenContext() override;

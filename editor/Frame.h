@@ -72,7 +72,11 @@ public:
 
     // Mouse loops mark themselves so that idle work inside them handles no input events.
     void enterMouseLoop() { ++mouseLoopDepth; }
-    void leaveMouseLoop() { if (mouseLoopDepth > 0) --mouseLoopDepth; }
+    void leaveMouseLoop()
+    {
+        if (mouseLoopDepth > 0)
+            --mouseLoopDepth;
+    }
     bool inMouseLoop() const { return mouseLoopDepth > 0; }
 
     // Double-click delay in milliseconds (X has no system setting; at least 250).

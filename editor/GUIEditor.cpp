@@ -12,50 +12,74 @@ using namespace VSTGUI;
 
 VstInt32 AEffGUIEditor::knobMode = 0;
 
-AEffGUIEditor::AEffGUIEditor(AudioEffect* effect_) : AEffEditor(effect_), lastTicks(currentMillis()) {}
+AEffGUIEditor::AEffGUIEditor(AudioEffect* effect_) : AEffEditor(effect_), lastTicks(currentMillis())
+{
+}
 
-AEffGUIEditor::~AEffGUIEditor() {
-    if (frame) frame->release();
+AEffGUIEditor::~AEffGUIEditor()
+{
+    if (frame)
+        frame->release();
     frame = nullptr;
 }
 
-bool AEffGUIEditor::getRect(ERect** r) {
-    if (!r) return false;
+bool AEffGUIEditor::getRect(ERect** r)
+{
+    if (!r)
+        return false;
     *r = &rect;
     return true;
 }
 
-bool AEffGUIEditor::open(void* ptr) {
+bool AEffGUIEditor::open(void* ptr)
+{
     AEffEditor::open(ptr);
     return true;
 }
 
-void AEffGUIEditor::close() {
-    if (frame) frame->release();
+void AEffGUIEditor::close()
+{
+    if (frame)
+        frame->release();
     frame = nullptr;
     AEffEditor::close();
 }
 
-void AEffGUIEditor::idle() {
-    if (inIdle) return;
+void AEffGUIEditor::idle()
+{
+    if (inIdle)
+        return;
     AEffEditor::idle();
-    if (frame) frame->idle();
+    if (frame)
+        frame->idle();
 }
 
-bool AEffGUIEditor::onKeyDown(VstKeyCode& key) { return frame && frame->onKeyDown(key) != -1; }
-bool AEffGUIEditor::onKeyUp(VstKeyCode& key) { return frame && frame->onKeyUp(key) != -1; }
+bool AEffGUIEditor::onKeyDown(VstKeyCode& key)
+{
+    return frame && frame->onKeyDown(key) != -1;
+}
+bool AEffGUIEditor::onKeyUp(VstKeyCode& key)
+{
+    return frame && frame->onKeyUp(key) != -1;
+}
 
-bool AEffGUIEditor::setKnobMode(VstInt32 mode) {
+bool AEffGUIEditor::setKnobMode(VstInt32 mode)
+{
     knobMode = mode;
     return true;
 }
 
-bool AEffGUIEditor::onWheel(float distance) { return frame && frame->onWheel(distance); }
+bool AEffGUIEditor::onWheel(float distance)
+{
+    return frame && frame->onWheel(distance);
+}
 
 void AEffGUIEditor::setParameter(VstInt32, float) {}
 
-void AEffGUIEditor::draw(ERect* r) {
-    if (!frame) return;
+void AEffGUIEditor::draw(ERect* r)
+{
+    if (!frame)
+        return;
     CRect area = r ? CRect(r->left, r->top, r->right, r->bottom) : frame->getViewSize();
     if (CDrawContext* ctx = frame->createDrawContext()) {
         frame->drawRect(ctx, area);
@@ -64,28 +88,37 @@ void AEffGUIEditor::draw(ERect* r) {
     }
 }
 
-void AEffGUIEditor::runIdleWork() {
+void AEffGUIEditor::runIdleWork()
+{
     // What the running gesture drew (its listener updates controls at once) appears now,
     // not only at the next full run.
-    if (frame) frame->present();
+    if (frame)
+        frame->present();
     long long now = currentMillis();
     if (now < lastTicks) {
         std::this_thread::sleep_for(std::chrono::milliseconds(kIdleRateMin));
-        if (now < lastTicks - kIdleRateMax) return;
+        if (now < lastTicks - kIdleRateMax)
+            return;
     }
     idle();
-    if (frame) frame->dispatchOnePaint();
+    if (frame)
+        frame->dispatchOnePaint();
     lastTicks = now + kIdleRate;
     // The host may call effEditIdle from inside its idle; that call must not re-enter.
     inIdle = true;
-    if (effect) effect->masterIdle();
+    if (effect)
+        effect->masterIdle();
     inIdle = false;
 }
 
-void AEffGUIEditor::beginEdit(long index) {
-    if (auto* fx = dynamic_cast<AudioEffectX*>(effect)) fx->beginEdit(VstInt32(index));
+void AEffGUIEditor::beginEdit(long index)
+{
+    if (auto* fx = dynamic_cast<AudioEffectX*>(effect))
+        fx->beginEdit(VstInt32(index));
 }
 
-void AEffGUIEditor::endEdit(long index) {
-    if (auto* fx = dynamic_cast<AudioEffectX*>(effect)) fx->endEdit(VstInt32(index));
+void AEffGUIEditor::endEdit(long index)
+{
+    if (auto* fx = dynamic_cast<AudioEffectX*>(effect))
+        fx->endEdit(VstInt32(index));
 }

@@ -8,9 +8,12 @@ namespace VSTGUI {
 
 CKickButton::CKickButton(const CRect& r, CControlListener* l, long t, CBitmap* background, int h,
                          const CPoint& off)
-    : CControl(r, l, t, background), heightOfOneImage(h), offset(off) {}
+    : CControl(r, l, t, background), heightOfOneImage(h), offset(off)
+{
+}
 
-void CKickButton::draw(CDrawContext* context) {
+void CKickButton::draw(CDrawContext* context)
+{
     if (pBackground) {
         CPoint where(offset.h, offset.v + (value != 0.f ? heightOfOneImage : 0));
         if (transparent)
@@ -21,15 +24,19 @@ void CKickButton::draw(CDrawContext* context) {
     setDirty(false);
 }
 
-void CKickButton::report(CDrawContext* context) {
-    if (!isDirty()) return;
+void CKickButton::report(CDrawContext* context)
+{
+    if (!isDirty())
+        return;
     callListener(context);
     redrawIfDirty(context);
 }
 
-void CKickButton::onMouseDown(CDrawContext* context, CPoint& where, long buttons) {
+void CKickButton::onMouseDown(CDrawContext* context, CPoint& where, long buttons)
+{
     buttons = resolveButtons(context, buttons);
-    if (!(buttons & kLButton)) return;
+    if (!(buttons & kLButton))
+        return;
     if (buttons & (kShift | kControl | kAlt)) {
         value = value != 0.f ? 0.f : 1.f;
         report(context);
@@ -45,7 +52,8 @@ void CKickButton::onMouseDown(CDrawContext* context, CPoint& where, long buttons
         report(context);
         runIdleWork();
         buttons = context ? context->getMouseButtons() : 0;
-        if (context) context->getMouseLocation(p);
+        if (context)
+            context->getMouseLocation(p);
     } while (buttons & kLButton);
     endEdit();
     value = 0.f;

@@ -6,15 +6,18 @@
 
 namespace VSTGUI {
 
-CLabelRollButton::CLabelRollButton(const CRect& r, CControlListener* l, long t, const CColor& c0, const CColor& c1,
-                                   const CColor& c2, const CColor& c3, const char* shortName, const char* longName)
-    : CParamDisplay(r), colors{c0, c1, c2, c3} {
+CLabelRollButton::CLabelRollButton(const CRect& r, CControlListener* l, long t, const CColor& c0,
+                                   const CColor& c1, const CColor& c2, const CColor& c3,
+                                   const char* shortName, const char* longName)
+    : CParamDisplay(r), colors{c0, c1, c2, c3}
+{
     listener = l;
     tag = t;
     entries.add(shortName, longName);
 }
 
-void CLabelRollButton::draw(CDrawContext* context) {
+void CLabelRollButton::draw(CDrawContext* context)
+{
     context->setFillColor(colors[0]);
     context->fillRect(size);
     drawLabelText(context, size, entries.shortText[current], fontID, colors[1]);
@@ -24,34 +27,41 @@ void CLabelRollButton::draw(CDrawContext* context) {
     setDirty(false);
 }
 
-void CLabelRollButton::onMouseDown(CDrawContext* context, CPoint&, long buttons) {
+void CLabelRollButton::onMouseDown(CDrawContext* context, CPoint&, long buttons)
+{
     buttons = resolveButtons(context, buttons);
-    if (!(buttons & kLButton)) return;
+    if (!(buttons & kLButton))
+        return;
     current = (current + 1) % entries.count;
     value = float(current) / float(entries.count);
     notify(context);
 }
 
-CLabelRadioButton::CLabelRadioButton(const CRect& r, CControlListener* l, long t, const CColor& c0, const CColor& c1,
-                                     const CColor& c2, const CColor& c3, const char* shortName, const char* longName,
-                                     int tab)
-    : CParamDisplay(r), colors{c0, c1, c2, c3}, tabExtension(tab) {
+CLabelRadioButton::CLabelRadioButton(const CRect& r, CControlListener* l, long t, const CColor& c0,
+                                     const CColor& c1, const CColor& c2, const CColor& c3,
+                                     const char* shortName, const char* longName, int tab)
+    : CParamDisplay(r), colors{c0, c1, c2, c3}, tabExtension(tab)
+{
     listener = l;
     tag = t;
     entries.add(shortName, longName);
 }
 
-int CLabelRadioButton::cellLeft(int i) const {
+int CLabelRadioButton::cellLeft(int i) const
+{
     return size.left + int(std::nearbyint(double(i) * size.width() / entries.count));
 }
 
-int CLabelRadioButton::selectedCell() const {
+int CLabelRadioButton::selectedCell() const
+{
     for (int i = 0; i < entries.count; ++i)
-        if (double(i) / entries.count <= value && value < double(i + 1) / entries.count) return i;
+        if (double(i) / entries.count <= value && value < double(i + 1) / entries.count)
+            return i;
     return -1;
 }
 
-void CLabelRadioButton::draw(CDrawContext* context) {
+void CLabelRadioButton::draw(CDrawContext* context)
+{
     const int cellWidth = size.width() / entries.count;
     const int sel = selectedCell();
     for (int i = 0; i < entries.count; ++i) {
@@ -59,11 +69,13 @@ void CLabelRadioButton::draw(CDrawContext* context) {
         const CRect textArea(x + 2, size.top, x + cellWidth - 1, size.bottom);
         if (i == sel) {
             context->setFillColor(colors[0]);
-            context->fillRect(CRect(x + 1, size.top, x + cellWidth - 1, size.bottom + tabExtension));
+            context->fillRect(
+                CRect(x + 1, size.top, x + cellWidth - 1, size.bottom + tabExtension));
             context->setFont(fontID);
             context->setFontColor(colors[1]);
             context->drawString(entries.shortText[i], textArea, false, kCenterText);
-        } else {
+        }
+        else {
             context->setFillColor(colors[2]);
             context->fillRect(CRect(x + 1, size.top + 1, x + cellWidth - 1, size.bottom));
             context->setFont(fontID);
@@ -74,9 +86,11 @@ void CLabelRadioButton::draw(CDrawContext* context) {
     setDirty(false);
 }
 
-void CLabelRadioButton::onMouseDown(CDrawContext* context, CPoint& where, long buttons) {
+void CLabelRadioButton::onMouseDown(CDrawContext* context, CPoint& where, long buttons)
+{
     buttons = resolveButtons(context, buttons);
-    if (!(buttons & (kLButton | kMButton | kRButton))) return;
+    if (!(buttons & (kLButton | kMButton | kRButton)))
+        return;
     value = float(where.h - size.left) / float(std::max(1, size.right - size.left));
     clampValue();
     setDirty(true);

@@ -16,7 +16,10 @@ public:
                      const CColor& textColor, const CColor& third, const CColor& marker,
                      const char* shortName, const char* longName = nullptr);
 
-    bool addEntry(const char* shortName, const char* longName = nullptr) { return entries.add(shortName, longName); }
+    bool addEntry(const char* shortName, const char* longName = nullptr)
+    {
+        return entries.add(shortName, longName);
+    }
     int getEntryCount() const { return entries.count; }
     int getCurrentEntry() const { return current; }
     void draw(CDrawContext* context) override;
@@ -31,11 +34,15 @@ private:
 class CLabelRadioButton : public CParamDisplay {
 public:
     // Colours: selected fill, selected text, other fill, other text.
-    CLabelRadioButton(const CRect& size, CControlListener* listener, long tag, const CColor& selFill,
-                      const CColor& selText, const CColor& fill, const CColor& textColor,
-                      const char* shortName, const char* longName = nullptr, int tabExtension = 0);
+    CLabelRadioButton(const CRect& size, CControlListener* listener, long tag,
+                      const CColor& selFill, const CColor& selText, const CColor& fill,
+                      const CColor& textColor, const char* shortName,
+                      const char* longName = nullptr, int tabExtension = 0);
 
-    bool addEntry(const char* shortName, const char* longName = nullptr) { return entries.add(shortName, longName); }
+    bool addEntry(const char* shortName, const char* longName = nullptr)
+    {
+        return entries.add(shortName, longName);
+    }
     int getEntryCount() const { return entries.count; }
     // The selected cell for the current value, -1 for none (value 1 selects none).
     int selectedCell() const;

@@ -20,8 +20,8 @@ constexpr const char* kMenuWindowClass = "SkorvalineMenu";
 
 class COptionMenu : public CParamDisplay {
 public:
-    COptionMenu(const CRect& size, CControlListener* listener, long tag, CBitmap* background = nullptr,
-                CBitmap* bgWhenClick = nullptr, long style = 0);
+    COptionMenu(const CRect& size, CControlListener* listener, long tag,
+                CBitmap* background = nullptr, CBitmap* bgWhenClick = nullptr, long style = 0);
     ~COptionMenu() override;
 
     // Appends an item; "-" makes a separator. false once kMaxEntries exist.

@@ -8,37 +8,47 @@
 namespace VSTGUI {
 
 CParamDisplay::CParamDisplay(const CRect& r, CBitmap* background, long s)
-    : CControl(r, nullptr, 0, background), style(s) {}
+    : CControl(r, nullptr, 0, background), style(s)
+{
+}
 
-void CParamDisplay::setText(const char* t) {
+void CParamDisplay::setText(const char* t)
+{
     std::memset(text, 0, sizeof text);
-    if (t) std::strncpy(text, t, kParamDisplayTextSize - 1);
+    if (t)
+        std::strncpy(text, t, kParamDisplayTextSize - 1);
     setDirty(true);
 }
 
-void CParamDisplay::drawBack(CDrawContext* context) {
+void CParamDisplay::drawBack(CDrawContext* context)
+{
     if (pBackground) {
         if (transparent)
             pBackground->drawTransparent(context, size, CPoint());
         else
             pBackground->draw(context, size, CPoint());
-    } else if (!transparent) {
+    }
+    else if (!transparent) {
         context->setFillColor(backColor);
         context->fillRect(size);
     }
 }
 
-void CParamDisplay::drawText(CDrawContext* context, const char* string, const CRect& area) {
-    if (!string || !*string) return;
+void CParamDisplay::drawText(CDrawContext* context, const char* string, const CRect& area)
+{
+    if (!string || !*string)
+        return;
     context->setFont(fontID);
     context->setFontColor(fontColor);
     context->drawString(string, area, false, kCenterText);
 }
 
-void CParamDisplay::draw(CDrawContext* context) {
+void CParamDisplay::draw(CDrawContext* context)
+{
     if (!(style & kNoDrawStyle)) {
         drawBack(context);
-        if (!(style & kNoTextStyle)) drawText(context, text, size);
+        if (!(style & kNoTextStyle))
+            drawText(context, text, size);
         if (!(style & kNoFrame) && (style & (k3DIn | k3DOut))) {
             context->setFrameColor(frameColor);
             context->drawRect(CRect(size.left, size.top, size.right - 1, size.bottom - 1));

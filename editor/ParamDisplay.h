@@ -24,15 +24,35 @@ public:
 
     void draw(CDrawContext* context) override;
 
-    virtual void setFont(long fontId) { fontID = fontId; setDirty(true); }
+    virtual void setFont(long fontId)
+    {
+        fontID = fontId;
+        setDirty(true);
+    }
     long getFont() const { return fontID; }
-    virtual void setFontColor(const CColor& c) { fontColor = c; setDirty(true); }
+    virtual void setFontColor(const CColor& c)
+    {
+        fontColor = c;
+        setDirty(true);
+    }
     CColor getFontColor() const { return fontColor; }
-    virtual void setBackColor(const CColor& c) { backColor = c; setDirty(true); }
+    virtual void setBackColor(const CColor& c)
+    {
+        backColor = c;
+        setDirty(true);
+    }
     CColor getBackColor() const { return backColor; }
-    virtual void setFrameColor(const CColor& c) { frameColor = c; setDirty(true); }
+    virtual void setFrameColor(const CColor& c)
+    {
+        frameColor = c;
+        setDirty(true);
+    }
     CColor getFrameColor() const { return frameColor; }
-    virtual void setStyle(long s) { style = s; setDirty(true); }
+    virtual void setStyle(long s)
+    {
+        style = s;
+        setDirty(true);
+    }
     long getStyle() const { return style; }
     // Copies text (null empties it), cut to 255 characters.
     virtual void setText(const char* text);

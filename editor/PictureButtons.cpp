@@ -7,15 +7,20 @@
 
 namespace VSTGUI {
 
-CMultiStateButton::CMultiStateButton(const CRect& r, CControlListener* l, long t, CBitmap* picture, int n)
-    : CControl(r, l, t, picture), states(std::max(1, n)) {}
+CMultiStateButton::CMultiStateButton(const CRect& r, CControlListener* l, long t, CBitmap* picture,
+                                     int n)
+    : CControl(r, l, t, picture), states(std::max(1, n))
+{
+}
 
-int CMultiStateButton::currentFrame() const {
+int CMultiStateButton::currentFrame() const
+{
     int k = int(std::floor(double(states) * double(value)));
     return std::min(std::max(k, 0), states - 1);
 }
 
-void CMultiStateButton::draw(CDrawContext* context) {
+void CMultiStateButton::draw(CDrawContext* context)
+{
     if (pBackground) {
         CPoint off(0, currentFrame() * pBackground->getHeight() / states);
         if (transparent)
@@ -26,19 +31,26 @@ void CMultiStateButton::draw(CDrawContext* context) {
     setDirty(false);
 }
 
-void CMultiStateButton::onMouseDown(CDrawContext* context, CPoint&, long buttons) {
+void CMultiStateButton::onMouseDown(CDrawContext* context, CPoint&, long buttons)
+{
     buttons = resolveButtons(context, buttons);
-    if (!(buttons & kLButton)) return;
+    if (!(buttons & kLButton))
+        return;
     value = float((currentFrame() + 1) % states) / float(states);
     clampValue();
     callListener(context);
 }
 
-CAboutButton::CAboutButton(const CRect& r, CControlListener* l, long t, CBitmap* picture) : CControl(r, l, t, picture) {}
+CAboutButton::CAboutButton(const CRect& r, CControlListener* l, long t, CBitmap* picture)
+    : CControl(r, l, t, picture)
+{
+}
 
-void CAboutButton::draw(CDrawContext* context) {
+void CAboutButton::draw(CDrawContext* context)
+{
     if (pBackground) {
-        CRect r(size.left, size.top, size.left + pBackground->getWidth(), size.top + pBackground->getHeight());
+        CRect r(size.left, size.top, size.left + pBackground->getWidth(),
+                size.top + pBackground->getHeight());
         if (transparent)
             pBackground->drawTransparent(context, r);
         else
@@ -47,9 +59,11 @@ void CAboutButton::draw(CDrawContext* context) {
     setDirty(false);
 }
 
-void CAboutButton::onMouseDown(CDrawContext* context, CPoint&, long buttons) {
+void CAboutButton::onMouseDown(CDrawContext* context, CPoint&, long buttons)
+{
     buttons = resolveButtons(context, buttons);
-    if (!(buttons & kLButton)) return;
+    if (!(buttons & kLButton))
+        return;
     value = value != 0.f ? 0.f : 1.f;
     clampValue();
     callListener(context);

@@ -8,7 +8,8 @@ namespace VSTGUI {
 
 class CMultiStateButton : public CControl {
 public:
-    CMultiStateButton(const CRect& size, CControlListener* listener, long tag, CBitmap* picture, int states);
+    CMultiStateButton(const CRect& size, CControlListener* listener, long tag, CBitmap* picture,
+                      int states);
     void draw(CDrawContext* context) override;
     void onMouseDown(CDrawContext* context, CPoint& where, long buttons = -1) override;
     int getStates() const { return states; }

@@ -11,8 +11,10 @@ public:
     CReferenceCounter& operator=(const CReferenceCounter&) = delete;
     virtual ~CReferenceCounter() = default;
 
-    virtual void release() {
-        if (--refCount <= 0) delete this;
+    virtual void release()
+    {
+        if (--refCount <= 0)
+            delete this;
     }
     virtual void retain() { ++refCount; }
     virtual long referenceCount() const { return refCount; }

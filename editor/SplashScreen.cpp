@@ -6,11 +6,14 @@
 
 namespace VSTGUI {
 
-CSplashScreen::CSplashScreen(const CRect& clickArea, CControlListener* l, long t, CBitmap* background,
-                             const CRect& display, const CPoint& off)
-    : CControl(clickArea, l, t, background), displayArea(display), offset(off), keepSize(clickArea) {}
+CSplashScreen::CSplashScreen(const CRect& clickArea, CControlListener* l, long t,
+                             CBitmap* background, const CRect& display, const CPoint& off)
+    : CControl(clickArea, l, t, background), displayArea(display), offset(off), keepSize(clickArea)
+{
+}
 
-void CSplashScreen::draw(CDrawContext* context) {
+void CSplashScreen::draw(CDrawContext* context)
+{
     if (shown && pBackground) {
         if (transparent)
             pBackground->drawTransparent(context, size, offset);
@@ -20,7 +23,8 @@ void CSplashScreen::draw(CDrawContext* context) {
     setDirty(false);
 }
 
-void CSplashScreen::onModalChange(bool isModal) {
+void CSplashScreen::onModalChange(bool isModal)
+{
     if (!isModal && shown) {
         // Cleared from outside (e.g. the view was removed): just fold back.
         shown = false;
@@ -29,26 +33,32 @@ void CSplashScreen::onModalChange(bool isModal) {
     }
 }
 
-void CSplashScreen::onMouseDown(CDrawContext* context, CPoint&, long buttons) {
+void CSplashScreen::onMouseDown(CDrawContext* context, CPoint&, long buttons)
+{
     buttons = resolveButtons(context, buttons);
-    if (!(buttons & kLButton)) return;
+    if (!(buttons & kLButton))
+        return;
     if (!shown) {
-        if (!parentFrame || !parentFrame->setModalView(this)) return;
+        if (!parentFrame || !parentFrame->setModalView(this))
+            return;
         shown = true;
         keepSize = size;
         size = displayArea;
         mouseableArea = displayArea;
         value = 1.f;
         setDirty(true);
-        if (context) draw(context);
-    } else {
+        if (context)
+            draw(context);
+    }
+    else {
         shown = false;
         size = keepSize;
         mouseableArea = keepSize;
         if (parentFrame) {
             parentFrame->setModalView(nullptr);
             parentFrame->setDirty(true);
-            if (context && parentView == parentFrame) parentFrame->drawRect(context, parentFrame->getViewSize());
+            if (context && parentView == parentFrame)
+                parentFrame->drawRect(context, parentFrame->getViewSize());
         }
         value = 0.f;
         callListener(context);

@@ -12,9 +12,13 @@ CView::CView(const CRect& r) : size(r), mouseableArea(r) {}
 
 CView::~CView() = default;
 
-void CView::draw(CDrawContext* /*context*/) { setDirty(false); }
+void CView::draw(CDrawContext* /*context*/)
+{
+    setDirty(false);
+}
 
-void CView::drawInRect(CDrawContext* context, const CRect& update) {
+void CView::drawInRect(CDrawContext* context, const CRect& update)
+{
     context->pushClip(update);
     draw(context);
     context->popClip();
@@ -22,52 +26,82 @@ void CView::drawInRect(CDrawContext* context, const CRect& update) {
 
 void CView::onMouseDown(CDrawContext* /*context*/, CPoint& /*where*/, long /*buttons*/) {}
 
-void CView::redrawIfDirty(CDrawContext* context) {
-    if (context && isDirty()) draw(context);
+void CView::redrawIfDirty(CDrawContext* context)
+{
+    if (context && isDirty())
+        draw(context);
 }
 
-bool CView::onWheel(CDrawContext*, const CPoint&, float) { return false; }
-long CView::onKeyDown(VstKeyCode&) { return -1; }
-long CView::onKeyUp(VstKeyCode&) { return -1; }
-bool CView::onDrop(const std::vector<std::string>&, long, const CPoint&) { return false; }
+bool CView::onWheel(CDrawContext*, const CPoint&, float)
+{
+    return false;
+}
+long CView::onKeyDown(VstKeyCode&)
+{
+    return -1;
+}
+long CView::onKeyUp(VstKeyCode&)
+{
+    return -1;
+}
+bool CView::onDrop(const std::vector<std::string>&, long, const CPoint&)
+{
+    return false;
+}
 void CView::loseFocus(CDrawContext*) {}
 void CView::takeFocus(CDrawContext*) {}
 
-bool CView::hitTest(const CPoint& where, long) const { return mouseableArea.pointInside(where); }
+bool CView::hitTest(const CPoint& where, long) const
+{
+    return mouseableArea.pointInside(where);
+}
 
-void CView::setViewRect(const CRect& r) {
+void CView::setViewRect(const CRect& r)
+{
     size = r;
     mouseableArea = r;
     setDirty(true);
 }
 
-AEffGUIEditor* CView::getEditor() const { return parentFrame ? parentFrame->getEditor() : nullptr; }
+AEffGUIEditor* CView::getEditor() const
+{
+    return parentFrame ? parentFrame->getEditor() : nullptr;
+}
 
-CRect CView::frameRect() const {
+CRect CView::frameRect() const
+{
     CRect r = size;
-    for (CView* p = parentView; p; p = p->getParentView()) r.offset(p->getViewSize().left, p->getViewSize().top);
+    for (CView* p = parentView; p; p = p->getParentView())
+        r.offset(p->getViewSize().left, p->getViewSize().top);
     return r;
 }
 
-CViewContainer::CViewContainer(const CRect& r, CFrame* frame, CBitmap* background) : CView(r) {
+CViewContainer::CViewContainer(const CRect& r, CFrame* frame, CBitmap* background) : CView(r)
+{
     parentFrame = frame;
     setBackground(background);
 }
 
-CViewContainer::~CViewContainer() {
+CViewContainer::~CViewContainer()
+{
     removeAll(true);
     setBackground(nullptr);
 }
 
-void CViewContainer::setBackground(CBitmap* background) {
-    if (background) background->retain();
-    if (backgroundBitmap) backgroundBitmap->release();
+void CViewContainer::setBackground(CBitmap* background)
+{
+    if (background)
+        background->retain();
+    if (backgroundBitmap)
+        backgroundBitmap->release();
     backgroundBitmap = background;
     setDirty(true);
 }
 
-void CViewContainer::addView(CView* view) {
-    if (!view || containsView(view)) return;
+void CViewContainer::addView(CView* view)
+{
+    if (!view || containsView(view))
+        return;
     children.push_back(view);
     view->setParentView(this);
     view->setParentFrame(parentFrame);
@@ -75,37 +109,47 @@ void CViewContainer::addView(CView* view) {
     view->setDirty(true);
 }
 
-bool CViewContainer::removeView(CView* view, bool withForget) {
+bool CViewContainer::removeView(CView* view, bool withForget)
+{
     auto it = std::find(children.begin(), children.end(), view);
-    if (it == children.end()) return false;
+    if (it == children.end())
+        return false;
     children.erase(it);
-    if (parentFrame) parentFrame->viewRemoved(view);
+    if (parentFrame)
+        parentFrame->viewRemoved(view);
     view->onRemoved();
     view->setParentView(nullptr);
     view->setParentFrame(nullptr);
     // What the view covered has to be painted again by whatever now lies there.
     CView::setDirty(true);
-    if (withForget) view->release();
+    if (withForget)
+        view->release();
     return true;
 }
 
-void CViewContainer::removeAll(bool withForget) {
-    while (!children.empty()) removeView(children.back(), withForget);
+void CViewContainer::removeAll(bool withForget)
+{
+    while (!children.empty())
+        removeView(children.back(), withForget);
 }
 
-bool CViewContainer::containsView(const CView* view) const {
+bool CViewContainer::containsView(const CView* view) const
+{
     return std::find(children.begin(), children.end(), view) != children.end();
 }
 
-CView* CViewContainer::getView(int index) const {
+CView* CViewContainer::getView(int index) const
+{
     return index >= 0 && index < int(children.size()) ? children[std::size_t(index)] : nullptr;
 }
 
-CView* CViewContainer::getViewAt(const CPoint& where) const {
+CView* CViewContainer::getViewAt(const CPoint& where) const
+{
     CPoint local(where.h - size.left, where.v - size.top);
     for (auto it = children.rbegin(); it != children.rend(); ++it) {
         CView* v = *it;
-        if (!v->getMouseEnabled() || !v->hitTest(local)) continue;
+        if (!v->getMouseEnabled() || !v->hitTest(local))
+            continue;
         if (v->isContainer()) {
             CView* inner = static_cast<CViewContainer*>(v)->getViewAt(local);
             return inner ? inner : v;
@@ -115,29 +159,36 @@ CView* CViewContainer::getViewAt(const CPoint& where) const {
     return nullptr;
 }
 
-void CViewContainer::setDirtyInRect(const CRect& r) {
+void CViewContainer::setDirtyInRect(const CRect& r)
+{
     for (CView* v : children)
-        if (v->getViewSize().rectOverlap(r)) v->setDirty(true);
+        if (v->getViewSize().rectOverlap(r))
+            v->setDirty(true);
 }
 
-void CViewContainer::drawBackgroundRect(CDrawContext* context, const CRect& rect) {
+void CViewContainer::drawBackgroundRect(CDrawContext* context, const CRect& rect)
+{
     CRect local(0, 0, size.width(), size.height());
     CRect r = rect;
     r.bound(local);
-    if (r.isEmpty()) return;
+    if (r.isEmpty())
+        return;
     if (backgroundBitmap) {
         backgroundBitmap->draw(context, r, CPoint(r.left, r.top));
-    } else {
+    }
+    else {
         context->setFillColor(backgroundColor);
         context->fillRect(r);
     }
 }
 
-void CViewContainer::draw(CDrawContext* context) {
+void CViewContainer::draw(CDrawContext* context)
+{
     drawInRect(context, size);
 }
 
-void CViewContainer::drawInRect(CDrawContext* context, const CRect& update) {
+void CViewContainer::drawInRect(CDrawContext* context, const CRect& update)
+{
     CPoint outer = context->getOffset();
     context->setOffset(childOffset(outer));
     CRect local = update;
@@ -157,8 +208,10 @@ void CViewContainer::drawInRect(CDrawContext* context, const CRect& update) {
     CView::setDirty(false);
 }
 
-void CViewContainer::redrawIfDirty(CDrawContext* context) {
-    if (!context) return;
+void CViewContainer::redrawIfDirty(CDrawContext* context)
+{
+    if (!context)
+        return;
     if (CView::isDirty()) {
         draw(context);
         return;
@@ -166,99 +219,123 @@ void CViewContainer::redrawIfDirty(CDrawContext* context) {
     CPoint outer = context->getOffset();
     context->setOffset(childOffset(outer));
     for (CView* v : children) {
-        if (!v->isDirty()) continue;
+        if (!v->isDirty())
+            continue;
         if (v->isContainer()) {
             v->redrawIfDirty(context);
-        } else if (v->getTransparency()) {
+        }
+        else if (v->getTransparency()) {
             // A see-through view is drawn over a fresh copy of what lies below it.
             CRect r = v->getViewSize();
             context->pushClip(r);
             drawBackgroundRect(context, r);
             for (CView* w : children) {
-                if (w == v) break;
-                if (w->overlapsUpdate(r)) w->isContainer() ? w->drawInRect(context, r) : w->draw(context);
+                if (w == v)
+                    break;
+                if (w->overlapsUpdate(r))
+                    w->isContainer() ? w->drawInRect(context, r) : w->draw(context);
             }
             v->draw(context);
             context->popClip();
-        } else {
+        }
+        else {
             v->draw(context);
         }
     }
     context->setOffset(outer);
 }
 
-void CViewContainer::onMouseDown(CDrawContext* context, CPoint& where, long buttons) {
+void CViewContainer::onMouseDown(CDrawContext* context, CPoint& where, long buttons)
+{
     CPoint local(where.h - size.left, where.v - size.top);
     for (auto it = children.rbegin(); it != children.rend(); ++it) {
         CView* v = *it;
         if (v->getMouseEnabled() && v->hitTest(local, buttons)) {
             CPoint outer = context ? context->getOffset() : CPoint();
-            if (context) context->setOffset(childOffset(outer));
+            if (context)
+                context->setOffset(childOffset(outer));
             v->retain();  // the view may detach itself while handling the click
             v->onMouseDown(context, local, buttons);
             v->release();
-            if (context) context->setOffset(outer);
+            if (context)
+                context->setOffset(outer);
             return;
         }
     }
 }
 
-bool CViewContainer::onWheel(CDrawContext* context, const CPoint& where, float distance) {
+bool CViewContainer::onWheel(CDrawContext* context, const CPoint& where, float distance)
+{
     CPoint local(where.h - size.left, where.v - size.top);
     for (auto it = children.rbegin(); it != children.rend(); ++it) {
         CView* v = *it;
         if (v->getMouseEnabled() && v->hitTest(local)) {
             CPoint outer = context ? context->getOffset() : CPoint();
-            if (context) context->setOffset(childOffset(outer));
+            if (context)
+                context->setOffset(childOffset(outer));
             bool used = v->onWheel(context, local, distance);
-            if (context) context->setOffset(outer);
+            if (context)
+                context->setOffset(outer);
             return used;
         }
     }
     return false;
 }
 
-long CViewContainer::onKeyDown(VstKeyCode& key) {
+long CViewContainer::onKeyDown(VstKeyCode& key)
+{
     for (auto it = children.rbegin(); it != children.rend(); ++it) {
         long r = (*it)->onKeyDown(key);
-        if (r != -1) return r;
+        if (r != -1)
+            return r;
     }
     return -1;
 }
 
-long CViewContainer::onKeyUp(VstKeyCode& key) {
+long CViewContainer::onKeyUp(VstKeyCode& key)
+{
     for (auto it = children.rbegin(); it != children.rend(); ++it) {
         long r = (*it)->onKeyUp(key);
-        if (r != -1) return r;
+        if (r != -1)
+            return r;
     }
     return -1;
 }
 
-bool CViewContainer::onDrop(const std::vector<std::string>& items, long kind, const CPoint& where) {
+bool CViewContainer::onDrop(const std::vector<std::string>& items, long kind, const CPoint& where)
+{
     CPoint local(where.h - size.left, where.v - size.top);
     for (auto it = children.rbegin(); it != children.rend(); ++it) {
         CView* v = *it;
-        if (v->getMouseEnabled() && v->hitTest(local)) return v->onDrop(items, kind, local);
+        if (v->getMouseEnabled() && v->hitTest(local))
+            return v->onDrop(items, kind, local);
     }
     return false;
 }
 
-bool CViewContainer::isDirty() const {
-    if (CView::isDirty()) return true;
+bool CViewContainer::isDirty() const
+{
+    if (CView::isDirty())
+        return true;
     for (CView* v : children)
-        if (v->isDirty()) return true;
+        if (v->isDirty())
+            return true;
     return false;
 }
 
-void CViewContainer::setDirty(bool state) {
+void CViewContainer::setDirty(bool state)
+{
     CView::setDirty(state);
     if (!state)
-        for (CView* v : children) v->setDirty(false);
+        for (CView* v : children)
+            v->setDirty(false);
 }
 
-void CViewContainer::setParentFrame(CFrame* frame) {
+void CViewContainer::setParentFrame(CFrame* frame)
+{
     CView::setParentFrame(frame);
-    for (CView* v : children) v->setParentFrame(frame);
+    for (CView* v : children)
+        v->setParentFrame(frame);
 }
 
 }  // namespace VSTGUI

@@ -42,12 +42,20 @@ public:
     virtual void setMouseEnabled(bool enable = true) { mouseEnabled = enable; }
     virtual bool getMouseEnabled() const { return mouseEnabled; }
     virtual void setMouseArea(const CRect& r) { mouseableArea = r; }
-    virtual CRect& getMouseArea(CRect& r) const { r = mouseableArea; return r; }
+    virtual CRect& getMouseArea(CRect& r) const
+    {
+        r = mouseableArea;
+        return r;
+    }
     virtual bool hitTest(const CPoint& where, long buttons = -1) const;
     virtual void setTransparency(bool state) { transparent = state; }
     virtual bool getTransparency() const { return transparent; }
     virtual void setViewRect(const CRect& r);
-    virtual CRect& getViewRect(CRect& r) const { r = size; return r; }
+    virtual CRect& getViewRect(CRect& r) const
+    {
+        r = size;
+        return r;
+    }
     virtual void setParentView(CView* parent) { parentView = parent; }
     virtual void setParentFrame(CFrame* frame) { parentFrame = frame; }
     virtual AEffGUIEditor* getEditor() const;
@@ -120,7 +128,10 @@ protected:
     // context's offset is the container's origin).
     virtual void drawBackgroundRect(CDrawContext* context, const CRect& rect);
     // The context offset for drawing children, given the offset the container was drawn with.
-    CPoint childOffset(const CPoint& outer) const { return CPoint(outer.h + size.left, outer.v + size.top); }
+    CPoint childOffset(const CPoint& outer) const
+    {
+        return CPoint(outer.h + size.left, outer.v + size.top);
+    }
 
     std::vector<CView*> children;
     CColor backgroundColor = kGreyCColor;

@@ -5,10 +5,11 @@
 
 namespace VSTGUI {
 
-CViewContainer2::CViewContainer2(const CRect& r, CFrame* frame, const CColor& corner, const CColor& fill,
-                                 const CColor& border)
+CViewContainer2::CViewContainer2(const CRect& r, CFrame* frame, const CColor& corner,
+                                 const CColor& fill, const CColor& border)
     : CViewContainer(r, frame), cornerColor(corner), fillColor(fill), borderColor(border),
-      panel(new CBitmap(std::max(1, r.width()), std::max(1, r.height()))) {
+      panel(new CBitmap(std::max(1, r.width()), std::max(1, r.height())))
+{
     const int w = r.width(), h = r.height();
     const int q = kCornerDiameter / 2;
     COffscreenContext corners(nullptr, kCornerDiameter + 1, kCornerDiameter + 1, cornerColor);
@@ -33,12 +34,17 @@ CViewContainer2::CViewContainer2(const CRect& r, CFrame* frame, const CColor& co
     }
 }
 
-CViewContainer2::~CViewContainer2() { panel->release(); }
+CViewContainer2::~CViewContainer2()
+{
+    panel->release();
+}
 
-void CViewContainer2::drawBackgroundRect(CDrawContext* context, const CRect& rect) {
+void CViewContainer2::drawBackgroundRect(CDrawContext* context, const CRect& rect)
+{
     CRect r = rect;
     r.bound(CRect(0, 0, size.width(), size.height()));
-    if (!r.isEmpty()) panel->draw(context, r, CPoint(r.left, r.top));
+    if (!r.isEmpty())
+        panel->draw(context, r, CPoint(r.left, r.top));
 }
 
 }  // namespace VSTGUI

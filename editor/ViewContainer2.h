@@ -11,7 +11,8 @@ class CBitmap;
 
 class CViewContainer2 : public CViewContainer {
 public:
-    CViewContainer2(const CRect& size, CFrame* frame, const CColor& corner, const CColor& fill, const CColor& border);
+    CViewContainer2(const CRect& size, CFrame* frame, const CColor& corner, const CColor& fill,
+                    const CColor& border);
     ~CViewContainer2() override;
 
     CBitmap* getPanelPicture() const { return panel; }

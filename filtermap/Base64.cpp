@@ -10,15 +10,20 @@ constexpr int kLineLength = 76;
 
 int valueOf(unsigned char c)
 {
-    if (c >= 'A' && c <= 'Z') return c - 'A';
-    if (c >= 'a' && c <= 'z') return c - 'a' + 26;
-    if (c >= '0' && c <= '9') return c - '0' + 52;
-    if (c == '+') return 62;
-    if (c == '/') return 63;
+    if (c >= 'A' && c <= 'Z')
+        return c - 'A';
+    if (c >= 'a' && c <= 'z')
+        return c - 'a' + 26;
+    if (c >= '0' && c <= '9')
+        return c - '0' + 52;
+    if (c == '+')
+        return 62;
+    if (c == '/')
+        return 63;
     return -1;
 }
 
-} // namespace
+}  // namespace
 
 std::string base64Encode(const std::uint8_t* data, std::size_t size)
 {
@@ -69,11 +74,12 @@ std::vector<std::uint8_t> base64Decode(const std::string& text)
     // A last run of 2 or 3 characters carries 1 or 2 bytes; a single character none.
     if (count == 2) {
         bytes.push_back(std::uint8_t(group >> 4));
-    } else if (count == 3) {
+    }
+    else if (count == 3) {
         bytes.push_back(std::uint8_t(group >> 10));
         bytes.push_back(std::uint8_t(group >> 2));
     }
     return bytes;
 }
 
-} // namespace kfx
+}  // namespace kfx

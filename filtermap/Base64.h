@@ -13,4 +13,4 @@ namespace kfx {
 std::string base64Encode(const std::uint8_t* data, std::size_t size);
 std::vector<std::uint8_t> base64Decode(const std::string& text);
 
-} // namespace kfx
+}  // namespace kfx

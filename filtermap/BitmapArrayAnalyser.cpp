@@ -24,11 +24,10 @@ long roundClamped(double v)
     return std::lrint(v);
 }
 
-} // namespace
+}  // namespace
 
 CBitmapArrayAnalyser::CBitmapArrayAnalyser(std::string name_)
-    : name(std::move(name_))
-    , helper("BitmapHelper")
+    : name(std::move(name_)), helper("BitmapHelper")
 {
 }
 
@@ -66,7 +65,8 @@ void CBitmapArrayAnalyser::getColumn(float* destination, int count, float)
     const long startColumn = roundClamped(loopStart.load(std::memory_order_relaxed) * w);
     const long stopColumn = roundClamped(loopStop.load(std::memory_order_relaxed) * w);
     const long length = stopColumn - startColumn;
-    long column = startColumn + roundClamped(double(scanIndex.load(std::memory_order_relaxed) * float(length)));
+    long column = startColumn +
+                  roundClamped(double(scanIndex.load(std::memory_order_relaxed) * float(length)));
     long rowOffset = 0;
     if (analysis.load(std::memory_order_relaxed) < 0.5f) {
         const double r = std::floor(double(verticalOffset.load(std::memory_order_relaxed) * h));
@@ -79,30 +79,70 @@ void CBitmapArrayAnalyser::getColumn(float* destination, int count, float)
     n = count < n ? count : n;
     if (n <= 0)
         return;
-    std::memcpy(destination, values.get() + std::size_t(column) * std::size_t(height) + std::size_t(rowOffset),
+    std::memcpy(destination,
+                values.get() + std::size_t(column) * std::size_t(height) + std::size_t(rowOffset),
                 std::size_t(n) * sizeof(float));
 }
 
-#define SKV_FORWARD_AND_ANALYSE(call) \
-    do {                              \
-        helper.call;                  \
-        analyse();                    \
+#define SKV_FORWARD_AND_ANALYSE(call)                                                              \
+    do {                                                                                           \
+        helper.call;                                                                               \
+        analyse();                                                                                 \
     } while (false)
 
-void CBitmapArrayAnalyser::loadFromFile(const std::string& path) { SKV_FORWARD_AND_ANALYSE(loadFromFile(path)); }
-void CBitmapArrayAnalyser::loadFromResource(const IResourceModule* module, int number) { SKV_FORWARD_AND_ANALYSE(loadFromResource(module, number)); }
-void CBitmapArrayAnalyser::attachImage(std::unique_ptr<CPlatformImage> image) { SKV_FORWARD_AND_ANALYSE(attachImage(std::move(image))); }
-void CBitmapArrayAnalyser::decodeImage(const std::string& text, int w, int h) { SKV_FORWARD_AND_ANALYSE(decodeImage(text, w, h)); }
-void CBitmapArrayAnalyser::rotateClockwise(int unused) { SKV_FORWARD_AND_ANALYSE(rotateClockwise(unused)); }
-void CBitmapArrayAnalyser::normalize(bool perColumn) { SKV_FORWARD_AND_ANALYSE(normalize(perColumn)); }
-void CBitmapArrayAnalyser::differences(bool absolute) { SKV_FORWARD_AND_ANALYSE(differences(absolute)); }
-void CBitmapArrayAnalyser::invert() { SKV_FORWARD_AND_ANALYSE(invert()); }
-void CBitmapArrayAnalyser::flip(bool vertical) { SKV_FORWARD_AND_ANALYSE(flip(vertical)); }
-void CBitmapArrayAnalyser::generateRandom(double unused) { SKV_FORWARD_AND_ANALYSE(generateRandom(unused)); }
-void CBitmapArrayAnalyser::generateMandelbrot(double shape) { SKV_FORWARD_AND_ANALYSE(generateMandelbrot(shape)); }
-void CBitmapArrayAnalyser::convertTo24Bit() { SKV_FORWARD_AND_ANALYSE(convertTo24Bit()); }
-void CBitmapArrayAnalyser::importArray(const float* array, int columns, int rows) { SKV_FORWARD_AND_ANALYSE(importArray(array, columns, rows)); }
+void CBitmapArrayAnalyser::loadFromFile(const std::string& path)
+{
+    SKV_FORWARD_AND_ANALYSE(loadFromFile(path));
+}
+void CBitmapArrayAnalyser::loadFromResource(const IResourceModule* module, int number)
+{
+    SKV_FORWARD_AND_ANALYSE(loadFromResource(module, number));
+}
+void CBitmapArrayAnalyser::attachImage(std::unique_ptr<CPlatformImage> image)
+{
+    SKV_FORWARD_AND_ANALYSE(attachImage(std::move(image)));
+}
+void CBitmapArrayAnalyser::decodeImage(const std::string& text, int w, int h)
+{
+    SKV_FORWARD_AND_ANALYSE(decodeImage(text, w, h));
+}
+void CBitmapArrayAnalyser::rotateClockwise(int unused)
+{
+    SKV_FORWARD_AND_ANALYSE(rotateClockwise(unused));
+}
+void CBitmapArrayAnalyser::normalize(bool perColumn)
+{
+    SKV_FORWARD_AND_ANALYSE(normalize(perColumn));
+}
+void CBitmapArrayAnalyser::differences(bool absolute)
+{
+    SKV_FORWARD_AND_ANALYSE(differences(absolute));
+}
+void CBitmapArrayAnalyser::invert()
+{
+    SKV_FORWARD_AND_ANALYSE(invert());
+}
+void CBitmapArrayAnalyser::flip(bool vertical)
+{
+    SKV_FORWARD_AND_ANALYSE(flip(vertical));
+}
+void CBitmapArrayAnalyser::generateRandom(double unused)
+{
+    SKV_FORWARD_AND_ANALYSE(generateRandom(unused));
+}
+void CBitmapArrayAnalyser::generateMandelbrot(double shape)
+{
+    SKV_FORWARD_AND_ANALYSE(generateMandelbrot(shape));
+}
+void CBitmapArrayAnalyser::convertTo24Bit()
+{
+    SKV_FORWARD_AND_ANALYSE(convertTo24Bit());
+}
+void CBitmapArrayAnalyser::importArray(const float* array, int columns, int rows)
+{
+    SKV_FORWARD_AND_ANALYSE(importArray(array, columns, rows));
+}
 
 #undef SKV_FORWARD_AND_ANALYSE
 
-} // namespace kfx
+}  // namespace kfx

@@ -15,8 +15,7 @@ namespace kfx {
 
 // The scan interface (slot order is part of the design). Setters and getters only store
 // and return: no lock, no clamping; getColumn keeps every read inside the array.
-class IBitmapAnalyserInfo
-{
+class IBitmapAnalyserInfo {
 public:
     virtual ~IBitmapAnalyserInfo() = default;
     virtual void setLoopStart(float value) = 0;
@@ -34,8 +33,7 @@ public:
     virtual void getColumn(float* destination, int count, float position) = 0;
 };
 
-class CBitmapArrayAnalyser : public IBitmapHelper, public IBitmapAnalyserInfo
-{
+class CBitmapArrayAnalyser : public IBitmapHelper, public IBitmapAnalyserInfo {
 public:
     explicit CBitmapArrayAnalyser(std::string name);
     ~CBitmapArrayAnalyser() override;
@@ -50,8 +48,14 @@ public:
     void saveToFile(const std::string& path) const override { helper.saveToFile(path); }
     int getWidth() const override { return helper.getWidth(); }
     int getHeight() const override { return helper.getHeight(); }
-    void getValues(float* values, unsigned int capacity) const override { helper.getValues(values, capacity); }
-    std::string encodeImage(int& width, int& height) const override { return helper.encodeImage(width, height); }
+    void getValues(float* values, unsigned int capacity) const override
+    {
+        helper.getValues(values, capacity);
+    }
+    std::string encodeImage(int& width, int& height) const override
+    {
+        return helper.encodeImage(width, height);
+    }
     void decodeImage(const std::string& text, int width, int height) override;
     bool isModified() const override { return helper.isModified(); }
     void rotateClockwise(int unused) override;
@@ -75,8 +79,14 @@ public:
     float getLoopStop() const override { return loopStop.load(std::memory_order_relaxed); }
     void setScanIndex(float value) override { scanIndex.store(value, std::memory_order_relaxed); }
     float getScanIndex() const override { return scanIndex.load(std::memory_order_relaxed); }
-    void setVerticalOffset(float value) override { verticalOffset.store(value, std::memory_order_relaxed); }
-    float getVerticalOffset() const override { return verticalOffset.load(std::memory_order_relaxed); }
+    void setVerticalOffset(float value) override
+    {
+        verticalOffset.store(value, std::memory_order_relaxed);
+    }
+    float getVerticalOffset() const override
+    {
+        return verticalOffset.load(std::memory_order_relaxed);
+    }
     void setAnalysis(float value) override { analysis.store(value, std::memory_order_relaxed); }
     float getAnalysis() const override { return analysis.load(std::memory_order_relaxed); }
     void getColumn(float* destination, int count, float position) override;
@@ -92,7 +102,7 @@ public:
     const CBitmapHelper& getHelper() const { return helper; }
 
 private:
-    int width = 0;   // of the array, under the lock
+    int width = 0;  // of the array, under the lock
     int height = 0;
     std::mutex lock;
     std::string name;
@@ -108,4 +118,4 @@ private:
     std::unique_ptr<float[]> values;
 };
 
-} // namespace kfx
+}  // namespace kfx

@@ -27,7 +27,8 @@ constexpr std::uintmax_t kMaxFileBytes = std::uintmax_t(kMaxPixels) * 4 + (1u <<
 
 std::uint32_t getU32(const std::uint8_t* p)
 {
-    return std::uint32_t(p[0]) | (std::uint32_t(p[1]) << 8) | (std::uint32_t(p[2]) << 16) | (std::uint32_t(p[3]) << 24);
+    return std::uint32_t(p[0]) | (std::uint32_t(p[1]) << 8) | (std::uint32_t(p[2]) << 16) |
+           (std::uint32_t(p[3]) << 24);
 }
 
 void putU32(std::uint8_t* p, std::uint32_t v)
@@ -46,12 +47,13 @@ void putU16(std::uint8_t* p, std::uint32_t v)
 
 bool knownDepth(std::uint32_t bits)
 {
-    return bits == 1 || bits == 2 || bits == 4 || bits == 8 || bits == 16 || bits == 24 || bits == 32;
+    return bits == 1 || bits == 2 || bits == 4 || bits == 8 || bits == 16 || bits == 24 ||
+           bits == 32;
 }
 
 bool isBitfields(std::uint32_t compression)
 {
-    return compression == 3 || compression == 6; // BI_BITFIELDS, BI_ALPHABITFIELDS
+    return compression == 3 || compression == 6;  // BI_BITFIELDS, BI_ALPHABITFIELDS
 }
 
 // Red, green and blue masks of a 16- or 32-bit picture. Bit-field pictures keep theirs
@@ -61,19 +63,27 @@ void channelMasks(const std::uint8_t* header, int bits, std::uint32_t masks[3])
     if (isBitfields(getU32(header + kOffCompression))) {
         for (int i = 0; i < 3; ++i)
             masks[i] = getU32(header + kInfoHeaderSize + 4 * std::size_t(i));
-    } else if (bits == 16) { // 5-5-5
-        masks[0] = 0x7C00; masks[1] = 0x03E0; masks[2] = 0x001F;
-    } else {
-        masks[0] = 0xFF0000; masks[1] = 0xFF00; masks[2] = 0xFF;
+    }
+    else if (bits == 16) {  // 5-5-5
+        masks[0] = 0x7C00;
+        masks[1] = 0x03E0;
+        masks[2] = 0x001F;
+    }
+    else {
+        masks[0] = 0xFF0000;
+        masks[1] = 0xFF00;
+        masks[2] = 0xFF;
     }
 }
 
-} // namespace
+}  // namespace
 
 CBitmapHelper::CBitmapHelper(std::string name_)
     : name(std::move(name_))
-    // Time plus the holder's address, so that holders made in the same second differ.
-    , engine(std::uint32_t(std::uint64_t(std::time(nullptr)) + std::uint64_t(reinterpret_cast<std::uintptr_t>(this))))
+      // Time plus the holder's address, so that holders made in the same second differ.
+      ,
+      engine(std::uint32_t(std::uint64_t(std::time(nullptr)) +
+                           std::uint64_t(reinterpret_cast<std::uintptr_t>(this))))
 {
     freshHeaderBlock();
 }
@@ -103,8 +113,8 @@ void CBitmapHelper::adopt(CBmpPicture&& picture)
     std::uint8_t* h = block->data();
     // A mirrored bit-field picture keeps its masks (after the info header), so keep saying so.
     const std::uint32_t oldCompression = getU32(h + kOffCompression);
-    const bool keepsMasks = isBitfields(oldCompression) && picture.bitsPerPixel == bitsPerPixel
-                            && (bitsPerPixel == 16 || bitsPerPixel == 32);
+    const bool keepsMasks = isBitfields(oldCompression) && picture.bitsPerPixel == bitsPerPixel &&
+                            (bitsPerPixel == 16 || bitsPerPixel == 32);
     std::fill(h, h + kInfoHeaderSize, std::uint8_t(0));
     width = picture.width;
     height = picture.height;
@@ -128,7 +138,8 @@ void CBitmapHelper::adopt(CBmpPicture&& picture)
 void CBitmapHelper::adoptBuffer(const std::uint8_t* data, std::size_t size, bool withFileHeader)
 {
     CBmpPicture picture;
-    const bool ok = withFileHeader ? readBmpFile(data, size, picture) : readBmpResource(data, size, picture);
+    const bool ok =
+        withFileHeader ? readBmpFile(data, size, picture) : readBmpResource(data, size, picture);
     if (ok)
         adopt(std::move(picture));
 }
@@ -183,9 +194,9 @@ void CBitmapHelper::attachImage(std::unique_ptr<CPlatformImage> image)
 {
     freshHeaderBlock();
     clearPicture();
-    if (!image || image->width < 1 || image->height < 1 || image->width > kMaxSide || image->height > kMaxSide
-        || std::int64_t(image->width) * image->height > kMaxPixels
-        || image->pixels.size() < std::size_t(image->width) * std::size_t(image->height))
+    if (!image || image->width < 1 || image->height < 1 || image->width > kMaxSide ||
+        image->height > kMaxSide || std::int64_t(image->width) * image->height > kMaxPixels ||
+        image->pixels.size() < std::size_t(image->width) * std::size_t(image->height))
         return;
     CBmpPicture picture;
     picture.width = image->width;
@@ -211,24 +222,27 @@ int CBitmapHelper::sampleAt(int x, int y) const
     if (bitsPerPixel >= 8)
         return row[std::size_t(x) * bytesPerPixel()];
     const int perByte = 8 / bitsPerPixel;
-    const int shift = 8 - bitsPerPixel * (x % perByte + 1); // leftmost pixel in the high bits
+    const int shift = 8 - bitsPerPixel * (x % perByte + 1);  // leftmost pixel in the high bits
     return (row[x / perByte] >> shift) & ((1 << bitsPerPixel) - 1);
 }
 
 float CBitmapHelper::valueOfSample(int v)
 {
-    constexpr float k = 1.0f / 255.0f; // the float nearest 1/255, 0.003921569
+    constexpr float k = 1.0f / 255.0f;  // the float nearest 1/255, 0.003921569
     return float((double(v) * double(k) - 0.5) * 2.0);
 }
 
 void CBitmapHelper::getValues(float* values, unsigned int capacity) const
 {
-    if (!isValid() || values == nullptr || std::uint64_t(capacity) < std::uint64_t(width) * std::uint64_t(height))
+    if (!isValid() || values == nullptr ||
+        std::uint64_t(capacity) < std::uint64_t(width) * std::uint64_t(height))
         return;
     // Below 9 bits the sample is a colour-table index and the red component is the value.
     float lookup[256];
     for (int v = 0; v < 256; ++v)
-        lookup[v] = valueOfSample(bitsPerPixel <= 8 ? headerBlock->data()[kColourTableOffset + 4 * std::size_t(v) + 2] : v);
+        lookup[v] = valueOfSample(
+            bitsPerPixel <= 8 ? headerBlock->data()[kColourTableOffset + 4 * std::size_t(v) + 2]
+                              : v);
     for (int x = 0; x < width; ++x)
         for (int y = 0; y < height; ++y)
             values[std::size_t(x) * std::size_t(height) + std::size_t(y)] = lookup[sampleAt(x, y)];
@@ -241,9 +255,11 @@ void CBitmapHelper::rowColours(int y, std::uint8_t* bgr) const
         const std::uint8_t* table = headerBlock->data() + kColourTableOffset;
         for (int x = 0; x < width; ++x)
             std::memcpy(bgr + 3 * std::size_t(x), table + 4 * std::size_t(sampleAt(x, y)), 3);
-    } else if (bitsPerPixel == 24) {
+    }
+    else if (bitsPerPixel == 24) {
         std::memcpy(bgr, row, 3 * std::size_t(width));
-    } else {
+    }
+    else {
         std::uint32_t masks[3];
         channelMasks(headerBlock->data(), bitsPerPixel, masks);
         const CBitfieldChannel red(masks[0]), green(masks[1]), blue(masks[2]);
@@ -271,7 +287,8 @@ std::unique_ptr<CPlatformImage> CBitmapHelper::createCopy() const
     std::vector<std::uint8_t> bgr(3 * std::size_t(width));
     for (int y = 0; y < height; ++y) {
         rowColours(y, bgr.data());
-        std::uint32_t* out = image->pixels.data() + std::size_t(height - 1 - y) * std::size_t(width);
+        std::uint32_t* out =
+            image->pixels.data() + std::size_t(height - 1 - y) * std::size_t(width);
         for (int x = 0; x < width; ++x) {
             const std::uint8_t* c = bgr.data() + 3 * std::size_t(x);
             out[x] = 0xFF000000u | (std::uint32_t(c[2]) << 16) | (std::uint32_t(c[1]) << 8) | c[0];
@@ -293,8 +310,10 @@ void CBitmapHelper::saveToFile(const std::string& path) const
     std::ofstream file(path, std::ios::binary | std::ios::trunc);
     if (!file)
         return;
-    file.write(reinterpret_cast<const char*>(fileHeader.data()), std::streamsize(fileHeader.size()));
-    file.write(reinterpret_cast<const char*>(headerBlock->data()), std::streamsize(kHeaderBlockSize));
+    file.write(reinterpret_cast<const char*>(fileHeader.data()),
+               std::streamsize(fileHeader.size()));
+    file.write(reinterpret_cast<const char*>(headerBlock->data()),
+               std::streamsize(kHeaderBlockSize));
     file.write(reinterpret_cast<const char*>(pixelBlock->data()), std::streamsize(imageSize));
 }
 
@@ -304,8 +323,10 @@ std::string CBitmapHelper::encodeImage(int& widthOut, int& heightOut) const
         return std::string();
     // The payload is the info header as long as it says it is (at most the header block,
     // which decodeImage guarantees) and the whole pixel block; no colour table.
-    const std::size_t headerLength = std::min<std::size_t>(getU32(headerBlock->data()), kHeaderBlockSize);
-    std::vector<std::uint8_t> payload(headerBlock->begin(), headerBlock->begin() + std::ptrdiff_t(headerLength));
+    const std::size_t headerLength =
+        std::min<std::size_t>(getU32(headerBlock->data()), kHeaderBlockSize);
+    std::vector<std::uint8_t> payload(headerBlock->begin(),
+                                      headerBlock->begin() + std::ptrdiff_t(headerLength));
     payload.insert(payload.end(), pixelBlock->begin(), pixelBlock->end());
     widthOut = width;
     heightOut = height;
@@ -322,7 +343,8 @@ void CBitmapHelper::decodeImage(const std::string& text, int, int)
     // and uncompressed layout we can index, and a full stride x height of pixel bytes.
     const std::uint8_t* p = payload.data();
     const std::uint32_t headerLength = getU32(p + kOffSize);
-    if (headerLength < kInfoHeaderSize || headerLength > kHeaderBlockSize || headerLength > payload.size())
+    if (headerLength < kInfoHeaderSize || headerLength > kHeaderBlockSize ||
+        headerLength > payload.size())
         return;
     const std::int64_t w = static_cast<std::int32_t>(getU32(p + kOffWidth));
     const std::int64_t h = static_cast<std::int32_t>(getU32(p + kOffHeight));
@@ -353,7 +375,8 @@ void CBitmapHelper::decodeImage(const std::string& text, int, int)
     height = int(h);
     bitsPerPixel = int(bits);
     stride = int(s);
-    pixelBlock = std::make_shared<std::vector<std::uint8_t>>(p + headerLength, p + headerLength + imageSize);
+    pixelBlock =
+        std::make_shared<std::vector<std::uint8_t>>(p + headerLength, p + headerLength + imageSize);
 }
 
 void CBitmapHelper::importArray(const float*, int, int)
@@ -361,4 +384,4 @@ void CBitmapHelper::importArray(const float*, int, int)
     // The holder has no array import; the analyser's slot exists for other filter maps.
 }
 
-} // namespace kfx
+}  // namespace kfx

@@ -20,8 +20,7 @@ namespace kfx {
 struct CBmpPicture;
 
 // The image interface of a filter map; slot order is part of the design.
-class IBitmapHelper
-{
+class IBitmapHelper {
 public:
     virtual ~IBitmapHelper() = default;
     // A drawable copy of the picture (null when not valid); the caller owns it.
@@ -57,8 +56,7 @@ public:
     virtual void importArray(const float* values, int columns, int rows) = 0;
 };
 
-class CBitmapHelper : public IBitmapHelper
-{
+class CBitmapHelper : public IBitmapHelper {
 public:
     explicit CBitmapHelper(std::string name);
     ~CBitmapHelper() override;
@@ -118,7 +116,7 @@ private:
     double uniform();
     bool mandelbrotAttempt(double shape);
 
-    std::shared_ptr<std::vector<std::uint8_t>> headerBlock; // kHeaderBlockSize bytes
+    std::shared_ptr<std::vector<std::uint8_t>> headerBlock;  // kHeaderBlockSize bytes
     int width = 0;
     int height = 0;
     int stride = 0;
@@ -133,4 +131,4 @@ private:
     double keptAngle = 0.0;
 };
 
-} // namespace kfx
+}  // namespace kfx

@@ -39,12 +39,13 @@ CBmpPicture blankLike(int width, int height, int bits, const std::vector<std::ui
     picture.width = width;
     picture.height = height;
     picture.bitsPerPixel = bits;
-    std::memcpy(picture.colourTable.data(), header.data() + kColourTableOffset, picture.colourTable.size());
+    std::memcpy(picture.colourTable.data(), header.data() + kColourTableOffset,
+                picture.colourTable.size());
     picture.pixels.assign(std::size_t(picture.stride()) * std::size_t(height), 0);
     return picture;
 }
 
-} // namespace
+}  // namespace
 
 double CBitmapHelper::uniform()
 {
@@ -70,7 +71,8 @@ double CBitmapHelper::normal()
 void CBitmapHelper::setAllBytes(int x, int y, std::uint8_t value)
 {
     const std::size_t n = bytesPerPixel();
-    std::uint8_t* p = pixelBlock->data() + std::size_t(y) * std::size_t(stride) + std::size_t(x) * n;
+    std::uint8_t* p =
+        pixelBlock->data() + std::size_t(y) * std::size_t(stride) + std::size_t(x) * n;
     std::memset(p, value, n);
 }
 
@@ -115,7 +117,7 @@ void CBitmapHelper::convertTo24Bit()
     const std::size_t s = std::size_t(picture.stride());
     for (int y = 0; y < height; ++y)
         rowColours(y, picture.pixels.data() + std::size_t(y) * s);
-    adopt(std::move(picture)); // 24 bits: the header block's colour table stays as it was
+    adopt(std::move(picture));  // 24 bits: the header block's colour table stays as it was
 }
 
 void CBitmapHelper::normalize(bool perColumn)
@@ -141,7 +143,8 @@ void CBitmapHelper::normalize(bool perColumn)
     if (perColumn) {
         for (int x = 0; x < width; ++x)
             stretch(x, x + 1);
-    } else {
+    }
+    else {
         stretch(0, width);
     }
     modified = true;
@@ -152,7 +155,7 @@ void CBitmapHelper::differences(bool absolute)
     if (!isValid() || !ensure24Bit())
         return;
     for (int x = 0; x < width; ++x) {
-        int prev = 0; // the bottom row is compared with 0
+        int prev = 0;  // the bottom row is compared with 0
         for (int y = 0; y < height; ++y) {
             const int s = sampleAt(x, y);
             const int d = s - prev;
@@ -160,8 +163,9 @@ void CBitmapHelper::differences(bool absolute)
             if (absolute) {
                 v = 2 * std::abs(d);
                 v = v > 255 ? 255 : v;
-            } else {
-                v = std::lrint((d + 255) * 0.5); // halves to even: -255 -> 0, 0 -> 128
+            }
+            else {
+                v = std::lrint((d + 255) * 0.5);  // halves to even: -255 -> 0, 0 -> 128
             }
             setAllBytes(x, y, std::uint8_t(v));
             prev = s;
@@ -188,15 +192,18 @@ void CBitmapHelper::flip(bool vertical)
     CBmpPicture picture = blankLike(width, height, bitsPerPixel, *headerBlock);
     const std::size_t s = std::size_t(stride);
     for (int y = 0; y < height; ++y) {
-        const std::uint8_t* src = pixelBlock->data() + std::size_t(vertical ? height - 1 - y : y) * s;
+        const std::uint8_t* src =
+            pixelBlock->data() + std::size_t(vertical ? height - 1 - y : y) * s;
         std::uint8_t* dst = picture.pixels.data() + std::size_t(y) * s;
         if (vertical) {
             std::memcpy(dst, src, s);
-        } else if (bitsPerPixel >= 8) {
+        }
+        else if (bitsPerPixel >= 8) {
             const std::size_t n = bytesPerPixel();
             for (int x = 0; x < width; ++x)
                 std::memcpy(dst + std::size_t(x) * n, src + std::size_t(width - 1 - x) * n, n);
-        } else {
+        }
+        else {
             for (int x = 0; x < width; ++x)
                 setBits(dst, x, bitsPerPixel, getBits(src, width - 1 - x, bitsPerPixel));
         }
@@ -216,7 +223,8 @@ void CBitmapHelper::rotateClockwise(int)
     for (int y = 0; y < height; ++y) {
         const std::uint8_t* src = pixelBlock->data() + std::size_t(y) * std::size_t(stride);
         for (int x = 0; x < width; ++x) {
-            std::uint8_t* dst = picture.pixels.data() + std::size_t(width - 1 - x) * newStride + std::size_t(y) * n;
+            std::uint8_t* dst =
+                picture.pixels.data() + std::size_t(width - 1 - x) * newStride + std::size_t(y) * n;
             std::memcpy(dst, src + std::size_t(x) * n, n);
         }
     }
@@ -234,12 +242,13 @@ void CBitmapHelper::generateRandom(double)
                 double v;
                 do {
                     v = 0.15 * normal();
-                } while (v < 0.0); // half-normal, scale 0.3
+                } while (v < 0.0);  // half-normal, scale 0.3
                 long level = std::lrint(v * 255.0);
                 level = level > 255 ? 255 : level;
                 setAllBytes(x, y, std::uint8_t(level));
             }
-        } else {
+        }
+        else {
             std::uint8_t* row = pixelBlock->data() + std::size_t(y) * std::size_t(stride);
             for (int i = 0; i < stride; ++i)
                 row[i] = std::uint8_t(std::rand() % 255);
@@ -285,4 +294,4 @@ void CBitmapHelper::generateMandelbrot(double shape)
     *pixelBlock = original;
 }
 
-} // namespace kfx
+}  // namespace kfx

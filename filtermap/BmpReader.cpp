@@ -9,16 +9,27 @@ namespace kfx {
 
 namespace {
 
-enum : std::uint32_t { kBiRgb = 0, kBiRle8 = 1, kBiRle4 = 2, kBiBitfields = 3, kBiAlphaBitfields = 6 };
+enum : std::uint32_t {
+    kBiRgb = 0,
+    kBiRle8 = 1,
+    kBiRle4 = 2,
+    kBiBitfields = 3,
+    kBiAlphaBitfields = 6
+};
 
 // Bounds-checked little-endian access to the input bytes.
-struct CBytes
-{
+struct CBytes {
     const std::uint8_t* data;
     std::size_t size;
 
-    bool has(std::size_t offset, std::size_t length) const { return offset <= size && length <= size - offset; }
-    std::uint32_t u16(std::size_t o) const { return std::uint32_t(data[o]) | (std::uint32_t(data[o + 1]) << 8); }
+    bool has(std::size_t offset, std::size_t length) const
+    {
+        return offset <= size && length <= size - offset;
+    }
+    std::uint32_t u16(std::size_t o) const
+    {
+        return std::uint32_t(data[o]) | (std::uint32_t(data[o + 1]) << 8);
+    }
     std::uint32_t u32(std::size_t o) const { return u16(o) | (u16(o + 2) << 16); }
     std::int32_t i32(std::size_t o) const { return static_cast<std::int32_t>(u32(o)); }
 };
@@ -28,8 +39,9 @@ void putIndex(CBmpPicture& pic, std::size_t stride, int x, int y, std::uint32_t 
     std::uint8_t* row = pic.pixels.data() + std::size_t(y) * stride;
     if (pic.bitsPerPixel == 8) {
         row[x] = std::uint8_t(index);
-    } else {
-        const int shift = (x & 1) ? 0 : 4; // leftmost pixel in the high nibble
+    }
+    else {
+        const int shift = (x & 1) ? 0 : 4;  // leftmost pixel in the high nibble
         row[x / 2] = std::uint8_t((row[x / 2] & ~(0xF << shift)) | ((index & 0xF) << shift));
     }
 }
@@ -55,12 +67,15 @@ bool decodeRle(const CBytes& in, std::size_t p, CBmpPicture& pic)
                 return false;
             for (std::uint32_t i = 0; i < a; ++i)
                 putIndex(pic, stride, x++, y, rle8 ? b : ((i & 1) ? (b & 0xF) : (b >> 4)));
-        } else if (b == 0) {
+        }
+        else if (b == 0) {
             x = 0;
             ++y;
-        } else if (b == 1) {
+        }
+        else if (b == 1) {
             break;
-        } else if (b == 2) {
+        }
+        else if (b == 2) {
             if (!in.has(p, 2))
                 return false;
             x += in.data[p];
@@ -68,7 +83,8 @@ bool decodeRle(const CBytes& in, std::size_t p, CBmpPicture& pic)
             p += 2;
             if (x > w || y > h)
                 return false;
-        } else {
+        }
+        else {
             const std::size_t bytes = rle8 ? b : (b + 1) / 2;
             if (std::int64_t(x) + b > w || !in.has(p, bytes))
                 return false;
@@ -76,7 +92,7 @@ bool decodeRle(const CBytes& in, std::size_t p, CBmpPicture& pic)
                 const std::uint32_t v = rle8 ? in.data[p + i] : in.data[p + i / 2];
                 putIndex(pic, stride, x++, y, rle8 ? v : ((i & 1) ? (v & 0xF) : (v >> 4)));
             }
-            p += bytes + (bytes & 1); // absolute runs are padded to 16 bits
+            p += bytes + (bytes & 1);  // absolute runs are padded to 16 bits
         }
     }
     return true;
@@ -88,7 +104,7 @@ bool readBmp(const std::uint8_t* data, std::size_t size, bool withFileHeader, CB
         return false;
     const CBytes in{data, size};
     std::size_t base = 0;
-    std::size_t pixelOffset = 0; // 0: the pixels follow the colour table
+    std::size_t pixelOffset = 0;  // 0: the pixels follow the colour table
     if (withFileHeader) {
         if (!in.has(0, kFileHeaderSize) || data[0] != 'B' || data[1] != 'M')
             return false;
@@ -104,14 +120,15 @@ bool readBmp(const std::uint8_t* data, std::size_t size, bool withFileHeader, CB
     std::uint32_t compression = kBiRgb;
     std::uint32_t coloursUsed = 0;
     std::size_t entrySize = 4;
-    if (headerSize == 12) { // OS/2 1.x core header: 16-bit sizes, 3-byte table entries
+    if (headerSize == 12) {  // OS/2 1.x core header: 16-bit sizes, 3-byte table entries
         if (!in.has(base, 12))
             return false;
         width = in.u16(base + 4);
         height = in.u16(base + 6);
         bpp = in.u16(base + 10);
         entrySize = 3;
-    } else if (headerSize == 16 || (headerSize >= 40 && headerSize <= 1024)) {
+    }
+    else if (headerSize == 16 || (headerSize >= 40 && headerSize <= 1024)) {
         if (!in.has(base, headerSize))
             return false;
         width = in.i32(base + 4);
@@ -121,23 +138,25 @@ bool readBmp(const std::uint8_t* data, std::size_t size, bool withFileHeader, CB
             compression = in.u32(base + 16);
             coloursUsed = in.u32(base + 32);
         }
-    } else {
+    }
+    else {
         return false;
     }
 
     const bool topDown = height < 0;
     if (topDown)
         height = -height;
-    if (width < 1 || height < 1 || width > kMaxSide || height > kMaxSide || width * height > kMaxPixels)
+    if (width < 1 || height < 1 || width > kMaxSide || height > kMaxSide ||
+        width * height > kMaxPixels)
         return false;
     if (bpp != 1 && bpp != 2 && bpp != 4 && bpp != 8 && bpp != 16 && bpp != 24 && bpp != 32)
         return false;
     const bool rle = compression == kBiRle8 || compression == kBiRle4;
     const bool fields = compression == kBiBitfields || compression == kBiAlphaBitfields;
-    if (!(compression == kBiRgb || (compression == kBiRle8 && bpp == 8) || (compression == kBiRle4 && bpp == 4)
-          || (fields && (bpp == 16 || bpp == 32))))
+    if (!(compression == kBiRgb || (compression == kBiRle8 && bpp == 8) ||
+          (compression == kBiRle4 && bpp == 4) || (fields && (bpp == 16 || bpp == 32))))
         return false;
-    if (rle && topDown) // not defined for RLE
+    if (rle && topDown)  // not defined for RLE
         return false;
 
     // Channel masks: inside V2+ headers, else 3 (or 4 with alpha) words after the header.
@@ -153,10 +172,16 @@ bool readBmp(const std::uint8_t* data, std::size_t size, bool withFileHeader, CB
         }
         for (int i = 0; i < 3; ++i)
             masks[i] = in.u32(at + 4 * std::size_t(i));
-    } else if (bpp == 16) {
-        masks[0] = 0x7C00; masks[1] = 0x03E0; masks[2] = 0x001F;
-    } else if (bpp == 32) {
-        masks[0] = 0xFF0000; masks[1] = 0xFF00; masks[2] = 0xFF;
+    }
+    else if (bpp == 16) {
+        masks[0] = 0x7C00;
+        masks[1] = 0x03E0;
+        masks[2] = 0x001F;
+    }
+    else if (bpp == 32) {
+        masks[0] = 0xFF0000;
+        masks[1] = 0xFF00;
+        masks[2] = 0xFF;
     }
 
     // Colour table: biClrUsed entries (2^bits when 0), never more than the depth can
@@ -168,7 +193,8 @@ bool readBmp(const std::uint8_t* data, std::size_t size, bool withFileHeader, CB
         return false;
     if (bpp <= 8) {
         const std::size_t nominal = std::size_t(1) << bpp;
-        entries = (coloursUsed != 0 && entrySize == 4) ? std::min<std::size_t>(coloursUsed, nominal) : nominal;
+        entries = (coloursUsed != 0 && entrySize == 4) ? std::min<std::size_t>(coloursUsed, nominal)
+                                                       : nominal;
         if (pixelOffset != 0)
             entries = std::min(entries, (pixelOffset - tableStart) / entrySize);
         // Indices without a single colour would all read as black: such a file is broken.
@@ -177,7 +203,8 @@ bool readBmp(const std::uint8_t* data, std::size_t size, bool withFileHeader, CB
     }
     if (pixelOffset == 0) {
         // Deeper pictures may carry an optional table of biClrUsed entries before the pixels.
-        const std::size_t tableBytes = bpp <= 8 ? entries * entrySize : std::size_t(coloursUsed) * entrySize;
+        const std::size_t tableBytes =
+            bpp <= 8 ? entries * entrySize : std::size_t(coloursUsed) * entrySize;
         if (bpp > 8 && coloursUsed > 256)
             return false;
         pixelOffset = tableStart + tableBytes;
@@ -201,7 +228,8 @@ bool readBmp(const std::uint8_t* data, std::size_t size, bool withFileHeader, CB
     if (rle) {
         if (!decodeRle(in, pixelOffset, pic))
             return false;
-    } else {
+    }
+    else {
         const std::size_t srcStride = std::size_t(bmpStride(width, int(bpp)));
         const std::size_t rowBytes = std::size_t((width * bpp + 7) / 8);
         // The last row's padding may be missing; its pixels may not.
@@ -221,8 +249,9 @@ bool readBmp(const std::uint8_t* data, std::size_t size, bool withFileHeader, CB
                 if (bpp == 16)
                     v = std::uint32_t(src[2 * x]) | (std::uint32_t(src[2 * x + 1]) << 8);
                 else
-                    v = std::uint32_t(src[4 * x]) | (std::uint32_t(src[4 * x + 1]) << 8)
-                        | (std::uint32_t(src[4 * x + 2]) << 16) | (std::uint32_t(src[4 * x + 3]) << 24);
+                    v = std::uint32_t(src[4 * x]) | (std::uint32_t(src[4 * x + 1]) << 8) |
+                        (std::uint32_t(src[4 * x + 2]) << 16) |
+                        (std::uint32_t(src[4 * x + 3]) << 24);
                 dst[3 * x + 0] = blue.widen(v);
                 dst[3 * x + 1] = green.widen(v);
                 dst[3 * x + 2] = red.widen(v);
@@ -233,7 +262,7 @@ bool readBmp(const std::uint8_t* data, std::size_t size, bool withFileHeader, CB
     return true;
 }
 
-} // namespace
+}  // namespace
 
 CBitfieldChannel::CBitfieldChannel(std::uint32_t mask)
 {
@@ -282,4 +311,4 @@ bool readBmpResource(const std::uint8_t* data, std::size_t size, CBmpPicture& ou
     return readBmp(data, size, false, out);
 }
 
-} // namespace kfx
+}  // namespace kfx

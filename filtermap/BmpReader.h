@@ -14,20 +14,18 @@
 namespace kfx {
 
 // A picture in the holder's canonical form.
-struct CBmpPicture
-{
+struct CBmpPicture {
     int width = 0;
     int height = 0;
-    int bitsPerPixel = 0;                              // 1, 2, 4, 8 or 24 (or 16/32 from image text)
-    std::array<std::uint8_t, 1024> colourTable{};      // blue, green, red, 0; unused entries 0
-    std::vector<std::uint8_t> pixels;                  // stride * height bytes, bottom row first
+    int bitsPerPixel = 0;                          // 1, 2, 4, 8 or 24 (or 16/32 from image text)
+    std::array<std::uint8_t, 1024> colourTable{};  // blue, green, red, 0; unused entries 0
+    std::vector<std::uint8_t> pixels;              // stride * height bytes, bottom row first
 
     int stride() const;
 };
 
 // One colour channel of a 16- or 32-bit pixel, described by its mask (any run of bits).
-struct CBitfieldChannel
-{
+struct CBitfieldChannel {
     int shift = 0;
     int bits = 0;
 
@@ -45,4 +43,4 @@ bool readBmpFile(const std::uint8_t* data, std::size_t size, CBmpPicture& out);
 // A bitmap resource: the same without the file header; the pixels follow the colour table.
 bool readBmpResource(const std::uint8_t* data, std::size_t size, CBmpPicture& out);
 
-} // namespace kfx
+}  // namespace kfx

@@ -12,9 +12,9 @@ namespace kfx {
 constexpr std::size_t kInfoHeaderSize = 40;
 constexpr std::size_t kColourTableEntries = 256;
 constexpr std::size_t kColourTableOffset = kInfoHeaderSize;
-constexpr std::size_t kHeaderBlockSize = kInfoHeaderSize + 4 * kColourTableEntries + 4; // 1068
+constexpr std::size_t kHeaderBlockSize = kInfoHeaderSize + 4 * kColourTableEntries + 4;  // 1068
 constexpr std::size_t kFileHeaderSize = 14;
-constexpr std::size_t kExportPixelOffset = kFileHeaderSize + kHeaderBlockSize;          // 1082
+constexpr std::size_t kExportPixelOffset = kFileHeaderSize + kHeaderBlockSize;  // 1082
 
 // Largest picture accepted from a file, a resource or image text. 2^24 pixels keeps the
 // analyser's float array at 64 MiB (its byte count must fit in 32 bits) and a 24-bit pixel
@@ -33,4 +33,4 @@ constexpr int kEscapeIterations = 600;
 constexpr int kBuiltInResourceBase = 10000;
 constexpr int kBuiltInPictureCount = 3;
 
-} // namespace kfx
+}  // namespace kfx

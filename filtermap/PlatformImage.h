@@ -8,8 +8,7 @@
 
 namespace kfx {
 
-struct CPlatformImage
-{
+struct CPlatformImage {
     int width = 0;
     int height = 0;
     // width x height native-endian words 0xAARRGGBB, alpha always 0xFF, top row of the
@@ -17,7 +16,10 @@ struct CPlatformImage
     // padding: a row is `width` words, i.e. a stride of width * 4 bytes.
     std::vector<std::uint32_t> pixels;
 
-    std::uint32_t at(int x, int yFromTop) const { return pixels[std::size_t(yFromTop) * std::size_t(width) + std::size_t(x)]; }
+    std::uint32_t at(int x, int yFromTop) const
+    {
+        return pixels[std::size_t(yFromTop) * std::size_t(width) + std::size_t(x)];
+    }
 };
 
-} // namespace kfx
+}  // namespace kfx

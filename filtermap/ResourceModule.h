@@ -7,8 +7,7 @@
 
 namespace kfx {
 
-class IResourceModule
-{
+class IResourceModule {
 public:
     virtual ~IResourceModule() = default;
     // Bitmap resource `number`: a BMP file without its 14-byte file header (info header,
@@ -16,4 +15,4 @@ public:
     virtual bool findBitmap(int number, const unsigned char*& data, std::size_t& size) const = 0;
 };
 
-} // namespace kfx
+}  // namespace kfx

@@ -9,8 +9,7 @@
 
 namespace {
 
-struct CBytesModule : kfx::IResourceModule
-{
+struct CBytesModule : kfx::IResourceModule {
     const std::uint8_t* data;
     std::size_t size;
     bool findBitmap(int, const unsigned char*& d, std::size_t& s) const override
@@ -21,14 +20,14 @@ struct CBytesModule : kfx::IResourceModule
     }
 };
 
-} // namespace
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     kfx::CBmpPicture picture;
     if (kfx::readBmpFile(data, size, picture)) {
-        if (std::int64_t(picture.width) * picture.height > kfx::kMaxPixels
-            || picture.pixels.size() != std::size_t(picture.stride()) * std::size_t(picture.height))
+        if (std::int64_t(picture.width) * picture.height > kfx::kMaxPixels ||
+            picture.pixels.size() != std::size_t(picture.stride()) * std::size_t(picture.height))
             std::abort();
     }
     CBytesModule module;

@@ -11,10 +11,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     kfx::CBitmapHelper fresh("fresh");
     fresh.decodeImage(text, 0, 0);
     if (fresh.isValid()) {
-        if (fresh.getPixelBlock()->size() != std::size_t(fresh.getStride()) * std::size_t(fresh.getHeight()))
+        if (fresh.getPixelBlock()->size() !=
+            std::size_t(fresh.getStride()) * std::size_t(fresh.getHeight()))
             std::abort();
         if (std::size_t(fresh.getWidth()) * std::size_t(fresh.getHeight()) <= 4096) {
-            std::vector<float> values(std::size_t(fresh.getWidth()) * std::size_t(fresh.getHeight()));
+            std::vector<float> values(std::size_t(fresh.getWidth()) *
+                                      std::size_t(fresh.getHeight()));
             fresh.getValues(values.data(), unsigned(values.size()));
             (void)fresh.createCopy();
             fresh.flip(false);

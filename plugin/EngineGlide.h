@@ -20,7 +20,8 @@ namespace detail {
 // The target clamps and the warp and scale steps of one lattice's glide (scalar). Returns the
 // new warp and stores warp, scale and warp complement.
 template <int Capacity>
-void glideHead(usp::CUnitWIIRLattice<float, Capacity>& l, float targetWarp, float targetScale) {
+void glideHead(usp::CUnitWIIRLattice<float, Capacity>& l, float targetWarp, float targetScale)
+{
     const float maxWarp = 0.9999f;
     if (targetWarp != targetWarp)
         targetWarp = l.warp;
@@ -35,17 +36,25 @@ void glideHead(usp::CUnitWIIRLattice<float, Capacity>& l, float targetWarp, floa
     else if (targetScale < -1.0f)
         targetScale = -1.0f;
     float lambda = targetWarp + 0.95f * (l.warp - targetWarp);
-    if ((lambda < 0.0f ? -lambda : lambda) < kDenormalThreshold) lambda = 0.0f;
+    if ((lambda < 0.0f ? -lambda : lambda) < kDenormalThreshold)
+        lambda = 0.0f;
     l.warp = lambda;
     l.coeffScale = targetScale + 0.95f * (l.coeffScale - targetScale);
     l.warpComplement = 1.0f - lambda * lambda;
 }
 
-inline __m128 lanePair(const float* l, const float* r) { return _mm_unpacklo_ps(_mm_load_ss(l), _mm_load_ss(r)); }
+inline __m128 lanePair(const float* l, const float* r)
+{
+    return _mm_unpacklo_ps(_mm_load_ss(l), _mm_load_ss(r));
+}
 
-inline float laneOne(__m128 v) { return _mm_cvtss_f32(_mm_shuffle_ps(v, v, _MM_SHUFFLE(1, 1, 1, 1))); }
+inline float laneOne(__m128 v)
+{
+    return _mm_cvtss_f32(_mm_shuffle_ps(v, v, _MM_SHUFFLE(1, 1, 1, 1)));
+}
 
-inline float gainOf(float sum) {
+inline float gainOf(float sum)
+{
     const float inv = 1.0f / (1.0f - sum);
     return (inv - inv == 0.0f) ? inv : 1.0f;
 }
@@ -54,22 +63,22 @@ inline float gainOf(float sum) {
 // stage's share of the gain recursion (f, g and the sum behind G).
 struct GlideStages {
     template <int Capacity>
-    GlideStages(usp::CUnitWIIRLattice<float, Capacity>& left, usp::CUnitWIIRLattice<float, Capacity>& right)
+    GlideStages(usp::CUnitWIIRLattice<float, Capacity>& left,
+                usp::CUnitWIIRLattice<float, Capacity>& right)
         : e(_mm_setr_ps(left.smoothing, right.smoothing, 0.0f, 0.0f)),
           // (1 - e) * b, the weight of the target, as the single glide forms it.
-          w(_mm_setr_ps((1.0f - left.smoothing) * left.coeffScale, (1.0f - right.smoothing) * right.coeffScale,
-                        0.0f, 0.0f)),
-          negLambda(_mm_setr_ps(-left.warp, -right.warp, 0.0f, 0.0f)),
-          f(negLambda),
-          g(_mm_setr_ps(1.0f, 1.0f, 0.0f, 0.0f)),
-          sum(_mm_setzero_ps()),
-          kl(left.coeffs),
-          kr(right.coeffs),
-          sl(left.targetCoeffs),
-          sr(right.targetCoeffs) {}
+          w(_mm_setr_ps((1.0f - left.smoothing) * left.coeffScale,
+                        (1.0f - right.smoothing) * right.coeffScale, 0.0f, 0.0f)),
+          negLambda(_mm_setr_ps(-left.warp, -right.warp, 0.0f, 0.0f)), f(negLambda),
+          g(_mm_setr_ps(1.0f, 1.0f, 0.0f, 0.0f)), sum(_mm_setzero_ps()), kl(left.coeffs),
+          kr(right.coeffs), sl(left.targetCoeffs), sr(right.targetCoeffs)
+    {
+    }
 
-    inline __m128 step(int j) {
-        const __m128 k = _mm_add_ps(_mm_mul_ps(e, lanePair(kl + j, kr + j)), _mm_mul_ps(w, lanePair(sl + j, sr + j)));
+    inline __m128 step(int j)
+    {
+        const __m128 k = _mm_add_ps(_mm_mul_ps(e, lanePair(kl + j, kr + j)),
+                                    _mm_mul_ps(w, lanePair(sl + j, sr + j)));
         _mm_store_ss(kl + j, k);
         kr[j] = laneOne(k);
         const __m128 fk = _mm_mul_ps(f, k);
@@ -99,12 +108,14 @@ struct GlideStages {
 /// runs beside the glide's gain chain instead of after it. The kernel takes it over when
 /// nothing has changed the lattices in between.
 template <int Capacity>
-void glideLatticePair(usp::CUnitWIIRLattice<float, Capacity>& left, usp::CUnitWIIRLattice<float, Capacity>& right,
-                      float warpL, float scaleL, float warpR, float scaleR,
-                      usp::StereoPrediction* next = nullptr) {
+void glideLatticePair(usp::CUnitWIIRLattice<float, Capacity>& left,
+                      usp::CUnitWIIRLattice<float, Capacity>& right, float warpL, float scaleL,
+                      float warpR, float scaleR, usp::StereoPrediction* next = nullptr)
+{
     std::lock_guard<std::recursive_mutex> lockL(left.lock);
     std::lock_guard<std::recursive_mutex> lockR(right.lock);
-    if (next) next->valid = false;
+    if (next)
+        next->valid = false;
     if (left.order != right.order || &left == &right) {
         right.glideCoefficients(warpR, scaleR);
         left.glideCoefficients(warpL, scaleL);
@@ -116,8 +127,10 @@ void glideLatticePair(usp::CUnitWIIRLattice<float, Capacity>& left, usp::CUnitWI
     detail::GlideStages glide(left, right);
     const int order = left.order;
     if (!next) {
-        for (int j = 0; j < order; ++j) glide.step(j);
-    } else {
+        for (int j = 0; j < order; ++j)
+            glide.step(j);
+    }
+    else {
         // The prediction stages, exactly as the kernel and CUnitWIIRLattice::process form them:
         // u = C p0, acc = k0 u, then per stage u = C pj + λ (k(j-1) z - u), acc += kj u.
         const float* const pl = left.pingPong ? left.stateA : left.stateB;
@@ -138,9 +151,10 @@ void glideLatticePair(usp::CUnitWIIRLattice<float, Capacity>& left, usp::CUnitWI
                 u = _mm_mul_ps(c, pj);
                 acc = _mm_mul_ps(k, u);
                 back = _mm_xor_ps(acc, signMask);
-            } else {
-                const __m128 uj = _mm_add_ps(_mm_mul_ps(c, pj),
-                                             _mm_mul_ps(lambda, _mm_sub_ps(_mm_mul_ps(kLag, z), u)));
+            }
+            else {
+                const __m128 uj = _mm_add_ps(
+                    _mm_mul_ps(c, pj), _mm_mul_ps(lambda, _mm_sub_ps(_mm_mul_ps(kLag, z), u)));
                 z = back;
                 const __m128 t = _mm_mul_ps(k, uj);
                 acc = _mm_add_ps(acc, t);

@@ -35,12 +35,12 @@ using CLpcExtraction = usp::CWarpedLPCExtraction<float, 256, 60>;
 
 /// One delay line's parameter record: the delay-time rule's results for its index.
 struct DelayRecord {
-    std::atomic<float> value{0.0f};    ///< normalised (snapped in synced mode)
-    std::atomic<float> length{0.0f};   ///< samples at 44.1 kHz
-    std::atomic<double> beats{0.0};    ///< synced length in beats
-    std::atomic<int> units{0};         ///< synced unit count
+    std::atomic<float> value{0.0f};   ///< normalised (snapped in synced mode)
+    std::atomic<float> length{0.0f};  ///< samples at 44.1 kHz
+    std::atomic<double> beats{0.0};   ///< synced length in beats
+    std::atomic<int> units{0};        ///< synced unit count
     std::atomic<bool> synced{false};
-    std::atomic<unsigned> serial{0};   ///< raised after every new length (release)
+    std::atomic<unsigned> serial{0};  ///< raised after every new length (release)
 };
 
 /// Line order used throughout: left pre-delay, right pre-delay, left delay, right delay.
@@ -54,7 +54,7 @@ struct EngineState {
     std::atomic<float> warp[2] = {{0.5f}, {0.5f}};
     std::atomic<float> resonance[2] = {{0.5f}, {0.5f}};
     std::atomic<float> cutoff[2] = {{0.5f}, {0.5f}};
-    std::atomic<float> thresholdValue[2] = {{0.5f}, {0.5f}};  // x
+    std::atomic<float> thresholdValue[2] = {{0.5f}, {0.5f}};   // x
     std::atomic<float> threshold[2] = {{0.0625f}, {0.0625f}};  // x^4
     std::atomic<float> ratio[2] = {{0.2f}, {0.2f}};            // 2x
     std::atomic<float> ratioCurve[2] = {{0.0f}, {0.0f}};       // 1 - e^(-2x)

@@ -7,44 +7,45 @@ namespace skv {
 
 HostTime readHostTime(const VstTimeInfo* info)
 {
-  HostTime time;
-  if (!info) {
+    HostTime time;
+    if (!info) {
+        return time;
+    }
+    if ((info->flags & kVstTempoValid) && std::isfinite(info->tempo) && info->tempo > 0.0) {
+        time.tempo = info->tempo;
+    }
+    if ((info->flags & kVstPpqPosValid) && std::isfinite(info->ppqPos)) {
+        time.songPosition = info->ppqPos;
+    }
+    if ((info->flags & kVstBarsValid) && std::isfinite(info->barStartPos)) {
+        time.barStart = info->barStartPos;
+    }
+    if (info->flags & kVstTimeSigValid) {
+        time.timeSigNumerator =
+            info->timeSigNumerator > 0 ? info->timeSigNumerator : kDefaultTimeSig;
+        time.timeSigDenominator =
+            info->timeSigDenominator > 0 ? info->timeSigDenominator : kDefaultTimeSig;
+    }
     return time;
-  }
-  if ((info->flags & kVstTempoValid) && std::isfinite(info->tempo) && info->tempo > 0.0) {
-    time.tempo = info->tempo;
-  }
-  if ((info->flags & kVstPpqPosValid) && std::isfinite(info->ppqPos)) {
-    time.songPosition = info->ppqPos;
-  }
-  if ((info->flags & kVstBarsValid) && std::isfinite(info->barStartPos)) {
-    time.barStart = info->barStartPos;
-  }
-  if (info->flags & kVstTimeSigValid) {
-    time.timeSigNumerator = info->timeSigNumerator > 0 ? info->timeSigNumerator : kDefaultTimeSig;
-    time.timeSigDenominator =
-        info->timeSigDenominator > 0 ? info->timeSigDenominator : kDefaultTimeSig;
-  }
-  return time;
 }
 
 double samplesPerBeat(double sampleRate, double tempo)
 {
-  if (!std::isfinite(sampleRate) || sampleRate <= 0.0) {
-    sampleRate = kDefaultSampleRate;
-  }
-  if (!std::isfinite(tempo) || tempo <= 0.0) {
-    tempo = kDefaultTempo;
-  }
-  // Nearest, halves to even, written out so the host's rounding mode cannot change it.
-  double exact = sampleRate / (tempo / 60.0);
-  double lower = std::floor(exact);
-  double rest = exact - lower;
-  double rounded = lower;
-  if (rest > 0.5 || (rest == 0.5 && std::fmod(lower, 2.0) != 0.0)) {
-    rounded = lower + 1.0;
-  }
-  return rounded < 1.0 ? 1.0 : rounded;
+    if (!std::isfinite(sampleRate) || sampleRate <= 0.0) {
+        sampleRate = kDefaultSampleRate;
+    }
+    if (!std::isfinite(tempo) || tempo <= 0.0) {
+        tempo = kDefaultTempo;
+    }
+    // Nearest, halves to even, written out so the host's rounding mode cannot change it.
+    double exact = sampleRate / (tempo / 60.0);
+    double lower = std::floor(exact);
+    double rest = exact - lower;
+    double rounded = lower;
+    if (rest > 0.5 || (rest == 0.5 && std::fmod(lower, 2.0) != 0.0)) {
+        rounded = lower + 1.0;
+    }
+    return rounded < 1.0 ? 1.0 : rounded;
 }
 
 }  // namespace skv

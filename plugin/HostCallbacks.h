@@ -18,11 +18,11 @@ constexpr int kDefaultTimeSig = 4;
 constexpr double kDefaultSampleRate = 44100.0;
 
 struct HostTime {
-  double tempo = kDefaultTempo;  // BPM, > 0
-  double songPosition = 0.0;     // quarter notes
-  double barStart = 0.0;         // quarter notes
-  int timeSigNumerator = kDefaultTimeSig;
-  int timeSigDenominator = kDefaultTimeSig;
+    double tempo = kDefaultTempo;  // BPM, > 0
+    double songPosition = 0.0;     // quarter notes
+    double barStart = 0.0;         // quarter notes
+    int timeSigNumerator = kDefaultTimeSig;
+    int timeSigDenominator = kDefaultTimeSig;
 };
 
 /// Reads the fields whose valid flag is set; null, missing or unusable fields (tempo not above

@@ -77,92 +77,131 @@ constexpr ParameterInfo kTable[kNumParams] = {
     {"R Analysis Warp", "%", 0.6f},
 };
 
-bool inTable(int index) { return index >= 0 && index < kNumParams; }
+bool inTable(int index)
+{
+    return index >= 0 && index < kNumParams;
+}
 
 // Copies at most kDisplayMaxChars characters and terminates.
-void copyDisplay(const char* from, char* text) {
+void copyDisplay(const char* from, char* text)
+{
     std::size_t n = std::strlen(from);
-    if (n > kDisplayMaxChars) n = kDisplayMaxChars;
+    if (n > kDisplayMaxChars)
+        n = kDisplayMaxChars;
     std::memcpy(text, from, n);
     text[n] = '\0';
 }
 
 }  // namespace
 
-const char* parameterName(int index) { return inTable(index) ? kTable[index].name : kUnspecifiedName; }
+const char* parameterName(int index)
+{
+    return inTable(index) ? kTable[index].name : kUnspecifiedName;
+}
 
-const char* parameterLabel(int index) { return inTable(index) ? kTable[index].label : nullptr; }
+const char* parameterLabel(int index)
+{
+    return inTable(index) ? kTable[index].label : nullptr;
+}
 
-float parameterDefault(int index) { return inTable(index) ? kTable[index].defaultValue : 0.0f; }
+float parameterDefault(int index)
+{
+    return inTable(index) ? kTable[index].defaultValue : 0.0f;
+}
 
-int parameterIndexOf(const char* name) {
-    if (name == nullptr) return -1;
+int parameterIndexOf(const char* name)
+{
+    if (name == nullptr)
+        return -1;
     for (int i = 0; i < kNumParams; ++i)
-        if (std::strcmp(kTable[i].name, name) == 0) return i;
+        if (std::strcmp(kTable[i].name, name) == 0)
+            return i;
     return -1;
 }
 
-double roundHalfEven(double v) {
+double roundHalfEven(double v)
+{
     double r = std::floor(v);
     double diff = v - r;
-    if (diff > 0.5) return r + 1.0;
-    if (diff < 0.5) return r;
+    if (diff > 0.5)
+        return r + 1.0;
+    if (diff < 0.5)
+        return r;
     return std::fmod(r, 2.0) == 0.0 ? r : r + 1.0;
 }
 
-float sanitizeNormalised(float x) {
-    if (!(x >= 0.0f)) return 0.0f;  // NaN and negatives
+float sanitizeNormalised(float x)
+{
+    if (!(x >= 0.0f))
+        return 0.0f;  // NaN and negatives
     return x > 1.0f ? 1.0f : x;
 }
 
-double syncUnitsPerBeat(float sync) {
-    if (!(sync >= kSyncThreshold)) return 0.0;
+double syncUnitsPerBeat(float sync)
+{
+    if (!(sync >= kSyncThreshold))
+        return 0.0;
     const double k = roundHalfEven(static_cast<double>(6.0f * sync));
-    if (k <= 1.0) return 16.0;
-    if (k >= 6.0) return 0.5;
+    if (k <= 1.0)
+        return 16.0;
+    if (k >= 6.0)
+        return 0.5;
     switch (static_cast<int>(k)) {
-        case 2: return 8.0;
-        case 3: return 4.0;
-        case 4: return 2.0;
-        default: return 1.0;
+    case 2:
+        return 8.0;
+    case 3:
+        return 4.0;
+    case 4:
+        return 2.0;
+    default:
+        return 1.0;
     }
 }
 
-DelayTime computeDelayTime(float x, float sync, int order, double spb) {
+DelayTime computeDelayTime(float x, float sync, int order, double spb)
+{
     DelayTime r;
     r.normalised = x;
     const double c = syncUnitsPerBeat(sync);
     if (c == 0.0) {
         float length = x * static_cast<float>(kFullDelay) - static_cast<float>(order);
         // The ceiling only matters for values beyond 1, which the ring could not hold.
-        if (length > static_cast<float>(kMaxSyncedDelay)) length = static_cast<float>(kMaxSyncedDelay);
+        if (length > static_cast<float>(kMaxSyncedDelay))
+            length = static_cast<float>(kMaxSyncedDelay);
         r.length = length < 1.0f ? 0.0f : length;
         return r;
     }
-    if (!(spb >= 1.0)) spb = 1.0;
+    if (!(spb >= 1.0))
+        spb = 1.0;
     double n = std::ceil((c * static_cast<double>(x) * kFullDelay - 0.5) / spb);
-    if (n < 0.0) n = 0.0;
+    if (n < 0.0)
+        n = 0.0;
     r.synced = true;
     r.units = static_cast<int>(n);
     r.beats = n / c;
     double length = r.beats * spb - order;
-    if (length > kMaxSyncedDelay) length = kMaxSyncedDelay;
+    if (length > kMaxSyncedDelay)
+        length = kMaxSyncedDelay;
     double snapped = (order + length) / kFullDelay;
     r.normalised = static_cast<float>(std::clamp(snapped, 0.0, 1.0));
     r.length = length < 1.0 ? 0.0f : static_cast<float>(length);
     return r;
 }
 
-StepTime computeStepTime(float x, float sync, double spb) {
+StepTime computeStepTime(float x, float sync, double spb)
+{
     StepTime r;
     const double c = syncUnitsPerBeat(sync);
     double length;
     if (c == 0.0) {
         length = static_cast<double>(x) * kFullDelay;
-    } else {
-        if (!(spb >= 1.0)) spb = 1.0;
+    }
+    else {
+        if (!(spb >= 1.0))
+            spb = 1.0;
         double n = std::ceil((c * static_cast<double>(x) * kFullDelay - 0.5) / spb);
-        if (n < 0.0) n = 0.0;
+        if (n < 0.0)
+            n = 0.0;
         r.synced = true;
         r.units = static_cast<int>(n);
         r.unitsPerBeat = c;
@@ -172,56 +211,99 @@ StepTime computeStepTime(float x, float sync, double spb) {
     return r;
 }
 
-double compressorRateMs(float r) {
+double compressorRateMs(float r)
+{
     const double rd = r;
     return std::pow(0.1, 1.0 - rd) * std::pow(1000.0, rd);
 }
 
-float compressorRateCoefficient(float r) {
+float compressorRateCoefficient(float r)
+{
     return static_cast<float>(std::pow(0.25, 1.0 / (kMsSamples * compressorRateMs(r))));
 }
 
-float compressorDecayCoefficient(float r, float d) {
+float compressorDecayCoefficient(float r, float d)
+{
     const double span = 19.5 * static_cast<double>(d) + 0.5;
     return static_cast<float>(std::pow(0.25, 1.0 / (kMsSamples * compressorRateMs(r) * span)));
 }
 
-float compressorRatio(float x) { return 2.0f * x; }
+float compressorRatio(float x)
+{
+    return 2.0f * x;
+}
 
-float compressorRatioCurve(float x) { return 1.0f - std::exp(-2.0f * x); }
+float compressorRatioCurve(float x)
+{
+    return 1.0f - std::exp(-2.0f * x);
+}
 
-float compressorRatioFromCurve(float k) {
+float compressorRatioFromCurve(float k)
+{
     const float rest = 1.0f - k;
-    if (!(rest > 0.0f)) return 1.0f;
+    if (!(rest > 0.0f))
+        return 1.0f;
     return -0.5f * std::log(rest);
 }
 
-int filterOrderFromNormalised(float x) {
+int filterOrderFromNormalised(float x)
+{
     const double order = roundHalfEven(78.0 * static_cast<double>(x) + 2.0);
     return static_cast<int>(std::clamp(order, double(kMinOrder), double(kMaxOrder)));
 }
 
-int bandCountForOrder(int order) { return order < kBandOrderThreshold ? 2 : order / 4; }
+int bandCountForOrder(int order)
+{
+    return order < kBandOrderThreshold ? 2 : order / 4;
+}
 
-float timeConstantSmoothing(float x) { return 1.0f - std::exp(-15.0f * x); }
+float timeConstantSmoothing(float x)
+{
+    return 1.0f - std::exp(-15.0f * x);
+}
 
-float envelopeCoefficient(float x) { return x >= 1.0f ? 1.0f : 1.0f - std::exp(-14.0f * x); }
+float envelopeCoefficient(float x)
+{
+    return x >= 1.0f ? 1.0f : 1.0f - std::exp(-14.0f * x);
+}
 
-float feedbackGain(float x) { return 2.0f * x - 1.0f; }
+float feedbackGain(float x)
+{
+    return 2.0f * x - 1.0f;
+}
 
-float feedbackNormalised(float g) { return (g + 1.0f) * 0.5f; }
+float feedbackNormalised(float g)
+{
+    return (g + 1.0f) * 0.5f;
+}
 
-float warpValue(float x) { return x > kWarpCeiling ? kWarpCeiling : x; }
+float warpValue(float x)
+{
+    return x > kWarpCeiling ? kWarpCeiling : x;
+}
 
-float resonanceValue(float x) { return 0.99f * x + 1e-13f; }
+float resonanceValue(float x)
+{
+    return 0.99f * x + 1e-13f;
+}
 
-float resonanceNormalised(float r) { return (r - 1e-13f) * 1.010101f; }
+float resonanceNormalised(float r)
+{
+    return (r - 1e-13f) * 1.010101f;
+}
 
-float fourthPower(float x) { return x * x * x * x; }
+float fourthPower(float x)
+{
+    return x * x * x * x;
+}
 
-float fourthRoot(float g) { return g > 0.0f ? std::sqrt(std::sqrt(g)) : 0.0f; }
+float fourthRoot(float g)
+{
+    return g > 0.0f ? std::sqrt(std::sqrt(g)) : 0.0f;
+}
 
-void fillSeededColumn(float* column, int count, unsigned seed) {
+void fillSeededColumn(float* column, int count, unsigned seed)
+{
     std::uint32_t state = seed;
     auto next = [&state]() {
         state = state * 214013u + 2531011u;
@@ -231,23 +313,29 @@ void fillSeededColumn(float* column, int count, unsigned seed) {
         const int r1 = next();
         const int r2 = next();
         const int r3 = next();
-        column[i] = static_cast<float>(0.9 * (r1 % 10000 * 0.0002 - 1.0) * (r2 % 10000 * 0.0002 - 1.0) *
-                                       (r3 % 10000 * 0.0002 - 1.0));
+        column[i] = static_cast<float>(0.9 * (r1 % 10000 * 0.0002 - 1.0) *
+                                       (r2 % 10000 * 0.0002 - 1.0) * (r3 % 10000 * 0.0002 - 1.0));
     }
 }
 
-void conditionColumn(float* column, int order, int count) {
-    if (order > count) order = count;
+void conditionColumn(float* column, int order, int count)
+{
+    if (order > count)
+        order = count;
     if (order > 1) {
         float sum = 0.0f;
-        for (int i = 1; i < order; ++i) sum += column[i];
+        for (int i = 1; i < order; ++i)
+            sum += column[i];
         const float half = 0.5f * (sum / static_cast<float>(order - 1));
-        for (int i = 0; i < order; ++i) column[i] -= half;
+        for (int i = 0; i < order; ++i)
+            column[i] -= half;
     }
     float largest = 0.0f;
-    for (int i = 0; i < order; ++i) largest = std::max(largest, std::fabs(column[i]));
+    for (int i = 0; i < order; ++i)
+        largest = std::max(largest, std::fabs(column[i]));
     const float divisor = largest == 0.0f ? 1.0f : largest;
-    for (int i = 0; i < order; ++i) column[i] /= divisor;
+    for (int i = 0; i < order; ++i)
+        column[i] /= divisor;
     // The lattice ignores targets of magnitude 1 or more and floors tiny ones; the marker
     // replaces both with an alternating value too small to matter.
     float marker = 1e-15f;
@@ -260,13 +348,15 @@ void conditionColumn(float* column, int order, int count) {
     }
 }
 
-void formatFixed(double value, int decimals, char* text) {
+void formatFixed(double value, int decimals, char* text)
+{
     char buffer[64];
     std::snprintf(buffer, sizeof buffer, "%0.*f", decimals, value);
     copyDisplay(buffer, text);
 }
 
-void formatDecibel(float gain, char* text) {
+void formatDecibel(float gain, char* text)
+{
     if (!(gain > 0.0f)) {
         copyDisplay("-oo", text);
         return;
@@ -274,7 +364,8 @@ void formatDecibel(float gain, char* text) {
     formatFixed(20.0 * std::log10(static_cast<double>(gain)), 2, text);
 }
 
-void formatInteger(int value, char* text) {
+void formatInteger(int value, char* text)
+{
     if (value >= 100000000) {
         copyDisplay("Huge!", text);
         return;
@@ -284,7 +375,8 @@ void formatInteger(int value, char* text) {
     copyDisplay(buffer, text);
 }
 
-void formatDecay(float coefficient, char* text) {
+void formatDecay(float coefficient, char* text)
+{
     if (coefficient == 1.0f || coefficient > 1.0f) {
         copyDisplay("oo", text);
         return;

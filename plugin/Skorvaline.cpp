@@ -21,9 +21,9 @@ constexpr float kMidiValueScale = 1.0f / 127.0f;
 /// Copies at most maxChars characters and the terminating zero.
 void copyText(char* out, const std::string& text, std::size_t maxChars)
 {
-  std::size_t n = text.size() < maxChars ? text.size() : maxChars;
-  std::memcpy(out, text.data(), n);
-  out[n] = 0;
+    std::size_t n = text.size() < maxChars ? text.size() : maxChars;
+    std::memcpy(out, text.data(), n);
+    out[n] = 0;
 }
 
 }  // namespace
@@ -31,165 +31,166 @@ void copyText(char* out, const std::string& text, std::size_t maxChars)
 fxSkorvaline::fxSkorvaline(audioMasterCallback audioMaster)
     : AudioEffectX(audioMaster, kNumPrograms, kNumParams)
 {
-  // 2. Filter-map holders, LPC unit and aligned work buffers.
-  createWorkBuffers();
+    // 2. Filter-map holders, LPC unit and aligned work buffers.
+    createWorkBuffers();
 
-  // 3. What the host sees; only announced to a real host.
-  if (audioMaster) {
-    setNumInputs(2);
-    setNumOutputs(2);
-    hasClip(false);
-    hasVu(false);
-    canProcessReplacing(true);
-    needIdle();
-    setUniqueID(kUniqueId);
-  }
-  // 4.
-  programsAreChunks(true);
+    // 3. What the host sees; only announced to a real host.
+    if (audioMaster) {
+        setNumInputs(2);
+        setNumOutputs(2);
+        hasClip(false);
+        hasVu(false);
+        canProcessReplacing(true);
+        needIdle();
+        setUniqueID(kUniqueId);
+    }
+    // 4.
+    programsAreChunks(true);
 
-  // 5. The process-wide configuration; the engine reads its resolution once, here.
-  CConfig& config = CConfig::get();
-  config.load(kProductName, "");
-  resolution = config.getResolution();
+    // 5. The process-wide configuration; the engine reads its resolution once, here.
+    CConfig& config = CConfig::get();
+    config.load(kProductName, "");
+    resolution = config.getResolution();
 
-  // 6. Sixteen programs with their defaults.
-  programs = new fxSkorvalineProgram[kNumPrograms];
+    // 6. Sixteen programs with their defaults.
+    programs = new fxSkorvalineProgram[kNumPrograms];
 
-  // 7. Audio units and their starting values.
-  createAudioUnits();
+    // 7. Audio units and their starting values.
+    createAudioUnits();
 
-  // 8. Tempo from the host.
-  updateTempo();
+    // 8. Tempo from the host.
+    updateTempo();
 
-  // 9. Program 0 pushes every value into the engine and loads both filter maps.
-  if (programs) {
-    setProgram(0);
-  }
+    // 9. Program 0 pushes every value into the engine and loads both filter maps.
+    if (programs) {
+        setProgram(0);
+    }
 
-  // 10.
-  resume();
+    // 10.
+    resume();
 }
 
 fxSkorvaline::~fxSkorvaline()
 {
-  CConfig::get().save();
-  destroyAudioUnits();
-  delete[] programs;
-  programs = nullptr;
-  // The SDK base deletes the editor.
+    CConfig::get().save();
+    destroyAudioUnits();
+    delete[] programs;
+    programs = nullptr;
+    // The SDK base deletes the editor.
 }
 
 void fxSkorvaline::suspend()
 {
-  // Audio state survives a suspend until the next resume.
+    // Audio state survives a suspend until the next resume.
 }
 
 void fxSkorvaline::resume()
 {
-  wantEvents(1);
-  resumeHook();
-  clearAudioState();
+    wantEvents(1);
+    resumeHook();
+    clearAudioState();
 }
 
 void fxSkorvaline::setProgramName(char* name)
 {
-  // Cut to the record's 23 characters; the record never splits a UTF-8 character.
-  std::string text(name, ::strnlen(name, 4096));
-  if (text.size() > static_cast<std::size_t>(kMaxProgramNameChars)) {
-    text.resize(kMaxProgramNameChars + 1);  // the record decides where the cut falls
-  }
-  currentProgram().setName(text.c_str());
+    // Cut to the record's 23 characters; the record never splits a UTF-8 character.
+    std::string text(name, ::strnlen(name, 4096));
+    if (text.size() > static_cast<std::size_t>(kMaxProgramNameChars)) {
+        text.resize(kMaxProgramNameChars + 1);  // the record decides where the cut falls
+    }
+    currentProgram().setName(text.c_str());
 }
 
 void fxSkorvaline::getProgramName(char* name)
 {
-  copyText(name, currentProgram().getName(), kMaxProgramNameChars);
+    copyText(name, currentProgram().getName(), kMaxProgramNameChars);
 }
 
 bool fxSkorvaline::getProgramNameIndexed(VstInt32 /*category*/, VstInt32 index, char* text)
 {
-  if (index < 0 || index >= kNumPrograms) {
-    return false;
-  }
-  copyText(text, programs[index].getName(), kMaxProgramNameChars);
-  return true;
+    if (index < 0 || index >= kNumPrograms) {
+        return false;
+    }
+    copyText(text, programs[index].getName(), kMaxProgramNameChars);
+    return true;
 }
 
 VstInt32 fxSkorvaline::processEvents(VstEvents* events)
 {
-  // Hosts allocate numEvents pointers behind the declared two: index through a plain pointer.
-  VstEvent* const* list = events->events;
-  for (VstInt32 i = 0; i < events->numEvents; ++i) {
-    const VstEvent* event = list[i];
-    if (!event || event->type != kVstMidiType) {
-      continue;
+    // Hosts allocate numEvents pointers behind the declared two: index through a plain pointer.
+    VstEvent* const* list = events->events;
+    for (VstInt32 i = 0; i < events->numEvents; ++i) {
+        const VstEvent* event = list[i];
+        if (!event || event->type != kVstMidiType) {
+            continue;
+        }
+        const auto* midi = reinterpret_cast<const VstMidiEvent*>(event);
+        const auto status = static_cast<unsigned char>(midi->midiData[0]);
+        if ((status & 0xF0) != kControlChangeStatus) {
+            continue;
+        }
+        const int controller = static_cast<unsigned char>(midi->midiData[1]);
+        if (controller < kFirstController || controller > kLastController) {
+            continue;
+        }
+        // Data bytes are 7-bit; a stray high bit must not push the value above 1.
+        const int data = static_cast<unsigned char>(midi->midiData[2]) & 0x7F;
+        setParameter(controller - kFirstController, static_cast<float>(data) * kMidiValueScale);
+        updateDisplay();
     }
-    const auto* midi = reinterpret_cast<const VstMidiEvent*>(event);
-    const auto status = static_cast<unsigned char>(midi->midiData[0]);
-    if ((status & 0xF0) != kControlChangeStatus) {
-      continue;
-    }
-    const int controller = static_cast<unsigned char>(midi->midiData[1]);
-    if (controller < kFirstController || controller > kLastController) {
-      continue;
-    }
-    // Data bytes are 7-bit; a stray high bit must not push the value above 1.
-    const int data = static_cast<unsigned char>(midi->midiData[2]) & 0x7F;
-    setParameter(controller - kFirstController, static_cast<float>(data) * kMidiValueScale);
-    updateDisplay();
-  }
-  return 1;
+    return 1;
 }
 
 VstInt32 fxSkorvaline::canDo(char* text)
 {
-  if (std::strcmp(text, "receiveVstEvents") == 0 || std::strcmp(text, "receiveVstMidiEvent") == 0) {
-    return 1;
-  }
-  return -1;
+    if (std::strcmp(text, "receiveVstEvents") == 0 ||
+        std::strcmp(text, "receiveVstMidiEvent") == 0) {
+        return 1;
+    }
+    return -1;
 }
 
 bool fxSkorvaline::getEffectName(char* name)
 {
-  copyText(name, kEffectName, kVstMaxEffectNameLen - 1);
-  return true;
+    copyText(name, kEffectName, kVstMaxEffectNameLen - 1);
+    return true;
 }
 
 bool fxSkorvaline::getProductString(char* text)
 {
-  copyText(text, kEffectName, kVstMaxProductStrLen - 1);
-  return true;
+    copyText(text, kEffectName, kVstMaxProductStrLen - 1);
+    return true;
 }
 
 bool fxSkorvaline::getVendorString(char* text)
 {
-  copyText(text, kVendorString, kVstMaxVendorStrLen - 1);
-  return true;
+    copyText(text, kVendorString, kVstMaxVendorStrLen - 1);
+    return true;
 }
 
 void fxSkorvaline::updateTempo()
 {
-  const skv::HostTime time = skv::readHostTime(getTimeInfo(skv::kTimeInfoRequest));
-  tempo = time.tempo;
-  songPosition = time.songPosition;
-  barStart = time.barStart;
-  timeSigNumerator = time.timeSigNumerator;
-  timeSigDenominator = time.timeSigDenominator;
-  beatsPerSecond = tempo / 60.0;
-  samplesPerBeat = skv::samplesPerBeat(sampleRate, tempo);
-  if (programs) {
-    currentProgram().setTempo(static_cast<float>(tempo));
-  }
+    const skv::HostTime time = skv::readHostTime(getTimeInfo(skv::kTimeInfoRequest));
+    tempo = time.tempo;
+    songPosition = time.songPosition;
+    barStart = time.barStart;
+    timeSigNumerator = time.timeSigNumerator;
+    timeSigDenominator = time.timeSigDenominator;
+    beatsPerSecond = tempo / 60.0;
+    samplesPerBeat = skv::samplesPerBeat(sampleRate, tempo);
+    if (programs) {
+        currentProgram().setTempo(static_cast<float>(tempo));
+    }
 }
 
 float fxSkorvaline::programValue(VstInt32 index) const
 {
-  return programs ? currentProgram().getValue(index) : 0.0f;
+    return programs ? currentProgram().getValue(index) : 0.0f;
 }
 
 void fxSkorvaline::setProgramValue(VstInt32 index, float value)
 {
-  if (programs) {
-    currentProgram().setValue(index, value);
-  }
+    if (programs) {
+        currentProgram().setValue(index, value);
+    }
 }

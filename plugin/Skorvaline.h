@@ -28,166 +28,168 @@ struct CPreset;
 
 class fxSkorvaline : public AudioEffectX {
 public:
-  static constexpr VstInt32 kNumPrograms = 16;
-  static constexpr VstInt32 kNumParams = 53;
-  /// Program names hold 23 characters; longer names are cut.
-  static constexpr int kMaxProgramNameChars = kVstMaxProgNameLen - 1;
-  static constexpr VstInt32 kUniqueId = vstFourCC('S', 'k', 'v', 'L');
-  /// MIDI controllers 20..72 drive parameters 0..52.
-  static constexpr int kFirstController = 20;
+    static constexpr VstInt32 kNumPrograms = 16;
+    static constexpr VstInt32 kNumParams = 53;
+    /// Program names hold 23 characters; longer names are cut.
+    static constexpr int kMaxProgramNameChars = kVstMaxProgNameLen - 1;
+    static constexpr VstInt32 kUniqueId = vstFourCC('S', 'k', 'v', 'L');
+    /// MIDI controllers 20..72 drive parameters 0..52.
+    static constexpr int kFirstController = 20;
 
-  explicit fxSkorvaline(audioMasterCallback audioMaster);
-  ~fxSkorvaline() override;
+    explicit fxSkorvaline(audioMasterCallback audioMaster);
+    ~fxSkorvaline() override;
 
-  // ---- Skorvaline.cpp: dispatcher answers ----------------------------------------------
-  void suspend() override;
-  void resume() override;
-  void setProgramName(char* name) override;
-  void getProgramName(char* name) override;
-  bool getProgramNameIndexed(VstInt32 category, VstInt32 index, char* text) override;
-  VstInt32 processEvents(VstEvents* events) override;
-  VstInt32 canDo(char* text) override;
-  VstPlugCategory getPlugCategory() override { return kPlugCategEffect; }
-  bool getEffectName(char* name) override;
-  bool getProductString(char* text) override;
-  bool getVendorString(char* text) override;
-  VstInt32 getVendorVersion() override { return 1000; }
-  VstInt32 getVstVersion() override { return 2300; }
-  float getVu() override { return 0.0f; }
-  bool canParameterBeAutomated(VstInt32 /*index*/) override { return true; }
-  bool getParameterProperties(VstInt32 /*index*/, void* /*properties*/) override { return false; }
-  bool string2parameter(VstInt32 /*index*/, char* /*text*/) override { return false; }
-  bool setBypass(bool /*onOff*/) override { return false; }
-  bool getInputProperties(VstInt32 /*index*/, VstPinProperties* /*p*/) override { return false; }
-  bool getOutputProperties(VstInt32 /*index*/, VstPinProperties* /*p*/) override { return false; }
-  VstInt32 getGetTailSize() override { return 0; }
+    // ---- Skorvaline.cpp: dispatcher answers ----------------------------------------------
+    void suspend() override;
+    void resume() override;
+    void setProgramName(char* name) override;
+    void getProgramName(char* name) override;
+    bool getProgramNameIndexed(VstInt32 category, VstInt32 index, char* text) override;
+    VstInt32 processEvents(VstEvents* events) override;
+    VstInt32 canDo(char* text) override;
+    VstPlugCategory getPlugCategory() override { return kPlugCategEffect; }
+    bool getEffectName(char* name) override;
+    bool getProductString(char* text) override;
+    bool getVendorString(char* text) override;
+    VstInt32 getVendorVersion() override { return 1000; }
+    VstInt32 getVstVersion() override { return 2300; }
+    float getVu() override { return 0.0f; }
+    bool canParameterBeAutomated(VstInt32 /*index*/) override { return true; }
+    bool getParameterProperties(VstInt32 /*index*/, void* /*properties*/) override { return false; }
+    bool string2parameter(VstInt32 /*index*/, char* /*text*/) override { return false; }
+    bool setBypass(bool /*onOff*/) override { return false; }
+    bool getInputProperties(VstInt32 /*index*/, VstPinProperties* /*p*/) override { return false; }
+    bool getOutputProperties(VstInt32 /*index*/, VstPinProperties* /*p*/) override { return false; }
+    VstInt32 getGetTailSize() override { return 0; }
 
-  // ---- SkorvalineState.cpp: programs and chunks ------------------------------------------
-  /// Ignores an index outside 0..15.
-  void setProgram(VstInt32 program) override;
-  VstInt32 getChunk(void** data, bool isPreset) override;
-  VstInt32 setChunk(void* data, VstInt32 byteSize, bool isPreset) override;
+    // ---- SkorvalineState.cpp: programs and chunks ------------------------------------------
+    /// Ignores an index outside 0..15.
+    void setProgram(VstInt32 program) override;
+    VstInt32 getChunk(void** data, bool isPreset) override;
+    VstInt32 setChunk(void* data, VstInt32 byteSize, bool isPreset) override;
 
-  // ---- SkorvalineParameters.cpp: parameter table ------------------------------------------
-  void setParameter(VstInt32 index, float value) override;
-  float getParameter(VstInt32 index) override;
-  void getParameterName(VstInt32 index, char* text) override;
-  void getParameterLabel(VstInt32 index, char* label) override;
-  void getParameterDisplay(VstInt32 index, char* text) override;
+    // ---- SkorvalineParameters.cpp: parameter table ------------------------------------------
+    void setParameter(VstInt32 index, float value) override;
+    float getParameter(VstInt32 index) override;
+    void getParameterName(VstInt32 index, char* text) override;
+    void getParameterLabel(VstInt32 index, char* label) override;
+    void getParameterDisplay(VstInt32 index, char* text) override;
 
-  // ---- SkorvalineProcess.cpp: audio ------------------------------------------------------
-  void process(float** inputs, float** outputs, VstInt32 sampleFrames) override;
-  void processReplacing(float** inputs, float** outputs, VstInt32 sampleFrames) override;
+    // ---- SkorvalineProcess.cpp: audio ------------------------------------------------------
+    void process(float** inputs, float** outputs, VstInt32 sampleFrames) override;
+    void processReplacing(float** inputs, float** outputs, VstInt32 sampleFrames) override;
 
-  // ---- fxSkorvaline's own virtual operations, in slot order ------------------------------
-  // Audio (SkorvalineProcess.cpp).
-  /// The whole audio block: replacing 1 writes the outputs, 0 adds to them (audio thread).
-  virtual void processBlock(float** inputs, float** outputs, VstInt32 sampleFrames, int replacing);
-  /// One channel's step through its filter map into column (count values, at most 100);
-  /// seeded random values from stepCounter when the map holds no valid picture.
-  virtual void scanFilterMap(float* column, int stepCounter, int count, kfx::CBitmapArrayAnalyser* map);
-  /// Empty; called at the end of resume.
-  virtual void resumeHook() {}
-  /// Empty; nothing calls it.
-  virtual void spareHook() {}
-  // Display texts (SkorvalineParameters.cpp).
-  /// "%0.<decimals>f", cut to the display's 8 characters.
-  virtual void formatFloat(float value, char* text, int decimals);
-  /// Display of a per-sample decay coefficient (milliseconds to a quarter, "oo" at 1).
-  virtual void formatDecayTime(char* text, float coefficient);
-  // Filter maps of the current program (SkorvalineState.cpp; user-interface thread).
-  /// Loads a channel's filter map (channel 26 = left, 31 = right) from a reference: "#n" for
-  /// built-in picture n, otherwise a BMP file path. With clearText set the program's stored
-  /// picture is dropped first, so the reference is read afresh.
-  virtual void loadFilterMap(const char* reference, int channel, bool clearText);
-  /// Hands out a share of the left (26) or right (any other value) filter map.
-  virtual void getFilterMap(std::shared_ptr<kfx::CBitmapArrayAnalyser>& holder, int channel);
-  /// Copies the current program's reference of the channel (at most 259 characters + zero).
-  virtual void getFilterMapPath(char* text, int channel);
-  /// After a generator or transform: the edited picture becomes the program's image text
-  /// and its reference is emptied, so the state carries the picture itself.
-  virtual void storeFilterMapImage(int channel);
-  /// Drops the caller's share of a filter map.
-  virtual void releaseShared(std::shared_ptr<kfx::CBitmapArrayAnalyser> holder);
-  virtual void spareHook2() {}
-  virtual void spareHook3() {}
-  /// Appends program `program` as one preset entry to the process-wide bank document.
-  virtual void writeProgramXml(VstInt32 program);
-  /// Reads the bank document's preset at the program's position (or the document's current
-  /// preset) into program `program`; a preset of another plug-in leaves it unchanged.
-  virtual void readProgramXml(VstInt32 program);
-  /// Called after loadFilterMap changed a channel's picture; the class with the editor
-  /// passes it on so the filter-map display follows.
-  virtual void filterMapLoaded(const char* /*reference*/, int /*channel*/) {}
+    // ---- fxSkorvaline's own virtual operations, in slot order ------------------------------
+    // Audio (SkorvalineProcess.cpp).
+    /// The whole audio block: replacing 1 writes the outputs, 0 adds to them (audio thread).
+    virtual void processBlock(float** inputs, float** outputs, VstInt32 sampleFrames,
+                              int replacing);
+    /// One channel's step through its filter map into column (count values, at most 100);
+    /// seeded random values from stepCounter when the map holds no valid picture.
+    virtual void scanFilterMap(float* column, int stepCounter, int count,
+                               kfx::CBitmapArrayAnalyser* map);
+    /// Empty; called at the end of resume.
+    virtual void resumeHook() {}
+    /// Empty; nothing calls it.
+    virtual void spareHook() {}
+    // Display texts (SkorvalineParameters.cpp).
+    /// "%0.<decimals>f", cut to the display's 8 characters.
+    virtual void formatFloat(float value, char* text, int decimals);
+    /// Display of a per-sample decay coefficient (milliseconds to a quarter, "oo" at 1).
+    virtual void formatDecayTime(char* text, float coefficient);
+    // Filter maps of the current program (SkorvalineState.cpp; user-interface thread).
+    /// Loads a channel's filter map (channel 26 = left, 31 = right) from a reference: "#n" for
+    /// built-in picture n, otherwise a BMP file path. With clearText set the program's stored
+    /// picture is dropped first, so the reference is read afresh.
+    virtual void loadFilterMap(const char* reference, int channel, bool clearText);
+    /// Hands out a share of the left (26) or right (any other value) filter map.
+    virtual void getFilterMap(std::shared_ptr<kfx::CBitmapArrayAnalyser>& holder, int channel);
+    /// Copies the current program's reference of the channel (at most 259 characters + zero).
+    virtual void getFilterMapPath(char* text, int channel);
+    /// After a generator or transform: the edited picture becomes the program's image text
+    /// and its reference is emptied, so the state carries the picture itself.
+    virtual void storeFilterMapImage(int channel);
+    /// Drops the caller's share of a filter map.
+    virtual void releaseShared(std::shared_ptr<kfx::CBitmapArrayAnalyser> holder);
+    virtual void spareHook2() {}
+    virtual void spareHook3() {}
+    /// Appends program `program` as one preset entry to the process-wide bank document.
+    virtual void writeProgramXml(VstInt32 program);
+    /// Reads the bank document's preset at the program's position (or the document's current
+    /// preset) into program `program`; a preset of another plug-in leaves it unchanged.
+    virtual void readProgramXml(VstInt32 program);
+    /// Called after loadFilterMap changed a channel's picture; the class with the editor
+    /// passes it on so the filter-map display follows.
+    virtual void filterMapLoaded(const char* /*reference*/, int /*channel*/) {}
 
-  // ---- Skorvaline.cpp: helpers for the other files ---------------------------------------
-  /// Asks the host for time information and sets the tempo state (120 BPM, 4/4 and
-  /// positions 0 where the host gives nothing usable); stores the tempo in the current program.
-  void updateTempo();
-  /// The current program's value of a parameter (0 for an index outside 0..52).
-  float programValue(VstInt32 index) const;
-  /// Stores a value into the current program (ignored for an index outside 0..52).
-  void setProgramValue(VstInt32 index, float value);
-  fxSkorvalineProgram& currentProgram() { return programs[curProgram]; }
-  const fxSkorvalineProgram& currentProgram() const { return programs[curProgram]; }
-  fxSkorvalineProgram* getPrograms() { return programs; }
+    // ---- Skorvaline.cpp: helpers for the other files ---------------------------------------
+    /// Asks the host for time information and sets the tempo state (120 BPM, 4/4 and
+    /// positions 0 where the host gives nothing usable); stores the tempo in the current program.
+    void updateTempo();
+    /// The current program's value of a parameter (0 for an index outside 0..52).
+    float programValue(VstInt32 index) const;
+    /// Stores a value into the current program (ignored for an index outside 0..52).
+    void setProgramValue(VstInt32 index, float value);
+    fxSkorvalineProgram& currentProgram() { return programs[curProgram]; }
+    const fxSkorvalineProgram& currentProgram() const { return programs[curProgram]; }
+    fxSkorvalineProgram* getPrograms() { return programs; }
 
-  // ---- SkorvalineProcess.cpp: life cycle of the audio units (non-virtual) ------------------
-  /// Construction step 2: empty filter-map holders, LPC unit, aligned work buffers.
-  void createWorkBuffers();
-  /// Construction step 7: the audio units and their starting values.
-  void createAudioUnits();
-  /// Resume: clear delay lines, lattices, band banks, saturation, tone memories, envelope.
-  void clearAudioState();
-  /// Destruction, after the configuration is saved: units, buffers, LPC unit, filter maps.
-  void destroyAudioUnits();
+    // ---- SkorvalineProcess.cpp: life cycle of the audio units (non-virtual) ------------------
+    /// Construction step 2: empty filter-map holders, LPC unit, aligned work buffers.
+    void createWorkBuffers();
+    /// Construction step 7: the audio units and their starting values.
+    void createAudioUnits();
+    /// Resume: clear delay lines, lattices, band banks, saturation, tone memories, envelope.
+    void clearAudioState();
+    /// Destruction, after the configuration is saved: units, buffers, LPC unit, filter maps.
+    void destroyAudioUnits();
 
 protected:
-  // Program 0..15 storage, one array for the effect's life.
-  fxSkorvalineProgram* programs = nullptr;
+    // Program 0..15 storage, one array for the effect's life.
+    fxSkorvalineProgram* programs = nullptr;
 
-  // Tempo state, written by updateTempo (Skorvaline.cpp) and the engine's tempo poll on the
-  // audio thread, and by setProgram on the user-interface thread; the delay and step rules
-  // read it on both. Atomics, so that the two threads never race on a value (a plain load
-  // on x86; the stores only happen at tempo updates and program changes).
-  std::atomic<double> tempo{120.0};          // BPM
-  std::atomic<double> beatsPerSecond{2.0};   // tempo / 60
-  std::atomic<double> samplesPerBeat{22050}; // rounded, at least 1
-  std::atomic<double> songPosition{0.0};     // quarter notes
-  std::atomic<double> barStart{0.0};         // quarter notes
-  std::atomic<double> timeSigNumerator{4.0};
-  std::atomic<double> timeSigDenominator{4.0};
+    // Tempo state, written by updateTempo (Skorvaline.cpp) and the engine's tempo poll on the
+    // audio thread, and by setProgram on the user-interface thread; the delay and step rules
+    // read it on both. Atomics, so that the two threads never race on a value (a plain load
+    // on x86; the stores only happen at tempo updates and program changes).
+    std::atomic<double> tempo{120.0};           // BPM
+    std::atomic<double> beatsPerSecond{2.0};    // tempo / 60
+    std::atomic<double> samplesPerBeat{22050};  // rounded, at least 1
+    std::atomic<double> songPosition{0.0};      // quarter notes
+    std::atomic<double> barStart{0.0};          // quarter notes
+    std::atomic<double> timeSigNumerator{4.0};
+    std::atomic<double> timeSigDenominator{4.0};
 
-  // Processing resolution read once from the configuration at construction (1..4096).
-  int resolution = 8;
+    // Processing resolution read once from the configuration at construction (1..4096).
+    int resolution = 8;
 
-  // Engine state (SkorvalineParameters.cpp, SkorvalineProcess.cpp).
-  skv::EngineState engine;
-  /// Engine side of setParameter (no program store, no editor mark); x already in 0..1.
-  void applyParameter(VstInt32 index, float x);
-  /// Delay-time rule for line 0..3 (pre L, pre R, L, R); updates the program's value.
-  void setDelayTime(int line, float x);
-  void recomputeStepTime();
-  /// Block start: tempo poll while a sync mode is on (audio thread).
-  void pollTempo();
-  /// Block start: hands posted lengths and directions to the delay lines (audio thread).
-  void applyPendingLines();
-  /// A scan step of both channels (audio thread).
-  void scanStep();
-  void analyseDelayLine(int line, float* column);
-  void blowUp(int channel, float* heldOutput, int n, bool finite);
-  /// Takes the scan interfaces of the two filter maps (construction).
-  void attachFilterMaps();
-  kfx::CBitmapArrayAnalyser* filterMapInfo(bool left) const;
-  // The last getChunk's bytes, owned here until the next getChunk.
-  std::vector<unsigned char> chunk;
-  /// Reads a bank-document preset into a program record (no engine change).
-  static void readPresetInto(const CPreset& preset, fxSkorvalineProgram& program);
-  /// Parses chunk bytes (zlib, XML text or version-1 records) into copies of the programs;
-  /// false, leaving `programs` untouched, when the bytes are not a usable state.
-  bool decodeChunk(const unsigned char* data, std::size_t size, bool isPreset,
-                   std::vector<fxSkorvalineProgram>& scratch);
+    // Engine state (SkorvalineParameters.cpp, SkorvalineProcess.cpp).
+    skv::EngineState engine;
+    /// Engine side of setParameter (no program store, no editor mark); x already in 0..1.
+    void applyParameter(VstInt32 index, float x);
+    /// Delay-time rule for line 0..3 (pre L, pre R, L, R); updates the program's value.
+    void setDelayTime(int line, float x);
+    void recomputeStepTime();
+    /// Block start: tempo poll while a sync mode is on (audio thread).
+    void pollTempo();
+    /// Block start: hands posted lengths and directions to the delay lines (audio thread).
+    void applyPendingLines();
+    /// A scan step of both channels (audio thread).
+    void scanStep();
+    void analyseDelayLine(int line, float* column);
+    void blowUp(int channel, float* heldOutput, int n, bool finite);
+    /// Takes the scan interfaces of the two filter maps (construction).
+    void attachFilterMaps();
+    kfx::CBitmapArrayAnalyser* filterMapInfo(bool left) const;
+    // The last getChunk's bytes, owned here until the next getChunk.
+    std::vector<unsigned char> chunk;
+    /// Reads a bank-document preset into a program record (no engine change).
+    static void readPresetInto(const CPreset& preset, fxSkorvalineProgram& program);
+    /// Parses chunk bytes (zlib, XML text or version-1 records) into copies of the programs;
+    /// false, leaving `programs` untouched, when the bytes are not a usable state.
+    bool decodeChunk(const unsigned char* data, std::size_t size, bool isPreset,
+                     std::vector<fxSkorvalineProgram>& scratch);
 
-  // The editor's two view switches (indices 54 and 55): kept by the effect, never saved.
-  float viewSwitch[2] = {0.0f, 0.0f};
+    // The editor's two view switches (indices 54 and 55): kept by the effect, never saved.
+    float viewSwitch[2] = {0.0f, 0.0f};
 };

@@ -11,8 +11,8 @@ constexpr const char* kHostVisibleName = "Skorvaline v1.0";
 
 void copyName(char* out, std::size_t capacity)
 {
-  std::strncpy(out, kHostVisibleName, capacity - 1);
-  out[capacity - 1] = 0;
+    std::strncpy(out, kHostVisibleName, capacity - 1);
+    out[capacity - 1] = 0;
 }
 
 }  // namespace
@@ -21,31 +21,31 @@ bool fxSkorvalineEdit::outOfMemory = false;
 
 fxSkorvalineEdit::fxSkorvalineEdit(audioMasterCallback audioMaster) : fxSkorvaline(audioMaster)
 {
-  // The editor window is created here, last, once the effect is complete; a failure to
-  // create it sets outOfMemory for the entry point. The window and its layout are not part of
-  // this build yet, so the effect runs without an editor and effFlagsHasEditor stays clear.
+    // The editor window is created here, last, once the effect is complete; a failure to
+    // create it sets outOfMemory for the entry point. The window and its layout are not part of
+    // this build yet, so the effect runs without an editor and effFlagsHasEditor stays clear.
 }
 
 fxSkorvalineEdit::~fxSkorvalineEdit() = default;
 
 void fxSkorvalineEdit::setParameter(VstInt32 index, float value)
 {
-  fxSkorvaline::setParameter(index, value);
-  // An attached editor hears of every change, so its controls follow automation, programs
-  // and MIDI (it may be called on the audio thread: the editor only marks itself for redraw).
-  if (auto* view = dynamic_cast<AEffGUIEditor*>(getEditor())) {
-    view->setParameter(index, value);
-  }
+    fxSkorvaline::setParameter(index, value);
+    // An attached editor hears of every change, so its controls follow automation, programs
+    // and MIDI (it may be called on the audio thread: the editor only marks itself for redraw).
+    if (auto* view = dynamic_cast<AEffGUIEditor*>(getEditor())) {
+        view->setParameter(index, value);
+    }
 }
 
 bool fxSkorvalineEdit::getEffectName(char* name)
 {
-  copyName(name, kVstMaxEffectNameLen);
-  return true;
+    copyName(name, kVstMaxEffectNameLen);
+    return true;
 }
 
 bool fxSkorvalineEdit::getProductString(char* text)
 {
-  copyName(text, kVstMaxProductStrLen);
-  return true;
+    copyName(text, kVstMaxProductStrLen);
+    return true;
 }

@@ -6,15 +6,15 @@
 
 class fxSkorvalineEdit : public fxSkorvaline {
 public:
-  explicit fxSkorvalineEdit(audioMasterCallback audioMaster);
-  ~fxSkorvalineEdit() override;
+    explicit fxSkorvalineEdit(audioMasterCallback audioMaster);
+    ~fxSkorvalineEdit() override;
 
-  void setParameter(VstInt32 index, float value) override;
-  bool getEffectName(char* name) override;
-  bool getProductString(char* text) override;
+    void setParameter(VstInt32 index, float value) override;
+    bool getEffectName(char* name) override;
+    bool getProductString(char* text) override;
 
-  /// Set by the constructor when the editor could not be created; the entry point then
-  /// destroys the half-built effect and answers null. Process-wide, as the entry point sees
-  /// it only after construction; the entry point clears it before each construction.
-  static bool outOfMemory;
+    /// Set by the constructor when the editor could not be created; the entry point then
+    /// destroys the half-built effect and answers null. Process-wide, as the entry point sees
+    /// it only after construction; the entry point clears it before each construction.
+    static bool outOfMemory;
 };

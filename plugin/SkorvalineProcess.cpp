@@ -36,26 +36,32 @@ namespace {
 
 constexpr auto kRelaxed = std::memory_order_relaxed;
 constexpr float kBandKindThreshold = 0.6666667f;
-constexpr float kTabAnalysisThreshold = 0.5f;     // left: map below, analysis above
+constexpr float kTabAnalysisThreshold = 0.5f;    // left: map below, analysis above
 constexpr float kTabRightMap = 0.33333334f;      // right: map below
 constexpr float kTabRightAnalysis = 0.6666667f;  // right: analysis below, slave above
 constexpr float kConditionThreshold = 0.5f;      // map columns are conditioned below this
 constexpr int kWorkArrays = 8;
 
-float* allocateAligned(std::size_t count) {
+float* allocateAligned(std::size_t count)
+{
     void* p = ::operator new(count * sizeof(float), std::align_val_t(32));
     std::memset(p, 0, count * sizeof(float));
     return static_cast<float*>(p);
 }
 
-void freeAligned(float*& p) {
-    if (p) ::operator delete(static_cast<void*>(p), std::align_val_t(32));
+void freeAligned(float*& p)
+{
+    if (p)
+        ::operator delete(static_cast<void*>(p), std::align_val_t(32));
     p = nullptr;
 }
 
 // Hosts may hand over NaN or infinite samples; they would live on in the delay lines and the
 // tone memories for good, so they enter the engine as silence.
-inline float finiteOrZero(float x) { return std::fabs(x) <= 3.0e38f ? x : 0.0f; }
+inline float finiteOrZero(float x)
+{
+    return std::fabs(x) <= 3.0e38f ? x : 0.0f;
+}
 
 // Extra net under the units' own anti-denormal offsets: flush-to-zero and denormals-are-zero
 // for the duration of a block, the host's flags restored afterwards.
@@ -74,17 +80,20 @@ private:
 
 // ---- host entry points -----------------------------------------------------------------------
 
-void fxSkorvaline::process(float** inputs, float** outputs, VstInt32 sampleFrames) {
+void fxSkorvaline::process(float** inputs, float** outputs, VstInt32 sampleFrames)
+{
     processBlock(inputs, outputs, sampleFrames, 0);
 }
 
-void fxSkorvaline::processReplacing(float** inputs, float** outputs, VstInt32 sampleFrames) {
+void fxSkorvaline::processReplacing(float** inputs, float** outputs, VstInt32 sampleFrames)
+{
     processBlock(inputs, outputs, sampleFrames, 1);
 }
 
 // ---- life cycle ----------------------------------------------------------------------------
 
-void fxSkorvaline::createWorkBuffers() {
+void fxSkorvaline::createWorkBuffers()
+{
     EngineState& e = engine;
     // The filter maps start empty (no valid picture) until a program loads them.
     e.filterMaps[0] = std::make_shared<kfx::CBitmapArrayAnalyser>("L");
@@ -95,18 +104,22 @@ void fxSkorvaline::createWorkBuffers() {
     e.analysisFrame = allocateAligned(eng::kAnalysisLength);
 }
 
-void fxSkorvaline::createAudioUnits() {
+void fxSkorvaline::createAudioUnits()
+{
     EngineState& e = engine;
     // The work arrays are sized from the resolution the configuration handed out at
     // construction step 5; a value that cannot partition a block falls back to the default.
     int r = resolution;
-    if (r < 1) r = eng::kFallbackResolution;
-    if (r > eng::kMaxResolution) r = eng::kMaxResolution;
+    if (r < 1)
+        r = eng::kFallbackResolution;
+    if (r > eng::kMaxResolution)
+        r = eng::kMaxResolution;
     e.resolution = r;
     e.resolution4 = (r + 3) & ~3;
     e.work = allocateAligned(static_cast<std::size_t>(kWorkArrays) * e.resolution4);
 
-    for (auto& line : e.lines) line = new Delay<float>(eng::kDelayLineSamples);
+    for (auto& line : e.lines)
+        line = new Delay<float>(eng::kDelayLineSamples);
     for (int c = 0; c < 2; ++c) {
         CLattice* l = new CLattice();
         e.lattice[c] = l;
@@ -137,9 +150,11 @@ void fxSkorvaline::createAudioUnits() {
     attachFilterMaps();
 }
 
-void fxSkorvaline::clearAudioState() {
+void fxSkorvaline::clearAudioState()
+{
     EngineState& e = engine;
-    if (!e.work) return;
+    if (!e.work)
+        return;
     applyPendingLines();
     for (Delay<float>* line : e.lines) {
         line->clear();
@@ -150,12 +165,16 @@ void fxSkorvaline::clearAudioState() {
         line->currentDelay = line->targetDelay;
         line->glideRate = 0.0f;
         line->appliedDelay = -1.0f;
-        if (line->reverse) line->setDelay(line->targetDelay);
+        if (line->reverse)
+            line->setDelay(line->targetDelay);
     }
     // The lattice states only: the coefficients keep the seeded start-up targets.
-    for (CLattice* l : e.lattice) l->clearState();
-    for (CSelBand* b : e.bands) b->resetBands();
-    for (os2Distort* d : e.distort) d->reset();
+    for (CLattice* l : e.lattice)
+        l->clearState();
+    for (CSelBand* b : e.bands)
+        b->resetBands();
+    for (os2Distort* d : e.distort)
+        d->reset();
     for (int c = 0; c < 2; ++c) {
         e.toneLow[c] = 0.0f;
         e.toneOut[c] = 0.0f;
@@ -165,7 +184,8 @@ void fxSkorvaline::clearAudioState() {
     std::memset(e.work, 0, sizeof(float) * kWorkArrays * static_cast<std::size_t>(e.resolution4));
 }
 
-void fxSkorvaline::destroyAudioUnits() {
+void fxSkorvaline::destroyAudioUnits()
+{
     EngineState& e = engine;
     for (auto& line : e.lines) {
         delete line;
@@ -191,7 +211,8 @@ void fxSkorvaline::destroyAudioUnits() {
 
 // ---- block start helpers -------------------------------------------------------------------
 
-void fxSkorvaline::applyPendingLines() {
+void fxSkorvaline::applyPendingLines()
+{
     EngineState& e = engine;
     for (int i = 0; i < kNumLines; ++i) {
         Delay<float>& line = *e.lines[i];
@@ -211,12 +232,15 @@ void fxSkorvaline::applyPendingLines() {
     }
 }
 
-void fxSkorvaline::pollTempo() {
+void fxSkorvaline::pollTempo()
+{
     EngineState& e = engine;
     const bool delaySync = e.syncDelay.load(kRelaxed) >= eng::kSyncThreshold;
     const bool scanSync = e.syncScan.load(kRelaxed) >= eng::kSyncThreshold;
-    if (!delaySync && !scanSync) return;
-    if (--e.tempoCountdown >= 0) return;
+    if (!delaySync && !scanSync)
+        return;
+    if (--e.tempoCountdown >= 0)
+        return;
 
     const double oldBps = beatsPerSecond;
     updateTempo();
@@ -241,17 +265,21 @@ void fxSkorvaline::pollTempo() {
             const double u = (timeSigDenominator * barStart + songPosition) / t;
             if (std::isfinite(u)) {
                 const double frac = u - std::floor(u);
-                if (frac < eng::kRealignLimit) e.scanPhase = frac;
+                if (frac < eng::kRealignLimit)
+                    e.scanPhase = frac;
             }
         }
     }
-    e.tempoCountdown = std::fabs(newBps - oldBps) < eng::kTempoChangeThreshold ? eng::kTempoPollSteady
-                                                                               : eng::kTempoPollChanged;
+    e.tempoCountdown = std::fabs(newBps - oldBps) < eng::kTempoChangeThreshold
+                           ? eng::kTempoPollSteady
+                           : eng::kTempoPollChanged;
 }
 
 // ---- scan step -----------------------------------------------------------------------------
 
-void fxSkorvaline::scanFilterMap(float* column, int stepCounter, int count, kfx::CBitmapArrayAnalyser* map) {
+void fxSkorvaline::scanFilterMap(float* column, int stepCounter, int count,
+                                 kfx::CBitmapArrayAnalyser* map)
+{
     count = std::clamp(count, 0, eng::kColumnCapacity);
     // Validity and width as the map's value array has them: the picture holder itself may be
     // replaced by the editor's thread at this very moment, so it is not read from here.
@@ -266,16 +294,20 @@ void fxSkorvaline::scanFilterMap(float* column, int stepCounter, int count, kfx:
     // infinity; a reversed window scans backwards and wraps at both ends.
     if (loopLength != 0.0f && std::isfinite(loopLength)) {
         index += 1.0f / loopLength;
-        if (index > 1.0f) index -= 1.0f;
-        if (index < 0.0f) index += 1.0f;
+        if (index > 1.0f)
+            index -= 1.0f;
+        if (index < 0.0f)
+            index += 1.0f;
         map->setScanIndex(index);
     }
     map->getColumn(column, count, -1.0f);
-    if (map->getAnalysis() < kConditionThreshold) conditionColumn(column, engine.order.load(kRelaxed), count);
+    if (map->getAnalysis() < kConditionThreshold)
+        conditionColumn(column, engine.order.load(kRelaxed), count);
     setParameter(map->getName() == "L" ? kParamLIndex : kParamRIndex, map->getScanIndex());
 }
 
-void fxSkorvaline::analyseDelayLine(int line, float* column) {
+void fxSkorvaline::analyseDelayLine(int line, float* column)
+{
     EngineState& e = engine;
     const Delay<float>& d = *e.lines[line];
     float* frame = e.analysisFrame;
@@ -288,7 +320,8 @@ void fxSkorvaline::analyseDelayLine(int line, float* column) {
     e.lpc->extract(frame, column, e.order.load(kRelaxed), eng::kAnalysisWarp);
 }
 
-void fxSkorvaline::scanStep() {
+void fxSkorvaline::scanStep()
+{
     EngineState& e = engine;
     const float tabL = e.tabFilter[0].load(kRelaxed);
     const float tabR = e.tabFilter[1].load(kRelaxed);
@@ -312,7 +345,8 @@ void fxSkorvaline::scanStep() {
     e.bands[1]->setFromColumn(e.columnR);
 }
 
-void fxSkorvaline::blowUp(int c, float* heldOutput, int n, bool finite) {
+void fxSkorvaline::blowUp(int c, float* heldOutput, int n, bool finite)
+{
     EngineState& e = engine;
     e.lines[kLineL + c]->clear();
     e.lattice[c]->clearState();
@@ -331,14 +365,18 @@ void fxSkorvaline::blowUp(int c, float* heldOutput, int n, bool finite) {
 
 // ---- the block -----------------------------------------------------------------------------
 
-void fxSkorvaline::processBlock(float** inputs, float** outputs, VstInt32 sampleFrames, int replacing) {
+void fxSkorvaline::processBlock(float** inputs, float** outputs, VstInt32 sampleFrames,
+                                int replacing)
+{
     EngineState& e = engine;
-    if (sampleFrames <= 0 || !inputs || !outputs || !e.work) return;
+    if (sampleFrames <= 0 || !inputs || !outputs || !e.work)
+        return;
     const float* inL = inputs[0];
     const float* inR = inputs[1];
     float* outL = outputs[0];
     float* outR = outputs[1];
-    if (!inL || !inR || !outL || !outR) return;
+    if (!inL || !inR || !outL || !outR)
+        return;
     ScopedFlushDenormals flushDenormals;
 
     const int N = sampleFrames;
@@ -365,7 +403,8 @@ void fxSkorvaline::processBlock(float** inputs, float** outputs, VstInt32 sample
 
     // 6. Per-block increments.
     float warpS[2] = {e.warpSmoothed[0], e.warpSmoothed[1]};
-    const float warpInc[2] = {(warpTarget[0] - warpS[0]) / blockLength, (warpTarget[1] - warpS[1]) / blockLength};
+    const float warpInc[2] = {(warpTarget[0] - warpS[0]) / blockLength,
+                              (warpTarget[1] - warpS[1]) / blockLength};
     auto ramp = [blockLength](float target, float& smoothed) {
         float inc = (target - smoothed) / blockLength;
         if (std::fabs(inc) < eng::kSnapIncrement) {
@@ -384,7 +423,8 @@ void fxSkorvaline::processBlock(float** inputs, float** outputs, VstInt32 sample
     float gain[4];
     float gainTarget[4];
     for (int g = 0; g < 4; ++g) {
-        gain[g] = std::fabs(e.feedbackSmoothed[g]) <= eng::kGainFlush ? 0.0f : e.feedbackSmoothed[g];
+        gain[g] =
+            std::fabs(e.feedbackSmoothed[g]) <= eng::kGainFlush ? 0.0f : e.feedbackSmoothed[g];
         gainTarget[g] = e.feedback[g].load(kRelaxed);
     }
     const double stepLength = e.stepLength.load(kRelaxed);
@@ -430,19 +470,24 @@ void fxSkorvaline::processBlock(float** inputs, float** outputs, VstInt32 sample
         // 1. Envelope follower, once per sub-block.
         float env = 1.0f;
         if (envCoeff < 1.0f) {
-            const float level = eng::kEnvelopeLevelScale * (std::fabs(finiteOrZero(xL[0])) + std::fabs(finiteOrZero(xR[0])));
+            const float level = eng::kEnvelopeLevelScale *
+                                (std::fabs(finiteOrZero(xL[0])) + std::fabs(finiteOrZero(xR[0])));
             if (level > envelope) {
                 envelope = 1.0f + (envelope - 1.0f) * eng::kEnvelopeAttack;
-            } else {
-                envelope *= envCoeff;
-                if (envelope < eng::kEnvelopeFloor) envelope = 0.0f;
             }
-            if (envelope > 1.0f) envelope = 1.0f;
+            else {
+                envelope *= envCoeff;
+                if (envelope < eng::kEnvelopeFloor)
+                    envelope = 0.0f;
+            }
+            if (envelope > 1.0f)
+                envelope = 1.0f;
             env = envelope;
         }
         // 2. Gated feedback increments.
         float gainInc[4];
-        for (int g = 0; g < 4; ++g) gainInc[g] = (env * gainTarget[g] - gain[g]) / blockLength;
+        for (int g = 0; g < 4; ++g)
+            gainInc[g] = (env * gainTarget[g] - gain[g]) / blockLength;
 
         // 3. Lattice glide of both channels under their locks, in one two-lane pass. When both
         // channels run the lattice, the same pass prepares the filtering pass's first
@@ -470,15 +515,18 @@ void fxSkorvaline::processBlock(float** inputs, float** outputs, VstInt32 sample
         const float yL = (useBand[0] ? e.bands[0]->getOutput() : latL.output) + offset;
         const float yR = (useBand[1] ? e.bands[1]->getOutput() : latR.output) + offset;
         if (!(std::fabs(yL) + std::fabs(yR) < eng::kBlowUpLimit)) {
-            if (!(std::fabs(yL) < eng::kBlowUpLimit)) blowUp(0, A2, n, std::isfinite(yL));
-            if (!(std::fabs(yR) < eng::kBlowUpLimit)) blowUp(1, A3, n, std::isfinite(yR));
+            if (!(std::fabs(yL) < eng::kBlowUpLimit))
+                blowUp(0, A2, n, std::isfinite(yL));
+            if (!(std::fabs(yR) < eng::kBlowUpLimit))
+                blowUp(1, A3, n, std::isfinite(yR));
         }
 
         // 6. and 7. Compressor and saturation on the previous sub-block's filter output, both
         // channels in one two-lane pass (bit-identical to one call per channel).
         for (int c = 0; c < 2; ++c) {
-            e.distort[c]->configure(oversample, e.saturation[c].load(kRelaxed), e.threshold[c].load(kRelaxed),
-                                    attack[c], release[c], e.ratio[c].load(kRelaxed));
+            e.distort[c]->configure(oversample, e.saturation[c].load(kRelaxed),
+                                    e.threshold[c].load(kRelaxed), attack[c], release[c],
+                                    e.ratio[c].load(kRelaxed));
         }
         processStereo(*e.distort[0], *e.distort[1], A2, A3, n);
 
@@ -529,14 +577,17 @@ void fxSkorvaline::processBlock(float** inputs, float** outputs, VstInt32 sample
                     warpS[0] += warpInc[0];
                     warpS[1] += warpInc[1];
                 }
-            } else {
+            }
+            else {
                 float* const filterIn[2] = {A4, A5};
                 float* const filterOut[2] = {A2, A3};
                 CLattice* const lat[2] = {&latL, &latR};
                 for (int c = 0; c < 2; ++c) {
                     if (useBand[c]) {
-                        e.bands[c]->process(filterIn[c], filterOut[c], n, warpS[c], warpInc[c], resonance[c]);
-                    } else {
+                        e.bands[c]->process(filterIn[c], filterOut[c], n, warpS[c], warpInc[c],
+                                            resonance[c]);
+                    }
+                    else {
                         for (int i = 0; i < n; ++i) {
                             warpS[c] += warpInc[c];
                             filterOut[c][i] = lat[c]->process(filterIn[c][i]);
@@ -555,7 +606,8 @@ void fxSkorvaline::processBlock(float** inputs, float** outputs, VstInt32 sample
                     oL[i] = ((A6[i] - dl) * mixS + dl) * volS;
                     oR[i] = ((A7[i] - dr) * mixS + dr) * volS;
                 }
-            } else {
+            }
+            else {
                 for (int i = 0; i < n; ++i) {
                     mixS += mixInc;
                     volS += volInc;
@@ -574,7 +626,8 @@ void fxSkorvaline::processBlock(float** inputs, float** outputs, VstInt32 sample
     e.cutoffSmoothed[1] = cutS[1];
     e.mixSmoothed = mixS;
     e.volumeSmoothed = volS;
-    for (int g = 0; g < 4; ++g) e.feedbackSmoothed[g] = gain[g];
+    for (int g = 0; g < 4; ++g)
+        e.feedbackSmoothed[g] = gain[g];
     e.envelope = envelope;
     e.offset = offset;
     e.toneLow[0] = lowL;
@@ -584,4 +637,7 @@ void fxSkorvaline::processBlock(float** inputs, float** outputs, VstInt32 sample
     e.scanPhase = phase;
 }
 
-kfx::CBitmapArrayAnalyser* fxSkorvaline::filterMapInfo(bool left) const { return engine.filterMaps[left ? 0 : 1].get(); }
+kfx::CBitmapArrayAnalyser* fxSkorvaline::filterMapInfo(bool left) const
+{
+    return engine.filterMaps[left ? 0 : 1].get();
+}

@@ -3,8 +3,7 @@
 
 #include <cstring>
 
-namespace
-{
+namespace {
 // Copies text into a fixed field of `size` bytes: cleared first, at most size - 1 bytes
 // taken, and the cut moved back so that no UTF-8 sequence is split.
 void copyField(char* field, std::size_t size, const char* text)
@@ -41,21 +40,21 @@ std::string readText(const unsigned char* p, std::size_t capacity)
 
 // Program index of each float of a version-1 record, -1 for the one that is not read.
 constexpr int kV1Index[fxSkorvalineProgramV1::kNumFloats] = {
-    0,  1,  2,  3,  4,  5,  6,  7,  // offset 0: indices 0 to 7
-    9,  8,                          // offsets 32, 36: 9 and 8 swapped
-    40,                             // 40
-    10, 11, 12, 13, 14, 15,         // 44
-    24, 25,                         // 68
-    16, 17, 18, 19, 20, 21, 22, 23, // 76
-    27, 28, 29, 30,                 // 108
-    32, 33, 34, 35, 36, 37,         // 124
-    47,                             // 148
-    -1,                             // 152: a Sync Scan the record never had; 48 becomes 0
-    49, 50,                         // 156
-    41, 42, 43, 44,                 // 164
-    38, 39,                         // 180
+    0,  1,  2,  3,  4,  5,  6,  7,   // offset 0: indices 0 to 7
+    9,  8,                           // offsets 32, 36: 9 and 8 swapped
+    40,                              // 40
+    10, 11, 12, 13, 14, 15,          // 44
+    24, 25,                          // 68
+    16, 17, 18, 19, 20, 21, 22, 23,  // 76
+    27, 28, 29, 30,                  // 108
+    32, 33, 34, 35, 36, 37,          // 124
+    47,                              // 148
+    -1,                              // 152: a Sync Scan the record never had; 48 becomes 0
+    49, 50,                          // 156
+    41, 42, 43, 44,                  // 164
+    38, 39,                          // 180
 };
-} // namespace
+}  // namespace
 
 fxSkorvalineProgram::fxSkorvalineProgram()
 {

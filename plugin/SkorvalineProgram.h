@@ -10,12 +10,11 @@
 #include <cstdint>
 #include <string>
 
-class fxSkorvalineProgram
-{
+class fxSkorvalineProgram {
 public:
-    static constexpr int kNumValues = skv::kNumParams;   // 53
-    static constexpr std::size_t kPathSize = 260;        // 259 characters and the zero
-    static constexpr std::size_t kNameSize = 24;         // 23 characters and the zero
+    static constexpr int kNumValues = skv::kNumParams;  // 53
+    static constexpr std::size_t kPathSize = 260;       // 259 characters and the zero
+    static constexpr std::size_t kNameSize = 24;        // 23 characters and the zero
     static constexpr float kCurrentVersion = 1.2f;
     static constexpr float kVersion1 = 1.0f;
     // The tempo a program starts with; the effect overwrites it at each tempo update.
@@ -58,11 +57,10 @@ public:
 
 // The 624-byte little-endian program record of version 1, decoded field by field from bytes
 // (never by casting the buffer, whose alignment and byte order are the host's).
-struct fxSkorvalineProgramV1
-{
+struct fxSkorvalineProgramV1 {
     static constexpr std::size_t kSize = 624;
-    static constexpr std::size_t kBankSize = 16 * kSize; // 9984
-    static constexpr int kNumFloats = 47;                // offsets 0 to 187
+    static constexpr std::size_t kBankSize = 16 * kSize;  // 9984
+    static constexpr int kNumFloats = 47;                 // offsets 0 to 187
     static constexpr std::size_t kPathOffsetL = 188;
     static constexpr std::size_t kPathOffsetR = 388;
     static constexpr std::size_t kPathChars = 200;

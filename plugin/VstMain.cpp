@@ -9,24 +9,25 @@ namespace {
 
 AEffect* createEffect(audioMasterCallback audioMaster)
 {
-  // No callback, or a host that does not answer its version: no usable host.
-  if (!audioMaster || audioMaster(nullptr, audioMasterVersion, 0, 0, nullptr, 0.0f) == 0) {
-    return nullptr;
-  }
-  fxSkorvalineEdit::outOfMemory = false;
-  fxSkorvalineEdit* effect = nullptr;
-  try {
-    effect = new fxSkorvalineEdit(audioMaster);
-  } catch (...) {
-    // Includes std::bad_alloc: nothing may unwind into the host.
-    return nullptr;
-  }
-  if (fxSkorvalineEdit::outOfMemory) {
-    delete effect;
+    // No callback, or a host that does not answer its version: no usable host.
+    if (!audioMaster || audioMaster(nullptr, audioMasterVersion, 0, 0, nullptr, 0.0f) == 0) {
+        return nullptr;
+    }
     fxSkorvalineEdit::outOfMemory = false;
-    return nullptr;
-  }
-  return effect->getAeffect();
+    fxSkorvalineEdit* effect = nullptr;
+    try {
+        effect = new fxSkorvalineEdit(audioMaster);
+    }
+    catch (...) {
+        // Includes std::bad_alloc: nothing may unwind into the host.
+        return nullptr;
+    }
+    if (fxSkorvalineEdit::outOfMemory) {
+        delete effect;
+        fxSkorvalineEdit::outOfMemory = false;
+        return nullptr;
+    }
+    return effect->getAeffect();
 }
 
 }  // namespace
@@ -35,11 +36,11 @@ extern "C" {
 
 __attribute__((visibility("default"))) AEffect* VSTPluginMain(audioMasterCallback audioMaster)
 {
-  return createEffect(audioMaster);
+    return createEffect(audioMaster);
 }
 
 // The same function under the name "main" (an alias: one address, two symbols).
-__attribute__((visibility("default"), alias("VSTPluginMain"))) AEffect* skvMainEntry(
-    audioMasterCallback audioMaster) __asm__("main");
+__attribute__((visibility("default"), alias("VSTPluginMain"))) AEffect*
+skvMainEntry(audioMasterCallback audioMaster) __asm__("main");
 
 }  // extern "C"

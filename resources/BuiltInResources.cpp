@@ -5,7 +5,11 @@
 
 #include <cstdlib>
 
-struct skv_res_entry { const char* name; const unsigned char* data; std::size_t size; };
+struct skv_res_entry {
+    const char* name;
+    const unsigned char* data;
+    std::size_t size;
+};
 extern const skv_res_entry skv_res_table[];
 
 namespace skv {
@@ -31,4 +35,4 @@ bool CBuiltInResources::findBitmap(int number, const unsigned char*& data, std::
     return false;
 }
 
-} // namespace skv
+}  // namespace skv

@@ -6,8 +6,7 @@
 
 namespace skv {
 
-class CBuiltInResources : public kfx::IResourceModule
-{
+class CBuiltInResources : public kfx::IResourceModule {
 public:
     // The one table of the library; pass it to loadFromResource.
     static const CBuiltInResources& instance();
@@ -15,4 +14,4 @@ public:
     bool findBitmap(int number, const unsigned char*& data, std::size_t& size) const override;
 };
 
-} // namespace skv
+}  // namespace skv

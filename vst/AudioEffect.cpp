@@ -7,231 +7,232 @@ namespace {
 
 AudioEffect* effectOf(AEffect* e)
 {
-  return e ? static_cast<AudioEffect*>(e->object) : nullptr;
+    return e ? static_cast<AudioEffect*>(e->object) : nullptr;
 }
 
 }  // namespace
 
-AudioEffect::AudioEffect(audioMasterCallback audioMaster, VstInt32 numPrograms,
-                         VstInt32 numParams)
+AudioEffect::AudioEffect(audioMasterCallback audioMaster, VstInt32 numPrograms, VstInt32 numParams)
     : audioMaster(audioMaster), numPrograms(numPrograms), numParams(numParams)
 {
-  cEffect.magic = kEffectMagic;
-  cEffect.dispatcher = &AudioEffect::dispatchEffectClass;
-  cEffect.process = &AudioEffect::processClass;
-  cEffect.setParameter = &AudioEffect::setParameterClass;
-  cEffect.getParameter = &AudioEffect::getParameterClass;
-  cEffect.numPrograms = numPrograms;
-  cEffect.numParams = numParams;
-  cEffect.numInputs = 1;
-  cEffect.numOutputs = 2;
-  cEffect.flags = 0;
-  cEffect.ioRatio = 1.0f;
-  cEffect.object = this;
-  cEffect.uniqueID = vstFourCC('N', 'o', 'E', 'f');
-  cEffect.version = 1;
-  cEffect.processReplacing = &AudioEffect::processClassReplacing;
+    cEffect.magic = kEffectMagic;
+    cEffect.dispatcher = &AudioEffect::dispatchEffectClass;
+    cEffect.process = &AudioEffect::processClass;
+    cEffect.setParameter = &AudioEffect::setParameterClass;
+    cEffect.getParameter = &AudioEffect::getParameterClass;
+    cEffect.numPrograms = numPrograms;
+    cEffect.numParams = numParams;
+    cEffect.numInputs = 1;
+    cEffect.numOutputs = 2;
+    cEffect.flags = 0;
+    cEffect.ioRatio = 1.0f;
+    cEffect.object = this;
+    cEffect.uniqueID = vstFourCC('N', 'o', 'E', 'f');
+    cEffect.version = 1;
+    cEffect.processReplacing = &AudioEffect::processClassReplacing;
 }
 
 AudioEffect::~AudioEffect()
 {
-  delete editor;
-  editor = nullptr;
+    delete editor;
+    editor = nullptr;
 }
 
 void AudioEffect::setParameterAutomated(VstInt32 index, float value)
 {
-  setParameter(index, value);
-  callHost(audioMasterAutomate, index, 0, nullptr, value);
+    setParameter(index, value);
+    callHost(audioMasterAutomate, index, 0, nullptr, value);
 }
 
 void AudioEffect::setEditor(AEffEditor* newEditor)
 {
-  editor = newEditor;
-  setFlag(effFlagsHasEditor, editor != nullptr);
+    editor = newEditor;
+    setFlag(effFlagsHasEditor, editor != nullptr);
 }
 
 VstIntPtr AudioEffect::dispatcher(VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr,
                                   float opt)
 {
-  switch (opcode) {
-  case effOpen:
-    open();
-    return 0;
-  case effClose:
-    close();
-    return 0;
-  case effSetProgram:
-    if (value >= 0 && value < numPrograms) {
-      setProgram(static_cast<VstInt32>(value));
+    switch (opcode) {
+    case effOpen:
+        open();
+        return 0;
+    case effClose:
+        close();
+        return 0;
+    case effSetProgram:
+        if (value >= 0 && value < numPrograms) {
+            setProgram(static_cast<VstInt32>(value));
+        }
+        return 0;
+    case effGetProgram:
+        return getProgram();
+    case effSetProgramName:
+        if (ptr) {
+            setProgramName(static_cast<char*>(ptr));
+        }
+        return 0;
+    case effGetProgramName:
+        if (ptr) {
+            getProgramName(static_cast<char*>(ptr));
+        }
+        return 0;
+    case effGetParamLabel:
+        if (ptr) {
+            getParameterLabel(index, static_cast<char*>(ptr));
+        }
+        return 0;
+    case effGetParamDisplay:
+        if (ptr) {
+            getParameterDisplay(index, static_cast<char*>(ptr));
+        }
+        return 0;
+    case effGetParamName:
+        if (ptr) {
+            getParameterName(index, static_cast<char*>(ptr));
+        }
+        return 0;
+    case effGetVu:
+        return static_cast<VstIntPtr>(getVu() * 32767.0f);
+    case effSetSampleRate:
+        setSampleRate(opt);
+        return 0;
+    case effSetBlockSize:
+        setBlockSize(static_cast<VstInt32>(value));
+        return 0;
+    case effMainsChanged:
+        if (value) {
+            resume();
+        }
+        else {
+            suspend();
+        }
+        return 0;
+    case effEditGetRect:
+        return editor && editor->getRect(static_cast<ERect**>(ptr)) ? 1 : 0;
+    case effEditOpen:
+        return editor && editor->open(ptr) ? 1 : 0;
+    case effEditClose:
+        if (editor) {
+            editor->close();
+        }
+        return 0;
+    case effEditIdle:
+        if (editor) {
+            editor->idle();
+        }
+        return 0;
+    case effIdentify:
+        return vstFourCC('N', 'v', 'E', 'f');
+    case effGetChunk:
+        if (!ptr) {
+            return 0;
+        }
+        return getChunk(static_cast<void**>(ptr), index != 0);
+    case effSetChunk:
+        if (!ptr || value <= 0 || value > 0x7fffffff) {
+            return 0;
+        }
+        return setChunk(ptr, static_cast<VstInt32>(value), index != 0);
+    default:
+        return 0;
     }
-    return 0;
-  case effGetProgram:
-    return getProgram();
-  case effSetProgramName:
-    if (ptr) {
-      setProgramName(static_cast<char*>(ptr));
-    }
-    return 0;
-  case effGetProgramName:
-    if (ptr) {
-      getProgramName(static_cast<char*>(ptr));
-    }
-    return 0;
-  case effGetParamLabel:
-    if (ptr) {
-      getParameterLabel(index, static_cast<char*>(ptr));
-    }
-    return 0;
-  case effGetParamDisplay:
-    if (ptr) {
-      getParameterDisplay(index, static_cast<char*>(ptr));
-    }
-    return 0;
-  case effGetParamName:
-    if (ptr) {
-      getParameterName(index, static_cast<char*>(ptr));
-    }
-    return 0;
-  case effGetVu:
-    return static_cast<VstIntPtr>(getVu() * 32767.0f);
-  case effSetSampleRate:
-    setSampleRate(opt);
-    return 0;
-  case effSetBlockSize:
-    setBlockSize(static_cast<VstInt32>(value));
-    return 0;
-  case effMainsChanged:
-    if (value) {
-      resume();
-    } else {
-      suspend();
-    }
-    return 0;
-  case effEditGetRect:
-    return editor && editor->getRect(static_cast<ERect**>(ptr)) ? 1 : 0;
-  case effEditOpen:
-    return editor && editor->open(ptr) ? 1 : 0;
-  case effEditClose:
-    if (editor) {
-      editor->close();
-    }
-    return 0;
-  case effEditIdle:
-    if (editor) {
-      editor->idle();
-    }
-    return 0;
-  case effIdentify:
-    return vstFourCC('N', 'v', 'E', 'f');
-  case effGetChunk:
-    if (!ptr) {
-      return 0;
-    }
-    return getChunk(static_cast<void**>(ptr), index != 0);
-  case effSetChunk:
-    if (!ptr || value <= 0 || value > 0x7fffffff) {
-      return 0;
-    }
-    return setChunk(ptr, static_cast<VstInt32>(value), index != 0);
-  default:
-    return 0;
-  }
 }
 
 VstInt32 AudioEffect::getMasterVersion()
 {
-  VstIntPtr version = callHost(audioMasterVersion);
-  return version ? static_cast<VstInt32>(version) : 0;
+    VstIntPtr version = callHost(audioMasterVersion);
+    return version ? static_cast<VstInt32>(version) : 0;
 }
 
 VstInt32 AudioEffect::getCurrentUniqueId()
 {
-  return static_cast<VstInt32>(callHost(audioMasterCurrentId));
+    return static_cast<VstInt32>(callHost(audioMasterCurrentId));
 }
 
 void AudioEffect::masterIdle()
 {
-  callHost(audioMasterIdle);
+    callHost(audioMasterIdle);
 }
 
 bool AudioEffect::isInputConnected(VstInt32 input)
 {
-  // The host answers 0 for "connected" here, so no host means connected too.
-  return callHost(audioMasterPinConnected, input, 0) == 0;
+    // The host answers 0 for "connected" here, so no host means connected too.
+    return callHost(audioMasterPinConnected, input, 0) == 0;
 }
 
 bool AudioEffect::isOutputConnected(VstInt32 output)
 {
-  return callHost(audioMasterPinConnected, output, 1) == 0;
+    return callHost(audioMasterPinConnected, output, 1) == 0;
 }
 
 VstIntPtr AudioEffect::callHost(VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr,
                                 float opt)
 {
-  if (!audioMaster) {
-    return 0;
-  }
-  return audioMaster(&cEffect, opcode, index, value, ptr, opt);
+    if (!audioMaster) {
+        return 0;
+    }
+    return audioMaster(&cEffect, opcode, index, value, ptr, opt);
 }
 
 void AudioEffect::setFlag(VstInt32 flag, bool state)
 {
-  if (state) {
-    cEffect.flags |= flag;
-  } else {
-    cEffect.flags &= ~flag;
-  }
+    if (state) {
+        cEffect.flags |= flag;
+    }
+    else {
+        cEffect.flags &= ~flag;
+    }
 }
 
 VstIntPtr AudioEffect::dispatchEffectClass(AEffect* e, VstInt32 opcode, VstInt32 index,
                                            VstIntPtr value, void* ptr, float opt)
 {
-  AudioEffect* effect = effectOf(e);
-  if (!effect) {
-    return 0;
-  }
-  // An exception must never unwind into the host's C frames.
-  try {
-    if (opcode == effClose) {
-      // After close the host never touches the record again: the effect goes with it.
-      effect->dispatcher(opcode, index, value, ptr, opt);
-      delete effect;
-      return 1;
+    AudioEffect* effect = effectOf(e);
+    if (!effect) {
+        return 0;
     }
-    return effect->dispatcher(opcode, index, value, ptr, opt);
-  } catch (...) {
-    return 0;
-  }
+    // An exception must never unwind into the host's C frames.
+    try {
+        if (opcode == effClose) {
+            // After close the host never touches the record again: the effect goes with it.
+            effect->dispatcher(opcode, index, value, ptr, opt);
+            delete effect;
+            return 1;
+        }
+        return effect->dispatcher(opcode, index, value, ptr, opt);
+    }
+    catch (...) {
+        return 0;
+    }
 }
 
 float AudioEffect::getParameterClass(AEffect* e, VstInt32 index)
 {
-  AudioEffect* effect = effectOf(e);
-  return effect ? effect->getParameter(index) : 0.0f;
+    AudioEffect* effect = effectOf(e);
+    return effect ? effect->getParameter(index) : 0.0f;
 }
 
 void AudioEffect::setParameterClass(AEffect* e, VstInt32 index, float value)
 {
-  if (AudioEffect* effect = effectOf(e)) {
-    effect->setParameter(index, value);
-  }
+    if (AudioEffect* effect = effectOf(e)) {
+        effect->setParameter(index, value);
+    }
 }
 
-void AudioEffect::processClass(AEffect* e, float** inputs, float** outputs,
-                               VstInt32 sampleFrames)
+void AudioEffect::processClass(AEffect* e, float** inputs, float** outputs, VstInt32 sampleFrames)
 {
-  AudioEffect* effect = effectOf(e);
-  if (effect && sampleFrames > 0 && inputs && outputs) {
-    effect->process(inputs, outputs, sampleFrames);
-  }
+    AudioEffect* effect = effectOf(e);
+    if (effect && sampleFrames > 0 && inputs && outputs) {
+        effect->process(inputs, outputs, sampleFrames);
+    }
 }
 
 void AudioEffect::processClassReplacing(AEffect* e, float** inputs, float** outputs,
                                         VstInt32 sampleFrames)
 {
-  AudioEffect* effect = effectOf(e);
-  if (effect && sampleFrames > 0 && inputs && outputs) {
-    effect->processReplacing(inputs, outputs, sampleFrames);
-  }
+    AudioEffect* effect = effectOf(e);
+    if (effect && sampleFrames > 0 && inputs && outputs) {
+        effect->processReplacing(inputs, outputs, sampleFrames);
+    }
 }

@@ -7,8 +7,7 @@
 #include <clocale>
 #include <regex>
 
-namespace
-{
+namespace {
 bool looksLikeDate(const std::string& text)
 {
     static const std::regex pattern(
@@ -21,7 +20,8 @@ std::string loadFailure(CBankStore& store, const std::string& text)
 {
     try {
         store.load(text);
-    } catch (const CBankStoreError& error) {
+    }
+    catch (const CBankStoreError& error) {
         return error.what();
     }
     return "no error";
@@ -34,7 +34,7 @@ const char* const kOnePreset =
     "    <param value=\"0.25\" id=\"Mix\"/>\n"
     "  </Preset>\n"
     "</Bank>\n";
-} // namespace
+}  // namespace
 
 TEST(PresetText, DateTextUsesEnglishMonthsAndTwoDigitFields)
 {
@@ -131,7 +131,7 @@ TEST(BankStore, SaveWritesAttributesInOrderAndParamsById)
     std::vector<std::string> names;
     for (auto* a = element->FirstAttribute(); a; a = a->Next())
         names.push_back(a->Name());
-    const std::vector<std::string> expected = {"name",     "plugin",   "plugin-version", "group",
+    const std::vector<std::string> expected = {"name",      "plugin",   "plugin-version", "group",
                                                "sub-group", "modified", "tuning-map"};
     EXPECT_EQ(names, expected);
     EXPECT_STREQ(element->Attribute("name"), "First");
@@ -185,7 +185,7 @@ TEST(BankStore, LoadReadsAttributesInAnyOrderAndKeepsTheAuthor)
     EXPECT_EQ(preset.group, "");
     EXPECT_EQ(preset.subGroup, "");
     EXPECT_EQ(preset.tuningMap, "");
-    EXPECT_TRUE(looksLikeDate(preset.modified)); // "modified" was missing
+    EXPECT_TRUE(looksLikeDate(preset.modified));  // "modified" was missing
 
     // The author survives a load-then-save, written after the listed attributes.
     tinyxml2::XMLDocument doc;
@@ -212,7 +212,7 @@ TEST(BankStore, BankElementIsTheFirstWhoseNameBeginsWithBank)
     EXPECT_EQ(store.banks().front()->name, "long");
     ASSERT_EQ(store.banks().front()->presets.size(), 1u);
     EXPECT_EQ(store.currentPreset()->name, "p");
-    EXPECT_EQ(store.banks().front()->author, ""); // absent: empty, not "-"
+    EXPECT_EQ(store.banks().front()->author, "");  // absent: empty, not "-"
 }
 
 TEST(BankStore, LookupByIndexFallsBackToTheCurrentPreset)
@@ -227,9 +227,9 @@ TEST(BankStore, LookupByIndexFallsBackToTheCurrentPreset)
 
     store.load("<Bank n=\"1\"><Preset name=\"a\"><param id=\"x\"/></Preset>"
                "<Preset name=\"b\"><param id=\"x\"/></Preset></Bank>");
-    EXPECT_EQ(store.currentPreset()->name, "b"); // the last one read
+    EXPECT_EQ(store.currentPreset()->name, "b");  // the last one read
     EXPECT_EQ(store.presetByIndex(0)->name, "a");
-    EXPECT_EQ(store.presetByIndex(5)->name, "a"); // still the one looked up last
+    EXPECT_EQ(store.presetByIndex(5)->name, "a");  // still the one looked up last
     EXPECT_EQ(store.presetByIndex(1)->name, "b");
 
     CBankStore fresh;
@@ -242,13 +242,13 @@ TEST(BankStore, MalformedDocumentsFailWithLoadFailed)
     const char* const bad[] = {
         "",
         "not xml at all",
-        "<Bank name=\"x\"><Preset name=\"p\"><param id=\"a\"/></Preset>", // not closed
-        "<?xml version=\"1.0\"?><Other a=\"1\"/>",                     // no bank
-        "<Bank><Preset name=\"p\"><param id=\"a\"/></Preset></Bank>",   // bank without attrs
-        "<Bank name=\"x\"/>",                                          // bank without presets
-        "<Bank name=\"x\"><Preset><param id=\"a\"/></Preset></Bank>",   // preset without attrs
-        "<Bank name=\"x\"><Preset name=\"p\"/></Bank>",                 // preset without params
-        "<Bank name=\"x\"><Preset name=\"p\"><param/></Preset></Bank>", // param without attrs
+        "<Bank name=\"x\"><Preset name=\"p\"><param id=\"a\"/></Preset>",  // not closed
+        "<?xml version=\"1.0\"?><Other a=\"1\"/>",                         // no bank
+        "<Bank><Preset name=\"p\"><param id=\"a\"/></Preset></Bank>",      // bank without attrs
+        "<Bank name=\"x\"/>",                                              // bank without presets
+        "<Bank name=\"x\"><Preset><param id=\"a\"/></Preset></Bank>",      // preset without attrs
+        "<Bank name=\"x\"><Preset name=\"p\"/></Bank>",                    // preset without params
+        "<Bank name=\"x\"><Preset name=\"p\"><param/></Preset></Bank>",    // param without attrs
         "<!--Bank comment--><Bank name=\"x\"><Preset name=\"p\"><param id=\"a\"/></Preset></Bank>",
     };
     for (const char* text : bad)

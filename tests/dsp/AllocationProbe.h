@@ -16,4 +16,4 @@ long stopCountingAllocations();
 /// 0 disarms.
 void failAlignedNoThrowAllocation(int n);
 
-} // namespace skvtest
+}  // namespace skvtest

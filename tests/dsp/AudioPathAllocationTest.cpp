@@ -65,15 +65,14 @@ void* allocateOrThrow(std::size_t size, std::size_t align)
 bool injectedFailure()
 {
     int left = gFailCountdown.load();
-    while (left > 0)
-    {
+    while (left > 0) {
         if (gFailCountdown.compare_exchange_weak(left, left - 1))
             return left == 1;
     }
     return false;
 }
 
-} // namespace
+}  // namespace
 
 void* operator new(std::size_t n)
 {
@@ -101,8 +100,7 @@ void* operator new[](std::size_t n, std::align_val_t a)
 }
 void* operator new(std::size_t n, std::align_val_t a, const std::nothrow_t&) noexcept
 {
-    if (injectedFailure())
-    {
+    if (injectedFailure()) {
         if (tCounting)
             ++tCount;
         return nullptr;
@@ -186,7 +184,7 @@ void failAlignedNoThrowAllocation(int n)
     gFailCountdown.store(n > 0 ? n : 0);
 }
 
-} // namespace skvtest
+}  // namespace skvtest
 
 #else
 
@@ -203,7 +201,7 @@ long stopCountingAllocations()
 }
 void failAlignedNoThrowAllocation(int) {}
 
-} // namespace skvtest
+}  // namespace skvtest
 
 #endif
 
@@ -221,7 +219,7 @@ std::vector<float> noise(int n, unsigned seed)
     return v;
 }
 
-} // namespace
+}  // namespace
 
 TEST(AudioPathAllocation, TheCounterSeesAllocations)
 {
@@ -266,12 +264,10 @@ TEST(AudioPathAllocation, LatticeSubBlockScanStepAndSamples)
     std::vector<float> outL(512), outR(512);
     float sink = 0;
     skvtest::startCountingAllocations();
-    for (int block = 0; block < 16; ++block)
-    {
+    for (int block = 0; block < 16; ++block) {
         // A scan step on the audio thread: new targets, then the order (which re-lays out
         // the arrays).
-        for (Lattice* l : {&left, &right})
-        {
+        for (Lattice* l : {&left, &right}) {
             l->setTargetCoefficients(column.data(), 80);
             l->setOrder(block % 2 ? 80 : 12 + block);
             l->glideCoefficients(0.6f, 0.9f);

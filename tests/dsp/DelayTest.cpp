@@ -41,8 +41,7 @@ double lagrangeAt(const std::vector<float>& history, int now, int a0, double age
 {
     double p[4];
     double nodes[4];
-    for (int i = 0; i < 4; ++i)
-    {
+    for (int i = 0; i < 4; ++i) {
         nodes[i] = a0 + i;
         p[i] = history[static_cast<std::size_t>(now - (a0 + i))];
     }
@@ -53,17 +52,15 @@ double lagrangeAt(const std::vector<float>& history, int now, int a0, double age
     return p[0];
 }
 
-} // namespace
+}  // namespace
 
 TEST(Delay, RingIsTheNextPowerOfTwoAlignedAndSilent)
 {
-    struct Case
-    {
+    struct Case {
         int requested, length;
     };
-    for (Case c : {Case{176400, 262144}, Case{2048, 2048}, Case{2049, 4096}, Case{3, 4},
-                   Case{1, 1}})
-    {
+    for (Case c :
+         {Case{176400, 262144}, Case{2048, 2048}, Case{2049, 4096}, Case{3, 4}, Case{1, 1}}) {
         Line line(c.requested);
         EXPECT_EQ(line.length, c.length) << c.requested;
         EXPECT_EQ(line.mask, c.length - 1) << c.requested;
@@ -85,18 +82,15 @@ TEST(Delay, RingIsTheNextPowerOfTwoAlignedAndSilent)
 TEST(Delay, IntegerDelaysReproduceTheInputExactly)
 {
     const std::vector<float> x = noise(3000, 1);
-    for (int d : {0, 1, 2, 3, 7, 100, 1000, 2500})
-    {
+    for (int d : {0, 1, 2, 3, 7, 100, 1000, 2500}) {
         Line line(4096);
         // Old contents everywhere: weights that should be 0 must be exactly 0.
         for (int i = 0; i < line.length; ++i)
             line.buffer[i] = 1000.0f + static_cast<float>(i);
         snapTo(line, static_cast<float>(d));
-        for (int n = 0; n < 3000; ++n)
-        {
+        for (int n = 0; n < 3000; ++n) {
             const float y = line.processSample(x[n]);
-            if (n >= d)
-            {
+            if (n >= d) {
                 ASSERT_EQ(y, x[n - d]) << "delay " << d << " sample " << n;
             }
             ASSERT_EQ(line.lastOutput, y);
@@ -108,12 +102,10 @@ TEST(Delay, GlidingToAnIntegerDelayEndsExact)
 {
     const std::vector<float> x = noise(6000, 2);
     Line line(176400);
-    line.setDelay(5.0f); // from the starting 1000 samples
-    for (int n = 0; n < 6000; ++n)
-    {
+    line.setDelay(5.0f);  // from the starting 1000 samples
+    for (int n = 0; n < 6000; ++n) {
         const float y = line.processSample(x[n]);
-        if (n >= 3000)
-        {
+        if (n >= 3000) {
             ASSERT_EQ(y, x[n - 5]) << n;
         }
     }
@@ -124,16 +116,13 @@ TEST(Delay, GlidingToAnIntegerDelayEndsExact)
 TEST(Delay, FractionalDelaysGiveTheCubicThroughTheFourNeighbours)
 {
     const std::vector<float> x = noise(2000, 3);
-    for (float d : {10.5f, 3.25f, 100.9f, 1.5f, 61.5f})
-    {
+    for (float d : {10.5f, 3.25f, 100.9f, 1.5f, 61.5f}) {
         Line line(64);
         snapTo(line, d);
         const int n0 = static_cast<int>(std::ceil(d));
-        for (int n = 0; n < 2000; ++n)
-        {
+        for (int n = 0; n < 2000; ++n) {
             const float y = line.processSample(x[n]);
-            if (n >= n0 + 1 && n0 + 1 < line.length)
-            {
+            if (n >= n0 + 1 && n0 + 1 < line.length) {
                 // Nodes aged n0 - 2 .. n0 + 1; the value lies d samples back.
                 const double expected = lagrangeAt(x, n, n0 - 2, static_cast<double>(d));
                 ASSERT_NEAR(y, expected, 2e-6) << "delay " << d << " sample " << n;
@@ -143,11 +132,9 @@ TEST(Delay, FractionalDelaysGiveTheCubicThroughTheFourNeighbours)
     // d = 10.5 in particular: -1/16, 9/16, 9/16, -1/16 on the samples 9..12 old.
     Line line(64);
     snapTo(line, 10.5f);
-    for (int n = 0; n < 40; ++n)
-    {
+    for (int n = 0; n < 40; ++n) {
         const float y = line.processSample(x[n]);
-        if (n >= 12)
-        {
+        if (n >= 12) {
             const double expected =
                 (-x[n - 9] + 9.0 * x[n - 10] + 9.0 * x[n - 11] - x[n - 12]) / 16;
             ASSERT_NEAR(y, expected, 1e-6);
@@ -157,13 +144,11 @@ TEST(Delay, FractionalDelaysGiveTheCubicThroughTheFourNeighbours)
 
 TEST(Delay, GlideMovesAtMostThreeQuartersOfASamplePerSampleAndArrives)
 {
-    struct Move
-    {
+    struct Move {
         float from, to;
     };
-    for (Move mv : {Move{0.0f, 1000.0f}, Move{1000.0f, 10.0f}, Move{20000.0f, 0.0f},
-                    Move{37.25f, 40.0f}})
-    {
+    for (Move mv :
+         {Move{0.0f, 1000.0f}, Move{1000.0f, 10.0f}, Move{20000.0f, 0.0f}, Move{37.25f, 40.0f}}) {
         SCOPED_TRACE(::testing::Message() << mv.from << " -> " << mv.to);
         Line line(176400);
         snapTo(line, mv.from);
@@ -171,8 +156,7 @@ TEST(Delay, GlideMovesAtMostThreeQuartersOfASamplePerSampleAndArrives)
         float previous = line.currentDelay;
         const int steps = static_cast<int>(std::fabs(mv.to - mv.from) / 0.75f) + 400;
         double biggest = 0.0;
-        for (int n = 0; n < steps; ++n)
-        {
+        for (int n = 0; n < steps; ++n) {
             // A ramp: the cubic reproduces it, so the output is the time d samples back.
             const float y = line.processSample(static_cast<float>(n));
             const double step = std::fabs(static_cast<double>(line.currentDelay) - previous);
@@ -182,16 +166,14 @@ TEST(Delay, GlideMovesAtMostThreeQuartersOfASamplePerSampleAndArrives)
             ASSERT_GE(line.currentDelay, 0.0f) << n;
             // Below one sample the newest tap lies ahead of the write position (old ring
             // contents): the ramp identity holds from one sample up.
-            if (n > 1.2 * std::max(mv.from, mv.to) + 4 && line.currentDelay >= 1.0f)
-            {
+            if (n > 1.2 * std::max(mv.from, mv.to) + 4 && line.currentDelay >= 1.0f) {
                 ASSERT_NEAR(y, n - line.currentDelay, 2e-3 * (1.0 + n * 1e-3)) << n;
             }
             previous = line.currentDelay;
         }
-        if (std::fabs(mv.to - mv.from) > 10.0f)
-        {
-            EXPECT_EQ(biggest, 0.75); // the long moves run at the clamp
-        EXPECT_EQ(line.currentDelay, mv.to);
+        if (std::fabs(mv.to - mv.from) > 10.0f) {
+            EXPECT_EQ(biggest, 0.75);  // the long moves run at the clamp
+            EXPECT_EQ(line.currentDelay, mv.to);
         }
         EXPECT_EQ(line.glideRate, 0.0f);
     }
@@ -206,21 +188,18 @@ TEST(Delay, GlideMovesAtMostThreeQuartersOfASamplePerSampleAndArrives)
 
 TEST(Delay, GlideToZeroNeverOvershootsIntoTheOldestSamples)
 {
-    for (float from : {20000.0f, 1000.0f, 3.0f, 1.0f, 0.3f})
-    {
+    for (float from : {20000.0f, 1000.0f, 3.0f, 1.0f, 0.3f}) {
         SCOPED_TRACE(::testing::Message() << "from " << from);
         Line line(4096);
         for (int i = 0; i < line.length; ++i)
-            line.buffer[i] = 1e6f; // stands for audio from long ago
+            line.buffer[i] = 1e6f;  // stands for audio from long ago
         snapTo(line, from);
         line.setDelay(0.0f);
         const int steps = static_cast<int>(from / 0.75f) + 2000;
-        for (int n = 0; n < steps; ++n)
-        {
+        for (int n = 0; n < steps; ++n) {
             const float y = line.processSample(0.5f);
             ASSERT_GE(line.currentDelay, 0.0f) << n;
-            if (line.currentDelay == 0.0f)
-            {
+            if (line.currentDelay == 0.0f) {
                 ASSERT_EQ(y, 0.5f) << n;
             }
         }
@@ -239,8 +218,7 @@ TEST(Delay, ReversePlaysSegmentsBackwardsWithCrossFades)
     // cross-fade from the first head to the second with weight k/100, k = samples left.
     const int kFade = 100;
     auto x = [](int t) { return static_cast<float>(t + 10000); };
-    for (float d : {1000.0f, 1000.4f, 250.5f, 101.0f})
-    {
+    for (float d : {1000.0f, 1000.4f, 250.5f, 101.0f}) {
         SCOPED_TRACE(::testing::Message() << "delay " << d);
         Line line(176400);
         snapTo(line, d);
@@ -248,7 +226,7 @@ TEST(Delay, ReversePlaysSegmentsBackwardsWithCrossFades)
             line.processSample(x(t));
         line.setReverse(1.0f);
         line.setDelay(d);
-        const int first = static_cast<int>(std::nearbyint(d)); // halves to even
+        const int first = static_cast<int>(std::nearbyint(d));  // halves to even
         const int period = static_cast<int>(std::ceil(d));
         EXPECT_EQ(line.reverseCounter, first);
         EXPECT_EQ(line.reversePeriod, period);
@@ -256,10 +234,8 @@ TEST(Delay, ReversePlaysSegmentsBackwardsWithCrossFades)
         EXPECT_EQ(line.fadeIndex, line.writeIndex);
 
         int start = 0, length = first, segment = 0;
-        for (int t = 0; t < 4000; ++t)
-        {
-            if (t == start + length)
-            {
+        for (int t = 0; t < 4000; ++t) {
+            if (t == start + length) {
                 start += length;
                 length = period;
                 ++segment;
@@ -269,8 +245,7 @@ TEST(Delay, ReversePlaysSegmentsBackwardsWithCrossFades)
             float expected;
             if (s < length - kFade || (segment > 0 && s == 0) || s == length - kFade)
                 expected = x(head);
-            else
-            {
+            else {
                 const int k = length - s;
                 const float a = x(head);
                 const float b = x(start + 2 * (length - kFade) - s);
@@ -298,7 +273,7 @@ TEST(Delay, ReverseBeforeAnySetDelayUsesThousandSampleSegments)
         y[t] = line.processSample(x(t));
     EXPECT_EQ(y[0], x(-1001));
     EXPECT_EQ(y[899], x(-1001 - 899));
-    EXPECT_EQ(y[1000], x(800)); // the jump: written at 900, read 100 samples later
+    EXPECT_EQ(y[1000], x(800));  // the jump: written at 900, read 100 samples later
     EXPECT_EQ(y[1001], x(799));
 }
 
@@ -398,11 +373,9 @@ TEST(Delay, HostileDelayRequestsStayInsideTheRing)
     // The largest delay reads the oldest samples the ring still holds.
     const std::vector<float> x = noise(3000, 5);
     snapTo(line, 1e9f);
-    for (int n = 0; n < 3000; ++n)
-    {
+    for (int n = 0; n < 3000; ++n) {
         const float y = line.processSample(x[n]);
-        if (n >= 1022)
-        {
+        if (n >= 1022) {
             ASSERT_EQ(y, x[n - 1022]) << n;
         }
         ASSERT_GE(line.readIndex, 0);

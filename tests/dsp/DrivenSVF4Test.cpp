@@ -30,10 +30,9 @@ bool same(float a, float b)
 {
     const float* a = &lane.cutoffTarget;
     const float* b = &ref.cutoffTarget;
-    static const char* const names[] = {"cutoffTarget", "dampingTarget", "denormal", "glide",
-                                        "low",          "highPass",      "band",     "high",
-                                        "output",       "cutoff",        "freqCoeff", "damping",
-                                        "q"};
+    static const char* const names[] = {
+        "cutoffTarget", "dampingTarget", "denormal", "glide",     "low",     "highPass", "band",
+        "high",         "output",        "cutoff",   "freqCoeff", "damping", "q"};
     static_assert(sizeof(CDrivenSVF::State) == 13 * sizeof(float), "13 fields");
     for (int f = 0; f < 13; ++f)
         if (!same(a[f], b[f]))
@@ -42,7 +41,7 @@ bool same(float a, float b)
     return ::testing::AssertionSuccess();
 }
 
-} // namespace
+}  // namespace
 
 TEST(DrivenSVF4, FreshLanesAreFreshBands)
 {
@@ -59,14 +58,11 @@ TEST(DrivenSVF4, LanesMatchScalarBandsOverLongRandomRuns)
     CDrivenSVF4 four;
     CDrivenSVF ref[4];
     alignas(16) float x[4];
-    for (int n = 0; n < 200000; ++n)
-    {
-        if (n % 997 == 0)
-        {
+    for (int n = 0; n < 200000; ++n) {
+        if (n % 997 == 0) {
             // New targets per lane, now and then beyond the cap, at the extremes of the
             // damping control, or hostile (negative cutoff, out-of-range damping).
-            for (int l = 0; l < 4; ++l)
-            {
+            for (int l = 0; l < 4; ++l) {
                 const float pick = uni(rng);
                 float cutoff = 0.001f + 0.45f * uni(rng) * uni(rng);
                 float damping = uni(rng);
@@ -86,15 +82,13 @@ TEST(DrivenSVF4, LanesMatchScalarBandsOverLongRandomRuns)
                 ref[l].setDampingTarget(damping);
             }
         }
-        if (n % 5003 == 0)
-        {
+        if (n % 5003 == 0) {
             const float glide = n % 3 == 0 ? 0.0f : (n % 3 == 1 ? 0.999f : uni(rng));
             four.setGlide(glide);
             for (CDrivenSVF& b : ref)
                 b.setGlide(glide);
         }
-        if (n % 31013 == 0)
-        {
+        if (n % 31013 == 0) {
             four.resetBands();
             for (CDrivenSVF& b : ref)
                 b.resetBand();
@@ -103,13 +97,11 @@ TEST(DrivenSVF4, LanesMatchScalarBandsOverLongRandomRuns)
             x[l] = 2.0f * uni(rng) - 1.0f;
         alignas(16) float y[4];
         _mm_store_ps(y, four.processSample(_mm_load_ps(x)));
-        for (int l = 0; l < 4; ++l)
-        {
+        for (int l = 0; l < 4; ++l) {
             const float expected = ref[l].processSample(x[l]);
-            ASSERT_TRUE(same(y[l], expected)) << "sample " << n << " lane " << l << ": " << y[l]
-                                              << " vs " << expected;
-            if (n % 1000 == 999)
-            {
+            ASSERT_TRUE(same(y[l], expected))
+                << "sample " << n << " lane " << l << ": " << y[l] << " vs " << expected;
+            if (n % 1000 == 999) {
                 ASSERT_TRUE(sameState(four.getLane(l), ref[l].getState()))
                     << "sample " << n << " lane " << l;
             }
@@ -123,19 +115,16 @@ TEST(DrivenSVF4, NonFiniteTargetsSpreadLikeTheScalarBand)
     CDrivenSVF ref[4];
     const float cutoffs[4] = {NAN, 0.1f, INFINITY, 0.2f};
     const float dampings[4] = {0.5f, NAN, 0.5f, 0.9f};
-    for (int l = 0; l < 4; ++l)
-    {
+    for (int l = 0; l < 4; ++l) {
         four.setCutoffTarget(l, cutoffs[l]);
         ref[l].setCutoffTarget(cutoffs[l]);
         four.setDampingTarget(l, dampings[l]);
         ref[l].setDampingTarget(dampings[l]);
     }
-    for (int n = 0; n < 50; ++n)
-    {
+    for (int n = 0; n < 50; ++n) {
         alignas(16) float y[4];
         _mm_store_ps(y, four.processSample(_mm_set1_ps(0.3f)));
-        for (int l = 0; l < 4; ++l)
-        {
+        for (int l = 0; l < 4; ++l) {
             ASSERT_TRUE(same(y[l], ref[l].processSample(0.3f))) << n << " " << l;
             ASSERT_TRUE(sameState(four.getLane(l), ref[l].getState())) << n << " " << l;
         }

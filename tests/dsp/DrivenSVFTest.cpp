@@ -10,8 +10,7 @@
 
 namespace {
 
-struct ReferenceSVF
-{
+struct ReferenceSVF {
     double target = 0.1, dampTarget = 0.1, s = 0.5, den = 1e-13;
     double cutoff = 0.1, damping = 0.1, low = 0, band = 0;
     double step(double x)
@@ -39,8 +38,7 @@ double amplitudeAt(float centre, float damping, double f)
     // Amplitude by correlation with sine and cosine after the transient.
     double si = 0, co = 0;
     const int settle = 3000, n = 12000;
-    for (int i = 0; i < settle + n; ++i)
-    {
+    for (int i = 0; i < settle + n; ++i) {
         const float y = svf.processSample(static_cast<float>(0.5 * std::sin(2 * M_PI * f * i)));
         if (i >= settle)
             si += y * std::sin(2 * M_PI * f * i), co += y * std::cos(2 * M_PI * f * i);
@@ -48,7 +46,7 @@ double amplitudeAt(float centre, float damping, double f)
     return 2.0 / n * std::hypot(si, co);
 }
 
-} // namespace
+}  // namespace
 
 TEST(DrivenSVF, SineMatchesTheLibrarySineOnTheCappedRange)
 {
@@ -62,11 +60,9 @@ TEST(DrivenSVF, FullDampingTargetDrivesQToZero)
     svf.setCutoffTarget(0.1f);
     svf.setDampingTarget(1.0f);
     float previous = svf.getQ();
-    for (int i = 0; i < 200; ++i)
-    {
+    for (int i = 0; i < 200; ++i) {
         svf.processSample(0.0f);
-        if (i > 0)
-        {
+        if (i > 0) {
             EXPECT_LE(svf.getQ(), previous + 1e-6f);
         }
         previous = svf.getQ();
@@ -97,8 +93,7 @@ TEST(DrivenSVF, ZeroDampingTargetGivesTheStabilityLimit)
 
 TEST(DrivenSVF, CutoffIsCappedAtAQuarterOfTheInternalRate)
 {
-    for (float target : {0.5f, 0.6f, 1.0f, 50.0f})
-    {
+    for (float target : {0.5f, 0.6f, 1.0f, 50.0f}) {
         CDrivenSVF svf;
         svf.setCutoffTarget(target);
         for (int i = 0; i < 100; ++i)
@@ -114,15 +109,13 @@ TEST(DrivenSVF, CutoffIsCappedAtAQuarterOfTheInternalRate)
 TEST(DrivenSVF, SilenceStaysAtTheOffsetAndNeverSubnormal)
 {
     for (float cutoff : {0.001f, 0.05f, 0.3f, 0.6f})
-        for (float damping : {0.0f, 0.5f, 0.98f})
-        {
+        for (float damping : {0.0f, 0.5f, 0.98f}) {
             CDrivenSVF svf;
             svf.setCutoffTarget(cutoff);
             svf.setDampingTarget(damping);
             svf.setGlide(0.9f);
             float worst = 0;
-            for (int i = 0; i < 100000; ++i)
-            {
+            for (int i = 0; i < 100000; ++i) {
                 const float y = svf.processSample(0.0f);
                 ASSERT_NE(std::fpclassify(y), FP_SUBNORMAL);
                 ASSERT_NE(std::fpclassify(svf.getLow()), FP_SUBNORMAL);
@@ -135,11 +128,9 @@ TEST(DrivenSVF, SilenceStaysAtTheOffsetAndNeverSubnormal)
 
 TEST(DrivenSVF, BandPassPeaksAtTheCentreFrequency)
 {
-    for (float centre : {0.02f, 0.05f, 0.1f, 0.2f})
-    {
+    for (float centre : {0.02f, 0.05f, 0.1f, 0.2f}) {
         double best = 0, bestF = 0;
-        for (double f = 0.5 * centre; f <= 1.6 * centre; f *= 1.01)
-        {
+        for (double f = 0.5 * centre; f <= 1.6 * centre; f *= 1.01) {
             const double a = amplitudeAt(centre, 0.6f, f);
             if (a > best)
                 best = a, bestF = f;
@@ -159,10 +150,8 @@ TEST(DrivenSVF, MatchesTheRecurrenceWhileGliding)
     std::mt19937 rng(5);
     std::uniform_real_distribution<float> d(-1.0f, 1.0f);
     double worst = 0;
-    for (int i = 0; i < 5000; ++i)
-    {
-        if (i % 700 == 0)
-        {
+    for (int i = 0; i < 5000; ++i) {
+        if (i % 700 == 0) {
             const float c = 0.01f + 0.3f * (d(rng) + 1.0f), r = 0.45f * (d(rng) + 1.0f);
             svf.setCutoffTarget(c), ref.target = c;
             svf.setDampingTarget(r), ref.dampTarget = r;

@@ -18,14 +18,13 @@ double referenceLog2(double v)
     return m * (2.0 - m / 3.0) - 2.0 / 3.0 + (k - 2);
 }
 
-constexpr double kMaxLog2Error = 0.00971; // max of |log2 m - approximation| on [1, 2)
+constexpr double kMaxLog2Error = 0.00971;  // max of |log2 m - approximation| on [1, 2)
 
-} // namespace
+}  // namespace
 
 TEST(FastMath, LogIsExactAtPowersOfTwo)
 {
-    for (int k = -120; k <= 120; ++k)
-    {
+    for (int k = -120; k <= 120; ++k) {
         const float v = std::ldexp(1.0f, k);
         EXPECT_NEAR(skv::fastLog2(v), static_cast<float>(k), 1e-6 * (1 + std::abs(k))) << "2^" << k;
     }
@@ -34,13 +33,11 @@ TEST(FastMath, LogIsExactAtPowersOfTwo)
 TEST(FastMath, LogFollowsItsClosedFormAndStaysWithinItsError)
 {
     double worst = 0.0;
-    for (double v = 1e-30; v < 1e30; v *= 1.0137)
-    {
+    for (double v = 1e-30; v < 1e30; v *= 1.0137) {
         const float vf = static_cast<float>(v);
         const double exact = std::log10(static_cast<double>(vf));
         const double approx = skv::fastLog10(vf);
-        EXPECT_NEAR(skv::fastLog2(vf), referenceLog2(vf), 2e-5 * (1.0 + std::fabs(exact)))
-            << vf;
+        EXPECT_NEAR(skv::fastLog2(vf), referenceLog2(vf), 2e-5 * (1.0 + std::fabs(exact))) << vf;
         worst = std::max(worst, std::fabs(approx - exact));
         EXPECT_NEAR(skv::fastLog10Sqrt(vf), 0.5 * approx, 1e-5 * (1.0 + std::fabs(exact)));
     }
@@ -53,7 +50,7 @@ TEST(FastMath, LogOfZeroAndNegativeIsFinite)
 {
     EXPECT_TRUE(std::isfinite(skv::fastLog10(0.0f)));
     EXPECT_TRUE(std::isfinite(skv::fastLog10(-1.0f)));
-    EXPECT_TRUE(std::isfinite(skv::fastLog10(1e-42f))); // subnormal
+    EXPECT_TRUE(std::isfinite(skv::fastLog10(1e-42f)));  // subnormal
 }
 
 TEST(FastMath, ExpLookupAtZeroIsExactlyOne)
@@ -77,8 +74,7 @@ TEST(FastMath, LookupRelativeErrorBelowOneMillionthOverTheTable)
 {
     const int last = 4096 * 2048 + 2047;
     double worst = 0.0;
-    for (int n = 0; n <= last; n += 331)
-    {
+    for (int n = 0; n <= last; n += 331) {
         const double exact = std::exp(-n / 131072.0);
         worst = std::max(worst, std::fabs(skv::expLookup(n) - exact) / exact);
     }
@@ -89,7 +85,7 @@ TEST(FastMath, LookupRelativeErrorBelowOneMillionthOverTheTable)
 
 TEST(FastMath, BeyondTheTableExpIsComputedDirectly)
 {
-    const int first = 4097 * 2048; // hi = 4097
+    const int first = 4097 * 2048;  // hi = 4097
     EXPECT_EQ(skv::expLookup(first), std::exp(static_cast<float>(first) * (-1.0f / 131072.0f)));
     EXPECT_NEAR(skv::expLookup(first), std::exp(-first / 131072.0), 1e-6 * std::exp(-64.0));
     // Far beyond: underflows to 0 instead of reading outside the tables.
@@ -101,8 +97,7 @@ TEST(FastMath, BeyondTheTableExpIsComputedDirectly)
 TEST(FastMath, FastExpQuantisesItsArgumentToTheTableStep)
 {
     // Rounding t to 1/131072 adds at most half a step of relative error.
-    for (float t = 0.0f; t > -64.0f; t -= 0.0173f)
-    {
+    for (float t = 0.0f; t > -64.0f; t -= 0.0173f) {
         const double exact = std::exp(static_cast<double>(t));
         ASSERT_NEAR(skv::fastExp(t), exact, (0.5 / 131072.0 + 1e-6) * exact) << t;
     }
@@ -111,6 +106,6 @@ TEST(FastMath, FastExpQuantisesItsArgumentToTheTableStep)
 TEST(FastMath, HostileExpArgumentsStaySafe)
 {
     EXPECT_TRUE(std::isnan(skv::fastExp(std::nanf(""))));
-    EXPECT_NEAR(skv::fastExp(0.5f), std::exp(0.5f), 1e-6); // positive: direct
+    EXPECT_NEAR(skv::fastExp(0.5f), std::exp(0.5f), 1e-6);  // positive: direct
     EXPECT_NEAR(skv::expLookup(-5), std::exp(5.0f / 131072.0f), 1e-6);
 }

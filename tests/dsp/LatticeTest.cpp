@@ -22,8 +22,7 @@ using Lattice = usp::CUnitWIIRLattice<float, 81>;
 
 // The abstract base with a do-nothing process, to see its own setOrder (no glide step) and
 // its input scale of +1.
-struct PlainLattice : usp::CUnitWarpedLatticeBase<float, 81>
-{
+struct PlainLattice : usp::CUnitWarpedLatticeBase<float, 81> {
     float process(float) override { return 0.0f; }
 };
 
@@ -55,12 +54,10 @@ void settleWarpAtZero(Lattice& lat)
 std::vector<double> directFormFromReflections(const float* k, int order)
 {
     std::vector<double> a(1, 1.0), b(1, -static_cast<double>(k[0]));
-    for (int m = 1; m < order; ++m)
-    {
+    for (int m = 1; m < order; ++m) {
         const double kappa = -static_cast<double>(k[m]);
         std::vector<double> na(a.size() + 1, 0.0), nb(a.size() + 1, 0.0);
-        for (std::size_t i = 0; i < a.size(); ++i)
-        {
+        for (std::size_t i = 0; i < a.size(); ++i) {
             na[i] += a[i];
             na[i + 1] += kappa * b[i];
             nb[i + 1] += b[i];
@@ -72,15 +69,10 @@ std::vector<double> directFormFromReflections(const float* k, int order)
     return a;
 }
 
-struct DirectForm
-{
+struct DirectForm {
     std::vector<double> a;
-    std::vector<double> past; // y[n-1], y[n-2], ...
-    explicit DirectForm(std::vector<double> coeffs)
-        : a(std::move(coeffs))
-        , past(a.size(), 0.0)
-    {
-    }
+    std::vector<double> past;  // y[n-1], y[n-2], ...
+    explicit DirectForm(std::vector<double> coeffs) : a(std::move(coeffs)), past(a.size(), 0.0) {}
     double step(double x)
     {
         double y = x;
@@ -100,7 +92,7 @@ std::uint32_t bitsOf(float v)
     return b;
 }
 
-} // namespace
+}  // namespace
 
 TEST(Lattice, OrderIsClampedToTwoAnd81)
 {
@@ -137,8 +129,7 @@ TEST(Lattice, SameOrderTakesNoGlideStep)
 TEST(Lattice, ArraysShareOneAlignedBlockInGroupsOfFour)
 {
     Lattice lat;
-    for (int order : {2, 3, 7, 12, 40, 80, 81})
-    {
+    for (int order : {2, 3, 7, 12, 40, 80, 81}) {
         lat.setOrder(order);
         const std::ptrdiff_t n = (lat.count + 3) & ~3;
         EXPECT_EQ(reinterpret_cast<std::uintptr_t>(lat.arrayBlock) % 32, 0u) << order;
@@ -158,23 +149,20 @@ TEST(Lattice, ResizingKeepsLeadingEntriesAndStartsNewOnesAtTheFloor)
     const std::vector<float> s = randomValues(rng, 11, 0.9f);
     lat.setCoefficients(v.data(), 11);
     lat.setTargetCoefficients(s.data(), 11);
-    for (int j = 0; j < 11; ++j)
-    {
+    for (int j = 0; j < 11; ++j) {
         lat.stateA[j] = 0.01f * static_cast<float>(j + 1);
         lat.stateB[j] = -0.02f * static_cast<float>(j + 1);
     }
 
     lat.setOrder(20);
     ASSERT_EQ(lat.count, 21);
-    for (int j = 0; j < 11; ++j)
-    {
+    for (int j = 0; j < 11; ++j) {
         EXPECT_EQ(lat.coeffs[j], v[j]) << j;
         EXPECT_EQ(lat.targetCoeffs[j], s[j]) << j;
         EXPECT_EQ(lat.stateA[j], 0.01f * static_cast<float>(j + 1)) << j;
         EXPECT_EQ(lat.stateB[j], -0.02f * static_cast<float>(j + 1)) << j;
     }
-    for (int j = 11; j < 21; ++j)
-    {
+    for (int j = 11; j < 21; ++j) {
         EXPECT_EQ(lat.coeffs[j], 1e-7f) << j;
         EXPECT_EQ(lat.targetCoeffs[j], 1e-7f) << j;
         EXPECT_EQ(lat.stateA[j], 0.0f) << j;
@@ -183,16 +171,14 @@ TEST(Lattice, ResizingKeepsLeadingEntriesAndStartsNewOnesAtTheFloor)
 
     lat.setOrder(4);
     ASSERT_EQ(lat.count, 5);
-    for (int j = 0; j < 5; ++j)
-    {
+    for (int j = 0; j < 5; ++j) {
         EXPECT_EQ(lat.coeffs[j], v[j]) << j;
         EXPECT_EQ(lat.targetCoeffs[j], s[j]) << j;
         EXPECT_EQ(lat.stateA[j], 0.01f * static_cast<float>(j + 1)) << j;
     }
     // Growing again does not bring back what the shrink dropped.
     lat.setOrder(8);
-    for (int j = 5; j < 9; ++j)
-    {
+    for (int j = 5; j < 9; ++j) {
         EXPECT_EQ(lat.coeffs[j], 1e-7f) << j;
         EXPECT_EQ(lat.stateA[j], 0.0f) << j;
     }
@@ -215,8 +201,7 @@ TEST(Lattice, ResizingTheWIIRLatticeTakesOneGlideStep)
     // Warp and scale stay put; each coefficient takes one step towards b·s.
     EXPECT_EQ(lat.warp, warp);
     EXPECT_EQ(lat.coeffScale, static_cast<float>(b));
-    for (int j = 0; j < 14; ++j)
-    {
+    for (int j = 0; j < 14; ++j) {
         const double s = j < 11 ? -static_cast<double>(v[j]) : 1e-7;
         const double k0 = j < 11 ? static_cast<double>(k[j]) : 1e-7;
         EXPECT_NEAR(lat.coeffs[j], e * k0 + (1 - e) * b * s, 1e-6) << j;
@@ -228,8 +213,7 @@ TEST(Lattice, TargetSetterRules)
     Lattice wiir;
     PlainLattice plain;
     for (usp::CUnitWarpedLatticeBase<float, 81>* lat :
-         std::initializer_list<usp::CUnitWarpedLatticeBase<float, 81>*>{&wiir, &plain})
-    {
+         std::initializer_list<usp::CUnitWarpedLatticeBase<float, 81>*>{&wiir, &plain}) {
         lat->setOrder(9);
         const float before = 0.25f;
         std::vector<float> seed(10, before);
@@ -237,16 +221,16 @@ TEST(Lattice, TargetSetterRules)
         const float scale = lat == &wiir ? -1.0f : 1.0f;
         const float v[9] = {1.0f, -1.0f, 5e-10f, -5e-10f, 0.5f, -0.3f, 0.999f, std::nanf(""), 3.0f};
         lat->setTargetCoefficients(v, 9);
-        EXPECT_EQ(lat->targetCoeffs[0], scale * before); // exactly 1: unchanged
-        EXPECT_EQ(lat->targetCoeffs[1], scale * before); // exactly -1: unchanged
+        EXPECT_EQ(lat->targetCoeffs[0], scale * before);  // exactly 1: unchanged
+        EXPECT_EQ(lat->targetCoeffs[1], scale * before);  // exactly -1: unchanged
         EXPECT_EQ(lat->targetCoeffs[2], 1e-7f);
         EXPECT_EQ(lat->targetCoeffs[3], 1e-7f);
         EXPECT_EQ(lat->targetCoeffs[4], scale * 0.5f);
         EXPECT_EQ(lat->targetCoeffs[5], scale * -0.3f);
         EXPECT_EQ(lat->targetCoeffs[6], scale * 0.999f);
-        EXPECT_EQ(lat->targetCoeffs[7], scale * before); // NaN: unchanged
+        EXPECT_EQ(lat->targetCoeffs[7], scale * before);  // NaN: unchanged
         EXPECT_EQ(lat->targetCoeffs[8], scale * before);
-        EXPECT_EQ(lat->targetCoeffs[9], scale * before); // beyond n: unchanged
+        EXPECT_EQ(lat->targetCoeffs[9], scale * before);  // beyond n: unchanged
 
         // More values than the arrays hold: only count entries are read.
         std::vector<float> many(200, 0.1f);
@@ -271,7 +255,7 @@ TEST(Lattice, ImmediateSetLeavesTheGlideNothingToDoAndRefreshesTheGain)
     EXPECT_EQ(lat.coeffs[0], -0.5f);
     EXPECT_EQ(lat.coeffs[1], 0.25f);
     EXPECT_EQ(lat.coeffs[2], 1e-7f);
-    EXPECT_EQ(lat.coeffs[3], k3); // a magnitude of 1 or more would make the filter unstable
+    EXPECT_EQ(lat.coeffs[3], k3);  // a magnitude of 1 or more would make the filter unstable
     EXPECT_EQ(lat.coeffs[4], -0.125f);
     for (int j : {0, 1, 2, 4})
         EXPECT_EQ(lat.targetCoeffs[j], lat.coeffs[j]) << j;
@@ -279,8 +263,7 @@ TEST(Lattice, ImmediateSetLeavesTheGlideNothingToDoAndRefreshesTheGain)
     // G from its definition, for the coefficients and warp now in force.
     const double lambda = lat.warp;
     double f = -lambda, g = 1, sum = 0;
-    for (int j = 0; j < lat.order; ++j)
-    {
+    for (int j = 0; j < lat.order; ++j) {
         const double k = lat.coeffs[j];
         sum += f * k;
         const double nf = -lambda * (f - k * g);
@@ -303,11 +286,10 @@ TEST(Lattice, RotatedTargetsStartHalfWayAndWrap)
         EXPECT_EQ(lat.targetCoeffs[i], -v[40 + i]) << i;
     for (int i = 40; i < 80; ++i)
         EXPECT_EQ(lat.targetCoeffs[i], -v[i - 40]) << i;
-    EXPECT_EQ(lat.targetCoeffs[80], 1e-7f); // only n values are read
+    EXPECT_EQ(lat.targetCoeffs[80], 1e-7f);  // only n values are read
 
     // Position is clamped to [0, 1]; both ends start at value 0; 0.26·80 = 20.8 rounds to 21.
-    for (float pos : {-3.0f, 0.0f, 1.0f, 7.0f, std::nanf("")})
-    {
+    for (float pos : {-3.0f, 0.0f, 1.0f, 7.0f, std::nanf("")}) {
         lat.setCoefficientsAt(v.data(), 80, pos);
         EXPECT_EQ(lat.targetCoeffs[0], -v[0]) << pos;
         EXPECT_EQ(lat.targetCoeffs[79], -v[79]) << pos;
@@ -338,8 +320,7 @@ TEST(Lattice, OneGlideStepFollowsItsFormulas)
     EXPECT_NEAR(lat.coeffScale, b, 1e-7);
     EXPECT_NEAR(lat.warpComplement, 1 - lambda * lambda, 1e-6);
     double f = -lambda, g = 1, sum = 0;
-    for (int j = 0; j < 30; ++j)
-    {
+    for (int j = 0; j < 30; ++j) {
         const double k = e * k0[j] + (1 - e) * b * -static_cast<double>(v[j]);
         EXPECT_NEAR(lat.coeffs[j], k, 1e-6) << j;
         sum += f * k;
@@ -385,8 +366,7 @@ TEST(Lattice, FloorCoefficientsAreTransparent)
 TEST(Lattice, WithoutWarpItIsTheDirectFormAllPoleFilter)
 {
     std::mt19937 rng(6);
-    for (int order : {2, 3, 5, 12, 33, 80, 81})
-    {
+    for (int order : {2, 3, 5, 12, 33, 80, 81}) {
         SCOPED_TRACE(::testing::Message() << "order " << order);
         Lattice lat;
         lat.setOrder(order);
@@ -400,11 +380,10 @@ TEST(Lattice, WithoutWarpItIsTheDirectFormAllPoleFilter)
             ASSERT_EQ(lat.coeffs[j], j < 81 ? -v[j] : 1e-7f);
 
         DirectForm ref(directFormFromReflections(lat.coeffs, order));
-        ASSERT_EQ(static_cast<int>(ref.a.size()), order); // N - 1 delays
+        ASSERT_EQ(static_cast<int>(ref.a.size()), order);  // N - 1 delays
         const std::vector<float> x = randomValues(rng, 3000, 0.5f);
         double peak = 0, worst = 0;
-        for (std::size_t i = 0; i < x.size(); ++i)
-        {
+        for (std::size_t i = 0; i < x.size(); ++i) {
             const double expected = ref.step(x[i]);
             const double got = lat.process(x[i]);
             peak = std::max(peak, std::fabs(expected));
@@ -416,8 +395,7 @@ TEST(Lattice, WithoutWarpItIsTheDirectFormAllPoleFilter)
         lat.clearState();
         DirectForm imp(directFormFromReflections(lat.coeffs, order));
         double impPeak = 0, impWorst = 0;
-        for (int i = 0; i < 400; ++i)
-        {
+        for (int i = 0; i < 400; ++i) {
             const double in = i == 0 ? 1.0 : 0.0;
             const double expected = imp.step(in);
             impPeak = std::max(impPeak, std::fabs(expected));
@@ -437,14 +415,13 @@ TEST(Lattice, RandomLatticesDecay)
     std::mt19937 rng(7);
     std::uniform_int_distribution<int> orderDist(2, 81);
     std::uniform_real_distribution<float> warpDist(0.0f, 0.99f);
-    for (int trial = 0; trial < 24; ++trial)
-    {
+    for (int trial = 0; trial < 24; ++trial) {
         const int order = orderDist(rng);
         const float warp = trial < 4 ? 0.99f : warpDist(rng);
         SCOPED_TRACE(::testing::Message() << "order " << order << " warp " << warp);
         Lattice lat;
         lat.setOrder(order);
-        lat.smoothing = 0.0f; // coefficients jump to b·s
+        lat.smoothing = 0.0f;  // coefficients jump to b·s
         const std::vector<float> v = randomValues(rng, 80, 0.95f);
         lat.setTargetCoefficients(v.data(), 80);
         for (int i = 0; i < 400; ++i)
@@ -453,8 +430,7 @@ TEST(Lattice, RandomLatticesDecay)
         constexpr int kWindow = 10000;
         constexpr int kWindows = 10;
         double peak[kWindows] = {};
-        for (int i = 0; i < kWindow * kWindows; ++i)
-        {
+        for (int i = 0; i < kWindow * kWindows; ++i) {
             const float y = lat.process(i == 0 ? 1.0f : 0.0f);
             ASSERT_TRUE(std::isfinite(y)) << i;
             peak[i / kWindow] = std::max(peak[i / kWindow], static_cast<double>(std::fabs(y)));
@@ -463,8 +439,7 @@ TEST(Lattice, RandomLatticesDecay)
         // No window exceeds the ones before it (slow beats between close resonances may make
         // one window louder than its neighbour, never louder than the start).
         double runningMax = peak[1];
-        for (int w = 2; w < kWindows; ++w)
-        {
+        for (int w = 2; w < kWindows; ++w) {
             EXPECT_LE(peak[w], runningMax) << "window " << w;
             runningMax = std::max(runningMax, peak[w]);
         }
@@ -479,7 +454,7 @@ TEST(Lattice, TinyOutputIsFlushedButReachesTheState)
     const float y = lat.process(4e-11f);
     EXPECT_EQ(y, 0.0f);
     EXPECT_EQ(lat.output, 0.0f);
-    const float* q = lat.pingPong ? lat.stateA : lat.stateB; // read next, written just now
+    const float* q = lat.pingPong ? lat.stateA : lat.stateB;  // read next, written just now
     bool any = false;
     for (int j = 1; j < lat.count; ++j)
         any = any || q[j] != 0.0f;
@@ -512,8 +487,7 @@ TEST(Lattice, ResetRestoresTheStartingFilter)
     // The derived values follow the reset coefficients at once: practically transparent.
     EXPECT_NEAR(lat.gain, 1.0f, 1e-6f);
     EXPECT_NEAR(lat.warpComplement, 1.0f, 1e-6f);
-    for (int j = 0; j < lat.count; ++j)
-    {
+    for (int j = 0; j < lat.count; ++j) {
         EXPECT_EQ(lat.stateA[j], 0.0f) << j;
         EXPECT_EQ(lat.stateB[j], 0.0f) << j;
         EXPECT_EQ(lat.coeffs[j], 1e-7f) << j;

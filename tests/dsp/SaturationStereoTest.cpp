@@ -31,8 +31,7 @@ std::uint64_t bitsOf(double v)
     return b;
 }
 
-struct Settings
-{
+struct Settings {
     bool os;
     float drive, threshold, attack, release, ratio;
 
@@ -64,10 +63,8 @@ std::vector<float> randomSignal(std::mt19937& rng, int n)
     // Bursts of different loudness, so the envelope both attacks and releases and the gain
     // law runs inside and outside its table.
     float amp = 1.0f;
-    for (int i = 0; i < n; ++i)
-    {
-        if (i % 97 == 0)
-        {
+    for (int i = 0; i < n; ++i) {
+        if (i % 97 == 0) {
             const float a = level(rng);
             amp = a < 0.1f ? 0.0f : a < 0.3f ? 1e-3f * a : a < 0.9f ? 1.5f * a : 20.0f * a;
         }
@@ -103,8 +100,7 @@ std::string difference(const os2Distort& a, const os2Distort& b)
 }
 
 // Two channels processed twice: by two single calls (reference) and by processStereo.
-struct Rig
-{
+struct Rig {
     os2Distort singleL, singleR, pairL, pairR;
 
     void configure(const Settings& l, const Settings& r)
@@ -123,13 +119,14 @@ struct Rig
         singleL.process(refL.data(), n);
         singleR.process(refR.data(), n);
         processStereo(pairL, pairR, outL.data(), outR.data(), n);
-        for (int i = 0; i < n; ++i)
-        {
-            if (bitsOf(refL[static_cast<std::size_t>(i)]) != bitsOf(outL[static_cast<std::size_t>(i)]))
+        for (int i = 0; i < n; ++i) {
+            if (bitsOf(refL[static_cast<std::size_t>(i)]) !=
+                bitsOf(outL[static_cast<std::size_t>(i)]))
                 return ::testing::AssertionFailure()
-                       << "left sample " << i << ": " << refL[static_cast<std::size_t>(i)]
-                       << " vs " << outL[static_cast<std::size_t>(i)];
-            if (bitsOf(refR[static_cast<std::size_t>(i)]) != bitsOf(outR[static_cast<std::size_t>(i)]))
+                       << "left sample " << i << ": " << refL[static_cast<std::size_t>(i)] << " vs "
+                       << outL[static_cast<std::size_t>(i)];
+            if (bitsOf(refR[static_cast<std::size_t>(i)]) !=
+                bitsOf(outR[static_cast<std::size_t>(i)]))
                 return ::testing::AssertionFailure()
                        << "right sample " << i << ": " << refR[static_cast<std::size_t>(i)]
                        << " vs " << outR[static_cast<std::size_t>(i)];
@@ -155,8 +152,7 @@ void runRandomSession(bool os, unsigned seed)
     const std::vector<float> xr = randomSignal(rng, total);
     Settings sl = randomSettings(rng, os), sr = randomSettings(rng, os);
     rig->configure(sl, sr);
-    for (int pos = 0; pos < total;)
-    {
+    for (int pos = 0; pos < total;) {
         const int n = std::min(lengths(rng), total - pos);
         // New settings now and then, per channel (the engine rewrites them every sub-block).
         if (u(rng) < 0.1f)
@@ -165,18 +161,14 @@ void runRandomSession(bool os, unsigned seed)
             sr = randomSettings(rng, os);
         rig->configure(sl, sr);
         // Runaway resets of one channel, as the engine does them.
-        if (u(rng) < 0.02f)
-        {
-            for (os2Distort* d : {&rig->singleL, &rig->pairL})
-            {
+        if (u(rng) < 0.02f) {
+            for (os2Distort* d : {&rig->singleL, &rig->pairL}) {
                 d->reset();
                 d->setGain(1.0f);
             }
         }
-        if (u(rng) < 0.02f)
-        {
-            for (os2Distort* d : {&rig->singleR, &rig->pairR})
-            {
+        if (u(rng) < 0.02f) {
+            for (os2Distort* d : {&rig->singleR, &rig->pairR}) {
                 d->reset();
                 d->setGain(1.0f);
             }
@@ -187,7 +179,7 @@ void runRandomSession(bool os, unsigned seed)
     }
 }
 
-} // namespace
+}  // namespace
 
 TEST(SaturationStereo, PlainPathIsBitIdenticalToTwoSingleCalls)
 {
@@ -205,8 +197,7 @@ TEST(SaturationStereo, ChannelsOutOfStepStayIdentical)
 {
     // The left unit alone runs an odd number of samples first: the lanes then differ in the
     // sign of their offsets and in their ring positions.
-    for (bool os : {false, true})
-    {
+    for (bool os : {false, true}) {
         SCOPED_TRACE(os ? "oversampled" : "plain");
         std::mt19937 rng(5);
         auto rig = std::make_unique<Rig>();
@@ -224,16 +215,14 @@ TEST(SaturationStereo, ChannelsOutOfStepStayIdentical)
 
 TEST(SaturationStereo, EveryBlockLengthFromOneToSixtyFour)
 {
-    for (bool os : {false, true})
-    {
+    for (bool os : {false, true}) {
         std::mt19937 rng(os ? 21 : 22);
         auto rig = std::make_unique<Rig>();
         rig->configure(randomSettings(rng, os), randomSettings(rng, os));
         const std::vector<float> xl = randomSignal(rng, 64 * 65 / 2);
         const std::vector<float> xr = randomSignal(rng, 64 * 65 / 2);
         int pos = 0;
-        for (int n = 1; n <= 64; ++n)
-        {
+        for (int n = 1; n <= 64; ++n) {
             ASSERT_TRUE(rig->block(xl.data() + pos, xr.data() + pos, n)) << "block " << n;
             pos += n;
         }
@@ -245,14 +234,12 @@ TEST(SaturationStereo, GainLawBeyondTheExponentialTable)
     // Threshold 0 (log about -38) and steep ratios: the exponent runs from inside the table
     // across its end (t = -64, about a ratio of 7.5 for a level of -0.3 here) to far beyond,
     // where the unit computes the exponential directly.
-    for (bool os : {false, true})
-    {
+    for (bool os : {false, true}) {
         auto rig = std::make_unique<Rig>();
         std::vector<float> x(400, 0.5f);
         for (std::size_t i = 0; i < x.size(); ++i)
             x[i] = (i & 1) ? 0.5f : -0.5f;
-        for (int step = 0; step <= 1000; ++step)
-        {
+        for (int step = 0; step <= 1000; ++step) {
             // Left sweeps the ratio through the end of the table with threshold 1e-4, right
             // stays far beyond it.
             const float ratio = 7.3f + 0.0004f * static_cast<float>(step);
@@ -269,8 +256,7 @@ TEST(SaturationStereo, HostileInputsAndSettingsRecoverTheSameWay)
 {
     const float inf = std::numeric_limits<float>::infinity();
     const float nan = std::numeric_limits<float>::quiet_NaN();
-    for (bool os : {false, true})
-    {
+    for (bool os : {false, true}) {
         SCOPED_TRACE(os ? "oversampled" : "plain");
         std::mt19937 rng(os ? 31 : 32);
         auto rig = std::make_unique<Rig>();
@@ -282,7 +268,7 @@ TEST(SaturationStereo, HostileInputsAndSettingsRecoverTheSameWay)
         xr[9] = 1e38f;
         xl[10] = -1e38f;
         xr[11] = nan;
-        xl[12] = 1e-40f; // subnormal input
+        xl[12] = 1e-40f;  // subnormal input
         ASSERT_TRUE(rig->block(xl.data(), xr.data(), 200));
 
         // Non-finite settings in one lane poison its state; both forms start that unit clean,
@@ -310,8 +296,7 @@ TEST(SaturationStereo, UnitsThatDifferInOversamplingRunOneByOne)
     auto rig = std::make_unique<Rig>();
     rig->configure(randomSettings(rng, true), randomSettings(rng, false));
     const std::vector<float> xl = randomSignal(rng, 1000), xr = randomSignal(rng, 1000);
-    for (int pos = 0; pos < 1000; pos += 40)
-    {
+    for (int pos = 0; pos < 1000; pos += 40) {
         ASSERT_TRUE(rig->block(xl.data() + pos, xr.data() + pos, 40)) << pos;
         // Swap the modes half-way.
         if (pos == 480)
@@ -321,8 +306,7 @@ TEST(SaturationStereo, UnitsThatDifferInOversamplingRunOneByOne)
 
 TEST(SaturationStereo, SharedBuffersAndOneUnitTwiceMeanTwoCallsInTurn)
 {
-    for (bool os : {false, true})
-    {
+    for (bool os : {false, true}) {
         std::mt19937 rng(os ? 51 : 52);
         const Settings s1 = randomSettings(rng, os), s2 = randomSettings(rng, os);
         const std::vector<float> x = randomSignal(rng, 300);
@@ -339,7 +323,8 @@ TEST(SaturationStereo, SharedBuffersAndOneUnitTwiceMeanTwoCallsInTurn)
         processStereo(c, d, out.data(), out.data(), 300);
         for (int i = 0; i < 300; ++i)
             ASSERT_EQ(bitsOf(ref[static_cast<std::size_t>(i)]),
-                      bitsOf(out[static_cast<std::size_t>(i)])) << i;
+                      bitsOf(out[static_cast<std::size_t>(i)]))
+                << i;
 
         // Buffers overlapping by half.
         std::vector<float> ref2(450), out2(450);
@@ -360,8 +345,7 @@ TEST(SaturationStereo, SharedBuffersAndOneUnitTwiceMeanTwoCallsInTurn)
         e.process(l1.data(), 300);
         e.process(r1.data(), 300);
         processStereo(f, f, l2.data(), r2.data(), 300);
-        for (std::size_t i = 0; i < 300; ++i)
-        {
+        for (std::size_t i = 0; i < 300; ++i) {
             ASSERT_EQ(bitsOf(l1[i]), bitsOf(l2[i])) << i;
             ASSERT_EQ(bitsOf(r1[i]), bitsOf(r2[i])) << i;
         }
@@ -371,8 +355,7 @@ TEST(SaturationStereo, SharedBuffersAndOneUnitTwiceMeanTwoCallsInTurn)
 
 TEST(SaturationStereo, EmptyBlockChangesNothing)
 {
-    for (bool os : {false, true})
-    {
+    for (bool os : {false, true}) {
         std::mt19937 rng(61);
         auto rig = std::make_unique<Rig>();
         rig->configure(randomSettings(rng, os), randomSettings(rng, os));
@@ -396,9 +379,8 @@ TEST(SaturationStereo, AllocatesNothing)
     os2Distort a, b;
     std::vector<float> xl = randomSignal(rng, 300), xr = randomSignal(rng, 300);
     skvtest::startCountingAllocations();
-    for (bool os : {false, true, false})
-    {
-        a.configure(os, 0.5f, 0.0f, 0.3f, 0.99f, 2.0f); // far beyond the exponential table
+    for (bool os : {false, true, false}) {
+        a.configure(os, 0.5f, 0.0f, 0.3f, 0.99f, 2.0f);  // far beyond the exponential table
         b.configure(os, 0.5f, 0.05f, 0.3f, 0.99f, 1.2f);
         processStereo(a, b, xl.data(), xr.data(), 300);
         processStereo(a, a, xl.data(), xr.data(), 7);

@@ -10,13 +10,13 @@
 
 namespace {
 
-constexpr double kB[5] = {0.11492346322469, 0.45969385289874, 0.68954077934812,
-                          0.45969385289874, 0.11492346322469};
+constexpr double kB[5] = {0.11492346322469, 0.45969385289874, 0.68954077934812, 0.45969385289874,
+                          0.11492346322469};
 constexpr double kA[5] = {1.0, 0.18370887947459, 0.65875675400081, -0.05048033194436,
                           0.05740547636112};
-constexpr double kDcGain = (2 * 0.11492346322469 + 2 * 0.45969385289874 + 0.68954077934812) /
-                           (1.0 + 0.18370887947459 + 0.65875675400081 - 0.05048033194436 +
-                            0.05740547636112);
+constexpr double kDcGain =
+    (2 * 0.11492346322469 + 2 * 0.45969385289874 + 0.68954077934812) /
+    (1.0 + 0.18370887947459 + 0.65875675400081 - 0.05048033194436 + 0.05740547636112);
 
 double refClip(double y, double k)
 {
@@ -32,8 +32,7 @@ double refLog2(double v)
 }
 
 // Direct model of one channel: compressor, clipper, Catmull-Rom, direct form II low-pass.
-struct Reference
-{
+struct Reference {
     bool os = false;
     double k = 0, thr = 1, att = 0, rel = 0, ratio = 0;
     double env = 0, gain = 1, offset = 1e-10, h[4] = {0, 0, 0, 0};
@@ -62,8 +61,7 @@ struct Reference
     }
     double step(double x)
     {
-        if (!os)
-        {
+        if (!os) {
             compress(x);
             const double y = x * gain + offset;
             offset = -offset;
@@ -98,8 +96,7 @@ double filterGainAt(double f)
     flt.setCoefficients(os2Distort::kLowpassB, os2Distort::kLowpassA);
     double si = 0, co = 0;
     const int settle = 2000, n = 20000;
-    for (int i = 0; i < settle + n; ++i)
-    {
+    for (int i = 0; i < settle + n; ++i) {
         const double y = flt.processSample(std::sin(2 * M_PI * f * i));
         if (i >= settle)
             si += y * std::sin(2 * M_PI * f * i), co += y * std::cos(2 * M_PI * f * i);
@@ -107,12 +104,11 @@ double filterGainAt(double f)
     return 2.0 / n * std::hypot(si, co);
 }
 
-} // namespace
+}  // namespace
 
 TEST(Saturation, ClipHoldsFullScaleAndFollowsTheCubic)
 {
-    for (float k : {0.0f, 0.25f, 0.5f, 0.75f, 1.0f, 2.0f})
-    {
+    for (float k : {0.0f, 0.25f, 0.5f, 0.75f, 1.0f, 2.0f}) {
         EXPECT_EQ(os2Distort::clip(1.0f, k), 1.0f) << k;
         EXPECT_EQ(os2Distort::clip(-1.0f, k), -1.0f) << k;
         EXPECT_EQ(os2Distort::clip(1.5f, k), 1.0f) << k;
@@ -155,8 +151,7 @@ TEST(Saturation, RatioOneADecadeOverThresholdGivesATenthOfGain)
 
 TEST(Saturation, BothPathsMatchTheDirectModel)
 {
-    for (bool os : {false, true})
-    {
+    for (bool os : {false, true}) {
         SCOPED_TRACE(os ? "oversampled" : "plain");
         os2Distort d;
         Reference r;
@@ -165,7 +160,7 @@ TEST(Saturation, BothPathsMatchTheDirectModel)
         d.configure(os, 0.6f, 0.05f, 0.5f, 0.999f, 1.4f);
         std::vector<float> x = noise(4000, 1.5f, 7);
         for (int i = 1000; i < 2000; ++i)
-            x[i] *= 0.05f; // quiet stretch: release and gain recovery
+            x[i] *= 0.05f;  // quiet stretch: release and gain recovery
         double worst = 0;
         for (float v : x)
             worst = std::max(worst, std::fabs(d.processSample(v) - r.step(v)));
@@ -175,8 +170,7 @@ TEST(Saturation, BothPathsMatchTheDirectModel)
 
 TEST(Saturation, BlockPathEqualsPerSamplePath)
 {
-    for (bool os : {false, true})
-    {
+    for (bool os : {false, true}) {
         os2Distort a, b;
         a.configure(os, 0.8f, 0.2f, 0.3f, 0.99f, 0.7f);
         b.configure(os, 0.8f, 0.2f, 0.3f, 0.99f, 0.7f);
@@ -210,15 +204,13 @@ TEST(Saturation, OversampledConstantSettlesToClipTimesFilterDcGain)
 
 TEST(Saturation, OffsetsAlternate)
 {
-    for (bool os : {false, true})
-    {
+    for (bool os : {false, true}) {
         os2Distort d;
         d.configure(os, 0.5f, 1.0f, 0.9f, 0.9f, 1.0f);
         const double den0 = d.getLowpass().getDenormal();
         float prev = d.getOffset();
         EXPECT_FLOAT_EQ(std::fabs(prev), 1e-10f);
-        for (int i = 0; i < 10; ++i)
-        {
+        for (int i = 0; i < 10; ++i) {
             const int write = d.getLowpass().writeIndex;
             d.processSample(0.1f);
             EXPECT_EQ(d.getOffset(), -prev);
@@ -232,8 +224,7 @@ TEST(Saturation, OffsetsAlternate)
     Filter<5> f;
     double den = f.getDenormal();
     EXPECT_EQ(den, 1e-13);
-    for (int i = 0; i < 5; ++i)
-    {
+    for (int i = 0; i < 5; ++i) {
         f.processSample(0.0);
         EXPECT_EQ(f.getDenormal(), -den);
         den = f.getDenormal();
@@ -250,7 +241,7 @@ TEST(Saturation, FilterImpulseResponseMatchesRecurrenceAndRingLayout)
     EXPECT_EQ(f.getNegA(1), static_cast<float>(-kA[1]));
     EXPECT_EQ(f.getB(2), static_cast<float>(kB[2]));
     Reference r;
-    for (int i = 0; i < 3000; ++i) // wraps the ring
+    for (int i = 0; i < 3000; ++i)  // wraps the ring
     {
         const double x = i == 0 ? 1.0 : 0.0;
         ASSERT_NEAR(f.processSample(x), r.filter(x), 1e-6) << i;
@@ -260,8 +251,7 @@ TEST(Saturation, FilterImpulseResponseMatchesRecurrenceAndRingLayout)
 
 TEST(Saturation, DownSamplerIsFlatInPassBandAndStopsNearNyquist)
 {
-    for (double fr : {0.01, 0.05, 0.1, 0.15, 0.2, 0.24})
-    {
+    for (double fr : {0.01, 0.05, 0.1, 0.15, 0.2, 0.24}) {
         const double g = filterGainAt(fr);
         EXPECT_GT(g, 0.99) << fr;
         EXPECT_LT(g, 1.001) << fr;
@@ -289,10 +279,9 @@ TEST(Saturation, ResetClearsOnlyTheFilter)
 
 TEST(Saturation, HostileInputsNeverPoisonTheState)
 {
-    for (bool os : {false, true})
-    {
+    for (bool os : {false, true}) {
         os2Distort d;
-        d.configure(os, 1.0f, 0.0f, 0.0f, 0.0f, 2.0f); // threshold 0: strongest reduction
+        d.configure(os, 1.0f, 0.0f, 0.0f, 0.0f, 2.0f);  // threshold 0: strongest reduction
         std::vector<float> x = {std::nanf(""), INFINITY, -INFINITY, 1e38f, -1e38f, 0.3f};
         d.process(x.data(), static_cast<int>(x.size()));
         for (float v : x)

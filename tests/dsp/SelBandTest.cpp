@@ -18,8 +18,7 @@ namespace {
 
 using Column = std::vector<float>;
 
-struct Segment
-{
+struct Segment {
     int start, end;
 };
 
@@ -28,8 +27,7 @@ std::vector<double> expectedGains(const Column& v, const std::vector<Segment>& s
 {
     std::vector<double> mean;
     double total = 0;
-    for (const Segment& s : segs)
-    {
+    for (const Segment& s : segs) {
         double sum = 0;
         for (int k = s.start; k < s.end; ++k)
             sum += v[k] + 0.2;
@@ -50,15 +48,15 @@ std::unique_ptr<CSelBand> bankWith(int bands)
     return b;
 }
 
-} // namespace
+}  // namespace
 
 TEST(SelBand, ThreeBandsSplitTheColumnAt26And53)
 {
     Column v(80, -0.1f);
-    v[25] = 0.1f;  // last value of band 0
-    v[26] = 0.2f;  // first of band 1
-    v[52] = 0.15f; // last of band 1
-    v[53] = 0.21f; // first of band 2, above band 1's peak
+    v[25] = 0.1f;   // last value of band 0
+    v[26] = 0.2f;   // first of band 1
+    v[52] = 0.15f;  // last of band 1
+    v[53] = 0.21f;  // first of band 2, above band 1's peak
     for (int k = 54; k < 80; ++k)
         v[k] = 0.05f;
     auto bank = bankWith(3);
@@ -76,9 +74,9 @@ TEST(SelBand, PeaksSetTuningAndResonance)
 {
     Column v(80, 0.0f);
     for (int k = 26; k < 53; ++k)
-        v[k] = -0.5f; // band 1 all negative
-    v[10] = 0.3f;     // band 0: above 0.25, counts as 1
-    v[60] = 0.2f;     // band 2: kept as it is
+        v[k] = -0.5f;  // band 1 all negative
+    v[10] = 0.3f;      // band 0: above 0.25, counts as 1
+    v[60] = 0.2f;      // band 2: kept as it is
     auto bank = bankWith(3);
     bank->setFromColumn(v.data());
     // Initial warp 0.7 and resonance scale 0.5.
@@ -94,7 +92,7 @@ TEST(SelBand, PeaksSetTuningAndResonance)
     EXPECT_EQ(bank->getGainTarget(1), 0.0f);
 
     EXPECT_FLOAT_EQ(bank->getPeakHeight(2), 0.2f);
-    EXPECT_NEAR(bank->getBand(2).getDampingTarget(), 0.01, 1e-7); // (0.5 * 0.2)^2
+    EXPECT_NEAR(bank->getBand(2).getDampingTarget(), 0.01, 1e-7);  // (0.5 * 0.2)^2
 }
 
 TEST(SelBand, TuningsRefreshEvery128SamplesWithoutTheFloor)
@@ -103,14 +101,14 @@ TEST(SelBand, TuningsRefreshEvery128SamplesWithoutTheFloor)
     v[40] = 0.5f;
     auto bank = bankWith(2);
     bank->setFromColumn(v.data());
-    const double pos1 = 40.5 * 0.0125; // band 1 holds values 40..79
-    bank->processSample(0.0f, 0.3f, 0.5f); // sample 0 refreshes
+    const double pos1 = 40.5 * 0.0125;      // band 1 holds values 40..79
+    bank->processSample(0.0f, 0.3f, 0.5f);  // sample 0 refreshes
     EXPECT_NEAR(bank->getBand(1).getCutoffTarget(), std::pow(pos1, 3.2 * 0.3 + 0.8), 1e-6);
     for (int i = 1; i < 128; ++i)
         bank->processSample(0.0f, 0.9f, 0.9f);
     EXPECT_NEAR(bank->getBand(1).getCutoffTarget(), std::pow(pos1, 3.2 * 0.3 + 0.8), 1e-6);
     EXPECT_FLOAT_EQ(bank->getBand(1).getDampingTarget(), 0.25f);
-    bank->processSample(0.0f, 0.9f, 0.9f); // sample 128
+    bank->processSample(0.0f, 0.9f, 0.9f);  // sample 128
     EXPECT_NEAR(bank->getBand(1).getCutoffTarget(), std::pow(pos1, 3.2 * 0.9 + 0.8), 1e-6);
     EXPECT_NEAR(bank->getBand(1).getDampingTarget(), 0.81, 1e-6);
 }
@@ -131,8 +129,7 @@ TEST(SelBand, OutputIsTheScaledSumOfGlidingBands)
     const std::vector<double> gains = expectedGains(v, segs);
     std::vector<CDrivenSVF> ref(4);
     std::vector<double> pos(4), height(4), smoothed(4, 0.0);
-    for (int i = 0; i < 4; ++i)
-    {
+    for (int i = 0; i < 4; ++i) {
         int pi = segs[i].start;
         float peak = 0;
         for (int k = segs[i].start; k < segs[i].end; ++k)
@@ -144,14 +141,11 @@ TEST(SelBand, OutputIsTheScaledSumOfGlidingBands)
     }
     const float warp = 0.4f, res = 0.8f;
     double worst = 0;
-    for (int n = 0; n < 1000; ++n)
-    {
+    for (int n = 0; n < 1000; ++n) {
         const float x = std::sin(0.05f * n);
         double sum = 0;
-        for (int i = 0; i < 4; ++i)
-        {
-            if (n % 128 == 0)
-            {
+        for (int i = 0; i < 4; ++i) {
+            if (n % 128 == 0) {
                 const double r = res * height[i];
                 ref[i].setCutoffTarget(static_cast<float>(std::pow(pos[i], 3.2 * warp + 0.8)));
                 ref[i].setDampingTarget(static_cast<float>(r > 1 ? 1 : r <= 1e-8 ? 0 : r * r));
@@ -167,9 +161,8 @@ TEST(SelBand, OutputIsTheScaledSumOfGlidingBands)
 
 TEST(SelBand, EveryBandCountCoversTheColumn)
 {
-    Column v(80, 0.3f); // every mean 0.5, total 40: each gain 0.5 * 160 / 40 = 2
-    for (int n = 1; n <= 80; ++n)
-    {
+    Column v(80, 0.3f);  // every mean 0.5, total 40: each gain 0.5 * 160 / 40 = 2
+    for (int n = 1; n <= 80; ++n) {
         auto bank = bankWith(n);
         EXPECT_FLOAT_EQ(bank->getOutputScale(), std::log(static_cast<float>(n)));
         bank->setFromColumn(v.data());
@@ -188,8 +181,7 @@ TEST(SelBand, ColumnsWithoutPositiveTotalStayFinite)
         auto bank = bankWith(bands);
         bank->setFromColumn(v.data());
         float worst = 0;
-        for (int s = 0; s < 2000; ++s)
-        {
+        for (int s = 0; s < 2000; ++s) {
             const float y = bank->processSample(std::sin(0.07f * s), 0.7f, 0.99f);
             EXPECT_TRUE(std::isfinite(y));
             worst = std::max(worst, std::fabs(y));
@@ -207,7 +199,7 @@ TEST(SelBand, ColumnsWithoutPositiveTotalStayFinite)
     // Negative total with one live segment: it is normalised by its own sum instead.
     Column mixed(80, -0.5f);
     for (int k = 0; k < 26; ++k)
-        mixed[k] = 0.3f; // sum 13; the other two segments give -16.2
+        mixed[k] = 0.3f;  // sum 13; the other two segments give -16.2
     auto bank = bankWith(3);
     bank->setFromColumn(mixed.data());
     EXPECT_NEAR(bank->getGainTarget(0), 0.5 * 160.0 / 13.0, 1e-4);
@@ -228,8 +220,7 @@ TEST(SelBand, InputIsClampedAndNaNIsSilence)
     auto a = bankWith(3), b = bankWith(3), c = bankWith(3), d = bankWith(3);
     for (CSelBand* k : {a.get(), b.get(), c.get(), d.get()})
         k->setFromColumn(v.data());
-    for (int s = 0; s < 500; ++s)
-    {
+    for (int s = 0; s < 500; ++s) {
         ASSERT_EQ(a->processSample(7.0f, 0.5f, 0.5f), b->processSample(1.0f, 0.5f, 0.5f));
         ASSERT_EQ(c->processSample(std::nanf(""), 0.5f, 0.5f), d->processSample(0.0f, 0.5f, 0.5f));
     }
@@ -249,13 +240,12 @@ TEST(SelBand, ResetBandsReturnsGlidesToHalfInRequestOrder)
 
     bank->resetBands();
     bank->applyPendingChanges();
-    for (int i = 0; i < CSelBand::kCapacity; ++i)
-    {
+    for (int i = 0; i < CSelBand::kCapacity; ++i) {
         ASSERT_EQ(bank->getBand(i).getGlide(), 0.5f) << i;
         ASSERT_EQ(bank->getBand(i).getBand(), 0.0f) << i;
         ASSERT_EQ(bank->getBand(i).getCutoff(), 0.1f) << i;
     }
-    EXPECT_FLOAT_EQ(bank->getSmoothing(), 0.97f); // the gain glide is the owner's
+    EXPECT_FLOAT_EQ(bank->getSmoothing(), 0.97f);  // the gain glide is the owner's
 
     // Both posted before the audio thread looks: the later request wins.
     bank->resetBands();
@@ -277,8 +267,7 @@ TEST(SelBand, ChangesFromAnotherThreadAreSafe)
     std::atomic<bool> stop{false};
     std::thread parameters([&] {
         std::mt19937 rng(1);
-        while (!stop.load())
-        {
+        while (!stop.load()) {
             bank.setActiveBands(static_cast<int>(rng() % 25));
             bank.resetBands();
             bank.setSmoothing(static_cast<float>(rng() % 100) / 100.0f);
@@ -286,8 +275,7 @@ TEST(SelBand, ChangesFromAnotherThreadAreSafe)
     });
     std::vector<float> buf(64);
     float warp = 0.5f;
-    for (int block = 0; block < 3000; ++block)
-    {
+    for (int block = 0; block < 3000; ++block) {
         if (block % 10 == 0)
             bank.setFromColumn(v.data());
         for (int i = 0; i < 64; ++i)
@@ -319,8 +307,7 @@ TEST(SelBand, BlockPathEqualsPerSamplePath)
     for (int pos = 0; pos < 700; pos += 70)
         b->process(in.data() + pos, out.data() + pos, 70, warpB, 0.001f, 0.6f);
     float warpA = 0.2f;
-    for (int i = 0; i < 700; ++i)
-    {
+    for (int i = 0; i < 700; ++i) {
         warpA += 0.001f;
         ASSERT_EQ(a->processSample(in[i], warpA, 0.6f), out[i]) << i;
     }
@@ -332,7 +319,7 @@ TEST(SelBand, BlockPathEqualsPerSamplePath)
 namespace {
 
 #ifdef __FMA__
-constexpr double kBankTolerance = 1e-4; // fused multiply-adds may round differently
+constexpr double kBankTolerance = 1e-4;  // fused multiply-adds may round differently
 #else
 constexpr double kBankTolerance = 0.0;  // the lanes repeat the scalar operations exactly
 #endif
@@ -347,8 +334,7 @@ bool sameValue(float a, float b)
 // The bank's per-sample rule written out with 80 scalar CDrivenSVF bands, one sample and one
 // band at a time. The column analysis is taken over from the bank under test (its peaks and
 // gain targets are checked by the tests above); the band targets come from the formulas.
-struct ScalarBank
-{
+struct ScalarBank {
     int active = CSelBand::kInitialBands;
     float scale = std::log(3.0f);
     float smoothing = 0.9f;
@@ -387,8 +373,7 @@ struct ScalarBank
     void takeColumn(const CSelBand& bank)
     {
         const float exponent = 3.2f * warp + 0.8f;
-        for (int i = 0; i < active; ++i)
-        {
+        for (int i = 0; i < active; ++i) {
             position[i] = bank.getPeakPosition(i);
             height[i] = bank.getPeakHeight(i);
             gainTarget[i] = bank.getGainTarget(i);
@@ -402,14 +387,12 @@ struct ScalarBank
         warp = w;
         resonance = res;
         if (counter % 128 == 0)
-            for (int i = 0; i < active; ++i)
-            {
+            for (int i = 0; i < active; ++i) {
                 bands[i].setCutoffTarget(std::pow(position[i], 3.2f * warp + 0.8f));
                 bands[i].setDampingTarget(dampingFor(height[i]));
             }
         float sum = 0.0f;
-        for (int i = 0; i < active; ++i)
-        {
+        for (int i = 0; i < active; ++i) {
             float g = gainTarget[i] + smoothing * (gain[i] - gainTarget[i]);
             if (std::fabs(g) < 1e-10f)
                 g = 0.0f;
@@ -418,8 +401,7 @@ struct ScalarBank
         }
         output = sum;
         ++counter;
-        if (!std::isfinite(sum))
-        {
+        if (!std::isfinite(sum)) {
             for (CDrivenSVF& b : bands)
                 b.resetBand(), b.setGlide(smoothing);
             for (float& g : gain)
@@ -432,8 +414,7 @@ struct ScalarBank
 
 ::testing::AssertionResult sameBands(const CSelBand& bank, const ScalarBank& ref)
 {
-    for (int i = 0; i < 80; ++i)
-    {
+    for (int i = 0; i < 80; ++i) {
         const CDrivenSVF::State a = bank.getBand(i).getState();
         const CDrivenSVF::State b = ref.bands[i].getState();
         const float* pa = &a.cutoffTarget;
@@ -446,13 +427,13 @@ struct ScalarBank
             return ::testing::AssertionFailure() << "gain of band " << i;
     }
     if (!sameValue(bank.getOutput(), ref.output))
-        return ::testing::AssertionFailure() << "output " << bank.getOutput() << " vs " << ref.output;
+        return ::testing::AssertionFailure()
+               << "output " << bank.getOutput() << " vs " << ref.output;
     return ::testing::AssertionSuccess();
 }
 
 // Drives the bank and the reference through the same blocks and compares every sample.
-struct BankPair
-{
+struct BankPair {
     CSelBand bank;
     ScalarBank ref;
     float warpBank = 0.6f, warpRef = 0.6f;
@@ -462,8 +443,7 @@ struct BankPair
     {
         bank.setActiveBands(n);
         ref.setActive(n);
-        if (reset)
-        {
+        if (reset) {
             bank.resetBands();
             ref.reset();
         }
@@ -484,21 +464,19 @@ struct BankPair
         const int n = static_cast<int>(in.size());
         std::vector<float> out(in.size());
         if (perSample)
-            for (int i = 0; i < n; ++i)
-            {
+            for (int i = 0; i < n; ++i) {
                 warpBank += warpInc;
                 out[i] = bank.processSample(in[i], warpBank, resonance);
             }
         else
             bank.process(in.data(), out.data(), n, warpBank, warpInc, resonance);
-        for (int i = 0; i < n; ++i)
-        {
+        for (int i = 0; i < n; ++i) {
             warpRef += warpInc;
             const float expected = ref.process(in[i], warpRef, resonance);
             if (!sameValue(out[i], expected))
-                return ::testing::AssertionFailure() << "sample " << sample + i << " ("
-                                                     << ref.active << " bands): " << out[i]
-                                                     << " vs " << expected;
+                return ::testing::AssertionFailure()
+                       << "sample " << sample + i << " (" << ref.active << " bands): " << out[i]
+                       << " vs " << expected;
         }
         sample += n;
         return ::testing::AssertionSuccess();
@@ -514,7 +492,7 @@ std::vector<float> randomColumn(std::mt19937& rng)
     return v;
 }
 
-} // namespace
+}  // namespace
 
 TEST(SelBand, LaneBankMatchesScalarBandsOverLongRandomRuns)
 {
@@ -524,11 +502,9 @@ TEST(SelBand, LaneBankMatchesScalarBandsOverLongRandomRuns)
     BankPair p;
     p.setSmoothing(0.99f);
     p.setColumn(randomColumn(rng));
-    for (int block = 0; block < 6000; ++block)
-    {
+    for (int block = 0; block < 6000; ++block) {
         const float event = uni(rng);
-        if (event < 0.03f)
-        {
+        if (event < 0.03f) {
             // A new band count, mostly with the reset the engine always sends; without it the
             // bands that were idle must come back exactly as they were left.
             const int n = uni(rng) < 0.8f ? 1 + static_cast<int>(uni(rng) * 20.0f)
@@ -541,11 +517,10 @@ TEST(SelBand, LaneBankMatchesScalarBandsOverLongRandomRuns)
             p.setColumn(randomColumn(rng));
         std::vector<float> in(static_cast<std::size_t>(blockLength(rng)));
         for (float& x : in)
-            x = 2.4f * uni(rng) - 1.2f; // a little beyond full scale: the clamp takes part
+            x = 2.4f * uni(rng) - 1.2f;  // a little beyond full scale: the clamp takes part
         const float warpInc = (uni(rng) - 0.5f) * 1e-4f;
         ASSERT_TRUE(p.run(in, warpInc, 0.99f * uni(rng) + 1e-13f, uni(rng) < 0.1f));
-        if (block % 250 == 0)
-        {
+        if (block % 250 == 0) {
             ASSERT_TRUE(sameBands(p.bank, p.ref)) << "block " << block;
         }
     }
@@ -581,8 +556,7 @@ TEST(SelBand, BlowUpInsideABlockRecoversAsPerSampleProcessingDoes)
     // Blown-up stretches that start and end mid-block with odd numbers of samples around them
     // (the denormal offsets must come out as if the bands had stopped at the blow-up).
     std::vector<float> odd(37, 0.25f);
-    for (int b = 0; b < 12; ++b)
-    {
+    for (int b = 0; b < 12; ++b) {
         p.warpBank = p.warpRef = b % 4 == 1 ? -1e30f : 0.6f;
         ASSERT_TRUE(p.run(odd, 0.0f, 0.8f, b % 3 == 2)) << b;
     }

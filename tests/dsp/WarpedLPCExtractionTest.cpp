@@ -26,8 +26,7 @@ std::vector<double> modelReflections(const float* data, int n, int order, double
 {
     std::vector<double> x(n);
     double level = 0;
-    for (int i = 0; i < n; ++i)
-    {
+    for (int i = 0; i < n; ++i) {
         const double w = 0.5 - 0.49 * std::cos(2.0 * M_PI * i / n);
         x[i] = data[i] * w;
         level += std::fabs(data[i]);
@@ -39,13 +38,11 @@ std::vector<double> modelReflections(const float* data, int n, int order, double
     double energy = 0;
     for (double v : x)
         energy += v * v;
-    if (warp > 0)
-    {
+    if (warp > 0) {
         std::vector<double> y = x;
         auto allpass = [&](std::vector<double>& s) {
             double xp = 0, yp = 0;
-            for (int i = 0; i < n; ++i)
-            {
+            for (int i = 0; i < n; ++i) {
                 const double in = s[i];
                 double out = xp + warp * (yp - in);
                 if (std::fabs(out) < 1e-10)
@@ -56,11 +53,9 @@ std::vector<double> modelReflections(const float* data, int n, int order, double
             }
         };
         allpass(y);
-        if (energy > 1e-10)
-        {
+        if (energy > 1e-10) {
             r[0] = 1;
-            for (int j = 1; j <= order; ++j)
-            {
+            for (int j = 1; j <= order; ++j) {
                 double s = 0;
                 for (int i = 0; i < n; ++i)
                     s += x[i] * y[i];
@@ -69,11 +64,9 @@ std::vector<double> modelReflections(const float* data, int n, int order, double
             }
         }
     }
-    else if (energy > 0)
-    {
+    else if (energy > 0) {
         r[0] = 1;
-        for (int j = 1; j <= order; ++j)
-        {
+        for (int j = 1; j <= order; ++j) {
             double s = 0;
             for (int i = 0; i + j < n; ++i)
                 s += x[i] * x[i + j];
@@ -84,8 +77,7 @@ std::vector<double> modelReflections(const float* data, int n, int order, double
     std::vector<double> a(order + 1, 0.0), prev(order + 1, 0.0);
     a[0] = 1;
     double e = r[0];
-    for (int i = 0; i < order; ++i)
-    {
+    for (int i = 0; i < order; ++i) {
         double acc = 0;
         for (int j = 1; j <= i; ++j)
             acc += a[j] * r[i + 1 - j];
@@ -110,7 +102,7 @@ std::vector<float> noise(int n, unsigned seed, float amp = 1.0f)
     return v;
 }
 
-} // namespace
+}  // namespace
 
 TEST(WarpedLPCExtraction, FrameLengthRequestsAndWindow)
 {
@@ -155,8 +147,7 @@ TEST(WarpedLPCExtraction, SilenceGivesZerosAndClearsTheWorkingState)
     std::vector<float> out(80, 5.0f);
     lpc.extract(data.data(), out.data(), 80, 0.85f);
     std::vector<float> zeros(512, 0.0f);
-    for (float warp : {0.0f, 0.85f})
-    {
+    for (float warp : {0.0f, 0.85f}) {
         std::fill(out.begin(), out.end(), 5.0f);
         lpc.extract(zeros.data(), out.data(), 80, warp);
         for (int i = 0; i < 80; ++i)
@@ -190,8 +181,7 @@ TEST(WarpedLPCExtraction, ArTwoProcessGivesItsReflectionCoefficients)
     std::mt19937 rng(3);
     std::normal_distribution<double> e(0.0, 0.1);
     double x1 = 0, x2 = 0;
-    for (int i = 0; i < 1000; ++i)
-    {
+    for (int i = 0; i < 1000; ++i) {
         const double x = phi1 * x1 + phi2 * x2 + e(rng);
         x2 = x1;
         x1 = x;
@@ -199,10 +189,8 @@ TEST(WarpedLPCExtraction, ArTwoProcessGivesItsReflectionCoefficients)
     const int frames = 400;
     double sum0 = 0, sum1 = 0;
     std::vector<float> frame(512), out(2);
-    for (int f = 0; f < frames; ++f)
-    {
-        for (float& v : frame)
-        {
+    for (int f = 0; f < frames; ++f) {
+        for (float& v : frame) {
             const double x = phi1 * x1 + phi2 * x2 + e(rng);
             x2 = x1;
             x1 = x;
@@ -253,35 +241,30 @@ TEST(WarpedLPCExtraction, WarpAboveZeroTakesTheWarpedPath)
     lpc.extract(data.data(), warped.data(), 10, 0.5f);
     lpc.extract(data.data(), negative.data(), 10, -0.5f);
     int differ = 0;
-    for (int i = 0; i < 10; ++i)
-    {
+    for (int i = 0; i < 10; ++i) {
         differ += plain[i] != warped[i];
-        EXPECT_EQ(negative[i], plain[i]) << i; // warp <= 0 is the plain path
+        EXPECT_EQ(negative[i], plain[i]) << i;  // warp <= 0 is the plain path
     }
     EXPECT_GE(differ, 9);
 }
 
 TEST(WarpedLPCExtraction, MatchesTheDoubleModelAtEveryOrderAndWarp)
 {
-    for (unsigned seed = 0; seed < 6; ++seed)
-    {
+    for (unsigned seed = 0; seed < 6; ++seed) {
         std::vector<float> data = noise(512, 10 + seed);
         // Colour half of the frames so that the coefficients are far from zero.
         if (seed % 2)
             for (int i = 2; i < 512; ++i)
                 data[i] += 1.6f * data[i - 1] - 0.8f * data[i - 2];
-        for (int order : {1, 2, 12, 40, 80})
-        {
-            for (float warp : {0.0f, 0.3f, 0.85f})
-            {
-                SCOPED_TRACE(::testing::Message() << "seed " << seed << " order " << order
-                                                  << " warp " << warp);
+        for (int order : {1, 2, 12, 40, 80}) {
+            for (float warp : {0.0f, 0.3f, 0.85f}) {
+                SCOPED_TRACE(::testing::Message()
+                             << "seed " << seed << " order " << order << " warp " << warp);
                 Lpc lpc;
                 std::vector<float> out(order);
                 lpc.extract(data.data(), out.data(), order, warp);
                 const std::vector<double> model = modelReflections(data.data(), 128, order, warp);
-                for (int i = 0; i < order; ++i)
-                {
+                for (int i = 0; i < order; ++i) {
                     ASSERT_LT(std::fabs(model[i]), 1.0) << i;
                     ASSERT_NEAR(out[i], model[i], 2e-4) << i;
                 }
@@ -296,7 +279,7 @@ TEST(WarpedLPCExtraction, ValuesOutsideTheUnitIntervalBecomeAHundredth)
     EXPECT_EQ(Lpc::limitCoefficient(-3.0), -0.01f);
     EXPECT_EQ(Lpc::limitCoefficient(1.0), 0.01f);
     EXPECT_EQ(Lpc::limitCoefficient(-1.0), -0.01f);
-    EXPECT_EQ(Lpc::limitCoefficient(0.999999999), 0.01f); // rounds to 1 as a float
+    EXPECT_EQ(Lpc::limitCoefficient(0.999999999), 0.01f);  // rounds to 1 as a float
     EXPECT_EQ(Lpc::limitCoefficient(0.5), 0.5f);
     EXPECT_EQ(Lpc::limitCoefficient(-0.99), -0.99f);
     EXPECT_EQ(Lpc::limitCoefficient(std::numeric_limits<double>::quiet_NaN()), 0.01f);
@@ -306,8 +289,7 @@ TEST(WarpedLPCExtraction, ValuesOutsideTheUnitIntervalBecomeAHundredth)
     Lpc lpc;
     std::vector<float> data = noise(512, 5);
     data[40] = std::numeric_limits<float>::infinity();
-    for (float warp : {0.0f, 0.85f})
-    {
+    for (float warp : {0.0f, 0.85f}) {
         std::vector<float> out(16);
         lpc.extract(data.data(), out.data(), 16, warp);
         for (int i = 0; i < 16; ++i)
@@ -321,8 +303,7 @@ TEST(WarpedLPCExtraction, OrderEightyStaysInsideItsArrays)
     Lpc lpc;
     // Exactly as many samples as the frame holds, and no more (the sanitizer build checks
     // every access); a frame length that is not a multiple of four reads no sample past it.
-    for (int frame : {128, 127, 5})
-    {
+    for (int frame : {128, 127, 5}) {
         SCOPED_TRACE(frame);
         lpc.setFrameLength(frame);
         std::unique_ptr<float[]> data(new float[static_cast<std::size_t>(frame)]);
@@ -330,8 +311,7 @@ TEST(WarpedLPCExtraction, OrderEightyStaysInsideItsArrays)
         std::uniform_real_distribution<float> d(-1.0f, 1.0f);
         for (int i = 0; i < frame; ++i)
             data[i] = d(rng);
-        for (float warp : {0.0f, 0.85f})
-        {
+        for (float warp : {0.0f, 0.85f}) {
             std::vector<float> out(84, 7.0f);
             lpc.extract(data.get(), out.data(), 80, warp);
             for (int i = 0; i < 80; ++i)
@@ -359,21 +339,18 @@ TEST(WarpedLPCExtraction, AllocationFailureThrowsTheAllocationError)
 {
     if (!skvtest::allocationProbeAvailable())
         GTEST_SKIP() << "operator new belongs to the sanitizer";
-    for (int which = 1; which <= 4; ++which)
-    {
+    for (int which = 1; which <= 4; ++which) {
         SCOPED_TRACE(which);
         skvtest::failAlignedNoThrowAllocation(which);
-        try
-        {
+        try {
             Lpc lpc;
             ADD_FAILURE() << "construction succeeded";
         }
-        catch (const std::bad_alloc& e)
-        {
+        catch (const std::bad_alloc& e) {
             EXPECT_EQ(std::string(e.what()), "Memory allocation failure");
         }
         skvtest::failAlignedNoThrowAllocation(0);
     }
-    Lpc fine; // and without the failure the unit comes up as usual
+    Lpc fine;  // and without the failure the unit comes up as usual
     EXPECT_EQ(fine.frameLength, 128);
 }

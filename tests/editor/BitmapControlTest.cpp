@@ -23,7 +23,8 @@ const CColor kTeal{22, 112, 150, 0};
 const CColor kAmber{228, 189, 31, 0};
 const CColor kSky{75, 183, 228, 0};
 
-std::shared_ptr<kfx::CBitmapArrayAnalyser> builtInMap(int number) {
+std::shared_ptr<kfx::CBitmapArrayAnalyser> builtInMap(int number)
+{
     auto holder = std::make_shared<kfx::CBitmapArrayAnalyser>("L");
     holder->loadFromResource(&skv::CBuiltInResources::instance(), 10000 + number);
     return holder;
@@ -31,13 +32,15 @@ std::shared_ptr<kfx::CBitmapArrayAnalyser> builtInMap(int number) {
 
 struct Recorder : CControlListener {
     std::vector<long> reports;
-    void valueChanged(CDrawContext*, CControl* c) override {
+    void valueChanged(CDrawContext*, CControl* c) override
+    {
         reports.push_back(static_cast<CBitmapControl*>(c)->getLastReport());
     }
 };
 }  // namespace
 
-TEST(BitmapEx, TwoHandOversLeaveOnePicture) {
+TEST(BitmapEx, TwoHandOversLeaveOnePicture)
+{
     const long before = CBitmap::livePlatformPictures();
     auto holder = builtInMap(0);
     ASSERT_TRUE(holder->isValid());
@@ -64,7 +67,8 @@ TEST(BitmapEx, TwoHandOversLeaveOnePicture) {
     EXPECT_EQ(CBitmap::livePlatformPictures(), before);
 }
 
-TEST(BitmapEx, EmptyHandOverKeepsTheSize) {
+TEST(BitmapEx, EmptyHandOverKeepsTheSize)
+{
     auto* store = new CBitmapEx;
     auto holder = builtInMap(0);
     EXPECT_TRUE(store->setPicture(holder->createCopy()));
@@ -82,7 +86,8 @@ TEST(BitmapEx, EmptyHandOverKeepsTheSize) {
     store->release();
 }
 
-TEST(BitmapEx, LoadIsNotBusyAfterwardsAndFailsOnMissingFiles) {
+TEST(BitmapEx, LoadIsNotBusyAfterwardsAndFailsOnMissingFiles)
+{
     auto* store = new CBitmapEx;
     EXPECT_FALSE(store->load("/nonexistent/skv.bmp"));
     EXPECT_FALSE(store->isBusy());
@@ -90,7 +95,8 @@ TEST(BitmapEx, LoadIsNotBusyAfterwardsAndFailsOnMissingFiles) {
     store->release();
 }
 
-TEST(BitmapControl, EmptyPictureStillDrawsBackgroundAndMarkers) {
+TEST(BitmapControl, EmptyPictureStillDrawsBackgroundAndMarkers)
+{
     CBitmapControl map(CRect(0, 0, 217, 129), nullptr, 26, nullptr, kTeal, kSky, kAmber);
     COffscreenContext ctx(nullptr, 217, 129, kBlackCColor);
     map.draw(&ctx);
@@ -108,7 +114,8 @@ TEST(BitmapControl, EmptyPictureStillDrawsBackgroundAndMarkers) {
     EXPECT_EQ(ctx.getPoint(CPoint(62, 1)), kAmber);
 }
 
-TEST(BitmapControl, BusyPictureSkipsDrawingButCleans) {
+TEST(BitmapControl, BusyPictureSkipsDrawingButCleans)
+{
     auto* store = new CBitmapEx;
     CBitmapControl map(CRect(0, 0, 50, 40), nullptr, 26, store, kTeal, kSky, kAmber);
     store->setBusy(true);
@@ -120,7 +127,8 @@ TEST(BitmapControl, BusyPictureSkipsDrawingButCleans) {
     store->release();
 }
 
-TEST(BitmapControl, ShowsTheImageFromTheBottomWithTheOffset) {
+TEST(BitmapControl, ShowsTheImageFromTheBottomWithTheOffset)
+{
     auto holder = builtInMap(0);
     holder->setVerticalOffset(0.f);
     CBitmapControl map(CRect(0, 0, 217, 129), nullptr, 26, nullptr, kTeal, kSky, kAmber);
@@ -136,7 +144,8 @@ TEST(BitmapControl, ShowsTheImageFromTheBottomWithTheOffset) {
     }
 }
 
-TEST(BitmapControl, MarkerGesturesClampAndReport) {
+TEST(BitmapControl, MarkerGesturesClampAndReport)
+{
     Recorder rec;
     auto holder = builtInMap(0);
     holder->setLoopStart(0.25f);
@@ -165,14 +174,15 @@ TEST(BitmapControl, MarkerGesturesClampAndReport) {
     EXPECT_EQ(map.getLastReport(), 26);
 }
 
-TEST(BitmapControl, FractionSetters) {
+TEST(BitmapControl, FractionSetters)
+{
     auto holder = builtInMap(0);
     CBitmapControl map(CRect(0, 0, 217, 129), nullptr, 31, nullptr, kTeal, kSky, kAmber);
     map.setFilterMap(holder);
-    map.setStart(0.1f);                 // round(56.0) = 56
-    map.setStop(0.30089f);              // round(168.4984) = 168
-    map.setScanPosition(0.5f);          // 56 + round(56) = 112
-    map.setVerticalOffset(0.5f);        // round(140.5) = 140 (halves to even)
+    map.setStart(0.1f);           // round(56.0) = 56
+    map.setStop(0.30089f);        // round(168.4984) = 168
+    map.setScanPosition(0.5f);    // 56 + round(56) = 112
+    map.setVerticalOffset(0.5f);  // round(140.5) = 140 (halves to even)
     EXPECT_EQ(map.getStartPixel(), 56);
     EXPECT_EQ(map.getStopPixel(), 168);
     EXPECT_EQ(map.getScanPixel(), 112);
@@ -180,7 +190,8 @@ TEST(BitmapControl, FractionSetters) {
     EXPECT_FLOAT_EQ(map.getVerticalOffset(), 140.f / 281.f);
 }
 
-TEST(Label, FileDropShowsCountPathAndPosition) {
+TEST(Label, FileDropShowsCountPathAndPosition)
+{
     CLabel label(CRect(134, 24, 352, 154), "Analysing left channel");
     label.setDirty(false);
     EXPECT_TRUE(label.onDrop({"/tmp/a.bmp", "/tmp/b.bmp"}, kDropFiles, CPoint(150, 30)));
@@ -196,10 +207,12 @@ TEST(Label, FileDropShowsCountPathAndPosition) {
     EXPECT_EQ(std::strlen(label.getText()), 255u);
 }
 
-TEST(DropData, UriListsBecomeLocalPaths) {
-    auto paths = parseUriList("# comment\r\nfile:///tmp/a%20b.bmp\r\nfile://localhost/tmp/c.bmp\r\n"
-                              "http://example.com/x\r\nfile://elsewhere.invalid/tmp/d\r\nfile:///bad%zz\r\n"
-                              "file:///nul%00x\r\n\r\nfile:/tmp/e.bmp");
+TEST(DropData, UriListsBecomeLocalPaths)
+{
+    auto paths =
+        parseUriList("# comment\r\nfile:///tmp/a%20b.bmp\r\nfile://localhost/tmp/c.bmp\r\n"
+                     "http://example.com/x\r\nfile://elsewhere.invalid/tmp/d\r\nfile:///bad%zz\r\n"
+                     "file:///nul%00x\r\n\r\nfile:/tmp/e.bmp");
     EXPECT_EQ(paths, (std::vector<std::string>{"/tmp/a b.bmp", "/tmp/c.bmp", "/tmp/e.bmp"}));
     std::string longest = "/" + std::string(1023, 'p');
     std::string tooLong = "/" + std::string(1024, 'p');
@@ -209,7 +222,8 @@ TEST(DropData, UriListsBecomeLocalPaths) {
     EXPECT_TRUE(parseUriList(std::string("\0\0\0", 3)).empty());
 }
 
-TEST(DropData, LinksResolveToTheirTargets) {
+TEST(DropData, LinksResolveToTheirTargets)
+{
     namespace fs = std::filesystem;
     fs::path dir = fs::temp_directory_path() / ("skv_drop_" + std::to_string(::getpid()));
     fs::create_directories(dir);
@@ -221,7 +235,8 @@ TEST(DropData, LinksResolveToTheirTargets) {
     fs::remove_all(dir);
 }
 
-TEST(BitmapControl, LoopBandCoversTheViewWhenTheLoopReachesPastBothEdges) {
+TEST(BitmapControl, LoopBandCoversTheViewWhenTheLoopReachesPastBothEdges)
+{
     auto holder = builtInMap(0);  // 560 wide; the holder's loop starts as the whole picture
     holder->setLoopStart(0.f);
     holder->setLoopStop(1.f);
@@ -239,7 +254,8 @@ TEST(BitmapControl, LoopBandCoversTheViewWhenTheLoopReachesPastBothEdges) {
     map.setStart(0.9f);
     map.setStop(1.f);
     map.draw(&ctx);
-    for (int x : {1, 100, 214}) EXPECT_EQ(ctx.getPoint(CPoint(x, 125)), kTeal) << x;
+    for (int x : {1, 100, 214})
+        EXPECT_EQ(ctx.getPoint(CPoint(x, 125)), kTeal) << x;
     // Stop within the view and start left of it: from 1.
     map.setStart(0.f);
     map.setStop(0.25f);  // 140
@@ -249,7 +265,8 @@ TEST(BitmapControl, LoopBandCoversTheViewWhenTheLoopReachesPastBothEdges) {
     EXPECT_EQ(ctx.getPoint(CPoint(142, 125)), kTeal);
 }
 
-TEST(BitmapControl, ScanLineSpansTheFilterOrderRows) {
+TEST(BitmapControl, ScanLineSpansTheFilterOrderRows)
+{
     CBitmapControl map(CRect(0, 0, 217, 129), nullptr, 26, nullptr, kTeal, kSky, kAmber);
     map.setFilterOrder(80);
     COffscreenContext ctx(nullptr, 217, 129, kBlackCColor);

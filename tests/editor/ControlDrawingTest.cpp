@@ -25,18 +25,21 @@ struct Recorder : CControlListener {
 };
 
 // Rows of column x that have colour c, as [first, last] (or -1, -1).
-std::pair<int, int> rowsOf(COffscreenContext& ctx, int x, const CColor& c) {
+std::pair<int, int> rowsOf(COffscreenContext& ctx, int x, const CColor& c)
+{
     int first = -1, last = -1;
     for (int y = 0; y < ctx.getHeight(); ++y)
         if (ctx.getPoint(CPoint(x, y)) == c) {
-            if (first < 0) first = y;
+            if (first < 0)
+                first = y;
             last = y;
         }
     return {first, last};
 }
 
 // A 16 x 129 bar as the editor places it (height of (x, 25, x + 16, 154)).
-std::pair<int, int> barRows(long style, float value, int column = 8) {
+std::pair<int, int> barRows(long style, float value, int column = 8)
+{
     CVerticalBarControl bar(7, nullptr, CRect(0, 0, 16, 129), kTeal, kTeal, kAmber, style);
     bar.setValue(value);
     COffscreenContext ctx(nullptr, 16, 129, kBlackCColor);
@@ -45,21 +48,24 @@ std::pair<int, int> barRows(long style, float value, int column = 8) {
 }
 }  // namespace
 
-TEST(BarControl, BottomUpStyleFillsFromTheBottom) {
+TEST(BarControl, BottomUpStyleFillsFromTheBottom)
+{
     // h = 129, d = 124: value 1 -> rows 2..126, 0.5 -> 126 - 62 = 64..126, 0 -> the line 126.
     EXPECT_EQ(barRows(66, 1.f), std::make_pair(2, 126));
     EXPECT_EQ(barRows(66, 0.5f), std::make_pair(64, 126));
     EXPECT_EQ(barRows(66, 0.f), std::make_pair(126, 126));
 }
 
-TEST(BarControl, BipolarStyleRunsFromTheMiddle) {
+TEST(BarControl, BipolarStyleRunsFromTheMiddle)
+{
     // m = 124 / 2 + 2 = 64; a = 1 - value.
     EXPECT_EQ(barRows(16386, 0.5f), std::make_pair(64, 64));
     EXPECT_EQ(barRows(16386, 1.f), std::make_pair(2, 64));
     EXPECT_EQ(barRows(16386, 0.f), std::make_pair(64, 126));
 }
 
-TEST(BarControl, HorizontalStylesRunAlongX) {
+TEST(BarControl, HorizontalStylesRunAlongX)
+{
     // 129 wide, 16 high: d = 124. From the left (0x08): columns 2..round(a d) + 2; from the
     // right: width - 3 - round(a d) .. width - 3; rows 2..13.
     auto columns = [](long style, float value) {
@@ -70,7 +76,8 @@ TEST(BarControl, HorizontalStylesRunAlongX) {
         int first = -1, last = -1;
         for (int x = 0; x < 129; ++x)
             if (ctx.getPoint(CPoint(x, 8)) == kAmber) {
-                if (first < 0) first = x;
+                if (first < 0)
+                    first = x;
                 last = x;
             }
         return std::make_pair(first, last);
@@ -84,7 +91,8 @@ TEST(BarControl, HorizontalStylesRunAlongX) {
     EXPECT_NEAR(bar.getValue(), 1.f - 31.f / 125.f, 1e-6);
 }
 
-TEST(BarControl, BarSpansColumnsTwoToWidthMinusThree) {
+TEST(BarControl, BarSpansColumnsTwoToWidthMinusThree)
+{
     CVerticalBarControl bar(7, nullptr, CRect(0, 0, 16, 129), kTeal, kTeal, kAmber, 66);
     bar.setValue(1.f);
     COffscreenContext ctx(nullptr, 16, 129, kBlackCColor);
@@ -98,7 +106,8 @@ TEST(BarControl, BarSpansColumnsTwoToWidthMinusThree) {
     EXPECT_FALSE(bar.isDirty());
 }
 
-TEST(BarControl, MouseKeysAndWheelFollowTheTables) {
+TEST(BarControl, MouseKeysAndWheelFollowTheTables)
+{
     Recorder rec;
     CVerticalBarControl bar(7, &rec, CRect(10, 20, 26, 149), kTeal, kTeal, kAmber, 66);
     bar.setDirty(false);
@@ -126,9 +135,11 @@ TEST(BarControl, MouseKeysAndWheelFollowTheTables) {
     EXPECT_EQ(bar.getValue(), 1.f);
 }
 
-TEST(BarControl, OffscreenSurfaceLivesWhileAttached) {
+TEST(BarControl, OffscreenSurfaceLivesWhileAttached)
+{
     CViewContainer panel(CRect(0, 0, 100, 100), nullptr);
-    auto* bar = new CVerticalBarControl(7, nullptr, CRect(10, 10, 26, 139), kTeal, kTeal, kAmber, 66);
+    auto* bar =
+        new CVerticalBarControl(7, nullptr, CRect(10, 10, 26, 139), kTeal, kTeal, kAmber, 66);
     EXPECT_FALSE(bar->hasOffscreen());
     panel.addView(bar);
     EXPECT_TRUE(bar->hasOffscreen());
@@ -143,9 +154,11 @@ TEST(BarControl, OffscreenSurfaceLivesWhileAttached) {
     bar->release();
 }
 
-TEST(LabelRollButton, AlternatesValuesAndMarkerSides) {
+TEST(LabelRollButton, AlternatesValuesAndMarkerSides)
+{
     Recorder rec;
-    CLabelRollButton roll(CRect(0, 0, 30, 12), &rec, 54, kTeal, kAmber, kTeal, kSky, "Dly", "Delay");
+    CLabelRollButton roll(CRect(0, 0, 30, 12), &rec, 54, kTeal, kAmber, kTeal, kSky, "Dly",
+                          "Delay");
     roll.addEntry("Pre", "Pre-delay");
     auto markerAt = [&](int x) {
         COffscreenContext ctx(nullptr, 30, 12, kBlackCColor);
@@ -169,10 +182,12 @@ TEST(LabelRollButton, AlternatesValuesAndMarkerSides) {
     EXPECT_EQ(roll.getCurrentEntry(), 0);
 }
 
-TEST(LabelRadioButton, CellsSelectionAndClicks) {
+TEST(LabelRadioButton, CellsSelectionAndClicks)
+{
     Recorder rec;
     // 84 wide, three cells starting at 0, 28, 56, each 28 wide; tab extension 4.
-    CLabelRadioButton radio(CRect(0, 0, 84, 12), &rec, 39, kTeal, kAmber, kTeal, kSky, "Filter Map", nullptr, 4);
+    CLabelRadioButton radio(CRect(0, 0, 84, 12), &rec, 39, kTeal, kAmber, kTeal, kSky, "Filter Map",
+                            nullptr, 4);
     radio.addEntry("LP Analysis");
     radio.addEntry("Slave");
     auto draw = [&](float v) {
@@ -209,7 +224,8 @@ TEST(LabelRadioButton, CellsSelectionAndClicks) {
     EXPECT_EQ(rec.values, (std::vector<float>{0.5f, 1.f}));
 }
 
-TEST(MultiStateButton, FramesAndCycle) {
+TEST(MultiStateButton, FramesAndCycle)
+{
     // A 15 x 48 picture of three 16-pixel frames in red, green, blue.
     auto* pic = new CBitmap(15, 48);
     {
@@ -247,12 +263,14 @@ TEST(MultiStateButton, FramesAndCycle) {
     EXPECT_EQ(button.getValue(), 0.f);
 }
 
-TEST(ViewContainer2, PanelCornersBorderAndFill) {
+TEST(ViewContainer2, PanelCornersBorderAndFill)
+{
     CViewContainer2 panel(CRect(0, 0, 100, 60), nullptr, kMid, kSky, kLight);
     COffscreenContext ctx(nullptr, 100, 60, kBlackCColor);
     panel.draw(&ctx);
     // Corners keep the corner colour outside the rounding.
-    for (CPoint p : {CPoint(0, 0), CPoint(99, 0), CPoint(0, 59), CPoint(99, 59), CPoint(2, 2), CPoint(97, 57)})
+    for (CPoint p :
+         {CPoint(0, 0), CPoint(99, 0), CPoint(0, 59), CPoint(99, 59), CPoint(2, 2), CPoint(97, 57)})
         EXPECT_EQ(ctx.getPoint(p), kMid) << p.h << "," << p.v;
     // Straight edges: two border pixels, then the fill.
     EXPECT_EQ(ctx.getPoint(CPoint(0, 30)), kLight);
@@ -268,7 +286,8 @@ TEST(ViewContainer2, PanelCornersBorderAndFill) {
     EXPECT_EQ(ctx.getPoint(CPoint(85, 45)), kSky);
 }
 
-TEST(AboutButton, DrawsItsPictureAtTheTopLeftCorner) {
+TEST(AboutButton, DrawsItsPictureAtTheTopLeftCorner)
+{
     auto* pic = new CBitmap(4, 3);
     {
         COffscreenContext pc(pic);
@@ -286,7 +305,8 @@ TEST(AboutButton, DrawsItsPictureAtTheTopLeftCorner) {
     EXPECT_EQ(ctx.getPoint(CPoint(1, 1)), kTeal);
 }
 
-TEST(AboutButton, TogglesAndAlwaysCalls) {
+TEST(AboutButton, TogglesAndAlwaysCalls)
+{
     Recorder rec;
     CAboutButton about(CRect(0, 0, 20, 20), &rec, 58, nullptr);
     CPoint p(1, 1);

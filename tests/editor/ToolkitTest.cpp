@@ -35,7 +35,8 @@ const CColor kGreen{0, 255, 0, 0};
 struct Recorder : CControlListener {
     std::vector<float> values;
     std::vector<CControl*> controls;
-    void valueChanged(CDrawContext*, CControl* c) override {
+    void valueChanged(CDrawContext*, CControl* c) override
+    {
         values.push_back(c->getValue());
         controls.push_back(c);
     }
@@ -44,25 +45,33 @@ struct Recorder : CControlListener {
 // Counts its destructions and records what reaches it.
 class CProbe : public CView {
 public:
-    CProbe(const CRect& r, std::vector<std::string>* log = nullptr, const char* name = "", long keyAnswer = -1)
-        : CView(r), log(log), name(name), keyAnswer(keyAnswer) {}
+    CProbe(const CRect& r, std::vector<std::string>* log = nullptr, const char* name = "",
+           long keyAnswer = -1)
+        : CView(r), log(log), name(name), keyAnswer(keyAnswer)
+    {
+    }
     ~CProbe() override { ++destroyed; }
     void onMouseDown(CDrawContext*, CPoint& where, long) override { clicks.push_back(where); }
-    long onKeyDown(VstKeyCode&) override {
-        if (log) log->push_back(name);
+    long onKeyDown(VstKeyCode&) override
+    {
+        if (log)
+            log->push_back(name);
         return keyAnswer;
     }
-    bool onWheel(CDrawContext*, const CPoint& where, float distance) override {
+    bool onWheel(CDrawContext*, const CPoint& where, float distance) override
+    {
         wheel += distance;
         wheelAt = where;
         return true;
     }
-    bool onDrop(const std::vector<std::string>& items, long, const CPoint& where) override {
+    bool onDrop(const std::vector<std::string>& items, long, const CPoint& where) override
+    {
         drops += int(items.size());
         dropAt = where;
         return true;
     }
-    void draw(CDrawContext* context) override {
+    void draw(CDrawContext* context) override
+    {
         context->setFillColor(colour);
         context->fillRect(size);
         setDirty(false);
@@ -80,7 +89,8 @@ public:
 int CProbe::destroyed = 0;
 
 // A picture of one colour.
-CBitmap* solidPicture(int w, int h, const CColor& c) {
+CBitmap* solidPicture(int w, int h, const CColor& c)
+{
     auto* pic = new CBitmap(w, h);
     COffscreenContext pc(pic);
     pc.setFillColor(c);
@@ -89,13 +99,16 @@ CBitmap* solidPicture(int w, int h, const CColor& c) {
 }
 
 int gIdleCalls = 0;
-VstIntPtr countingHost(AEffect*, VstInt32 opcode, VstInt32, VstIntPtr, void*, float) {
-    if (opcode == audioMasterIdle) ++gIdleCalls;
+VstIntPtr countingHost(AEffect*, VstInt32 opcode, VstInt32, VstIntPtr, void*, float)
+{
+    if (opcode == audioMasterIdle)
+        ++gIdleCalls;
     return 0;
 }
 }  // namespace
 
-TEST(View, ContainersTakeOverTheCreatorsReference) {
+TEST(View, ContainersTakeOverTheCreatorsReference)
+{
     CProbe::destroyed = 0;
     {
         CFrame frame(CRect(0, 0, 100, 100), nullptr, nullptr);
@@ -120,7 +133,8 @@ TEST(View, ContainersTakeOverTheCreatorsReference) {
     EXPECT_EQ(CProbe::destroyed, 2);  // the frame destroyed the child it still held
 }
 
-TEST(View, MouseGoesToTheTopmostEnabledViewInContainerCoordinates) {
+TEST(View, MouseGoesToTheTopmostEnabledViewInContainerCoordinates)
+{
     CFrame frame(CRect(0, 0, 200, 200), nullptr, nullptr);
     auto* panel = new CViewContainer(CRect(10, 10, 110, 110), &frame);
     auto* below = new CProbe(CRect(5, 5, 50, 50));
@@ -154,7 +168,8 @@ TEST(View, MouseGoesToTheTopmostEnabledViewInContainerCoordinates) {
     EXPECT_FALSE(frame.onDrop({"/a"}, kDropFiles, CPoint(150, 150)));
 }
 
-TEST(Frame, KeysGoToFocusThenModalThenChildrenFromTheLast) {
+TEST(Frame, KeysGoToFocusThenModalThenChildrenFromTheLast)
+{
     std::vector<std::string> log;
     CFrame frame(CRect(0, 0, 100, 100), nullptr, nullptr);
     auto* first = new CProbe(CRect(), &log, "first");
@@ -182,7 +197,8 @@ TEST(Frame, KeysGoToFocusThenModalThenChildrenFromTheLast) {
     EXPECT_EQ(frame.getFocusView(), nullptr);
 }
 
-TEST(Control, DirtyMeansValueDiffersFromTheOldValueOrTheFlag) {
+TEST(Control, DirtyMeansValueDiffersFromTheOldValueOrTheFlag)
+{
     CControl control(CRect(0, 0, 10, 10));
     // Old value 1, value 0 at start: a new control is dirty.
     EXPECT_EQ(control.getOldValue(), 1.f);
@@ -209,7 +225,8 @@ TEST(Control, DirtyMeansValueDiffersFromTheOldValueOrTheFlag) {
     EXPECT_EQ(control.getValue(), 0.f);
 }
 
-TEST(GUIEditor, IdleWorkRunsAtMostEvery50msAndSleeps4msBetween) {
+TEST(GUIEditor, IdleWorkRunsAtMostEvery50msAndSleeps4msBetween)
+{
     gIdleCalls = 0;
     AudioEffectX effect(countingHost, 1, 1);
     AEffGUIEditor editor(&effect);
@@ -224,12 +241,14 @@ TEST(GUIEditor, IdleWorkRunsAtMostEvery50msAndSleeps4msBetween) {
         EXPECT_EQ(gIdleCalls, 1);
         EXPECT_GE(after - before, std::chrono::milliseconds(4));
     }
-    while (gIdleCalls < 2 && clock::now() - firstRun < std::chrono::seconds(5)) editor.runIdleWork();
+    while (gIdleCalls < 2 && clock::now() - firstRun < std::chrono::seconds(5))
+        editor.runIdleWork();
     EXPECT_EQ(gIdleCalls, 2);
     EXPECT_GE(clock::now() - firstRun, std::chrono::milliseconds(50));
 }
 
-TEST(GUIEditor, IdleTurnsUpdateFlagIntoOneUpdate) {
+TEST(GUIEditor, IdleTurnsUpdateFlagIntoOneUpdate)
+{
     struct CountingEditor : AEffGUIEditor {
         using AEffGUIEditor::AEffGUIEditor;
         void update() override { ++updates; }
@@ -249,10 +268,12 @@ TEST(GUIEditor, IdleTurnsUpdateFlagIntoOneUpdate) {
     ASSERT_NE(rect, nullptr);
 }
 
-TEST(DrawContext, PrimitivesLandOnWholePixels) {
+TEST(DrawContext, PrimitivesLandOnWholePixels)
+{
     COffscreenContext ctx(nullptr, 20, 20, kTeal);
     for (int y = 0; y < 20; ++y)  // created filled (and outlined) in the background colour
-        for (int x = 0; x < 20; ++x) ASSERT_EQ(ctx.getPoint(CPoint(x, y)), kTeal);
+        for (int x = 0; x < 20; ++x)
+            ASSERT_EQ(ctx.getPoint(CPoint(x, y)), kTeal);
     ctx.setFillColor(kRed);
     ctx.fillRect(CRect(2, 3, 6, 5));  // half-open: columns 2..5, rows 3..4
     EXPECT_EQ(ctx.getPoint(CPoint(2, 3)), kRed);
@@ -281,9 +302,11 @@ TEST(DrawContext, PrimitivesLandOnWholePixels) {
     EXPECT_EQ(ctx.getPoint(CPoint(0, 0)), kTeal);
 }
 
-TEST(DrawContext, FontTableAndArialResolvesToAMetricCompatibleFace) {
+TEST(DrawContext, FontTableAndArialResolvesToAMetricCompatibleFace)
+{
     const int heights[] = {12, 18, 14, 12, 11, 10, 9, 13};
-    for (int id = 0; id < 8; ++id) EXPECT_EQ(CDrawContext::fontHeight(id), heights[id]) << id;
+    for (int id = 0; id < 8; ++id)
+        EXPECT_EQ(CDrawContext::fontHeight(id), heights[id]) << id;
     EXPECT_EQ(CDrawContext::fontHeight(8), 12);  // outside 0..7 means 0
     EXPECT_EQ(CDrawContext::fontHeight(-1), 12);
     EXPECT_STREQ(CDrawContext::fontFace(7), "Symbol");
@@ -299,7 +322,8 @@ TEST(DrawContext, FontTableAndArialResolvesToAMetricCompatibleFace) {
     EXPECT_TRUE(family == "Arial" || family == "Liberation Sans") << family;
 }
 
-TEST(DrawContext, TextIsCentredInItsRectangle) {
+TEST(DrawContext, TextIsCentredInItsRectangle)
+{
     COffscreenContext ctx(nullptr, 80, 20, kTeal);
     ctx.setFont(kNormalFontSmall);
     ctx.setFontColor(kAmber);
@@ -322,12 +346,13 @@ TEST(DrawContext, TextIsCentredInItsRectangle) {
     EXPECT_LT(bottom, 16);
 }
 
-TEST(Bitmap, BuiltInPicturesHaveTheirSizes) {
+TEST(Bitmap, BuiltInPicturesHaveTheirSizes)
+{
     const struct {
         long id;
         int w, h;
-    } pictures[] = {{10056, 788, 390}, {10057, 15, 32}, {10058, 15, 48}, {10059, 189, 98}, {10060, 15, 16},
-                    {10002, 787, 390}};
+    } pictures[] = {{10056, 788, 390}, {10057, 15, 32}, {10058, 15, 48},
+                    {10059, 189, 98},  {10060, 15, 16}, {10002, 787, 390}};
     for (const auto& p : pictures) {
         auto* pic = new CBitmap(p.id);
         EXPECT_TRUE(pic->isLoaded()) << p.id;
@@ -341,7 +366,8 @@ TEST(Bitmap, BuiltInPicturesHaveTheirSizes) {
     missing->release();
 }
 
-TEST(Bitmap, TransparentDrawingLeavesOutTheTransparentColour) {
+TEST(Bitmap, TransparentDrawingLeavesOutTheTransparentColour)
+{
     auto* pic = new CBitmap(4, 1);  // white
     {
         COffscreenContext pc(pic);
@@ -370,7 +396,8 @@ TEST(Bitmap, TransparentDrawingLeavesOutTheTransparentColour) {
 
 class TextControls : public ::testing::TestWithParam<bool> {};
 
-TEST_P(TextControls, DrawBackgroundAndCentredTextInTheirColours) {
+TEST_P(TextControls, DrawBackgroundAndCentredTextInTheirColours)
+{
     CLabel asLabel(CRect(10, 5, 70, 17), "Ratio");
     CFormatDisplay asDisplay(CRect(10, 5, 70, 17));
     asDisplay.setText("Ratio");
@@ -404,7 +431,8 @@ TEST_P(TextControls, DrawBackgroundAndCentredTextInTheirColours) {
 
 INSTANTIATE_TEST_SUITE_P(LabelAndFormatDisplay, TextControls, ::testing::Bool());
 
-TEST(ParamDisplay, TextIsCutTo255Characters) {
+TEST(ParamDisplay, TextIsCutTo255Characters)
+{
     CParamDisplay display(CRect(0, 0, 10, 10));
     const std::string longText(300, 'x');
     display.setText(longText.c_str());
@@ -413,7 +441,8 @@ TEST(ParamDisplay, TextIsCutTo255Characters) {
     EXPECT_STREQ(display.getText(), "");
 }
 
-TEST(KickButton, ModifierClickTogglesThenReturnsToZero) {
+TEST(KickButton, ModifierClickTogglesThenReturnsToZero)
+{
     Recorder rec;
     CKickButton kick(CRect(0, 0, 15, 16), &rec, 46, nullptr, 16);
     COffscreenContext ctx(nullptr, 15, 16);
@@ -425,7 +454,8 @@ TEST(KickButton, ModifierClickTogglesThenReturnsToZero) {
     EXPECT_EQ(rec.values.size(), 2u);
 }
 
-TEST(KickButton, DrawsTheSecondFrameWhileTheValueIsNotZero) {
+TEST(KickButton, DrawsTheSecondFrameWhileTheValueIsNotZero)
+{
     auto* pic = new CBitmap(15, 32);
     {
         COffscreenContext pc(pic);
@@ -444,10 +474,12 @@ TEST(KickButton, DrawsTheSecondFrameWhileTheValueIsNotZero) {
     EXPECT_EQ(ctx.getPoint(CPoint(7, 7)), kGreen);
 }
 
-TEST(SplashScreen, ShowsModallyAboveEverythingAndNotifiesWhenHidden) {
+TEST(SplashScreen, ShowsModallyAboveEverythingAndNotifiesWhenHidden)
+{
     Recorder rec;
     CFrame frame(CRect(0, 0, 100, 60), nullptr, nullptr);
-    auto* bar = new CVerticalBarControl(1, nullptr, CRect(10, 10, 26, 50), kTeal, kTeal, kAmber, 66);
+    auto* bar =
+        new CVerticalBarControl(1, nullptr, CRect(10, 10, 26, 50), kTeal, kTeal, kAmber, 66);
     frame.addView(bar);
     auto* title = solidPicture(100, 60, kRed);
     auto* splash = new CSplashScreen(CRect(80, 0, 100, 10), &rec, 58, title, CRect(0, 0, 100, 60));
@@ -483,7 +515,8 @@ TEST(SplashScreen, ShowsModallyAboveEverythingAndNotifiesWhenHidden) {
     EXPECT_EQ(ctx.getPoint(CPoint(50, 30)), kGreen);
 }
 
-TEST(OptionMenu, EntriesSeparatorsAndSubMenus) {
+TEST(OptionMenu, EntriesSeparatorsAndSubMenus)
+{
     auto* menu = new COptionMenu(CRect(0, 0, 15, 16), nullptr, 59);
     auto* sub = new COptionMenu(CRect(), nullptr, 63);
     EXPECT_TRUE(menu->addEntry(sub, "Process"));
@@ -502,7 +535,8 @@ TEST(OptionMenu, EntriesSeparatorsAndSubMenus) {
     menu->release();
 }
 
-TEST(OptionMenu, FaceOnlyStyleDrawsJustThePicture) {
+TEST(OptionMenu, FaceOnlyStyleDrawsJustThePicture)
+{
     auto* face = solidPicture(15, 16, kGreen);
     COptionMenu menu(CRect(2, 2, 17, 18), nullptr, 59, face, nullptr, kNoTextStyle);
     face->release();
@@ -510,7 +544,8 @@ TEST(OptionMenu, FaceOnlyStyleDrawsJustThePicture) {
     COffscreenContext ctx(nullptr, 20, 20, kTeal);
     menu.draw(&ctx);
     for (int y = 2; y < 18; ++y)
-        for (int x = 2; x < 17; ++x) ASSERT_EQ(ctx.getPoint(CPoint(x, y)), kGreen) << x << "," << y;
+        for (int x = 2; x < 17; ++x)
+            ASSERT_EQ(ctx.getPoint(CPoint(x, y)), kGreen) << x << "," << y;
     EXPECT_EQ(ctx.getPoint(CPoint(17, 10)), kTeal);
 }
 
@@ -520,10 +555,12 @@ namespace {
 // is done, so that only leaks of ours remain to be reported.
 class CLibraryCaches : public ::testing::Environment {
 public:
-    void TearDown() override {
+    void TearDown() override
+    {
         cairo_debug_reset_static_data();
         FcFini();
     }
 };
-const ::testing::Environment* const gLibraryCaches = ::testing::AddGlobalTestEnvironment(new CLibraryCaches);
+const ::testing::Environment* const gLibraryCaches =
+    ::testing::AddGlobalTestEnvironment(new CLibraryCaches);
 }  // namespace

@@ -46,15 +46,24 @@ struct Seen {
     std::string what;  // "begin", "end" or "value"
     long tag;
     float value;
-    bool operator==(const Seen& o) const { return what == o.what && tag == o.tag && value == o.value; }
+    bool operator==(const Seen& o) const
+    {
+        return what == o.what && tag == o.tag && value == o.value;
+    }
 };
 std::vector<Seen> gSeen;
 
-std::ostream& operator<<(std::ostream& os, const Seen& s) { return os << s.what << " " << s.tag << " " << s.value; }
+std::ostream& operator<<(std::ostream& os, const Seen& s)
+{
+    return os << s.what << " " << s.tag << " " << s.value;
+}
 
-VstIntPtr hostCallback(AEffect*, VstInt32 opcode, VstInt32 index, VstIntPtr, void*, float) {
-    if (opcode == audioMasterBeginEdit) gSeen.push_back({"begin", index, 0.f});
-    if (opcode == audioMasterEndEdit) gSeen.push_back({"end", index, 0.f});
+VstIntPtr hostCallback(AEffect*, VstInt32 opcode, VstInt32 index, VstIntPtr, void*, float)
+{
+    if (opcode == audioMasterBeginEdit)
+        gSeen.push_back({"begin", index, 0.f});
+    if (opcode == audioMasterEndEdit)
+        gSeen.push_back({"end", index, 0.f});
     return 0;
 }
 
@@ -69,12 +78,14 @@ class TestEditor : public AEffGUIEditor, public CControlListener {
 public:
     TestEditor(AudioEffect* e, Display* input) : AEffGUIEditor(e), input(input) {}
     void setFrame(CFrame* f) { frame = f; }
-    void valueChanged(CDrawContext* context, CControl* control) override {
+    void valueChanged(CDrawContext* context, CControl* control) override
+    {
         gSeen.push_back({"value", control->getTag(), control->getValue()});
         lastControl = control;
         control->redrawIfDirty(context);
     }
-    void runIdleWork() override {
+    void runIdleWork() override
+    {
         script.step();
         // A gesture that no longer advances (a step waiting for something that never comes)
         // is ended by letting go of everything, so that the test fails instead of hanging.
@@ -111,26 +122,31 @@ protected:
     static constexpr int kWidth = 400;
     static constexpr int kHeight = 250;
 
-    void SetUp() override {
+    void SetUp() override
+    {
         const char* name = std::getenv("DISPLAY");
-        if (!name || !*name) GTEST_SKIP() << "DISPLAY is not set";
+        if (!name || !*name)
+            GTEST_SKIP() << "DISPLAY is not set";
         lock = std::make_unique<skvtest::CXInputLock>();
         ASSERT_TRUE(lock->held()) << "cannot lock " << lock->getPath();
         display = XOpenDisplay(nullptr);
         ASSERT_NE(display, nullptr) << "cannot connect to the X display " << name;
         int ev, err, major, minor;
-        if (!XTestQueryExtension(display, &ev, &err, &major, &minor)) GTEST_SKIP() << "the X server lacks XTest";
+        if (!XTestQueryExtension(display, &ev, &err, &major, &minor))
+            GTEST_SKIP() << "the X server lacks XTest";
         skvtest::releaseAllInput(display);
         // Override-redirect: a window manager, if there is one, leaves it where we put it.
         XSetWindowAttributes attrs{};
         attrs.override_redirect = True;
         attrs.background_pixel = BlackPixel(display, DefaultScreen(display));
-        parent = XCreateWindow(display, DefaultRootWindow(display), kOriginX, kOriginY, kWidth, kHeight, 0,
-                               CopyFromParent, InputOutput, CopyFromParent, CWOverrideRedirect | CWBackPixel, &attrs);
+        parent = XCreateWindow(display, DefaultRootWindow(display), kOriginX, kOriginY, kWidth,
+                               kHeight, 0, CopyFromParent, InputOutput, CopyFromParent,
+                               CWOverrideRedirect | CWBackPixel, &attrs);
         XMapRaised(display, parent);
         XSync(display, False);
         editor = std::make_unique<TestEditor>(&effect, display);
-        frame = new CFrame(CRect(0, 0, kWidth, kHeight), reinterpret_cast<void*>(parent), editor.get());
+        frame =
+            new CFrame(CRect(0, 0, kWidth, kHeight), reinterpret_cast<void*>(parent), editor.get());
         editor->setFrame(frame);
         ASSERT_TRUE(frame->isOpen());
         settle();
@@ -146,11 +162,14 @@ protected:
         gSeen.clear();
     }
 
-    void TearDown() override {
+    void TearDown() override
+    {
         if (display) {
-            if (editor) editor->close();  // releases the frame
+            if (editor)
+                editor->close();  // releases the frame
             editor.reset();
-            if (parent) XDestroyWindow(display, parent);
+            if (parent)
+                XDestroyWindow(display, parent);
             skvtest::releaseAllInput(display);
             XCloseDisplay(display);
         }
@@ -158,7 +177,8 @@ protected:
     }
 
     // Lets the frame handle whatever the server has for it.
-    void settle() {
+    void settle()
+    {
         for (int i = 0; i < 3; ++i) {
             syncAll(display, frame);
             editor->idle();
@@ -166,46 +186,56 @@ protected:
     }
 
     // Input in frame coordinates (the frame sits at the parent's origin).
-    void moveTo(int x, int y) {
-        XTestFakeMotionEvent(display, DefaultScreen(display), kOriginX + x, kOriginY + y, CurrentTime);
+    void moveTo(int x, int y)
+    {
+        XTestFakeMotionEvent(display, DefaultScreen(display), kOriginX + x, kOriginY + y,
+                             CurrentTime);
         syncAll(display, frame);
     }
-    void button(unsigned b, bool down) {
+    void button(unsigned b, bool down)
+    {
         XTestFakeButtonEvent(display, b, down, CurrentTime);
         syncAll(display, frame);
     }
-    void key(KeySym sym, bool down) {
+    void key(KeySym sym, bool down)
+    {
         XTestFakeKeyEvent(display, XKeysymToKeycode(display, sym), down, CurrentTime);
         syncAll(display, frame);
     }
-    void tap(KeySym sym) {
+    void tap(KeySym sym)
+    {
         key(sym, true);
         key(sym, false);
     }
 
     // Runs the frame until the scripted gesture has played out: the press that starts it
     // is in the frame's queue, and the control's modal loop plays the rest.
-    void play() {
+    void play()
+    {
         for (int i = 0; i < 20 && !editor->script.finished() && !editor->stuck; ++i) {
             syncAll(display, frame);
             editor->idle();
         }
-        EXPECT_TRUE(editor->script.finished()) << "the gesture stopped after step " << editor->script.stepsRun();
+        EXPECT_TRUE(editor->script.finished())
+            << "the gesture stopped after step " << editor->script.stepsRun();
         EXPECT_FALSE(editor->stuck) << "the gesture made no progress and was broken off";
         editor->script.clear();
         settle();
     }
 
     // Mapped pop-up menu windows, bottom first, in frame coordinates.
-    std::vector<CRect> menuWindows() {
+    std::vector<CRect> menuWindows()
+    {
         syncAll(display, frame);
         std::vector<CRect> found;
         Window root, par, *kids = nullptr;
         unsigned n = 0;
-        if (!XQueryTree(display, DefaultRootWindow(display), &root, &par, &kids, &n)) return found;
+        if (!XQueryTree(display, DefaultRootWindow(display), &root, &par, &kids, &n))
+            return found;
         for (unsigned i = 0; i < n; ++i) {
             XClassHint hint{};
-            if (!XGetClassHint(display, kids[i], &hint)) continue;
+            if (!XGetClassHint(display, kids[i], &hint))
+                continue;
             const bool ours = hint.res_class && std::strcmp(hint.res_class, kMenuWindowClass) == 0;
             XFree(hint.res_name);
             XFree(hint.res_class);
@@ -214,26 +244,32 @@ protected:
                 found.push_back(CRect(wa.x - kOriginX, wa.y - kOriginY, wa.x - kOriginX + wa.width,
                                       wa.y - kOriginY + wa.height));
         }
-        if (kids) XFree(kids);
+        if (kids)
+            XFree(kids);
         return found;
     }
     // The centre of an item of a menu window, given the items and separators above it.
-    static CPoint menuItem(const CRect& menu, int itemsBefore, int separatorsBefore = 0) {
+    static CPoint menuItem(const CRect& menu, int itemsBefore, int separatorsBefore = 0)
+    {
         return CPoint(menu.left + 20, menu.top + kMenuPadding + itemsBefore * kMenuItemHeight +
-                                          separatorsBefore * kMenuSeparatorHeight + kMenuItemHeight / 2);
+                                          separatorsBefore * kMenuSeparatorHeight +
+                                          kMenuItemHeight / 2);
     }
 
     // The filter-map menu of the editor: "Load Preset BMP" and "Process" sub-menus, then
     // "Export to .bmp".
-    COptionMenu* addFilterMapMenu(long style = kNoTextStyle) {
-        auto* menu = new COptionMenu(CRect(100, 20, 115, 36), editor.get(), 59, nullptr, nullptr, style);
+    COptionMenu* addFilterMapMenu(long style = kNoTextStyle)
+    {
+        auto* menu =
+            new COptionMenu(CRect(100, 20, 115, 36), editor.get(), 59, nullptr, nullptr, style);
         presets = new COptionMenu(CRect(), editor.get(), 61);
-        for (const char* e : {"1 - Fractal Mayhem (v1)", "2 - Digital Interference (v1.2)", "3 - Title Screen (v1.2)"})
+        for (const char* e : {"1 - Fractal Mayhem (v1)", "2 - Digital Interference (v1.2)",
+                              "3 - Title Screen (v1.2)"})
             presets->addEntry(e);
         process = new COptionMenu(CRect(), editor.get(), 63);
-        for (const char* e : {"Rotate Clockwise", "Flip Horizontal", "Flip Vertical", "Normalize (columns)",
-                              "Normalize (all)", "Differences", "Differences (absolute)", "Invert", "-",
-                              "Convert to 24-bit BMP"})
+        for (const char* e : {"Rotate Clockwise", "Flip Horizontal", "Flip Vertical",
+                              "Normalize (columns)", "Normalize (all)", "Differences",
+                              "Differences (absolute)", "Invert", "-", "Convert to 24-bit BMP"})
             process->addEntry(e);
         menu->addEntry(presets, "Load Preset BMP");
         menu->addEntry(process, "Process");
@@ -259,7 +295,8 @@ protected:
 class CDropProbe : public CView {
 public:
     using CView::CView;
-    bool onDrop(const std::vector<std::string>& it, long k, const CPoint& w) override {
+    bool onDrop(const std::vector<std::string>& it, long k, const CPoint& w) override
+    {
         items = it;
         kind = k;
         where = w;
@@ -275,19 +312,22 @@ public:
 class CDragSource {
 public:
     CDragSource(CFrame* f, TestEditor* e, std::string type, std::string data)
-        : frame(f), editor(e), payload(std::move(data)) {
+        : frame(f), editor(e), payload(std::move(data))
+    {
         d = XOpenDisplay(nullptr);
         window = XCreateSimpleWindow(d, DefaultRootWindow(d), 0, 0, 1, 1, 0, 0, 0);
         dataType = atom(type.c_str());
         XSetSelectionOwner(d, atom("XdndSelection"), window, CurrentTime);
         XSync(d, False);
     }
-    ~CDragSource() {
+    ~CDragSource()
+    {
         XDestroyWindow(d, window);
         XCloseDisplay(d);
     }
     Atom atom(const char* n) { return XInternAtom(d, n, False); }
-    void send(const char* type, long l0, long l1, long l2, long l3, long l4) {
+    void send(const char* type, long l0, long l1, long l2, long l3, long l4)
+    {
         XEvent e{};
         e.xclient.type = ClientMessage;
         e.xclient.window = frame->getWindow();
@@ -303,14 +343,17 @@ public:
     }
     void enter() { send("XdndEnter", long(window), 5L << 24, long(dataType), 0, 0); }
     // At (x, y) in root coordinates.
-    void position(int x, int y) {
-        send("XdndPosition", long(window), 0, (long(x) << 16) | long(y), CurrentTime, long(atom("XdndActionCopy")));
+    void position(int x, int y)
+    {
+        send("XdndPosition", long(window), 0, (long(x) << 16) | long(y), CurrentTime,
+             long(atom("XdndActionCopy")));
     }
     void drop() { send("XdndDrop", long(window), 0, CurrentTime, 0, 0); }
 
     // One exchange: the server has both sides' requests, the frame handles its events, the
     // source sees the frame's answers and serves data requests.
-    void exchange() {
+    void exchange()
+    {
         XSync(d, False);
         XSync(frame->getDisplay(), False);
         editor->idle();
@@ -328,7 +371,8 @@ public:
             if (e.type == SelectionRequest) {
                 XSelectionRequestEvent& r = e.xselectionrequest;
                 XChangeProperty(d, r.requestor, r.property, r.target, 8, PropModeReplace,
-                                reinterpret_cast<const unsigned char*>(payload.data()), int(payload.size()));
+                                reinterpret_cast<const unsigned char*>(payload.data()),
+                                int(payload.size()));
                 XEvent n{};
                 n.xselection.type = SelectionNotify;
                 n.xselection.requestor = r.requestor;
@@ -343,8 +387,10 @@ public:
     }
     // Exchanges until flag is set (a few rounds always suffice; the bound only ends a
     // broken run).
-    bool exchangeUntil(const bool& flag) {
-        for (int i = 0; i < 10 && !flag; ++i) exchange();
+    bool exchangeUntil(const bool& flag)
+    {
+        for (int i = 0; i < 10 && !flag; ++i)
+            exchange();
         return flag;
     }
 
@@ -361,12 +407,14 @@ private:
 
 }  // namespace
 
-TEST_F(WindowTest, ChildWindowCarriesClassNameAndDropSupport) {
+TEST_F(WindowTest, ChildWindowCarriesClassNameAndDropSupport)
+{
     Window w = frame->getWindow();
     Window root, par, *kids = nullptr;
     unsigned n = 0;
     XQueryTree(display, w, &root, &par, &kids, &n);
-    if (kids) XFree(kids);
+    if (kids)
+        XFree(kids);
     EXPECT_EQ(par, parent);
     XWindowAttributes wa;
     XGetWindowAttributes(display, w, &wa);
@@ -390,14 +438,15 @@ TEST_F(WindowTest, ChildWindowCarriesClassNameAndDropSupport) {
     int format;
     unsigned long count, after;
     unsigned char* data = nullptr;
-    XGetWindowProperty(display, w, XInternAtom(display, "XdndAware", False), 0, 1, False, XA_ATOM, &type, &format,
-                       &count, &after, &data);
+    XGetWindowProperty(display, w, XInternAtom(display, "XdndAware", False), 0, 1, False, XA_ATOM,
+                       &type, &format, &count, &after, &data);
     ASSERT_EQ(count, 1u);
     EXPECT_EQ(*reinterpret_cast<long*>(data), 5);
     XFree(data);
 }
 
-TEST_F(WindowTest, MouseStateBitsComeFromTheServer) {
+TEST_F(WindowTest, MouseStateBitsComeFromTheServer)
+{
     moveTo(50, 50);
     key(XK_Shift_L, true);
     button(1, true);
@@ -433,13 +482,16 @@ TEST_F(WindowTest, MouseStateBitsComeFromTheServer) {
     settle();
 }
 
-TEST_F(WindowTest, BarDragBeginsAndEndsAnEditAroundItsValues) {
-    auto* bar = new CVerticalBarControl(7, editor.get(), CRect(20, 20, 36, 149), kTeal, kTeal, kAmber, 66);
+TEST_F(WindowTest, BarDragBeginsAndEndsAnEditAroundItsValues)
+{
+    auto* bar =
+        new CVerticalBarControl(7, editor.get(), CRect(20, 20, 36, 149), kTeal, kTeal, kAmber, 66);
     frame->addView(bar);
     settle();
     // Press at y = 84, drag up past the top, then far below the bar, and let go.
     const int path[] = {80, 70, 60, 50, 40, 30, 20, 10, 220};
-    for (int y : path) editor->script.then([this, y] { moveTo(28, y); });
+    for (int y : path)
+        editor->script.then([this, y] { moveTo(28, y); });
     editor->script.then([this] { button(1, false); });
     moveTo(28, 84);
     button(1, true);
@@ -447,7 +499,8 @@ TEST_F(WindowTest, BarDragBeginsAndEndsAnEditAroundItsValues) {
     // Value (bottom-up bar): 1 - (y - top - 2) / (height - 4), clamped; a repeated value is
     // not reported.
     std::vector<Seen> expected{{"begin", 7, 0.f}};
-    for (int y : {84, 80, 70, 60, 50, 40, 30}) expected.push_back({"value", 7, 1.f - float(y - 22) / 125.f});
+    for (int y : {84, 80, 70, 60, 50, 40, 30})
+        expected.push_back({"value", 7, 1.f - float(y - 22) / 125.f});
     expected.push_back({"value", 7, 1.f});  // y = 20 and 10: above the top, clamped
     expected.push_back({"value", 7, 0.f});  // y = 220: below the bottom
     expected.push_back({"end", 7, 0.f});
@@ -455,8 +508,10 @@ TEST_F(WindowTest, BarDragBeginsAndEndsAnEditAroundItsValues) {
     EXPECT_EQ(bar->getValue(), 0.f);
 }
 
-TEST_F(WindowTest, FineDragWithShiftMovesInSmallSteps) {
-    auto* bar = new CVerticalBarControl(7, editor.get(), CRect(20, 20, 36, 149), kTeal, kTeal, kAmber, 66);
+TEST_F(WindowTest, FineDragWithShiftMovesInSmallSteps)
+{
+    auto* bar =
+        new CVerticalBarControl(7, editor.get(), CRect(20, 20, 36, 149), kTeal, kTeal, kAmber, 66);
     bar->setValue(0.5f);
     frame->addView(bar);
     settle();
@@ -476,11 +531,13 @@ TEST_F(WindowTest, FineDragWithShiftMovesInSmallSteps) {
     EXPECT_NEAR(bar->getValue(), 0.5f + 3 * 0.00025f, 1e-6f);
 }
 
-TEST_F(WindowTest, FilterMapDragStopsAtTheImageEdges) {
+TEST_F(WindowTest, FilterMapDragStopsAtTheImageEdges)
+{
     auto holder = std::make_shared<kfx::CBitmapArrayAnalyser>("L");
     holder->loadFromResource(&skv::CBuiltInResources::instance(), 10000);  // 560 x 281
     holder->setVerticalOffset(0.f);
-    auto* map = new CBitmapControl(CRect(10, 10, 227, 139), editor.get(), 26, nullptr, kTeal, kSky, kAmber);
+    auto* map =
+        new CBitmapControl(CRect(10, 10, 227, 139), editor.get(), 26, nullptr, kTeal, kSky, kAmber);
     map->setFilterMap(holder);
     frame->addView(map);
     settle();
@@ -491,8 +548,14 @@ TEST_F(WindowTest, FilterMapDragStopsAtTheImageEdges) {
         seenOffset.push_back(map->getOffsetPixels());
     };
     editor->script.then([this] { moveTo(90, 80); });
-    editor->script.then([&, this] { record(); moveTo(600, 500); });
-    editor->script.then([&, this] { record(); button(1, false); });
+    editor->script.then([&, this] {
+        record();
+        moveTo(600, 500);
+    });
+    editor->script.then([&, this] {
+        record();
+        button(1, false);
+    });
     moveTo(100, 70);
     button(1, true);
     play();
@@ -514,7 +577,8 @@ TEST_F(WindowTest, FilterMapDragStopsAtTheImageEdges) {
     EXPECT_EQ(gSeen.back(), (Seen{"end", 26, 0.f}));
 }
 
-TEST_F(WindowTest, KickButtonReportsPressAndReleaseInsideAGesture) {
+TEST_F(WindowTest, KickButtonReportsPressAndReleaseInsideAGesture)
+{
     auto* picture = new CBitmap(10057);
     auto* kick = new CKickButton(CRect(100, 100, 115, 116), editor.get(), 46, picture, 16);
     picture->release();
@@ -534,8 +598,10 @@ TEST_F(WindowTest, KickButtonReportsPressAndReleaseInsideAGesture) {
                                         {"value", 46, 0.f}}));
 }
 
-TEST_F(WindowTest, WheelButtonsReachTheViewUnderThePointer) {
-    auto* bar = new CVerticalBarControl(7, editor.get(), CRect(20, 20, 36, 149), kTeal, kTeal, kAmber, 66);
+TEST_F(WindowTest, WheelButtonsReachTheViewUnderThePointer)
+{
+    auto* bar =
+        new CVerticalBarControl(7, editor.get(), CRect(20, 20, 36, 149), kTeal, kTeal, kAmber, 66);
     frame->addView(bar);
     settle();
     moveTo(28, 60);
@@ -562,13 +628,18 @@ TEST_F(WindowTest, WheelButtonsReachTheViewUnderThePointer) {
     EXPECT_NEAR(bar->getValue(), 0.101f, 1e-6f);
 }
 
-TEST_F(WindowTest, SubMenuSelectionReportsTheOwningMenuAndIndex) {
+TEST_F(WindowTest, SubMenuSelectionReportsTheOwningMenuAndIndex)
+{
     COptionMenu* menu = addFilterMapMenu();
     std::vector<CRect> menus, cascaded;
     // Let go of the opening click (it picks nothing), point at "Process", then click
     // "Convert to 24-bit BMP" below the separator.
-    editor->script.then([this] { button(1, false); }, [&] { return !(menus = menuWindows()).empty(); });
-    editor->script.then([&, this] { CPoint p = menuItem(menus[0], 1); moveTo(p.h, p.v); });
+    editor->script.then([this] { button(1, false); },
+                        [&] { return !(menus = menuWindows()).empty(); });
+    editor->script.then([&, this] {
+        CPoint p = menuItem(menus[0], 1);
+        moveTo(p.h, p.v);
+    });
     editor->script.then(
         [&, this] {
             CPoint p = menuItem(cascaded[1], 8, 1);  // eight items and the separator above it
@@ -597,7 +668,8 @@ TEST_F(WindowTest, SubMenuSelectionReportsTheOwningMenuAndIndex) {
     EXPECT_TRUE(menuWindows().empty());
 }
 
-TEST_F(WindowTest, KeyboardWalksIntoASubMenuAndChooses) {
+TEST_F(WindowTest, KeyboardWalksIntoASubMenuAndChooses)
+{
     COptionMenu* menu = addFilterMapMenu();
     // Down, Down: "Process"; Right opens it on its first item; Up wraps round to the last
     // item, Up again skips the separator; Return chooses.
@@ -618,10 +690,12 @@ TEST_F(WindowTest, KeyboardWalksIntoASubMenuAndChooses) {
     EXPECT_TRUE(menuWindows().empty());
 }
 
-TEST_F(WindowTest, MainMenuItemReportsTheTopMenu) {
+TEST_F(WindowTest, MainMenuItemReportsTheTopMenu)
+{
     COptionMenu* menu = addFilterMapMenu(kNoTextStyle | kPopupStyle);
     std::vector<CRect> menus;
-    editor->script.then([this] { button(1, false); }, [&] { return !(menus = menuWindows()).empty(); });
+    editor->script.then([this] { button(1, false); },
+                        [&] { return !(menus = menuWindows()).empty(); });
     editor->script.then([&, this] {
         CPoint p = menuItem(menus[0], 2);
         moveTo(p.h, p.v);
@@ -640,7 +714,8 @@ TEST_F(WindowTest, MainMenuItemReportsTheTopMenu) {
     EXPECT_EQ(gSeen, (std::vector<Seen>{{"value", 59, 2.f}}));
 }
 
-TEST_F(WindowTest, EscapeCancelsTheMenu) {
+TEST_F(WindowTest, EscapeCancelsTheMenu)
+{
     addFilterMapMenu();
     editor->script.then([this] { button(1, false); }, [&] { return !menuWindows().empty(); });
     editor->script.then([this] { tap(XK_Escape); });
@@ -652,7 +727,8 @@ TEST_F(WindowTest, EscapeCancelsTheMenu) {
     EXPECT_TRUE(menuWindows().empty());
 }
 
-TEST_F(WindowTest, ClickOutsideCancelsTheMenu) {
+TEST_F(WindowTest, ClickOutsideCancelsTheMenu)
+{
     addFilterMapMenu();
     editor->script.then([this] { button(1, false); }, [&] { return !menuWindows().empty(); });
     editor->script.then([this] { moveTo(-100, 200); });  // not even on our window
@@ -668,7 +744,8 @@ TEST_F(WindowTest, ClickOutsideCancelsTheMenu) {
     EXPECT_TRUE(menuWindows().empty());
 }
 
-TEST_F(WindowTest, XdndDropOfTwoFilesReachesTheLabelUnderThePoint) {
+TEST_F(WindowTest, XdndDropOfTwoFilesReachesTheLabelUnderThePoint)
+{
     auto* label = new CLabel(CRect(40, 30, 258, 160), "Analysing left channel");
     frame->addView(label);
     settle();
@@ -685,7 +762,8 @@ TEST_F(WindowTest, XdndDropOfTwoFilesReachesTheLabelUnderThePoint) {
     EXPECT_FALSE(label->isDirty());  // and drawn
 }
 
-TEST_F(WindowTest, XdndTextDropArrivesAsKindOne) {
+TEST_F(WindowTest, XdndTextDropArrivesAsKindOne)
+{
     auto* probe = new CDropProbe(CRect(200, 100, 300, 200));
     frame->addView(probe);
     settle();
@@ -701,7 +779,8 @@ TEST_F(WindowTest, XdndTextDropArrivesAsKindOne) {
     EXPECT_EQ(probe->where, CPoint(250, 120));
 }
 
-TEST_F(WindowTest, DragMessagesNamingAVanishedSourceAreHarmless) {
+TEST_F(WindowTest, DragMessagesNamingAVanishedSourceAreHarmless)
+{
     auto* label = new CLabel(CRect(40, 30, 258, 160), "Analysing left channel");
     frame->addView(label);
     settle();
@@ -712,7 +791,8 @@ TEST_F(WindowTest, DragMessagesNamingAVanishedSourceAreHarmless) {
     XDestroyWindow(source.d, gone);
     XSync(source.d, False);
     source.send("XdndEnter", long(gone), (5L << 24) | 1, 0, 0, 0);  // type list to be read from it
-    source.send("XdndPosition", long(gone), 0, ((kOriginX + 100L) << 16) | (kOriginY + 90L), CurrentTime, 0);
+    source.send("XdndPosition", long(gone), 0, ((kOriginX + 100L) << 16) | (kOriginY + 90L),
+                CurrentTime, 0);
     source.send("XdndDrop", long(gone), 0, CurrentTime, 0, 0);
     source.exchange();
     source.exchange();
@@ -726,7 +806,8 @@ TEST_F(WindowTest, DragMessagesNamingAVanishedSourceAreHarmless) {
     EXPECT_STREQ(label->getText(), "1 : /tmp/x.bmp at 60");
 }
 
-TEST_F(WindowTest, ParentDestroyedBeforeTheEditorClosesIsSurvived) {
+TEST_F(WindowTest, ParentDestroyedBeforeTheEditorClosesIsSurvived)
+{
     auto* label = new CLabel(CRect(40, 30, 258, 160), "Analysing left channel");
     frame->addView(label);
     settle();
@@ -737,7 +818,8 @@ TEST_F(WindowTest, ParentDestroyedBeforeTheEditorClosesIsSurvived) {
     EXPECT_EQ(editor->getFrame(), nullptr);
 }
 
-TEST_F(WindowTest, ParentDestroyedWhileOpenStopsDrawing) {
+TEST_F(WindowTest, ParentDestroyedWhileOpenStopsDrawing)
+{
     auto* label = new CLabel(CRect(40, 30, 258, 160), "Analysing left channel");
     frame->addView(label);
     settle();
@@ -750,7 +832,8 @@ TEST_F(WindowTest, ParentDestroyedWhileOpenStopsDrawing) {
     EXPECT_TRUE(label->isDirty());
 }
 
-TEST_F(WindowTest, StaleParentWindowLeavesTheFrameWithoutAWindow) {
+TEST_F(WindowTest, StaleParentWindowLeavesTheFrameWithoutAWindow)
+{
     Window gone = XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, 1, 1, 0, 0, 0);
     XDestroyWindow(display, gone);
     XSync(display, False);

@@ -27,20 +27,25 @@ namespace skvtest {
 // that take this lock (a file lock, released when the holder ends in any way).
 class CXInputLock {
 public:
-    CXInputLock() {
+    CXInputLock()
+    {
         const char* name = std::getenv("DISPLAY");
         std::string tag = name ? name : "none";
         for (char& c : tag)
-            if (c == ':' || c == '/' || c == '.') c = '_';
-        path = (std::filesystem::temp_directory_path() / ("skv-x11-input" + tag + ".lock")).string();
+            if (c == ':' || c == '/' || c == '.')
+                c = '_';
+        path =
+            (std::filesystem::temp_directory_path() / ("skv-x11-input" + tag + ".lock")).string();
         fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
         if (fd >= 0 && ::flock(fd, LOCK_EX) != 0) {
             ::close(fd);
             fd = -1;
         }
     }
-    ~CXInputLock() {
-        if (fd >= 0) ::close(fd);  // closing drops the lock
+    ~CXInputLock()
+    {
+        if (fd >= 0)
+            ::close(fd);  // closing drops the lock
     }
     CXInputLock(const CXInputLock&) = delete;
     CXInputLock& operator=(const CXInputLock&) = delete;
@@ -55,24 +60,30 @@ private:
 // Round trips on the test connection, then on the frame's: afterwards the server has acted
 // on everything the test sent, and every event it produced for the frame is in the frame's
 // queue (events generated before a reply are delivered before it).
-inline void syncAll(Display* test, VSTGUI::CFrame* frame) {
+inline void syncAll(Display* test, VSTGUI::CFrame* frame)
+{
     XSync(test, False);
-    if (frame && frame->getDisplay()) XSync(frame->getDisplay(), False);
+    if (frame && frame->getDisplay())
+        XSync(frame->getDisplay(), False);
 }
 
 // Releases buttons and modifier keys that a previous, aborted run may have left held.
-inline void releaseAllInput(Display* d) {
+inline void releaseAllInput(Display* d)
+{
     Window root, child;
     int rx, ry, wx, wy;
     unsigned int mask = 0;
     XQueryPointer(d, DefaultRootWindow(d), &root, &child, &rx, &ry, &wx, &wy, &mask);
-    const unsigned int buttonMasks[] = {Button1Mask, Button2Mask, Button3Mask, Button4Mask, Button5Mask};
+    const unsigned int buttonMasks[] = {Button1Mask, Button2Mask, Button3Mask, Button4Mask,
+                                        Button5Mask};
     for (unsigned b = 0; b < 5; ++b)
-        if (mask & buttonMasks[b]) XTestFakeButtonEvent(d, b + 1, False, CurrentTime);
+        if (mask & buttonMasks[b])
+            XTestFakeButtonEvent(d, b + 1, False, CurrentTime);
     char keys[32];
     XQueryKeymap(d, keys);
     for (int code = 8; code < 256; ++code)
-        if (keys[code / 8] & (1 << (code % 8))) XTestFakeKeyEvent(d, unsigned(code), False, CurrentTime);
+        if (keys[code / 8] & (1 << (code % 8)))
+            XTestFakeKeyEvent(d, unsigned(code), False, CurrentTime);
     XSync(d, False);
 }
 
@@ -85,9 +96,13 @@ public:
     using Action = std::function<void()>;
     using Condition = std::function<bool()>;
 
-    void then(Action action, Condition ready = {}) { steps.push_back({std::move(action), std::move(ready)}); }
+    void then(Action action, Condition ready = {})
+    {
+        steps.push_back({std::move(action), std::move(ready)});
+    }
     // Runs the next step if it is ready; true when one ran.
-    bool step() {
+    bool step()
+    {
         if (next >= steps.size()) {
             ++idleTurns;
             return false;
@@ -106,7 +121,8 @@ public:
     std::size_t stepsRun() const { return next; }
     // Turns since the last step ran (a stuck gesture shows as a growing count).
     int turnsWithoutProgress() const { return idleTurns; }
-    void clear() {
+    void clear()
+    {
         steps.clear();
         next = 0;
         idleTurns = 0;

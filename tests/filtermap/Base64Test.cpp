@@ -39,7 +39,9 @@ TEST(Base64, DecoderSkipsForeignCharactersAndStopsAtPadding)
         bytes[i] = std::uint8_t(i * 7 + 3);
     for (std::size_t n : {0u, 1u, 2u, 3u, 57u, 58u, 59u, 200u}) {
         const std::string text = kfx::base64Encode(bytes.data(), n);
-        EXPECT_EQ(kfx::base64Decode(text), std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + std::ptrdiff_t(n))) << n;
+        EXPECT_EQ(kfx::base64Decode(text),
+                  std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + std::ptrdiff_t(n)))
+            << n;
         std::string noisy;
         for (char c : text)
             noisy += std::string(" \r\n*") + c;

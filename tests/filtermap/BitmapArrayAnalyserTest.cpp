@@ -59,7 +59,7 @@ bool watchedArray(void* p)
     return false;
 }
 
-} // namespace
+}  // namespace
 
 void* operator new[](std::size_t bytes)
 {
@@ -78,7 +78,8 @@ void* operator new[](std::size_t bytes, const std::nothrow_t&) noexcept
 {
     try {
         return operator new[](bytes);
-    } catch (...) {
+    }
+    catch (...) {
         return nullptr;
     }
 }
@@ -90,8 +91,14 @@ void operator delete[](void* p) noexcept
     std::free(p);
 }
 
-void operator delete[](void* p, std::size_t) noexcept { operator delete[](p); }
-void operator delete[](void* p, const std::nothrow_t&) noexcept { operator delete[](p); }
+void operator delete[](void* p, std::size_t) noexcept
+{
+    operator delete[](p);
+}
+void operator delete[](void* p, const std::nothrow_t&) noexcept
+{
+    operator delete[](p);
+}
 
 namespace {
 
@@ -114,7 +121,7 @@ std::vector<float> column(kfx::CBitmapArrayAnalyser& a)
     return d;
 }
 
-} // namespace
+}  // namespace
 
 TEST(BitmapArrayAnalyser, DefaultsAndOwnName)
 {
@@ -141,7 +148,7 @@ TEST(BitmapArrayAnalyser, ColumnExamplesOnATenByFourPicture)
     a.setAnalysis(1.0f);
     auto d = column(a);
     for (int y = 0; y < 4; ++y)
-        EXPECT_EQ(d[std::size_t(y)], value(100 + y)); // column 5
+        EXPECT_EQ(d[std::size_t(y)], value(100 + y));  // column 5
     for (std::size_t i = 4; i < 80; ++i)
         ASSERT_EQ(d[i], 42.0f);
     a.setAnalysis(0.0f);
@@ -183,7 +190,7 @@ TEST(BitmapArrayAnalyser, ColumnAndCountAreKeptInsideTheArray)
                 }
     std::vector<float> d(2, 42.0f);
     a.setVerticalOffset(0.0f);
-    a.getColumn(d.data(), -5, -1.0f); // negative count copies nothing
+    a.getColumn(d.data(), -5, -1.0f);  // negative count copies nothing
     EXPECT_EQ(d[0], 42.0f);
     a.getColumn(d.data(), 2, -1.0f);  // a short destination gets only its count
     EXPECT_NE(d[0], 42.0f);
@@ -271,7 +278,8 @@ TEST(BitmapArrayAnalyser, OnlyTheSwapHappensUnderTheLock)
                 float d[80];
                 a.getColumn(d, 80, -1.0f);
                 gProbesServed.store(++served);
-            } else {
+            }
+            else {
                 std::this_thread::yield();
             }
         }
@@ -280,20 +288,22 @@ TEST(BitmapArrayAnalyser, OnlyTheSwapHappensUnderTheLock)
     gWatchedBytes[0] = 10 * 4 * sizeof(float);
     gWatchedBytes[1] = 6 * 5 * sizeof(float);
     gArmed = true;
-    load10x4(a);                                                  // allocates the first array
-    loadBytes(a, makeGrey24(6, 5, [](int x, int y) { return x + y; })); // allocates, releases the first
-    load10x4(a);                                                  // allocates, releases the second
+    load10x4(a);  // allocates the first array
+    loadBytes(
+        a, makeGrey24(6, 5, [](int x, int y) { return x + y; }));  // allocates, releases the first
+    load10x4(a);                                                   // allocates, releases the second
     gArmed = false;
     stop = true;
     reader.join();
     EXPECT_EQ(gProbesBlocked.load(), 0);
-    EXPECT_GE(gProbesAnswered.load(), 5); // three allocations and two releases were seen
+    EXPECT_GE(gProbesAnswered.load(), 5);  // three allocations and two releases were seen
 }
 
 TEST(BitmapArrayAnalyser, EveryOperationLeavesAnArrayMatchingThePicture)
 {
     kfx::CBitmapArrayAnalyser a("L");
-    loadBytes(a, makeGrey24(9, 6, [](int x, int y) { return (x * 37 + y * 101 + x * y * 13) % 256; }));
+    loadBytes(a,
+              makeGrey24(9, 6, [](int x, int y) { return (x * 37 + y * 101 + x * y * 13) % 256; }));
     ASSERT_TRUE(a.isValid());
     a.setAnalysis(1.0f);
     a.setLoopStart(0.0f);
@@ -305,7 +315,7 @@ TEST(BitmapArrayAnalyser, EveryOperationLeavesAnArrayMatchingThePicture)
         ASSERT_EQ(h.getBitsPerPixel(), 24);
         const int w = h.getWidth(), ht = h.getHeight();
         for (int x = 0; x < w; ++x) {
-            a.setScanIndex((float(x) + 0.25f) / float(w)); // rounds to column x
+            a.setScanIndex((float(x) + 0.25f) / float(w));  // rounds to column x
             const auto d = column(a);
             for (int y = 0; y < ht; ++y)
                 ASSERT_EQ(d[std::size_t(y)], value(rawByte(h, x, y))) << x << "," << y;

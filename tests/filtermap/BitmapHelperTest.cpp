@@ -17,7 +17,7 @@ namespace {
 // The same value rule written out independently: k is the float nearest 1/255.
 float expectedValue(int v)
 {
-    const double k = 0.0039215688593685627; // float(1/255) exactly
+    const double k = 0.0039215688593685627;  // float(1/255) exactly
     return float((v * k - 0.5) * 2.0);
 }
 
@@ -29,7 +29,7 @@ std::vector<std::uint8_t> make4Bit()
     return makeBmp(5, 2, 4, {0x01, 0x20, 0x10, 0, 0x22, 0x10, 0x00, 0}, table);
 }
 
-} // namespace
+}  // namespace
 
 TEST(BitmapHelper, FreshHolderIsNotValid)
 {
@@ -67,15 +67,15 @@ TEST(BitmapHelper, OneByOne24BitExportIs1086BytesWithPixelsAt1082)
     EXPECT_EQ(get32(f, 2), 1086u);
     EXPECT_EQ(get32(f, 6), 0u);
     EXPECT_EQ(get32(f, 10), 1082u);
-    EXPECT_EQ(get32(f, 14), 40u);           // info header size
+    EXPECT_EQ(get32(f, 14), 40u);  // info header size
     EXPECT_EQ(get32(f, 18), 1u);
     EXPECT_EQ(get32(f, 22), 1u);
-    EXPECT_EQ(f[26], 1);                    // planes
-    EXPECT_EQ(f[28], 24);                   // bits
-    EXPECT_EQ(get32(f, 30), 0u);            // compression
-    EXPECT_EQ(get32(f, 34), 4u);            // image size
-    EXPECT_EQ(f[14 + 40 + 4 * 200 + 1], 200); // the grey ramp sits in the file even at 24 bits
-    EXPECT_EQ(get32(f, 14 + 1064), 0u);     // spare bytes
+    EXPECT_EQ(f[26], 1);                       // planes
+    EXPECT_EQ(f[28], 24);                      // bits
+    EXPECT_EQ(get32(f, 30), 0u);               // compression
+    EXPECT_EQ(get32(f, 34), 4u);               // image size
+    EXPECT_EQ(f[14 + 40 + 4 * 200 + 1], 200);  // the grey ramp sits in the file even at 24 bits
+    EXPECT_EQ(get32(f, 14 + 1064), 0u);        // spare bytes
     EXPECT_EQ(f[1082], 0x56);
     EXPECT_EQ(f[1083], 0x34);
     EXPECT_EQ(f[1084], 0x12);
@@ -90,16 +90,19 @@ TEST(BitmapHelper, ExportAndReloadKeepPixelsAtEveryDepth)
         std::vector<std::uint8_t> px(std::size_t(s * ht));
         for (std::size_t i = 0; i < px.size(); ++i)
             px[i] = std::uint8_t(i * 37 + 11);
-        for (int y = 0; y < ht; ++y) // keep padding zero: the export's rows are the held rows
+        for (int y = 0; y < ht; ++y)  // keep padding zero: the export's rows are the held rows
             for (int i = (w * bits + 7) / 8; i < s; ++i)
                 px[std::size_t(y * s + i)] = 0;
-        if (bits < 8 && (w * bits) % 8 != 0) // bits of the last byte beyond the row are padding too
+        if (bits < 8 &&
+            (w * bits) % 8 != 0)  // bits of the last byte beyond the row are padding too
             for (int y = 0; y < ht; ++y)
-                px[std::size_t(y * s + (w * bits) / 8)] &= std::uint8_t(0xFF << (8 - (w * bits) % 8));
+                px[std::size_t(y * s + (w * bits) / 8)] &=
+                    std::uint8_t(0xFF << (8 - (w * bits) % 8));
         std::vector<std::uint8_t> table;
         if (bits <= 8)
             for (int i = 0; i < (1 << bits); ++i)
-                table.insert(table.end(), {std::uint8_t(i), std::uint8_t(255 - i), std::uint8_t(i * 3), 0});
+                table.insert(table.end(),
+                             {std::uint8_t(i), std::uint8_t(255 - i), std::uint8_t(i * 3), 0});
         kfx::CBitmapHelper a("a"), b("b");
         loadBytes(a, makeBmp(w, ht, bits, px, table));
         ASSERT_TRUE(a.isValid());
@@ -119,13 +122,16 @@ TEST(BitmapHelper, ValuesComeFromBlueAt24BitsAndFromTableRedBelow)
 {
     kfx::CBitmapHelper h("h");
     // Blue = 0, 128, 255 across; green and red always 255 and never read.
-    loadBytes(h, make24(3, 2, [](int x, int y) { return 0xFFFF00u | std::uint32_t(x == 0 ? 0 : x == 1 ? 128 : 255) | std::uint32_t(y); }));
+    loadBytes(
+        h, make24(3, 2, [](int x, int y) {
+            return 0xFFFF00u | std::uint32_t(x == 0 ? 0 : x == 1 ? 128 : 255) | std::uint32_t(y);
+        }));
     std::vector<float> v(6, 42.0f);
     h.getValues(v.data(), 6);
-    EXPECT_EQ(v[0], -1.0f);                                 // (0, 0)
-    EXPECT_EQ(v[1], expectedValue(1));                      // (0, 1): blue 1
-    EXPECT_NEAR(v[2], 0.0039216f, 1e-7);                    // (1, 0): 128
-    EXPECT_EQ(v[4], std::nextafter(1.0f, 2.0f));            // 255 gives 1.0000001, not 1
+    EXPECT_EQ(v[0], -1.0f);                       // (0, 0)
+    EXPECT_EQ(v[1], expectedValue(1));            // (0, 1): blue 1
+    EXPECT_NEAR(v[2], 0.0039216f, 1e-7);          // (1, 0): 128
+    EXPECT_EQ(v[4], std::nextafter(1.0f, 2.0f));  // 255 gives 1.0000001, not 1
     EXPECT_EQ(v[4], 1.0000001f);
 
     kfx::CBitmapHelper p("p");
@@ -137,7 +143,8 @@ TEST(BitmapHelper, ValuesComeFromBlueAt24BitsAndFromTableRedBelow)
     const int indices[2][5] = {{0, 1, 2, 0, 1}, {2, 2, 1, 0, 0}};
     for (int x = 0; x < 5; ++x)
         for (int y = 0; y < 2; ++y)
-            EXPECT_EQ(q[std::size_t(x * 2 + y)], expectedValue(reds[indices[y][x]])) << x << "," << y;
+            EXPECT_EQ(q[std::size_t(x * 2 + y)], expectedValue(reds[indices[y][x]]))
+                << x << "," << y;
 }
 
 TEST(BitmapHelper, CapacityOneShortWritesNothing)
@@ -149,7 +156,7 @@ TEST(BitmapHelper, CapacityOneShortWritesNothing)
     for (float f : v)
         EXPECT_EQ(f, 42.0f);
     h.getValues(v.data(), 12);
-    EXPECT_EQ(v[2 * 3 + 1], expectedValue(21)); // column by column, bottom row first
+    EXPECT_EQ(v[2 * 3 + 1], expectedValue(21));  // column by column, bottom row first
 }
 
 TEST(BitmapHelper, FailedLoadLeavesHolderNotValid)
@@ -167,7 +174,7 @@ TEST(BitmapHelper, FailedLoadLeavesHolderNotValid)
     EXPECT_FALSE(h.isValid());
     h.loadFromResource(nullptr, 10000);
     EXPECT_FALSE(h.isValid());
-    h.loadFromFile(std::filesystem::temp_directory_path().string()); // a folder, not a file
+    h.loadFromFile(std::filesystem::temp_directory_path().string());  // a folder, not a file
     EXPECT_FALSE(h.isValid());
     h.loadFromFile("");
     EXPECT_FALSE(h.isValid());
@@ -176,8 +183,7 @@ TEST(BitmapHelper, FailedLoadLeavesHolderNotValid)
 
 TEST(BitmapHelper, ResourceModuleSuppliesBitmapsWithoutFileHeader)
 {
-    struct CModule : kfx::IResourceModule
-    {
+    struct CModule : kfx::IResourceModule {
         std::vector<std::uint8_t> file = make4Bit();
         bool findBitmap(int number, const unsigned char*& data, std::size_t& size) const override
         {
@@ -225,7 +231,7 @@ TEST(BitmapHelper, DecodedPaletteFollowsTheReceivingHoldersTable)
     ASSERT_TRUE(b.isValid());
     std::vector<float> v(10);
     b.getValues(v.data(), 10);
-    EXPECT_EQ(v[2 * 2 + 0], expectedValue(2)); // index 2 through the grey ramp
+    EXPECT_EQ(v[2 * 2 + 0], expectedValue(2));  // index 2 through the grey ramp
 }
 
 TEST(BitmapHelper, DecodeRejectsIncompleteOrImpossibleText)
@@ -239,8 +245,9 @@ TEST(BitmapHelper, DecodeRejectsIncompleteOrImpossibleText)
         h.decodeImage(kfx::base64Encode(p.data(), p.size()), 0, 0);
         EXPECT_EQ(h.encodeImage(w, ht), before);
     };
-    tryPayload(std::vector<std::uint8_t>(good.begin(), good.begin() + 39)); // shorter than a header
-    tryPayload(std::vector<std::uint8_t>(good.begin(), good.end() - 1));    // a pixel byte short
+    tryPayload(
+        std::vector<std::uint8_t>(good.begin(), good.begin() + 39));      // shorter than a header
+    tryPayload(std::vector<std::uint8_t>(good.begin(), good.end() - 1));  // a pixel byte short
     auto bad = [&](std::size_t at, std::uint32_t value, bool word = false) {
         auto p = good;
         if (word)
@@ -249,16 +256,16 @@ TEST(BitmapHelper, DecodeRejectsIncompleteOrImpossibleText)
             put32(p, at, value);
         tryPayload(p);
     };
-    bad(0, 39);        // header length below 40
-    bad(0, 1069);      // longer than the header block
-    bad(0, 200);       // longer than the payload
-    bad(4, 0);         // zero width
-    bad(8, 0xFFFFFFFEu); // negative height
-    bad(4, 100000);    // over the side cap
-    bad(14, 3, true);  // unknown depth
+    bad(0, 39);           // header length below 40
+    bad(0, 1069);         // longer than the header block
+    bad(0, 200);          // longer than the payload
+    bad(4, 0);            // zero width
+    bad(8, 0xFFFFFFFEu);  // negative height
+    bad(4, 100000);       // over the side cap
+    bad(14, 3, true);     // unknown depth
     bad(14, 0, true);
-    bad(16, 1);        // RLE: pixel bytes would not be rows
-    bad(8, 3);         // one row more than the bytes hold
+    bad(16, 1);  // RLE: pixel bytes would not be rows
+    bad(8, 3);   // one row more than the bytes hold
     h.decodeImage("", 0, 0);
     EXPECT_EQ(h.encodeImage(w, ht), before);
     h.decodeImage("!!!!====", 0, 0);
@@ -297,18 +304,20 @@ TEST(BitmapHelper, DecodeAcceptsLongerHeadersAndIgnoresLineBreaks)
 TEST(BitmapHelper, CreateCopyIsTopRowFirstArgb)
 {
     kfx::CBitmapHelper h("h");
-    loadBytes(h, make24(3, 2, [](int x, int y) { return std::uint32_t(0x010203 * (x + 1) + 0x400000 * y); }));
+    loadBytes(h, make24(3, 2, [](int x, int y) {
+                  return std::uint32_t(0x010203 * (x + 1) + 0x400000 * y);
+              }));
     auto copy = h.createCopy();
     ASSERT_NE(copy, nullptr);
     EXPECT_EQ(copy->width, 3);
     EXPECT_EQ(copy->height, 2);
     // The file's (x, y) holds red 1*(x+1)+64y, green 2(x+1), blue 3(x+1).
-    EXPECT_EQ(copy->at(0, 1), 0xFF010203u);     // bottom row is the last row of the copy
+    EXPECT_EQ(copy->at(0, 1), 0xFF010203u);  // bottom row is the last row of the copy
     EXPECT_EQ(copy->at(2, 0), 0xFF430609u);
     kfx::CBitmapHelper p("p");
     loadBytes(p, make4Bit());
     auto pc = p.createCopy();
-    EXPECT_EQ(pc->at(2, 1), 0xFFFF0605u);       // index 2 of the table: red 255, green 6, blue 5
+    EXPECT_EQ(pc->at(2, 1), 0xFFFF0605u);  // index 2 of the table: red 255, green 6, blue 5
     // attachImage takes a copy back, at 24 bits.
     kfx::CBitmapHelper back("back");
     back.attachImage(std::move(pc));
@@ -336,7 +345,8 @@ namespace {
 
 // Image text of a 40-byte-header picture (optionally followed by `extra` header bytes, as
 // a longer header would carry) with the given rows.
-std::string imageText(int width, int height, int bits, std::uint32_t compression, const std::vector<std::uint8_t>& pixels,
+std::string imageText(int width, int height, int bits, std::uint32_t compression,
+                      const std::vector<std::uint8_t>& pixels,
                       const std::vector<std::uint8_t>& extra = {})
 {
     std::vector<std::uint8_t> p(40 + extra.size(), 0);
@@ -352,7 +362,7 @@ std::string imageText(int width, int height, int bits, std::uint32_t compression
     return kfx::base64Encode(p.data(), p.size());
 }
 
-} // namespace
+}  // namespace
 
 TEST(BitmapHelper, EncodeDecodeRoundTripAtEveryDepth)
 {
@@ -365,14 +375,16 @@ TEST(BitmapHelper, EncodeDecodeRoundTripAtEveryDepth)
         std::vector<std::uint8_t> table;
         if (bits <= 8)
             for (int i = 0; i < (1 << bits); ++i)
-                table.insert(table.end(), {std::uint8_t(i), std::uint8_t(i), std::uint8_t(255 - i), 0});
+                table.insert(table.end(),
+                             {std::uint8_t(i), std::uint8_t(i), std::uint8_t(255 - i), 0});
         kfx::CBitmapHelper a("a"), b("b");
         loadBytes(a, makeBmp(w, ht, bits, px, table));
         ASSERT_TRUE(a.isValid());
         int ow = 0, oh = 0;
         const std::string text = a.encodeImage(ow, oh);
         // Every line but the last holds exactly 76 characters.
-        for (std::size_t pos = 0, end; (end = text.find("\r\n", pos)) != std::string::npos; pos = end + 2)
+        for (std::size_t pos = 0, end; (end = text.find("\r\n", pos)) != std::string::npos;
+             pos = end + 2)
             ASSERT_EQ(end - pos, 76u);
         b.decodeImage(text, 0, 0);
         ASSERT_TRUE(b.isValid());
@@ -394,7 +406,7 @@ TEST(BitmapHelper, EncodeDecodeRoundTripAtEveryDepth)
         h.decodeImage(text, 0, 0);
         ASSERT_TRUE(h.isValid());
         EXPECT_EQ(h.getBitsPerPixel(), bits);
-        EXPECT_EQ(h.sampleAt(1, 1), px[std::size_t(s + bits / 8)]); // the first byte of the pixel
+        EXPECT_EQ(h.sampleAt(1, 1), px[std::size_t(s + bits / 8)]);  // the first byte of the pixel
         int ow = 0, oh = 0;
         EXPECT_EQ(h.encodeImage(ow, oh), text);
     }
@@ -468,7 +480,7 @@ TEST(BitmapHelper, LoadingSomethingOtherThanAPlainFileDoesNotBlock)
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     kfx::CBitmapHelper h("h");
     loadBytes(h, makeGrey24(2, 2, [](int, int) { return 1; }));
-    h.loadFromFile(fifo.string()); // opening a pipe without a writer would wait for ever
+    h.loadFromFile(fifo.string());  // opening a pipe without a writer would wait for ever
     std::filesystem::remove(fifo);
     EXPECT_FALSE(h.isValid());
 }

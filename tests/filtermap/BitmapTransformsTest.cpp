@@ -24,7 +24,8 @@ bool allBytesEqual(const kfx::CBitmapHelper& h)
 {
     for (int y = 0; y < h.getHeight(); ++y)
         for (int x = 0; x < h.getWidth(); ++x)
-            if (rawByte(h, x, y, 1) != rawByte(h, x, y, 0) || rawByte(h, x, y, 2) != rawByte(h, x, y, 0))
+            if (rawByte(h, x, y, 1) != rawByte(h, x, y, 0) ||
+                rawByte(h, x, y, 2) != rawByte(h, x, y, 0))
                 return false;
     return true;
 }
@@ -35,12 +36,13 @@ void loadGrey(kfx::CBitmapHelper& h, int w, int ht, int (*f)(int, int))
     ASSERT_TRUE(h.isValid());
 }
 
-} // namespace
+}  // namespace
 
 TEST(BitmapTransforms, InvertTwiceRestoresAndGreysAColourPicture)
 {
     kfx::CBitmapHelper h("h");
-    loadBytes(h, make24(5, 3, [](int x, int y) { return std::uint32_t(0x102030 + x * 17 + y * 40); }));
+    loadBytes(h,
+              make24(5, 3, [](int x, int y) { return std::uint32_t(0x102030 + x * 17 + y * 40); }));
     const auto before = samples(h);
     h.invert();
     EXPECT_TRUE(h.isModified());
@@ -55,7 +57,8 @@ TEST(BitmapTransforms, DifferencesOfAUniformColumn)
     kfx::CBitmapHelper h("h");
     loadGrey(h, 1, 3, [](int, int) { return 100; });
     h.differences(false);
-    EXPECT_EQ(samples(h), (std::vector<int>{178, 128, 128})); // (100 + 255) / 2 = 177.5 -> 178 (even)
+    EXPECT_EQ(samples(h),
+              (std::vector<int>{178, 128, 128}));  // (100 + 255) / 2 = 177.5 -> 178 (even)
     loadGrey(h, 1, 3, [](int, int) { return 100; });
     h.differences(true);
     EXPECT_EQ(samples(h), (std::vector<int>{200, 0, 0}));
@@ -72,10 +75,14 @@ TEST(BitmapTransforms, NormalizeStretchesColumnsOrThePicture)
 {
     kfx::CBitmapHelper h("h");
     // Column 0: 10, 60; column 1 uniform 77; column 2: 20, 30.
-    loadGrey(h, 3, 2, [](int x, int y) { return x == 0 ? (y ? 60 : 10) : x == 1 ? 77 : (y ? 30 : 20); });
+    loadGrey(h, 3, 2, [](int x, int y) {
+        return x == 0 ? (y ? 60 : 10) : x == 1 ? 77 : (y ? 30 : 20);
+    });
     h.normalize(true);
     EXPECT_EQ(samples(h), (std::vector<int>{0, 0, 0, 255, 0, 255}));
-    loadGrey(h, 3, 2, [](int x, int y) { return x == 0 ? (y ? 60 : 10) : x == 1 ? 77 : (y ? 30 : 20); });
+    loadGrey(h, 3, 2, [](int x, int y) {
+        return x == 0 ? (y ? 60 : 10) : x == 1 ? 77 : (y ? 30 : 20);
+    });
     h.normalize(false);
     // One scale 255/67 over the picture: 60 -> 190.3 -> 190, 77 -> 255, 20 -> 38.06 -> 38.
     EXPECT_EQ(samples(h), (std::vector<int>{0, 255, 38, 190, 255, 76}));
@@ -98,10 +105,11 @@ TEST(BitmapTransforms, RotateThreeByTwoAndFourTimes)
     EXPECT_EQ(h.sampleAt(1, 2), 1);
     EXPECT_EQ(h.sampleAt(0, 1), 10);
     EXPECT_EQ(h.sampleAt(1, 1), 11);
-    EXPECT_EQ(h.sampleAt(0, 0), 20); // the bottom row is written too
+    EXPECT_EQ(h.sampleAt(0, 0), 20);  // the bottom row is written too
     EXPECT_EQ(h.sampleAt(1, 0), 21);
     kfx::CBitmapHelper g("g");
-    loadBytes(g, make24(5, 3, [](int x, int y) { return std::uint32_t(x * 0x030201 + y * 0x101010); }));
+    loadBytes(
+        g, make24(5, 3, [](int x, int y) { return std::uint32_t(x * 0x030201 + y * 0x101010); }));
     const auto pixels = *g.getPixelBlock();
     for (int i = 0; i < 4; ++i)
         g.rotateClockwise(0);
@@ -149,7 +157,7 @@ TEST(BitmapTransforms, ConvertTo24BitGoesThroughTheTableAndKeepsIt)
     EXPECT_EQ(rawByte(h, 0, 0, 0), 40);
     EXPECT_EQ(rawByte(h, 0, 0, 2), 60);
     EXPECT_EQ(rawByte(h, 1, 0, 1), 2);
-    EXPECT_EQ((*h.getHeaderBlock())[40 + 4 + 1], 50); // colour table stays
+    EXPECT_EQ((*h.getHeaderBlock())[40 + 4 + 1], 50);  // colour table stays
     // Operations needing 24 bits convert first: normalize on 8 bits reads the table's blue.
     kfx::CBitmapHelper n("n");
     loadBytes(n, makeBmp(3, 1, 8, {1, 0, 1, 0}, table));
@@ -161,8 +169,8 @@ TEST(BitmapTransforms, EscapeValues)
 {
     EXPECT_EQ(kfx::CBitmapHelper::escape(0, 0, 0), 0);
     EXPECT_EQ(kfx::CBitmapHelper::escape(3, 0, 0), 600);
-    EXPECT_EQ(kfx::CBitmapHelper::escape(1, 0, 0), 598); // 1 -> 2 -> 5: |z|^2 = 4 does not stop it
-    EXPECT_EQ(kfx::CBitmapHelper::escape(-2, 0, 0), 0);  // stays at 4 for ever
+    EXPECT_EQ(kfx::CBitmapHelper::escape(1, 0, 0), 598);  // 1 -> 2 -> 5: |z|^2 = 4 does not stop it
+    EXPECT_EQ(kfx::CBitmapHelper::escape(-2, 0, 0), 0);   // stays at 4 for ever
     // Shape 0.1 twists the orbit: c = 0.3 escapes with it (sx, sy lag pulls it out) or not,
     // but the result always lies in 0..600.
     for (double c = -2.0; c <= 2.0; c += 0.37) {
@@ -190,7 +198,8 @@ TEST(BitmapTransforms, RandomPicturesAreGreyAndMostlyDark)
     EXPECT_GT(maxSeen, 200);
     // Below 8 bits every byte of a row, padding included, is rand() % 255.
     kfx::CBitmapHelper p("p");
-    loadBytes(p, makeBmp(3, 2, 4, std::vector<std::uint8_t>(8, 0xFF), std::vector<std::uint8_t>(64, 0)));
+    loadBytes(
+        p, makeBmp(3, 2, 4, std::vector<std::uint8_t>(8, 0xFF), std::vector<std::uint8_t>(64, 0)));
     p.generateRandom(1.0);
     for (std::uint8_t b : *p.getPixelBlock())
         EXPECT_LT(b, 255);
@@ -223,12 +232,13 @@ TEST(BitmapTransforms, MandelbrotRefusesPicturesItCanNeverFill)
     invalid.generateMandelbrot(0.0);
     EXPECT_FALSE(invalid.isModified());
     kfx::CBitmapHelper small("s");
-    loadGrey(small, 5, 2, [](int x, int) { return x; }); // 10 pixels
+    loadGrey(small, 5, 2, [](int x, int) { return x; });  // 10 pixels
     small.generateMandelbrot(0.0);
     EXPECT_FALSE(small.isModified());
     EXPECT_EQ(samples(small), (std::vector<int>{0, 1, 2, 3, 4, 0, 1, 2, 3, 4}));
     kfx::CBitmapHelper four("f");
-    loadBytes(four, makeBmp(8, 8, 4, std::vector<std::uint8_t>(32, 0x12), std::vector<std::uint8_t>(64, 0)));
+    loadBytes(four, makeBmp(8, 8, 4, std::vector<std::uint8_t>(32, 0x12),
+                            std::vector<std::uint8_t>(64, 0)));
     four.generateMandelbrot(0.0);
     EXPECT_FALSE(four.isModified());
     EXPECT_EQ(four.getBitsPerPixel(), 4);
@@ -240,7 +250,8 @@ TEST(BitmapTransforms, MandelbrotRefusesPicturesItCanNeverFill)
     strip.generateMandelbrot(0.0);
     if (!strip.isModified()) {
         EXPECT_EQ(samples(strip), (std::vector<int>{0, 3, 6, 9, 12, 15, 18, 21, 24, 27, 30}));
-    } else {
+    }
+    else {
         const auto s = samples(strip);
         EXPECT_EQ(*std::max_element(s.begin(), s.end()), 255);
     }

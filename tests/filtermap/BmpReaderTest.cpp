@@ -19,8 +19,7 @@ namespace {
 
 const std::string kCorpus = std::string(SKV_TESTDATA_DIR) + "/bmp/";
 
-struct CManifestLine
-{
+struct CManifestLine {
     std::string file;
     int width, height, bpp;
     std::string samples;
@@ -31,7 +30,7 @@ std::vector<CManifestLine> readManifest()
     std::vector<CManifestLine> lines;
     std::ifstream in(kCorpus + "MANIFEST.tsv");
     std::string line;
-    std::getline(in, line); // column names
+    std::getline(in, line);  // column names
     while (std::getline(in, line)) {
         std::vector<std::string> cols;
         std::stringstream ss(line);
@@ -40,7 +39,8 @@ std::vector<CManifestLine> readManifest()
             cols.push_back(col);
         if (cols.size() < 15)
             continue;
-        lines.push_back({cols[0], std::stoi(cols[4]), std::stoi(cols[5]), std::stoi(cols[6]), cols[14]});
+        lines.push_back(
+            {cols[0], std::stoi(cols[4]), std::stoi(cols[5]), std::stoi(cols[6]), cols[14]});
     }
     return lines;
 }
@@ -57,7 +57,8 @@ std::vector<std::uint8_t> smallValid8()
 {
     std::vector<std::uint8_t> table;
     for (int i = 0; i < 4; ++i)
-        table.insert(table.end(), {std::uint8_t(10 * i), std::uint8_t(20 * i), std::uint8_t(30 * i + 5), 0});
+        table.insert(table.end(),
+                     {std::uint8_t(10 * i), std::uint8_t(20 * i), std::uint8_t(30 * i + 5), 0});
     return makeBmp(3, 2, 8, {0, 1, 2, 0, 3, 2, 1, 0}, table);
 }
 
@@ -79,7 +80,7 @@ bool accepts(const std::vector<std::uint8_t>& bytes)
     return read;
 }
 
-} // namespace
+}  // namespace
 
 TEST(BmpReader, EveryCorpusFileLoadsWithItsSizeAndKnownPixels)
 {
@@ -97,7 +98,8 @@ TEST(BmpReader, EveryCorpusFileLoadsWithItsSizeAndKnownPixels)
         EXPECT_EQ(holder.getBitsPerPixel(), m.bpp <= 8 ? m.bpp : 24);
         EXPECT_EQ(holder.getStride(), strideOf(m.width, holder.getBitsPerPixel()));
         int checked = 0;
-        for (std::sregex_iterator it(m.samples.begin(), m.samples.end(), sample), end; it != end; ++it, ++checked) {
+        for (std::sregex_iterator it(m.samples.begin(), m.samples.end(), sample), end; it != end;
+             ++it, ++checked) {
             const int x = std::stoi((*it)[1]), y = std::stoi((*it)[2]);
             const int b = std::stoi((*it)[3]), g = std::stoi((*it)[4]), r = std::stoi((*it)[5]);
             SCOPED_TRACE("pixel " + std::to_string(x) + "," + std::to_string(y));
@@ -112,7 +114,8 @@ TEST(BmpReader, EveryCorpusFileLoadsWithItsSizeAndKnownPixels)
                 EXPECT_EQ(header[40 + 4 * std::size_t(s) + 1], g);
                 EXPECT_EQ(header[40 + 4 * std::size_t(s) + 2], r);
                 expectedValue = float((r * double(0.003921569f) - 0.5) * 2.0);
-            } else {
+            }
+            else {
                 EXPECT_EQ(rawByte(holder, x, y, 0), b);
                 EXPECT_EQ(rawByte(holder, x, y, 1), g);
                 EXPECT_EQ(rawByte(holder, x, y, 2), r);
@@ -120,7 +123,8 @@ TEST(BmpReader, EveryCorpusFileLoadsWithItsSizeAndKnownPixels)
             }
             std::vector<float> values(std::size_t(m.width) * std::size_t(m.height));
             holder.getValues(values.data(), unsigned(values.size()));
-            EXPECT_EQ(values[std::size_t(x) * std::size_t(m.height) + std::size_t(y)], expectedValue);
+            EXPECT_EQ(values[std::size_t(x) * std::size_t(m.height) + std::size_t(y)],
+                      expectedValue);
         }
         EXPECT_GE(checked, 4);
     }
@@ -162,7 +166,8 @@ TEST(BmpReader, ShortTablesAndDeltasAndEndOfBitmapEarly)
     auto f = makeBmp(3, 4, 8, rle, table, 1);
     kfx::CBmpPicture pic;
     ASSERT_TRUE(readFileBytes(f, pic));
-    EXPECT_EQ(pic.pixels, (std::vector<std::uint8_t>{5, 5, 5, 0, 0, 0, 0, 0, 7, 8, 9, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(pic.pixels,
+              (std::vector<std::uint8_t>{5, 5, 5, 0, 0, 0, 0, 0, 7, 8, 9, 0, 0, 0, 0, 0}));
     // RLE4 5x1: run of 5 alternating nibbles 1,2 then EOB.
     auto f4 = makeBmp(5, 1, 4, {5, 0x12, 0, 1}, std::vector<std::uint8_t>(4 * 16, 0), 2);
     ASSERT_TRUE(readFileBytes(f4, pic));
@@ -190,28 +195,30 @@ TEST(BmpReader, BrokenAndHostileFilesAreRefused)
     notBmp[0] = 'P';
     notBmp[1] = 'K';
     EXPECT_FALSE(accepts(notBmp));
-    EXPECT_FALSE(accepts(with(18, 0)));                  // zero width
-    EXPECT_FALSE(accepts(with(18, 0xFFFFFFFDu)));        // negative width
-    EXPECT_FALSE(accepts(with(22, 0)));                  // zero height
-    EXPECT_FALSE(accepts(with(22, 0x80000000u)));        // height whose negation overflows
-    EXPECT_FALSE(accepts(with(18, 40000)));              // side over the cap
+    EXPECT_FALSE(accepts(with(18, 0)));            // zero width
+    EXPECT_FALSE(accepts(with(18, 0xFFFFFFFDu)));  // negative width
+    EXPECT_FALSE(accepts(with(22, 0)));            // zero height
+    EXPECT_FALSE(accepts(with(22, 0x80000000u)));  // height whose negation overflows
+    EXPECT_FALSE(accepts(with(18, 40000)));        // side over the cap
     auto huge = with(18, 20000);
-    put32(huge, 22, 20000);                              // 4e8 pixels, each side allowed
+    put32(huge, 22, 20000);  // 4e8 pixels, each side allowed
     EXPECT_FALSE(accepts(huge));
     for (std::uint32_t bits : {0u, 3u, 5u, 7u, 12u, 64u, 0xFFFFu})
         EXPECT_FALSE(accepts(with(28, bits, 2))) << bits;
     for (std::uint32_t size : {0u, 11u, 13u, 39u, 2000u, 0xFFFFFFFFu})
         EXPECT_FALSE(accepts(with(14, size))) << size;
     for (std::uint32_t compression : {2u, 3u, 4u, 5u, 6u, 99u})
-        EXPECT_FALSE(accepts(with(30, compression))) << compression; // none fits an 8-bit BI_RGB body
-    EXPECT_FALSE(accepts(with(10, std::uint32_t(good.size()))));     // pixels at the very end
+        EXPECT_FALSE(accepts(with(30, compression)))
+            << compression;                                       // none fits an 8-bit BI_RGB body
+    EXPECT_FALSE(accepts(with(10, std::uint32_t(good.size()))));  // pixels at the very end
     EXPECT_FALSE(accepts(with(10, 0xFFFFFFF0u)));
-    EXPECT_TRUE(accepts(with(46, 0xFFFFFFFFu)));                     // absurd biClrUsed: capped at 2^8
-    EXPECT_FALSE(accepts(with(10, 20)));                             // pixels inside the info header
+    EXPECT_TRUE(accepts(with(46, 0xFFFFFFFFu)));  // absurd biClrUsed: capped at 2^8
+    EXPECT_FALSE(accepts(with(10, 20)));          // pixels inside the info header
     EXPECT_FALSE(accepts(with(10, 14 + 40 - 1)));
-    EXPECT_TRUE(accepts(with(10, 14 + 40 + 4)));                     // a one-entry table, then pixels
-    EXPECT_FALSE(accepts(with(10, 14 + 40)));                        // indices but no colour table
-    EXPECT_FALSE(accepts(makeBmp(3, 2, 8, {0, 1, 2, 0, 3, 2, 1, 0}))); // the same without biClrUsed
+    EXPECT_TRUE(accepts(with(10, 14 + 40 + 4)));  // a one-entry table, then pixels
+    EXPECT_FALSE(accepts(with(10, 14 + 40)));     // indices but no colour table
+    EXPECT_FALSE(
+        accepts(makeBmp(3, 2, 8, {0, 1, 2, 0, 3, 2, 1, 0})));  // the same without biClrUsed
     // Truncated anywhere before the last row's pixels.
     for (std::size_t n = 0; n + 1 < good.size(); ++n) {
         std::vector<std::uint8_t> cut(good.begin(), good.begin() + std::ptrdiff_t(n));
@@ -222,9 +229,11 @@ TEST(BmpReader, BrokenAndHostileFilesAreRefused)
 TEST(BmpReader, RleOverrunsAndTruncationAreRefused)
 {
     const std::vector<std::uint8_t> table(4 * 256, 0);
-    auto rle8 = [&](std::vector<std::uint8_t> body, int height = 2) { return makeBmp(4, height, 8, body, table, 1); };
+    auto rle8 = [&](std::vector<std::uint8_t> body, int height = 2) {
+        return makeBmp(4, height, 8, body, table, 1);
+    };
     EXPECT_TRUE(accepts(rle8({4, 1, 0, 0, 4, 2, 0, 1})));
-    EXPECT_FALSE(accepts(rle8({5, 1, 0, 1})));              // run past the right edge
+    EXPECT_FALSE(accepts(rle8({5, 1, 0, 1})));  // run past the right edge
     EXPECT_FALSE(accepts(rle8({255, 1, 0, 1})));
     EXPECT_FALSE(accepts(rle8({0, 5, 1, 2, 3, 4, 5, 0})));  // absolute run past the edge
     EXPECT_FALSE(accepts(rle8({0, 4, 1, 2})));              // absolute run cut short
@@ -235,7 +244,7 @@ TEST(BmpReader, RleOverrunsAndTruncationAreRefused)
     auto topDown = rle8({4, 1, 0, 0, 4, 2, 0, 1});
     put32(topDown, 22, std::uint32_t(-2));
     EXPECT_FALSE(accepts(topDown));
-    EXPECT_FALSE(accepts(makeBmp(3, 1, 4, {4, 0x11, 0, 1}, table, 2))); // RLE4 overrun
+    EXPECT_FALSE(accepts(makeBmp(3, 1, 4, {4, 0x11, 0, 1}, table, 2)));  // RLE4 overrun
 }
 
 TEST(BmpReader, BitfieldFilesWithoutTheirMasksAreRefused)
@@ -259,7 +268,8 @@ TEST(BmpReader, MutatedCorpusFilesNeverReadOutsideTheirBuffers)
             auto f = original;
             const int flips = 1 + int(rng() % 4);
             for (int i = 0; i < flips; ++i)
-                f[rng() % std::min<std::size_t>(f.size(), 80 + (round % 3) * 2000)] = std::uint8_t(rng());
+                f[rng() % std::min<std::size_t>(f.size(), 80 + (round % 3) * 2000)] =
+                    std::uint8_t(rng());
             if (round % 5 == 0)
                 f.resize(rng() % f.size());
             kfx::CBmpPicture pic;

@@ -14,8 +14,7 @@ using namespace skvtest;
 
 namespace {
 
-struct CExpected
-{
+struct CExpected {
     int number, width, height, bits;
     const char* file;
 };
@@ -26,7 +25,7 @@ const CExpected kPictures[] = {
     {10002, 787, 390, 4, "10002-title-screen.bmp"},
 };
 
-} // namespace
+}  // namespace
 
 TEST(BuiltInPictures, ResourcesHaveTheirSizesAndDepths)
 {
@@ -63,7 +62,8 @@ TEST(BuiltInPictures, TitleScreenHasEightColoursAndValuesFromTheirRed)
             const int index = h.sampleAt(x, y);
             used.insert(index);
             const int red = header[40 + 4 * std::size_t(index) + 2];
-            ASSERT_EQ(v[std::size_t(x) * 390 + std::size_t(y)], float((red * 0.0039215688593685627 - 0.5) * 2.0));
+            ASSERT_EQ(v[std::size_t(x) * 390 + std::size_t(y)],
+                      float((red * 0.0039215688593685627 - 0.5) * 2.0));
             ASSERT_NE(red, index);
         }
     EXPECT_EQ(used.size(), 8u);
@@ -100,7 +100,8 @@ TEST(BuiltInPictures, EachMakesAGoodFilterMap)
             for (std::size_t y = 0; y < 80; ++y)
                 d += std::fabs(v[(x + 1) * ht + y] - v[x * ht + y]);
             change += d / 80.0;
-            distinct.insert(std::vector<float>(v.begin() + std::ptrdiff_t(x * ht), v.begin() + std::ptrdiff_t(x * ht + 80)));
+            distinct.insert(std::vector<float>(v.begin() + std::ptrdiff_t(x * ht),
+                                               v.begin() + std::ptrdiff_t(x * ht + 80)));
         }
         EXPECT_GT(change / double(w - 1), 0.01);
         EXPECT_GT(distinct.size(), (w - 1) * 9 / 10);

@@ -28,15 +28,21 @@ inline void put32(std::vector<std::uint8_t>& v, std::size_t at, std::uint32_t x)
 
 inline std::uint32_t get32(const std::vector<std::uint8_t>& v, std::size_t at)
 {
-    return std::uint32_t(v[at]) | (std::uint32_t(v[at + 1]) << 8) | (std::uint32_t(v[at + 2]) << 16) | (std::uint32_t(v[at + 3]) << 24);
+    return std::uint32_t(v[at]) | (std::uint32_t(v[at + 1]) << 8) |
+           (std::uint32_t(v[at + 2]) << 16) | (std::uint32_t(v[at + 3]) << 24);
 }
 
-inline int strideOf(int width, int bits) { return ((width * bits + 31) / 32) * 4; }
+inline int strideOf(int width, int bits)
+{
+    return ((width * bits + 31) / 32) * 4;
+}
 
 // A BMP file with a 40-byte header. `rows` are the file's rows in file order (bottom row
 // first unless height < 0), each already padded; `table` holds B,G,R,0 entries.
-inline std::vector<std::uint8_t> makeBmp(int width, int height, int bits, const std::vector<std::uint8_t>& pixelBytes,
-                                         const std::vector<std::uint8_t>& table = {}, std::uint32_t compression = 0)
+inline std::vector<std::uint8_t> makeBmp(int width, int height, int bits,
+                                         const std::vector<std::uint8_t>& pixelBytes,
+                                         const std::vector<std::uint8_t>& table = {},
+                                         std::uint32_t compression = 0)
 {
     const std::size_t offset = 14 + 40 + table.size();
     std::vector<std::uint8_t> f(offset, 0);
@@ -77,12 +83,16 @@ std::vector<std::uint8_t> make24(int width, int height, F bgr)
 template <typename F>
 std::vector<std::uint8_t> makeGrey24(int width, int height, F sample)
 {
-    return make24(width, height, [&](int x, int y) { const std::uint32_t v = std::uint32_t(sample(x, y)) & 0xFF; return v | (v << 8) | (v << 16); });
+    return make24(width, height, [&](int x, int y) {
+        const std::uint32_t v = std::uint32_t(sample(x, y)) & 0xFF;
+        return v | (v << 8) | (v << 16);
+    });
 }
 
 inline std::filesystem::path tempPath(const std::string& name)
 {
-    return std::filesystem::temp_directory_path() / ("skv_filtermap_" + std::to_string(::getpid()) + "_" + name);
+    return std::filesystem::temp_directory_path() /
+           ("skv_filtermap_" + std::to_string(::getpid()) + "_" + name);
 }
 
 inline void writeFile(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes)
@@ -94,11 +104,13 @@ inline void writeFile(const std::filesystem::path& path, const std::vector<std::
 inline std::vector<std::uint8_t> readFile(const std::filesystem::path& path)
 {
     std::ifstream in(path, std::ios::binary);
-    return std::vector<std::uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    return std::vector<std::uint8_t>((std::istreambuf_iterator<char>(in)),
+                                     std::istreambuf_iterator<char>());
 }
 
 // Loads `bytes` into `holder` through a temporary file, as a user's file would arrive.
-inline void loadBytes(kfx::IBitmapHelper& holder, const std::vector<std::uint8_t>& bytes, const std::string& name = "picture.bmp")
+inline void loadBytes(kfx::IBitmapHelper& holder, const std::vector<std::uint8_t>& bytes,
+                      const std::string& name = "picture.bmp")
 {
     const auto path = tempPath(name);
     writeFile(path, bytes);
@@ -109,8 +121,8 @@ inline void loadBytes(kfx::IBitmapHelper& holder, const std::vector<std::uint8_t
 // The sample of pixel (x, y) read straight from the holder's blocks.
 inline int rawByte(const kfx::CBitmapHelper& h, int x, int y, int byte = 0)
 {
-    return (*h.getPixelBlock())[std::size_t(y * h.getStride() + x * (h.getBitsPerPixel() / 8) + byte)];
+    return (
+        *h.getPixelBlock())[std::size_t(y * h.getStride() + x * (h.getBitsPerPixel() / 8) + byte)];
 }
 
-} // namespace skvtest
-
+}  // namespace skvtest

@@ -31,60 +31,122 @@ namespace {
 std::atomic<bool> counting{false};
 std::atomic<long> allocations{0};
 
-void* allocate(std::size_t size, std::size_t alignment) {
-    if (counting.load(std::memory_order_relaxed)) allocations.fetch_add(1, std::memory_order_relaxed);
-    if (size == 0) size = 1;
+void* allocate(std::size_t size, std::size_t alignment)
+{
+    if (counting.load(std::memory_order_relaxed))
+        allocations.fetch_add(1, std::memory_order_relaxed);
+    if (size == 0)
+        size = 1;
     void* p = nullptr;
     if (alignment <= alignof(std::max_align_t)) {
         p = std::malloc(size);
-    } else {
+    }
+    else {
         const std::size_t rounded = (size + alignment - 1) / alignment * alignment;
         p = std::aligned_alloc(alignment, rounded);
     }
-    if (!p) throw std::bad_alloc();
+    if (!p)
+        throw std::bad_alloc();
     return p;
 }
 
 }  // namespace
 
-void* operator new(std::size_t size) { return allocate(size, 0); }
-void* operator new[](std::size_t size) { return allocate(size, 0); }
-void* operator new(std::size_t size, std::align_val_t a) { return allocate(size, static_cast<std::size_t>(a)); }
-void* operator new[](std::size_t size, std::align_val_t a) { return allocate(size, static_cast<std::size_t>(a)); }
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+void* operator new(std::size_t size)
+{
+    return allocate(size, 0);
+}
+void* operator new[](std::size_t size)
+{
+    return allocate(size, 0);
+}
+void* operator new(std::size_t size, std::align_val_t a)
+{
+    return allocate(size, static_cast<std::size_t>(a));
+}
+void* operator new[](std::size_t size, std::align_val_t a)
+{
+    return allocate(size, static_cast<std::size_t>(a));
+}
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept
+{
     try {
         return allocate(size, 0);
-    } catch (...) {
+    }
+    catch (...) {
         return nullptr;
     }
 }
-void* operator new[](std::size_t size, const std::nothrow_t& t) noexcept { return operator new(size, t); }
-void* operator new(std::size_t size, std::align_val_t a, const std::nothrow_t&) noexcept {
+void* operator new[](std::size_t size, const std::nothrow_t& t) noexcept
+{
+    return operator new(size, t);
+}
+void* operator new(std::size_t size, std::align_val_t a, const std::nothrow_t&) noexcept
+{
     try {
         return allocate(size, static_cast<std::size_t>(a));
-    } catch (...) {
+    }
+    catch (...) {
         return nullptr;
     }
 }
-void* operator new[](std::size_t size, std::align_val_t a, const std::nothrow_t& t) noexcept {
+void* operator new[](std::size_t size, std::align_val_t a, const std::nothrow_t& t) noexcept
+{
     return operator new(size, a, t);
 }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
-void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
-void operator delete(void* p, std::align_val_t, const std::nothrow_t&) noexcept { std::free(p); }
-void operator delete[](void* p, std::align_val_t, const std::nothrow_t&) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
-void operator delete(void* p, std::align_val_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::align_val_t) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t, std::align_val_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t, std::align_val_t) noexcept { std::free(p); }
+void operator delete(void* p) noexcept
+{
+    std::free(p);
+}
+void operator delete(void* p, const std::nothrow_t&) noexcept
+{
+    std::free(p);
+}
+void operator delete[](void* p, const std::nothrow_t&) noexcept
+{
+    std::free(p);
+}
+void operator delete(void* p, std::align_val_t, const std::nothrow_t&) noexcept
+{
+    std::free(p);
+}
+void operator delete[](void* p, std::align_val_t, const std::nothrow_t&) noexcept
+{
+    std::free(p);
+}
+void operator delete[](void* p) noexcept
+{
+    std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept
+{
+    std::free(p);
+}
+void operator delete[](void* p, std::size_t) noexcept
+{
+    std::free(p);
+}
+void operator delete(void* p, std::align_val_t) noexcept
+{
+    std::free(p);
+}
+void operator delete[](void* p, std::align_val_t) noexcept
+{
+    std::free(p);
+}
+void operator delete(void* p, std::size_t, std::align_val_t) noexcept
+{
+    std::free(p);
+}
+void operator delete[](void* p, std::size_t, std::align_val_t) noexcept
+{
+    std::free(p);
+}
 
 #endif
 
-TEST(EngineAllocation, NoAllocationWhileProcessing) {
+TEST(EngineAllocation, NoAllocationWhileProcessing)
+{
 #if defined(SKV_NO_NEW_REPLACEMENT)
     GTEST_SKIP() << "operator new cannot be replaced in this build";
 #else
@@ -106,22 +168,22 @@ TEST(EngineAllocation, NoAllocationWhileProcessing) {
     };
     // Settings change between blocks, outside the counted window.
     fx.setParameter(40, 1.0f);
-    fx.setParameter(41, 0.0f);   // a scan step every 32 samples
-    fx.setParameter(47, 0.3f);   // synced delays and scan: tempo polls
+    fx.setParameter(41, 0.0f);  // a scan step every 32 samples
+    fx.setParameter(47, 0.3f);  // synced delays and scan: tempo polls
     fx.setParameter(48, 0.3f);
-    runBlocks(40, 512);          // lattices reading both filter maps
-    fx.setParameter(36, 1.0f);   // band filters
+    runBlocks(40, 512);         // lattices reading both filter maps
+    fx.setParameter(36, 1.0f);  // band filters
     fx.setParameter(37, 1.0f);
-    fx.setParameter(4, 1.0f);    // backward lines
+    fx.setParameter(4, 1.0f);  // backward lines
     fx.setParameter(5, 1.0f);
-    runBlocks(40, 100);          // sub-blocks of one sample
+    runBlocks(40, 100);  // sub-blocks of one sample
     fx.setParameter(36, 0.0f);
     fx.setParameter(37, 0.0f);
-    fx.setParameter(38, 0.7f);   // left self-analysis
-    fx.setParameter(39, 1.0f);   // right follows left
+    fx.setParameter(38, 0.7f);                     // left self-analysis
+    fx.setParameter(39, 1.0f);                     // right follows left
     enginetest::setScriptedTime(97.0, 7.25, 4.0);  // tempo change: delays follow at a poll
     runBlocks(600, 64);
-    fx.setParameter(39, 0.5f);   // right self-analysis
+    fx.setParameter(39, 0.5f);            // right self-analysis
     fx.engine.lattice[0]->output = 1e6f;  // runaway left channel
     runBlocks(20, 512);
     EXPECT_EQ(allocations.load(), 0);

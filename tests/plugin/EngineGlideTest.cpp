@@ -15,11 +15,16 @@ namespace {
 
 using Lattice = usp::CUnitWIIRLattice<float, 81>;
 
-bool sameBits(float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+bool sameBits(float a, float b)
+{
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
 
-void expectSame(const Lattice& a, const Lattice& b) {
+void expectSame(const Lattice& a, const Lattice& b)
+{
     ASSERT_EQ(a.order, b.order);
-    for (int i = 0; i < a.count; ++i) ASSERT_TRUE(sameBits(a.coeffs[i], b.coeffs[i])) << i;
+    for (int i = 0; i < a.count; ++i)
+        ASSERT_TRUE(sameBits(a.coeffs[i], b.coeffs[i])) << i;
     EXPECT_TRUE(sameBits(a.warp, b.warp));
     EXPECT_TRUE(sameBits(a.coeffScale, b.coeffScale));
     EXPECT_TRUE(sameBits(a.warpComplement, b.warpComplement));
@@ -27,14 +32,17 @@ void expectSame(const Lattice& a, const Lattice& b) {
 }
 
 // One lattice set up from a seed: order, smoothing, targets, coefficients and warp.
-void setUp(Lattice& l, int order, unsigned seed) {
+void setUp(Lattice& l, int order, unsigned seed)
+{
     std::mt19937 gen(seed);
     std::uniform_real_distribution<float> unit(-0.95f, 0.95f);
     l.setOrder(order);
     float v[81];
-    for (float& x : v) x = unit(gen);
+    for (float& x : v)
+        x = unit(gen);
     l.setCoefficients(v, 81);
-    for (float& x : v) x = unit(gen);
+    for (float& x : v)
+        x = unit(gen);
     l.setTargetCoefficients(v, 81);
     l.smoothing = std::uniform_real_distribution<float>(0.0f, 1.0f)(gen);
     l.warp = unit(gen);
@@ -43,7 +51,8 @@ void setUp(Lattice& l, int order, unsigned seed) {
 
 }  // namespace
 
-TEST(EngineGlide, PairMatchesTwoSingleGlides) {
+TEST(EngineGlide, PairMatchesTwoSingleGlides)
+{
     for (int order : {2, 3, 12, 18, 41, 80, 81}) {
         SCOPED_TRACE(order);
         Lattice pairL, pairR, singleL, singleR;
@@ -64,13 +73,18 @@ TEST(EngineGlide, PairMatchesTwoSingleGlides) {
     }
 }
 
-TEST(EngineGlide, HostileTargetsAndTinyWarps) {
+TEST(EngineGlide, HostileTargetsAndTinyWarps)
+{
     Lattice pairL, pairR, singleL, singleR;
-    for (Lattice* l : {&pairL, &pairR, &singleL, &singleR}) setUp(*l, 80, 5);
+    for (Lattice* l : {&pairL, &pairR, &singleL, &singleR})
+        setUp(*l, 80, 5);
     const float nan = std::numeric_limits<float>::quiet_NaN();
     const float inf = std::numeric_limits<float>::infinity();
-    const float targets[][4] = {{nan, nan, 0.5f, 0.5f}, {inf, -inf, -inf, inf}, {1e-12f, 0.3f, -1e-12f, -0.3f},
-                                {0.0f, 0.0f, 0.0f, 0.0f}, {0.99999f, 1.0f, -0.99999f, -1.0f}};
+    const float targets[][4] = {{nan, nan, 0.5f, 0.5f},
+                                {inf, -inf, -inf, inf},
+                                {1e-12f, 0.3f, -1e-12f, -0.3f},
+                                {0.0f, 0.0f, 0.0f, 0.0f},
+                                {0.99999f, 1.0f, -0.99999f, -1.0f}};
     for (const auto& t : targets) {
         skv::glideLatticePair(pairL, pairR, t[0], t[1], t[2], t[3]);
         singleR.glideCoefficients(t[2], t[3]);
@@ -80,7 +94,8 @@ TEST(EngineGlide, HostileTargetsAndTinyWarps) {
     }
 }
 
-TEST(EngineGlide, DifferentOrdersGlideOneAfterTheOther) {
+TEST(EngineGlide, DifferentOrdersGlideOneAfterTheOther)
+{
     Lattice pairL, pairR, singleL, singleR;
     setUp(pairL, 20, 3);
     setUp(singleL, 20, 3);
@@ -93,7 +108,8 @@ TEST(EngineGlide, DifferentOrdersGlideOneAfterTheOther) {
     expectSame(pairR, singleR);
 }
 
-TEST(EngineGlide, PreparedPredictionGivesTheSameAudioAsTwoReferenceLattices) {
+TEST(EngineGlide, PreparedPredictionGivesTheSameAudioAsTwoReferenceLattices)
+{
     // Glide with the prediction prepared, then the stereo kernel, sub-block after sub-block,
     // against glideCoefficients and process of two lattices of their own; now and then
     // something changes the lattices between the two (as a scan step or a blow-up reset does),
@@ -121,7 +137,8 @@ TEST(EngineGlide, PreparedPredictionGivesTheSameAudioAsTwoReferenceLattices) {
             switch (block % 7) {
             case 3: {  // new targets and order, as at a scan step
                 float column[81];
-                for (float& x : column) x = unit(gen);
+                for (float& x : column)
+                    x = unit(gen);
                 const int newOrder = 2 + static_cast<int>(gen() % 80);
                 for (Lattice* l : {&fastL, &refL}) {
                     l->setTargetCoefficients(column, 81);

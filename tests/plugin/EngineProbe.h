@@ -14,20 +14,24 @@
 namespace enginetest {
 
 // The time information the scripted host hands out (tests run one probe at a time).
-inline VstTimeInfo& scriptedTime() {
+inline VstTimeInfo& scriptedTime()
+{
     static VstTimeInfo info{};
     return info;
 }
 
 // Counts how often the probe asked for the time.
-inline int& timeRequests() {
+inline int& timeRequests()
+{
     static int n = 0;
     return n;
 }
 
-inline VstIntPtr scriptedHost(AEffect* /*effect*/, VstInt32 opcode, VstInt32 /*index*/, VstIntPtr /*value*/,
-                              void* /*ptr*/, float /*opt*/) {
-    if (opcode == audioMasterVersion) return 2400;
+inline VstIntPtr scriptedHost(AEffect* /*effect*/, VstInt32 opcode, VstInt32 /*index*/,
+                              VstIntPtr /*value*/, void* /*ptr*/, float /*opt*/)
+{
+    if (opcode == audioMasterVersion)
+        return 2400;
     if (opcode == audioMasterGetTime) {
         ++timeRequests();
         return reinterpret_cast<VstIntPtr>(&scriptedTime());
@@ -36,7 +40,8 @@ inline VstIntPtr scriptedHost(AEffect* /*effect*/, VstInt32 opcode, VstInt32 /*i
 }
 
 // Sets the scripted host to tempo bpm in 4/4 at song position ppq (bar start at the bar of ppq).
-inline void setScriptedTime(double bpm, double ppq = 0.0, double barStart = 0.0) {
+inline void setScriptedTime(double bpm, double ppq = 0.0, double barStart = 0.0)
+{
     VstTimeInfo& t = scriptedTime();
     t = VstTimeInfo{};
     t.sampleRate = 44100.0;
@@ -56,20 +61,23 @@ public:
     using fxSkorvaline::samplesPerBeat;
 
     // Runs n samples of the given stereo input through processReplacing in one block.
-    void block(const float* inL, const float* inR, float* outL, float* outR, int n) {
+    void block(const float* inL, const float* inR, float* outL, float* outR, int n)
+    {
         float* in[2] = {const_cast<float*>(inL), const_cast<float*>(inR)};
         float* out[2] = {outL, outR};
         processReplacing(in, out, n);
     }
     // Runs `samples` of silence in host blocks of `size`.
-    void silence(int samples, int size = 64) {
+    void silence(int samples, int size = 64)
+    {
         std::vector<float> z(static_cast<std::size_t>(size), 0.0f), oL(z.size()), oR(z.size());
         for (int done = 0; done < samples; done += size) {
             const int n = std::min(size, samples - done);
             block(z.data(), z.data(), oL.data(), oR.data(), n);
         }
     }
-    void resumeNow() {
+    void resumeNow()
+    {
         suspend();
         resume();
     }

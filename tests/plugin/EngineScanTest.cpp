@@ -13,7 +13,8 @@
 #include "plugin/Skorvaline.h"
 #include "resources/BuiltInResources.h"
 
-TEST(EngineScan, InvalidMapGivesTheSeededColumnOfTheStepCounter) {
+TEST(EngineScan, InvalidMapGivesTheSeededColumnOfTheStepCounter)
+{
     fxSkorvaline a(nullptr), b(nullptr);
     kfx::CBitmapArrayAnalyser left("L"), right("R");
     ASSERT_FALSE(left.isValid());
@@ -22,7 +23,8 @@ TEST(EngineScan, InvalidMapGivesTheSeededColumnOfTheStepCounter) {
         SCOPED_TRACE(step);
         a.scanFilterMap(c1, step, 80, &left);
         b.scanFilterMap(c2, step, 80, &right);
-        for (int i = 0; i < 80; ++i) ASSERT_EQ(c1[i], c2[i]) << i;
+        for (int i = 0; i < 80; ++i)
+            ASSERT_EQ(c1[i], c2[i]) << i;
         // First value from the generator written out here: state = state * 214013 + 2531011.
         std::uint32_t state = static_cast<std::uint32_t>(step);
         double v = 0.9;
@@ -35,7 +37,8 @@ TEST(EngineScan, InvalidMapGivesTheSeededColumnOfTheStepCounter) {
     a.scanFilterMap(c3, 8, 80, &left);
     a.scanFilterMap(c1, 7, 80, &left);
     int differ = 0;
-    for (int i = 0; i < 80; ++i) differ += c1[i] != c3[i];
+    for (int i = 0; i < 80; ++i)
+        differ += c1[i] != c3[i];
     EXPECT_GT(differ, 70);
 
     // A count beyond the column's capacity is held to it; the guard value past it survives.
@@ -45,13 +48,16 @@ TEST(EngineScan, InvalidMapGivesTheSeededColumnOfTheStepCounter) {
     EXPECT_EQ(wide[100], 42.0f);
     // No map at all behaves as an invalid one.
     a.scanFilterMap(c2, 7, 80, nullptr);
-    for (int i = 0; i < 80; ++i) ASSERT_EQ(c1[i], c2[i]);
+    for (int i = 0; i < 80; ++i)
+        ASSERT_EQ(c1[i], c2[i]);
 }
 
 namespace {
 
 // A filter map holding built-in picture 10001 with the given scan window.
-std::unique_ptr<kfx::CBitmapArrayAnalyser> pictureMap(const char* name, float start, float stop, float index) {
+std::unique_ptr<kfx::CBitmapArrayAnalyser> pictureMap(const char* name, float start, float stop,
+                                                      float index)
+{
     auto map = std::make_unique<kfx::CBitmapArrayAnalyser>(name);
     map->loadFromResource(&skv::CBuiltInResources::instance(), 10001);
     map->setLoopStart(start);
@@ -63,7 +69,8 @@ std::unique_ptr<kfx::CBitmapArrayAnalyser> pictureMap(const char* name, float st
 
 }  // namespace
 
-TEST(EngineScan, ValidMapStepsThroughItsLoopAndReportsTheIndex) {
+TEST(EngineScan, ValidMapStepsThroughItsLoopAndReportsTheIndex)
+{
     fxSkorvaline fx(nullptr);
     auto map = pictureMap("L", 0.25f, 0.75f, 0.5f);
     ASSERT_TRUE(map->isValid());
@@ -84,7 +91,8 @@ TEST(EngineScan, ValidMapStepsThroughItsLoopAndReportsTheIndex) {
     EXPECT_NEAR(map->getScanIndex(), 0.999999f + 1.0f / (0.5f * width) - 1.0f, 1e-5);
 }
 
-TEST(EngineScan, DegenerateLoopWindowsKeepTheIndexFinite) {
+TEST(EngineScan, DegenerateLoopWindowsKeepTheIndexFinite)
+{
     fxSkorvaline fx(nullptr);
     float column[100];
     // An empty window holds the index where it is (1 / 0 would push it to infinity).
@@ -96,10 +104,12 @@ TEST(EngineScan, DegenerateLoopWindowsKeepTheIndexFinite) {
     const float width = static_cast<float>(reversed->getWidth());
     fx.scanFilterMap(column, 0, 80, reversed.get());
     EXPECT_NEAR(reversed->getScanIndex(), 0.0001f - 1.0f / (0.2f * width) + 1.0f, 1e-5);
-    for (int i = 0; i < 80; ++i) ASSERT_TRUE(std::isfinite(column[i]));
+    for (int i = 0; i < 80; ++i)
+        ASSERT_TRUE(std::isfinite(column[i]));
 }
 
-TEST(EngineScan, ColumnsAreConditionedOnlyBelowHalfAnalysis) {
+TEST(EngineScan, ColumnsAreConditionedOnlyBelowHalfAnalysis)
+{
     fxSkorvaline fx(nullptr);
     const int order = 18;  // program 0
     for (float analysis : {0.0f, 0.49f, 0.5f, 0.9f}) {
@@ -123,8 +133,10 @@ TEST(EngineScan, ColumnsAreConditionedOnlyBelowHalfAnalysis) {
                     EXPECT_EQ(column[i], raw[i]) << i;
                 }
             }
-        } else {
-            for (int i = 0; i < 80; ++i) ASSERT_EQ(column[i], raw[i]) << i;
+        }
+        else {
+            for (int i = 0; i < 80; ++i)
+                ASSERT_EQ(column[i], raw[i]) << i;
         }
     }
 }

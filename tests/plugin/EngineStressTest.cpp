@@ -31,7 +31,8 @@
 // holding the value of one update earlier, or a scan index landing in the program that was
 // current a moment before. Only the record's accessors and the current-program lookup are
 // exempt, so any other race still fails the test.
-extern "C" const char* __tsan_default_suppressions() {
+extern "C" const char* __tsan_default_suppressions()
+{
     return "race:fxSkorvalineProgram::setValue\n"
            "race:fxSkorvalineProgram::getValue\n"
            "race:fxSkorvalineProgram::setTempo\n"
@@ -40,7 +41,8 @@ extern "C" const char* __tsan_default_suppressions() {
 }
 #endif
 
-TEST(EngineStress, ParameterStormWhileProcessing) {
+TEST(EngineStress, ParameterStormWhileProcessing)
+{
     enginetest::setScriptedTime(120.0);
     enginetest::CEngineProbe fx(&enginetest::scriptedHost);
     fx.setParameter(41, 0.0f);  // a scan step every 32 samples
@@ -62,7 +64,8 @@ TEST(EngineStress, ParameterStormWhileProcessing) {
             }
             fx.block(inL.data(), inR.data(), outL.data(), outR.data(), 64);
             for (int i = 0; i < 64; ++i)
-                if (!std::isfinite(outL[i]) || !std::isfinite(outR[i])) finite = false;
+                if (!std::isfinite(outL[i]) || !std::isfinite(outR[i]))
+                    finite = false;
             blocks.fetch_add(1);
         }
     });
@@ -73,10 +76,14 @@ TEST(EngineStress, ParameterStormWhileProcessing) {
     for (int i = 0; i < 3000 || blocks.load() < 200; ++i) {
         const VstInt32 index = storm[i % (sizeof storm / sizeof storm[0])];
         fx.setParameter(index, unit(gen));
-        if (i % 97 == 0) fx.setProgram(i % 16);
-        if (i % 211 == 0) fx.loadFilterMap(i % 2 ? "#1" : "#2", i % 3 ? 26 : 31, true);
-        if (i % 13 == 0) std::this_thread::yield();
-        if (i > 200000) break;
+        if (i % 97 == 0)
+            fx.setProgram(i % 16);
+        if (i % 211 == 0)
+            fx.loadFilterMap(i % 2 ? "#1" : "#2", i % 3 ? 26 : 31, true);
+        if (i % 13 == 0)
+            std::this_thread::yield();
+        if (i > 200000)
+            break;
     }
     stop = true;
     audio.join();

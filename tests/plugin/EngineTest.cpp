@@ -19,7 +19,8 @@ namespace {
 
 using Buffer = std::vector<float>;
 
-std::string configWithResolution(int r) {
+std::string configWithResolution(int r)
+{
     return "<?xml version=\"1.0\"?>\n<Skorvaline><Skin path=\"\"/><ControllerMap/>"
            "<Files zip-presets=\"yes\"/><Processing resolution=\"" +
            std::to_string(r) + "\"/></Skorvaline>\n";
@@ -29,8 +30,10 @@ class Engine : public ::testing::Test {
 protected:
     std::unique_ptr<skvtest::CTestHost> host = std::make_unique<skvtest::CTestHost>();
 
-    void create(int resolution = 0) {
-        if (resolution > 0) host->writeConfig(configWithResolution(resolution));
+    void create(int resolution = 0)
+    {
+        if (resolution > 0)
+            host->writeConfig(configWithResolution(resolution));
         host->timeInfo.tempo = 120.0;
         host->timeInfo.sampleRate = 44100.0;
         host->timeInfo.timeSigNumerator = 4;
@@ -43,51 +46,62 @@ protected:
     void set(VstInt32 index, float value) { host->setParameter(index, value); }
     float get(VstInt32 index) { return host->getParameter(index); }
     std::string display(VstInt32 index) { return host->getString(effGetParamDisplay, index); }
-    void resume() {
+    void resume()
+    {
         host->dispatch(effMainsChanged, 0, 0);
         host->dispatch(effMainsChanged, 0, 1);
     }
     // Runs the whole input through processReplacing in host blocks of `block` samples.
-    void run(const Buffer& inL, const Buffer& inR, Buffer& outL, Buffer& outR, std::size_t block) {
+    void run(const Buffer& inL, const Buffer& inR, Buffer& outL, Buffer& outR, std::size_t block)
+    {
         outL.assign(inL.size(), 0.0f);
         outR.assign(inR.size(), 0.0f);
         for (std::size_t pos = 0; pos < inL.size(); pos += block) {
             const std::size_t n = std::min(block, inL.size() - pos);
-            float* in[2] = {const_cast<float*>(inL.data() + pos), const_cast<float*>(inR.data() + pos)};
+            float* in[2] = {const_cast<float*>(inL.data() + pos),
+                            const_cast<float*>(inR.data() + pos)};
             float* out[2] = {outL.data() + pos, outR.data() + pos};
             host->effect()->processReplacing(host->effect(), in, out, static_cast<VstInt32>(n));
         }
     }
-    void runSilence(std::size_t samples, std::size_t block = 512) {
+    void runSilence(std::size_t samples, std::size_t block = 512)
+    {
         Buffer z(samples, 0.0f), oL, oR;
         run(z, z, oL, oR, block);
     }
     // A dry-free, feedback-free path: the output is the wet signal of one pass.
-    void wetOnly() {
-        for (VstInt32 i = 6; i <= 9; ++i) set(i, 0.5f);  // feedback gains 0
-        set(43, 1.0f);                                    // mix: wet only
-        set(49, 0.4f);                                    // no oversampling delay
-        set(50, 1.0f);                                    // no gating
+    void wetOnly()
+    {
+        for (VstInt32 i = 6; i <= 9; ++i)
+            set(i, 0.5f);  // feedback gains 0
+        set(43, 1.0f);     // mix: wet only
+        set(49, 0.4f);     // no oversampling delay
+        set(50, 1.0f);     // no gating
     }
 };
 
-std::size_t firstAbove(const Buffer& b, float threshold, std::size_t from = 0) {
+std::size_t firstAbove(const Buffer& b, float threshold, std::size_t from = 0)
+{
     for (std::size_t i = from; i < b.size(); ++i)
-        if (std::fabs(b[i]) > threshold) return i;
+        if (std::fabs(b[i]) > threshold)
+            return i;
     return b.size();
 }
 
-Buffer noise(std::size_t n, unsigned seed, float amplitude) {
+Buffer noise(std::size_t n, unsigned seed, float amplitude)
+{
     std::mt19937 gen(seed);
     std::uniform_real_distribution<float> dist(-amplitude, amplitude);
     Buffer b(n);
-    for (float& v : b) v = dist(gen);
+    for (float& v : b)
+        v = dist(gen);
     return b;
 }
 
 }  // namespace
 
-TEST_F(Engine, ParameterTextsAndValues) {
+TEST_F(Engine, ParameterTextsAndValues)
+{
     EXPECT_EQ(host->getString(effGetParamName, 10), "L Warp  ");
     EXPECT_EQ(host->getString(effGetParamName, 53), "-unspecified-");
     EXPECT_EQ(host->getString(effGetParamLabel, 44), "dB");
@@ -145,7 +159,8 @@ TEST_F(Engine, ParameterTextsAndValues) {
     EXPECT_EQ(get(53), 0.0f);
 }
 
-TEST_F(Engine, DelayGridFreeAndSynced) {
+TEST_F(Engine, DelayGridFreeAndSynced)
+{
     set(40, 0.0f);  // order 2
     set(47, 0.1f);  // free
     set(2, 0.5f);
@@ -171,7 +186,8 @@ TEST_F(Engine, DelayGridFreeAndSynced) {
     EXPECT_EQ(display(1), "off");
 }
 
-TEST_F(Engine, ZeroLengthBlockWritesNothing) {
+TEST_F(Engine, ZeroLengthBlockWritesNothing)
+{
     float inL[4] = {1, 1, 1, 1}, inR[4] = {1, 1, 1, 1};
     float outL[4] = {7, 7, 7, 7}, outR[4] = {7, 7, 7, 7};
     float* in[2] = {inL, inR};
@@ -184,7 +200,8 @@ TEST_F(Engine, ZeroLengthBlockWritesNothing) {
     }
 }
 
-TEST_F(Engine, ProcessAddsWhereProcessReplacingReplaces) {
+TEST_F(Engine, ProcessAddsWhereProcessReplacingReplaces)
+{
     wetOnly();
     set(43, 0.0f);
     set(44, 1.0f);
@@ -200,8 +217,10 @@ TEST_F(Engine, ProcessAddsWhereProcessReplacingReplaces) {
     }
 }
 
-TEST_F(Engine, MixZeroGivesInputTimesVolume) {
-    for (VstInt32 i = 6; i <= 9; ++i) set(i, 0.5f);
+TEST_F(Engine, MixZeroGivesInputTimesVolume)
+{
+    for (VstInt32 i = 6; i <= 9; ++i)
+        set(i, 0.5f);
     set(43, 0.0f);
     set(44, 0.7f);
     runSilence(4096);
@@ -214,9 +233,10 @@ TEST_F(Engine, MixZeroGivesInputTimesVolume) {
     }
 }
 
-TEST_F(Engine, DelayIsExactAfterEveryResume) {
+TEST_F(Engine, DelayIsExactAfterEveryResume)
+{
     wetOnly();
-    set(40, 0.0f);        // order 2
+    set(40, 0.0f);         // order 2
     set(2, 1.0f / 16.0f);  // 11025 - 2 samples
     set(3, 1.0f / 16.0f);
     resume();
@@ -235,7 +255,8 @@ TEST_F(Engine, DelayIsExactAfterEveryResume) {
     }
 }
 
-TEST(EnginePartition, SubBlocksFollowTheResolution) {
+TEST(EnginePartition, SubBlocksFollowTheResolution)
+{
     // With R = 32 a block of 64 runs as two sub-blocks (the filter output arrives 32 samples
     // later), a block of 50 as fifty sub-blocks of one sample.
     for (int block : {64, 50}) {
@@ -243,7 +264,8 @@ TEST(EnginePartition, SubBlocksFollowTheResolution) {
         skvtest::CTestHost host;
         host.writeConfig(configWithResolution(32));
         ASSERT_NE(host.create(), nullptr);
-        for (VstInt32 i = 6; i <= 9; ++i) host.setParameter(i, 0.5f);
+        for (VstInt32 i = 6; i <= 9; ++i)
+            host.setParameter(i, 0.5f);
         host.setParameter(43, 1.0f);
         host.setParameter(49, 0.4f);
         host.setParameter(50, 1.0f);
@@ -264,24 +286,26 @@ TEST(EnginePartition, SubBlocksFollowTheResolution) {
     }
 }
 
-TEST_F(Engine, DefaultProgramTexts) {
+TEST_F(Engine, DefaultProgramTexts)
+{
     // Program 0's values through the table's conversions, worked out by hand.
     const std::pair<VstInt32, const char*> expected[] = {
-        {0, "off"},     {1, "off"},     {2, "0.220"},   {3, "0.820"},  {4, "fwrd"},
-        {6, "0.20"},    {7, "0.56"},    {8, "0.50"},    {10, "0.75"},  {11, "0.80"},
-        {12, "0.56"},   {13, "0.54"},   {14, "0.63"},   {16, "-24.08"}, {17, "0.20"},
-        {18, "3.98"},   {19, "33.0"},   {22, "3.98"},   {24, "0.05"},  {27, "0.02"},
-        {28, "0.20"},   {30, "0.00"},   {32, "0.10"},   {40, "     18"}, {41, "0.840"},
-        {42, "0.650"},  {43, "0.70"},   {44, "0.00"},   {49, "4x"},    {50, "0.74"},
+        {0, "off"},    {1, "off"},     {2, "0.220"}, {3, "0.820"}, {4, "fwrd"},  {6, "0.20"},
+        {7, "0.56"},   {8, "0.50"},    {10, "0.75"}, {11, "0.80"}, {12, "0.56"}, {13, "0.54"},
+        {14, "0.63"},  {16, "-24.08"}, {17, "0.20"}, {18, "3.98"}, {19, "33.0"}, {22, "3.98"},
+        {24, "0.05"},  {27, "0.02"},   {28, "0.20"}, {30, "0.00"}, {32, "0.10"}, {40, "     18"},
+        {41, "0.840"}, {42, "0.650"},  {43, "0.70"}, {44, "0.00"}, {49, "4x"},   {50, "0.74"},
         {51, "0.60"},
     };
-    for (const auto& [index, text] : expected) EXPECT_EQ(display(index), text) << index;
+    for (const auto& [index, text] : expected)
+        EXPECT_EQ(display(index), text) << index;
     EXPECT_EQ(host->getString(effGetParamLabel, 2), "seconds");
     EXPECT_EQ(host->getString(effGetParamLabel, 43), "D-W");
     EXPECT_EQ(host->getString(effGetParamLabel, 12), " ");
 }
 
-TEST_F(Engine, SyncDelayExamplesLandOnTheSample) {
+TEST_F(Engine, SyncDelayExamplesLandOnTheSample)
+{
     // Free mode (Sync 0.1) and eighths at 120 BPM (Sync 0.3) both give 0.5 -> 88198 samples at
     // order 2; the wet signal arrives one sub-block (8 samples) after the delay.
     for (float sync : {0.1f, 0.3f}) {
@@ -301,14 +325,17 @@ TEST_F(Engine, SyncDelayExamplesLandOnTheSample) {
     }
 }
 
-TEST(EngineConfiguration, UnusableResolutionFallsBackToEightSamples) {
+TEST(EngineConfiguration, UnusableResolutionFallsBackToEightSamples)
+{
     for (const char* resolution : {"0", "-3", "junk"}) {
         SCOPED_TRACE(resolution);
         skvtest::CTestHost host;
-        host.writeConfig(std::string("<?xml version=\"1.0\"?>\n<Skorvaline><Processing resolution=\"") +
-                         resolution + "\"/></Skorvaline>\n");
+        host.writeConfig(
+            std::string("<?xml version=\"1.0\"?>\n<Skorvaline><Processing resolution=\"") +
+            resolution + "\"/></Skorvaline>\n");
         ASSERT_NE(host.create(), nullptr);
-        for (VstInt32 i = 6; i <= 9; ++i) host.setParameter(i, 0.5f);
+        for (VstInt32 i = 6; i <= 9; ++i)
+            host.setParameter(i, 0.5f);
         host.setParameter(43, 1.0f);
         host.setParameter(49, 0.4f);
         host.setParameter(50, 1.0f);
@@ -323,12 +350,14 @@ TEST(EngineConfiguration, UnusableResolutionFallsBackToEightSamples) {
             float* op[2] = {outL.data() + pos, outR.data() + pos};
             host.effect()->processReplacing(host.effect(), ip, op, 64);
         }
-        for (float v : outL) ASSERT_TRUE(std::isfinite(v));
+        for (float v : outL)
+            ASSERT_TRUE(std::isfinite(v));
         EXPECT_EQ(firstAbove(outL, 1e-4f), 64u * 100u + 3u + 11023u + 8u);
     }
 }
 
-TEST(EngineInstances, InPlaceProcessingMatchesSeparateBuffers) {
+TEST(EngineInstances, InPlaceProcessingMatchesSeparateBuffers)
+{
     // Hosts often hand the same buffers in and out.
     skvtest::CTestHost a, b;
     ASSERT_NE(a.create(), nullptr);
@@ -347,13 +376,15 @@ TEST(EngineInstances, InPlaceProcessingMatchesSeparateBuffers) {
     EXPECT_EQ(sepR, ioR);
 }
 
-TEST(EngineInstances, HostBlockSizeDoesNotChangeTheSound) {
+TEST(EngineInstances, HostBlockSizeDoesNotChangeTheSound)
+{
     // With every smoothed value settled, blocks of 512 and of 64 run the same sub-blocks; only
     // the per-block ramps may leave last-bit differences.
     skvtest::CTestHost a, b;
     ASSERT_NE(a.create(), nullptr);
     ASSERT_NE(b.create(), nullptr);
-    auto runIn = [](skvtest::CTestHost& h, Buffer& inL, Buffer& inR, Buffer& oL, Buffer& oR, std::size_t block) {
+    auto runIn = [](skvtest::CTestHost& h, Buffer& inL, Buffer& inR, Buffer& oL, Buffer& oR,
+                    std::size_t block) {
         oL.assign(inL.size(), 0.0f);
         oR.assign(inR.size(), 0.0f);
         for (std::size_t pos = 0; pos < inL.size(); pos += block) {
@@ -377,7 +408,8 @@ TEST(EngineInstances, HostBlockSizeDoesNotChangeTheSound) {
     EXPECT_LT(diff, 1e-3f * peak);
 }
 
-TEST_F(Engine, ChannelsMeetOnlyThroughTheFeedbackMatrix) {
+TEST_F(Engine, ChannelsMeetOnlyThroughTheFeedbackMatrix)
+{
     // Left impulse, only L->R feedback: the left echo comes after the left delay and one
     // sub-block, the right one after both delays and two sub-blocks; without the cross gain
     // the right channel stays silent.
@@ -401,7 +433,8 @@ TEST_F(Engine, ChannelsMeetOnlyThroughTheFeedbackMatrix) {
     }
 }
 
-TEST_F(Engine, TabFilterRightFollowsTheLeftColumn) {
+TEST_F(Engine, TabFilterRightFollowsTheLeftColumn)
+{
     // Both channels alike in everything but their filter source: the left one analyses its
     // own delay line, the right one copies the left column (slave) or reads its filter map.
     // Only the copy makes the two outputs equal. The analysis reads the oldest part of the
@@ -409,11 +442,12 @@ TEST_F(Engine, TabFilterRightFollowsTheLeftColumn) {
     for (float tabR : {1.0f, 0.2f}) {
         SCOPED_TRACE(tabR);
         const std::pair<VstInt32, float> both[] = {
-            {2, 0.01f}, {3, 0.01f}, {6, 0.7f}, {9, 0.7f}, {7, 0.5f}, {8, 0.5f}, {10, 0.7f},
-            {11, 0.7f}, {12, 0.5f}, {13, 0.5f}, {14, 0.6f}, {15, 0.6f}, {16, 0.5f}, {20, 0.5f},
-            {17, 0.3f}, {21, 0.3f}, {18, 0.4f}, {22, 0.4f}, {19, 0.4f}, {23, 0.4f}, {24, 0.2f},
-            {25, 0.2f}};
-        for (const auto& [index, value] : both) set(index, value);
+            {2, 0.01f}, {3, 0.01f}, {6, 0.7f},  {9, 0.7f},  {7, 0.5f},  {8, 0.5f},
+            {10, 0.7f}, {11, 0.7f}, {12, 0.5f}, {13, 0.5f}, {14, 0.6f}, {15, 0.6f},
+            {16, 0.5f}, {20, 0.5f}, {17, 0.3f}, {21, 0.3f}, {18, 0.4f}, {22, 0.4f},
+            {19, 0.4f}, {23, 0.4f}, {24, 0.2f}, {25, 0.2f}};
+        for (const auto& [index, value] : both)
+            set(index, value);
         set(42, 0.0f);  // coefficients jump to their targets
         set(41, 0.0f);  // a scan step every 32 samples
         set(38, 0.5f);  // left: self-analysis
@@ -437,7 +471,8 @@ TEST_F(Engine, TabFilterRightFollowsTheLeftColumn) {
     }
 }
 
-TEST_F(Engine, MainDelaysKeepTheirOwnValuesAfterATempoChange) {
+TEST_F(Engine, MainDelaysKeepTheirOwnValuesAfterATempoChange)
+{
     set(40, 0.0f);
     set(47, 0.3f);  // eighths
     runSilence(64);
@@ -454,7 +489,8 @@ TEST_F(Engine, MainDelaysKeepTheirOwnValuesAfterATempoChange) {
     EXPECT_EQ(display(3), "14");
 }
 
-TEST_F(Engine, EnvelopeFollowerGatesTheFeedback) {
+TEST_F(Engine, EnvelopeFollowerGatesTheFeedback)
+{
     auto secondEcho = [this](float envFollow) {
         set(6, 1.0f);  // L->L gain 1
         set(7, 0.5f);
@@ -470,7 +506,8 @@ TEST_F(Engine, EnvelopeFollowerGatesTheFeedback) {
         in[10] = 1.0f;
         run(in, in, oL, oR, 512);
         double energy = 0.0;
-        for (std::size_t i = 2 * 11023; i < 2 * 11023 + 1500; ++i) energy += oL[i] * oL[i];
+        for (std::size_t i = 2 * 11023; i < 2 * 11023 + 1500; ++i)
+            energy += oL[i] * oL[i];
         return energy;
     };
     const double ungated = secondEcho(1.0f);
@@ -479,8 +516,10 @@ TEST_F(Engine, EnvelopeFollowerGatesTheFeedback) {
     EXPECT_LT(gated, ungated * 1e-3);
 }
 
-TEST_F(Engine, ExtremeSettingsStayFiniteAndBounded) {
-    for (VstInt32 i = 6; i <= 9; ++i) set(i, 1.0f);
+TEST_F(Engine, ExtremeSettingsStayFiniteAndBounded)
+{
+    for (VstInt32 i = 6; i <= 9; ++i)
+        set(i, 1.0f);
     set(12, 1.0f);
     set(13, 1.0f);
     set(40, 1.0f);
@@ -499,10 +538,12 @@ TEST_F(Engine, ExtremeSettingsStayFiniteAndBounded) {
     EXPECT_LT(peak, 10.0f);
 }
 
-TEST_F(Engine, ExtremeSettingsInEveryFilterModeStayFiniteAndBounded) {
+TEST_F(Engine, ExtremeSettingsInEveryFilterModeStayFiniteAndBounded)
+{
     // Band filters on the left, self-analysis on the right, both lines backward, tempo-synced
     // delays and scan, everything at its loudest.
-    for (VstInt32 i = 6; i <= 9; ++i) set(i, 1.0f);
+    for (VstInt32 i = 6; i <= 9; ++i)
+        set(i, 1.0f);
     set(4, 1.0f);
     set(5, 1.0f);
     set(12, 1.0f);
@@ -529,17 +570,20 @@ TEST_F(Engine, ExtremeSettingsInEveryFilterModeStayFiniteAndBounded) {
     EXPECT_GT(peak, 0.1f);
 }
 
-TEST_F(Engine, HostileInputSamplesDoNotPoisonTheState) {
+TEST_F(Engine, HostileInputSamplesDoNotPoisonTheState)
+{
     Buffer in = noise(4096, 7, 0.5f), oL, oR;
     in[100] = std::nanf("");
     in[200] = INFINITY;
     run(in, in, oL, oR, 512);
     Buffer clean = noise(44100, 8, 0.5f);
     run(clean, clean, oL, oR, 512);
-    for (std::size_t i = 0; i < oL.size(); ++i) ASSERT_TRUE(std::isfinite(oL[i]) && std::isfinite(oR[i])) << i;
+    for (std::size_t i = 0; i < oL.size(); ++i)
+        ASSERT_TRUE(std::isfinite(oL[i]) && std::isfinite(oR[i])) << i;
 }
 
-TEST(EngineInstances, TwoInstancesGiveIdenticalOutput) {
+TEST(EngineInstances, TwoInstancesGiveIdenticalOutput)
+{
     skvtest::CTestHost a, b;
     ASSERT_NE(a.create(), nullptr);
     ASSERT_NE(b.create(), nullptr);
@@ -550,6 +594,7 @@ TEST(EngineInstances, TwoInstancesGiveIdenticalOutput) {
     EXPECT_EQ(aL, bL);
     EXPECT_EQ(aR, bR);
     double energy = 0.0;
-    for (float v : aL) energy += v * v;
+    for (float v : aL)
+        energy += v * v;
     EXPECT_GT(energy, 1.0);
 }

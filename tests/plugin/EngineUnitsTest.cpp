@@ -26,7 +26,8 @@ using enginetest::CEngineProbe;
 namespace {
 
 // The C runtime generator seeded with `seed`, three outputs per value.
-std::vector<float> seededColumn(unsigned seed, int count) {
+std::vector<float> seededColumn(unsigned seed, int count)
+{
     std::uint32_t state = seed;
     auto next = [&state] {
         state = state * 214013u + 2531011u;
@@ -35,25 +36,32 @@ std::vector<float> seededColumn(unsigned seed, int count) {
     std::vector<float> v(static_cast<std::size_t>(count));
     for (float& x : v) {
         double p = 0.9;
-        for (int k = 0; k < 3; ++k) p *= next() % 10000 * 0.0002 - 1.0;
+        for (int k = 0; k < 3; ++k)
+            p *= next() % 10000 * 0.0002 - 1.0;
         x = static_cast<float>(p);
     }
     return v;
 }
 
 // The lattice's target for an incoming value (its input scale is -1).
-float latticeTarget(float v) { return std::fabs(v) < 1e-9f ? 1e-7f : -v; }
+float latticeTarget(float v)
+{
+    return std::fabs(v) < 1e-9f ? 1e-7f : -v;
+}
 
-std::vector<float> noise(std::size_t n, unsigned seed, float amplitude) {
+std::vector<float> noise(std::size_t n, unsigned seed, float amplitude)
+{
     std::mt19937 gen(seed);
     std::uniform_real_distribution<float> dist(-amplitude, amplitude);
     std::vector<float> b(n);
-    for (float& v : b) v = dist(gen);
+    for (float& v : b)
+        v = dist(gen);
     return b;
 }
 
 // Makes a channel's filter map hold no valid picture: a file that is not a BMP.
-void invalidateMap(CEngineProbe& fx, int channel) {
+void invalidateMap(CEngineProbe& fx, int channel)
+{
     const auto path = std::filesystem::temp_directory_path() / "skv-engine-not-a-bmp.bmp";
     std::ofstream(path) << "not a picture";
     std::shared_ptr<kfx::CBitmapArrayAnalyser> map;
@@ -65,7 +73,8 @@ void invalidateMap(CEngineProbe& fx, int channel) {
 
 }  // namespace
 
-TEST(EngineUnits, StartUpTargetsSurviveTheResumeThatEndsConstruction) {
+TEST(EngineUnits, StartUpTargetsSurviveTheResumeThatEndsConstruction)
+{
     CEngineProbe fx;
     const auto left = seededColumn(31, 30);
     const auto right = seededColumn(47, 30);
@@ -78,7 +87,8 @@ TEST(EngineUnits, StartUpTargetsSurviveTheResumeThatEndsConstruction) {
         EXPECT_EQ(l.targetCoeffs[i], latticeTarget(left[i])) << i;
         EXPECT_EQ(r.targetCoeffs[i], latticeTarget(right[i])) << i;
     }
-    for (int i = 13; i < 18; ++i) EXPECT_EQ(l.targetCoeffs[i], 1e-7f) << i;
+    for (int i = 13; i < 18; ++i)
+        EXPECT_EQ(l.targetCoeffs[i], 1e-7f) << i;
     EXPECT_EQ(fx.engine.scanCounter, 0);
     EXPECT_EQ(fx.engine.envelope, 0.0f);
 
@@ -89,7 +99,8 @@ TEST(EngineUnits, StartUpTargetsSurviveTheResumeThatEndsConstruction) {
     fx.block(in.data(), in.data(), oL.data(), oR.data(), static_cast<int>(in.size()));
     ASSERT_EQ(fx.engine.scanCounter, 0);
     float stateEnergy = 0.0f;
-    for (int i = 0; i < l.count; ++i) stateEnergy += std::fabs(l.stateA[i]) + std::fabs(l.stateB[i]);
+    for (int i = 0; i < l.count; ++i)
+        stateEnergy += std::fabs(l.stateA[i]) + std::fabs(l.stateB[i]);
     ASSERT_GT(stateEnergy, 0.0f);
     fx.resumeNow();
     for (int i = 0; i < l.count; ++i) {
@@ -97,12 +108,14 @@ TEST(EngineUnits, StartUpTargetsSurviveTheResumeThatEndsConstruction) {
         EXPECT_EQ(l.stateB[i], 0.0f);
         EXPECT_EQ(r.stateA[i], 0.0f);
     }
-    for (int i = 0; i < 13; ++i) EXPECT_EQ(l.targetCoeffs[i], latticeTarget(left[i])) << i;
+    for (int i = 0; i < 13; ++i)
+        EXPECT_EQ(l.targetCoeffs[i], latticeTarget(left[i])) << i;
     EXPECT_EQ(fx.engine.envelope, 0.0f);
     EXPECT_EQ(fx.engine.toneOut[0], 0.0f);
 }
 
-TEST(EngineUnits, FilterOrderReachesLatticesBandsAndMainDelays) {
+TEST(EngineUnits, FilterOrderReachesLatticesBandsAndMainDelays)
+{
     CEngineProbe fx;
     fx.setParameter(36, 1.0f);  // band banks in use, so they take their requests
     fx.setParameter(37, 1.0f);
@@ -126,7 +139,8 @@ TEST(EngineUnits, FilterOrderReachesLatticesBandsAndMainDelays) {
     }
 }
 
-TEST(EngineUnits, TimeConstantReachesLatticesAndBands) {
+TEST(EngineUnits, TimeConstantReachesLatticesAndBands)
+{
     CEngineProbe fx;
     fx.setParameter(36, 1.0f);
     fx.setParameter(37, 1.0f);
@@ -141,7 +155,8 @@ TEST(EngineUnits, TimeConstantReachesLatticesAndBands) {
     }
 }
 
-TEST(EngineUnits, ScanStepsFollowTheStepLength) {
+TEST(EngineUnits, ScanStepsFollowTheStepLength)
+{
     // The phase grows by 1/(length - 1) per sample and a step comes when it reaches 1.
     auto stepsIn = [](double length, int samples) {
         const double increment = 1.0 / (length - 1.0);
@@ -168,7 +183,8 @@ TEST(EngineUnits, ScanStepsFollowTheStepLength) {
     }
 }
 
-TEST(EngineUnits, TempoPollRealignsTheScanPhaseToTheBarGrid) {
+TEST(EngineUnits, TempoPollRealignsTheScanPhaseToTheBarGrid)
+{
     // Sync Scan 0.5 counts sixteenths: 0.125 * 4 s gives 4 of them, one beat of 22050 samples
     // at 120 BPM. The realignment grid is that step times the 4/4 numerator, four beats; the
     // host standing one beat into it puts the phase at 0.25, and the step comes after
@@ -180,17 +196,19 @@ TEST(EngineUnits, TempoPollRealignsTheScanPhaseToTheBarGrid) {
         fx.setParameter(48, 0.5f);
         EXPECT_EQ(fx.engine.stepLength.load(), 22050.0);
         fx.silence(16536, 16536);  // one block: one poll at its start
-        if (fx.engine.scanCounter != 0) return 16536;
+        if (fx.engine.scanCounter != 0)
+            return 16536;
         fx.silence(1, 1);
         return fx.engine.scanCounter != 0 ? 16537 : -1;
     };
     EXPECT_EQ(samplesToFirstStep(1.0), 16537);
-    EXPECT_EQ(samplesToFirstStep(0.0), -1);  // phase 0: a full step
-    EXPECT_EQ(samplesToFirstStep(3.9), -1);  // 97.5 % into the step: not moved
+    EXPECT_EQ(samplesToFirstStep(0.0), -1);     // phase 0: a full step
+    EXPECT_EQ(samplesToFirstStep(3.9), -1);     // 97.5 % into the step: not moved
     EXPECT_EQ(samplesToFirstStep(5.0), 16537);  // the next bar, same place in it
 }
 
-TEST(EngineUnits, TempoPollCadence) {
+TEST(EngineUnits, TempoPollCadence)
+{
     enginetest::setScriptedTime(120.0);
     CEngineProbe fx(&enginetest::scriptedHost);
     int& requests = enginetest::timeRequests();
@@ -215,7 +233,8 @@ TEST(EngineUnits, TempoPollCadence) {
     EXPECT_NEAR(fx.getParameter(2), 14.0 / 4.0 * 26460.0 / 176400.0, 1e-6);
 }
 
-TEST(EngineUnits, InvalidMapGivesTheSeededColumnOfEveryStep) {
+TEST(EngineUnits, InvalidMapGivesTheSeededColumnOfEveryStep)
+{
     CEngineProbe fx;
     invalidateMap(fx, 26);
     invalidateMap(fx, 31);
@@ -223,7 +242,8 @@ TEST(EngineUnits, InvalidMapGivesTheSeededColumnOfEveryStep) {
     for (int k = 0; k < 5; ++k) {
         const int before = fx.engine.scanCounter;
         // Blocks of 8 until a step happens; the column is the step counter's seeded one.
-        while (fx.engine.scanCounter == before) fx.silence(8, 8);
+        while (fx.engine.scanCounter == before)
+            fx.silence(8, 8);
         const auto expected = seededColumn(static_cast<unsigned>(fx.engine.scanCounter - 1), 80);
         for (int i = 0; i < 80; ++i) {
             ASSERT_EQ(fx.engine.columnL[i], expected[i]) << i;
@@ -232,7 +252,8 @@ TEST(EngineUnits, InvalidMapGivesTheSeededColumnOfEveryStep) {
     }
 }
 
-TEST(EngineUnits, SlaveModeCopiesTheLeftColumnAtEveryStep) {
+TEST(EngineUnits, SlaveModeCopiesTheLeftColumnAtEveryStep)
+{
     for (float tabR : {1.0f, 0.0f}) {
         SCOPED_TRACE(tabR);
         CEngineProbe fx;
@@ -243,26 +264,31 @@ TEST(EngineUnits, SlaveModeCopiesTheLeftColumnAtEveryStep) {
         int equalSteps = 0;
         for (int k = 0; k < 6; ++k) {
             const int before = fx.engine.scanCounter;
-            while (fx.engine.scanCounter == before) fx.silence(8, 8);
+            while (fx.engine.scanCounter == before)
+                fx.silence(8, 8);
             bool same = true;
-            for (int i = 0; i < 80; ++i) same = same && fx.engine.columnR[i] == fx.engine.columnL[i];
+            for (int i = 0; i < 80; ++i)
+                same = same && fx.engine.columnR[i] == fx.engine.columnL[i];
             const int order = fx.engine.lattice[0]->order;
             for (int i = 0; i < order; ++i)
-                same = same && fx.engine.lattice[1]->targetCoeffs[i] == fx.engine.lattice[0]->targetCoeffs[i];
+                same = same && fx.engine.lattice[1]->targetCoeffs[i] ==
+                                   fx.engine.lattice[0]->targetCoeffs[i];
             equalSteps += same;
         }
         EXPECT_EQ(equalSteps, tabR == 1.0f ? 6 : 0);
     }
 }
 
-TEST(EngineUnits, SelfAnalysisReadsTheOldestSamplesOfTheDelayLine) {
+TEST(EngineUnits, SelfAnalysisReadsTheOldestSamplesOfTheDelayLine)
+{
     CEngineProbe fx;
     fx.setParameter(41, 0.0f);
     fx.setParameter(38, 0.5f);  // left: self-analysis
     fx.setParameter(39, 0.5f);  // right: self-analysis
     fx.setParameter(40, 1.0f);  // order 80
     usp::CWarpedLPCExtraction<float, 256, 60> reference;
-    std::vector<float> inL = noise(1 << 19, 5, 0.5f), inR = noise(inL.size(), 6, 0.5f), oL(8), oR(8);
+    std::vector<float> inL = noise(1 << 19, 5, 0.5f), inR = noise(inL.size(), 6, 0.5f), oL(8),
+                       oR(8);
     int checked = 0;
     for (std::size_t pos = 0; pos + 8 <= inL.size() && checked < 4; pos += 8) {
         // The ring as the scan step of the next sub-block finds it (the step comes in the
@@ -278,7 +304,8 @@ TEST(EngineUnits, SelfAnalysisReadsTheOldestSamplesOfTheDelayLine) {
         const int before = fx.engine.scanCounter;
         fx.block(inL.data() + pos, inR.data() + pos, oL.data(), oR.data(), 8);
         // Only once the ring (262144 samples) has filled does its oldest part carry signal.
-        if (fx.engine.scanCounter == before || pos < 262144 + 1024) continue;
+        if (fx.engine.scanCounter == before || pos < 262144 + 1024)
+            continue;
         std::vector<float> expected(80);
         reference.extract(frame.data(), expected.data(), 80, 0.85f);
         float energy = 0.0f;
@@ -292,7 +319,8 @@ TEST(EngineUnits, SelfAnalysisReadsTheOldestSamplesOfTheDelayLine) {
     EXPECT_EQ(checked, 4);
 }
 
-TEST(EngineUnits, BlowUpGuardClearsOnlyTheRunawayChannel) {
+TEST(EngineUnits, BlowUpGuardClearsOnlyTheRunawayChannel)
+{
     for (float runaway : {20000.0f, NAN}) {
         SCOPED_TRACE(runaway);
         CEngineProbe fx;
@@ -322,7 +350,8 @@ TEST(EngineUnits, BlowUpGuardClearsOnlyTheRunawayChannel) {
     }
 }
 
-TEST(EngineUnits, BackwardLineRestartsItsSegmentAtANewLength) {
+TEST(EngineUnits, BackwardLineRestartsItsSegmentAtANewLength)
+{
     CEngineProbe fx;
     fx.setParameter(4, 1.0f);  // left backward
     fx.silence(5000, 64);

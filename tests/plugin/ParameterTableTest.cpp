@@ -14,22 +14,26 @@ using namespace skv;
 
 namespace {
 
-std::string fixed(double v, int d) {
+std::string fixed(double v, int d)
+{
     char t[kDisplayMaxChars + 1];
     formatFixed(v, d, t);
     return t;
 }
-std::string decibel(float g) {
+std::string decibel(float g)
+{
     char t[kDisplayMaxChars + 1];
     formatDecibel(g, t);
     return t;
 }
-std::string integer(int v) {
+std::string integer(int v)
+{
     char t[kDisplayMaxChars + 1];
     formatInteger(v, t);
     return t;
 }
-std::string decay(float c) {
+std::string decay(float c)
+{
     char t[kDisplayMaxChars + 1];
     formatDecay(c, t);
     return t;
@@ -37,7 +41,8 @@ std::string decay(float c) {
 
 }  // namespace
 
-TEST(ParameterTable, NamesLabelsAndDefaults) {
+TEST(ParameterTable, NamesLabelsAndDefaults)
+{
     EXPECT_EQ(kNumParams, 53);
     EXPECT_STREQ(parameterName(0), "L PrDel");
     EXPECT_STREQ(parameterName(10), "L Warp  ");
@@ -75,7 +80,8 @@ TEST(ParameterTable, NamesLabelsAndDefaults) {
     EXPECT_EQ(parameterDefault(99), 0.0f);
 }
 
-TEST(ParameterTable, RoundingIsHalfToEven) {
+TEST(ParameterTable, RoundingIsHalfToEven)
+{
     EXPECT_EQ(roundHalfEven(0.5), 0.0);
     EXPECT_EQ(roundHalfEven(1.5), 2.0);
     EXPECT_EQ(roundHalfEven(2.5), 2.0);
@@ -85,7 +91,8 @@ TEST(ParameterTable, RoundingIsHalfToEven) {
     EXPECT_EQ(roundHalfEven(7.49), 7.0);
 }
 
-TEST(ParameterTable, FilterOrderAndBands) {
+TEST(ParameterTable, FilterOrderAndBands)
+{
     EXPECT_EQ(filterOrderFromNormalised(0.0f), 2);
     EXPECT_EQ(filterOrderFromNormalised(1.0f), 80);
     EXPECT_EQ(filterOrderFromNormalised(0.5f), 41);
@@ -99,7 +106,8 @@ TEST(ParameterTable, FilterOrderAndBands) {
     EXPECT_EQ(bandCountForOrder(80), 20);
 }
 
-TEST(ParameterTable, SyncValuesSelectUnitsPerBeat) {
+TEST(ParameterTable, SyncValuesSelectUnitsPerBeat)
+{
     EXPECT_EQ(syncUnitsPerBeat(0.0f), 0.0);
     EXPECT_EQ(syncUnitsPerBeat(0.1666666f), 0.0);
     EXPECT_EQ(syncUnitsPerBeat(0.16666667f), 16.0);  // k = 1
@@ -113,7 +121,8 @@ TEST(ParameterTable, SyncValuesSelectUnitsPerBeat) {
     EXPECT_EQ(syncUnitsPerBeat(std::numeric_limits<float>::quiet_NaN()), 0.0);
 }
 
-TEST(ParameterTable, DelayTimeFreeMode) {
+TEST(ParameterTable, DelayTimeFreeMode)
+{
     DelayTime d = computeDelayTime(0.5f, 0.1f, 2, 22050.0);
     EXPECT_FALSE(d.synced);
     EXPECT_EQ(d.length, 88198.0f);
@@ -125,7 +134,8 @@ TEST(ParameterTable, DelayTimeFreeMode) {
     EXPECT_EQ(computeDelayTime(1.0f, 0.0f, 80, 22050.0).length, 176320.0f);
 }
 
-TEST(ParameterTable, DelayTimeSyncedSnapsToTheGrid) {
+TEST(ParameterTable, DelayTimeSyncedSnapsToTheGrid)
+{
     // Eighths at 120 BPM: 32 units of a 2756.25-sample eighth.
     DelayTime d = computeDelayTime(0.5f, 0.3f, 2, 22050.0);
     EXPECT_TRUE(d.synced);
@@ -160,7 +170,8 @@ TEST(ParameterTable, DelayTimeSyncedSnapsToTheGrid) {
     EXPECT_EQ(d.length, 88198.0f);
 }
 
-TEST(ParameterTable, StepTime) {
+TEST(ParameterTable, StepTime)
+{
     StepTime s = computeStepTime(0.21f, 0.0f, 22050.0);
     EXPECT_FALSE(s.synced);
     EXPECT_NEAR(s.length, 0.21 * 176400.0, 0.01);
@@ -181,7 +192,8 @@ TEST(ParameterTable, StepTime) {
     EXPECT_EQ(computeStepTime(1e-5f, 0.2f, 100.0).length, 32.0);
 }
 
-TEST(ParameterTable, CompressorTimes) {
+TEST(ParameterTable, CompressorTimes)
+{
     EXPECT_NEAR(compressorRateMs(0.0f), 0.1, 1e-12);
     EXPECT_NEAR(compressorRateMs(0.5f), 10.0, 1e-9);
     EXPECT_NEAR(compressorRateMs(1.0f), 1000.0, 1e-9);
@@ -199,7 +211,8 @@ TEST(ParameterTable, CompressorTimes) {
     EXPECT_NEAR(compressorRatioCurve(0.5f), 1.0 - std::exp(-1.0), 1e-6);
 }
 
-TEST(ParameterTable, SmallConversions) {
+TEST(ParameterTable, SmallConversions)
+{
     EXPECT_EQ(warpValue(1.0f), 0.99999f);
     EXPECT_EQ(warpValue(0.5f), 0.5f);
     EXPECT_EQ(envelopeCoefficient(1.0f), 1.0f);
@@ -218,7 +231,8 @@ TEST(ParameterTable, SmallConversions) {
     EXPECT_EQ(sanitizeNormalised(0.25f), 0.25f);
 }
 
-TEST(ParameterTable, DisplayTexts) {
+TEST(ParameterTable, DisplayTexts)
+{
     EXPECT_EQ(fixed(2.0, 3), "2.000");
     EXPECT_EQ(fixed(0.5, 2), "0.50");
     EXPECT_EQ(fixed(32.0, 0), "32");
@@ -244,7 +258,8 @@ TEST(ParameterTable, DisplayTexts) {
     EXPECT_EQ(decay(0.0f), "0.00");
 }
 
-TEST(ParameterTable, SeededColumnFollowsTheCRuntimeGenerator) {
+TEST(ParameterTable, SeededColumnFollowsTheCRuntimeGenerator)
+{
     // The C runtime's generator seeded with 1 starts 41, 18467, 6334, 26500, 19169, 15724.
     float column[2];
     fillSeededColumn(column, 2, 1);
@@ -266,7 +281,8 @@ TEST(ParameterTable, SeededColumnFollowsTheCRuntimeGenerator) {
     EXPECT_GT(differ, 70);
 }
 
-TEST(ParameterTable, ColumnConditioning) {
+TEST(ParameterTable, ColumnConditioning)
+{
     float v[80] = {0.2f, 0.4f, 0.6f, 0.8f, 1.5f, 0.0f, 0.5f};
     conditionColumn(v, 4, 80);
     // Half the mean of 0.4, 0.6, 0.8 off the first four, then scaled by the largest (0.5).
@@ -284,5 +300,6 @@ TEST(ParameterTable, ColumnConditioning) {
     // An all-zero head divides by 1 and leaves only markers.
     float z[80] = {};
     conditionColumn(z, 80, 80);
-    for (int i = 0; i < 80; ++i) EXPECT_EQ(z[i], (i % 2 == 0) ? 1e-15f : -1e-15f);
+    for (int i = 0; i < 80; ++i)
+        EXPECT_EQ(z[i], (i % 2 == 0) ? 1e-15f : -1e-15f);
 }

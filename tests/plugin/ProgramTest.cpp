@@ -46,9 +46,9 @@ TEST(Program, NameAndPathAreBoundedAndNeverSplitACharacter)
 {
     fxSkorvalineProgram p;
     p.setName("A name that is much longer than the field");
-    EXPECT_EQ(p.getName(), "A name that is much lon"); // 23 characters
+    EXPECT_EQ(p.getName(), "A name that is much lon");  // 23 characters
     p.setName("short");
-    EXPECT_EQ(p.getName(), "short"); // the field was cleared first
+    EXPECT_EQ(p.getName(), "short");  // the field was cleared first
     EXPECT_EQ(p.name[6], '\0');
     // 22 ASCII bytes then a two-byte character: byte 23 would be its second half.
     p.setName("abcdefghijklmnopqrstuv\xC3\xA9xyz");
@@ -83,7 +83,7 @@ TEST(ProgramV1, RecordMapsEveryFieldThroughTheOffsetTable)
         EXPECT_EQ(p.getValue(index), 0.0f) << index;
     EXPECT_EQ(p.getValue(51), 0.6f);
     EXPECT_EQ(p.getValue(52), 0.6f);
-    EXPECT_EQ(std::count(listed.begin(), listed.end(), true), 46); // all but 7 indices
+    EXPECT_EQ(std::count(listed.begin(), listed.end(), true), 46);  // all but 7 indices
     EXPECT_EQ(p.getVersion(), 1.0f);
     EXPECT_EQ(p.getTempo(), 133.0f);
     EXPECT_EQ(p.getPath(true), "C:\\maps\\left5.bmp");

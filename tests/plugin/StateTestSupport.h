@@ -7,8 +7,7 @@
 #include <utility>
 #include <vector>
 
-namespace statetest
-{
+namespace statetest {
 // (byte offset, program index) of every float a version-1 record carries, as the record's
 // layout table lists them.
 inline std::vector<std::pair<int, int>> v1Offsets()
@@ -77,4 +76,4 @@ inline std::vector<unsigned char> makeV1Bank()
     }
     return bank;
 }
-} // namespace statetest
+}  // namespace statetest

@@ -26,11 +26,11 @@ thread_local CTestHost* creatingHost = nullptr;
 
 fs::path makeScratchFolder()
 {
-  std::string pattern = (fs::temp_directory_path() / "skorvaline-test-XXXXXX").string();
-  if (!::mkdtemp(pattern.data())) {
-    throw std::runtime_error("cannot create a scratch folder");
-  }
-  return pattern;
+    std::string pattern = (fs::temp_directory_path() / "skorvaline-test-XXXXXX").string();
+    if (!::mkdtemp(pattern.data())) {
+        throw std::runtime_error("cannot create a scratch folder");
+    }
+    return pattern;
 }
 
 }  // namespace
@@ -39,224 +39,225 @@ CScratchFolder::CScratchFolder() : folder(makeScratchFolder()) {}
 
 CScratchFolder::~CScratchFolder()
 {
-  std::error_code error;
-  fs::permissions(folder, fs::perms::owner_all, fs::perm_options::add, error);
-  fs::remove_all(folder, error);
+    std::error_code error;
+    fs::permissions(folder, fs::perms::owner_all, fs::perm_options::add, error);
+    fs::remove_all(folder, error);
 }
 
 CTestHost::CTestHost() : scratch(makeScratchFolder())
 {
-  fs::copy_file(SKV_PLUGIN_LIBRARY, libraryPath());
+    fs::copy_file(SKV_PLUGIN_LIBRARY, libraryPath());
 }
 
 CTestHost::~CTestHost()
 {
-  close();
-  if (library) {
-    ::dlclose(library);
-  }
-  std::error_code error;
-  fs::remove_all(scratch, error);
+    close();
+    if (library) {
+        ::dlclose(library);
+    }
+    std::error_code error;
+    fs::remove_all(scratch, error);
 }
 
 void CTestHost::writeConfig(const std::string& text) const
 {
-  fs::create_directories(dataFolder());
-  std::ofstream(configFile(), std::ios::binary) << text;
+    fs::create_directories(dataFolder());
+    std::ofstream(configFile(), std::ios::binary) << text;
 }
 
 std::string CTestHost::readConfig() const
 {
-  std::ifstream in(configFile(), std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
+    std::ifstream in(configFile(), std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
 }
 
 AEffect* CTestHost::create(const char* entryName)
 {
-  if (!library) {
-    // RTLD_NODELETE keeps each copy (and the drawing libraries it pulls in) mapped after
-    // dlclose: pixman, under cairo, keeps process-lifetime tables that only look leaked once
-    // their library is gone, which would drown real reports of the leak checker.
-    library = ::dlopen(libraryPath().c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
     if (!library) {
-      throw std::runtime_error(std::string("dlopen failed: ") + ::dlerror());
+        // RTLD_NODELETE keeps each copy (and the drawing libraries it pulls in) mapped after
+        // dlclose: pixman, under cairo, keeps process-lifetime tables that only look leaked once
+        // their library is gone, which would drown real reports of the leak checker.
+        library = ::dlopen(libraryPath().c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
+        if (!library) {
+            throw std::runtime_error(std::string("dlopen failed: ") + ::dlerror());
+        }
     }
-  }
-  using Entry = AEffect* (*)(audioMasterCallback);
-  auto entry = reinterpret_cast<Entry>(::dlsym(library, entryName));
-  if (!entry) {
-    return nullptr;
-  }
-  creatingHost = this;
-  fx = entry(&CTestHost::callback);
-  creatingHost = nullptr;
-  if (fx) {
-    fx->resvd1 = reinterpret_cast<VstIntPtr>(this);
-  }
-  return fx;
+    using Entry = AEffect* (*)(audioMasterCallback);
+    auto entry = reinterpret_cast<Entry>(::dlsym(library, entryName));
+    if (!entry) {
+        return nullptr;
+    }
+    creatingHost = this;
+    fx = entry(&CTestHost::callback);
+    creatingHost = nullptr;
+    if (fx) {
+        fx->resvd1 = reinterpret_cast<VstIntPtr>(this);
+    }
+    return fx;
 }
 
 void CTestHost::close()
 {
-  if (fx) {
-    fx->dispatcher(fx, effClose, 0, 0, nullptr, 0.0f);
-    fx = nullptr;
-  }
+    if (fx) {
+        fx->dispatcher(fx, effClose, 0, 0, nullptr, 0.0f);
+        fx = nullptr;
+    }
 }
 
 VstIntPtr CTestHost::dispatch(VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr,
                               float opt)
 {
-  if (opcode == effClose) {
-    VstIntPtr result = fx->dispatcher(fx, opcode, index, value, ptr, opt);
-    fx = nullptr;
-    return result;
-  }
-  return fx->dispatcher(fx, opcode, index, value, ptr, opt);
+    if (opcode == effClose) {
+        VstIntPtr result = fx->dispatcher(fx, opcode, index, value, ptr, opt);
+        fx = nullptr;
+        return result;
+    }
+    return fx->dispatcher(fx, opcode, index, value, ptr, opt);
 }
 
 void CTestHost::setParameter(VstInt32 index, float value)
 {
-  fx->setParameter(fx, index, value);
+    fx->setParameter(fx, index, value);
 }
 
 float CTestHost::getParameter(VstInt32 index)
 {
-  return fx->getParameter(fx, index);
+    return fx->getParameter(fx, index);
 }
 
 std::string CTestHost::getString(VstInt32 opcode, VstInt32 index, std::size_t bufferSize)
 {
-  std::vector<char> buffer(bufferSize, 0);
-  dispatch(opcode, index, 0, buffer.data());
-  return std::string(buffer.data(), ::strnlen(buffer.data(), bufferSize));
+    std::vector<char> buffer(bufferSize, 0);
+    dispatch(opcode, index, 0, buffer.data());
+    return std::string(buffer.data(), ::strnlen(buffer.data(), bufferSize));
 }
 
 void CTestHost::processReplacing(std::vector<float>& inL, std::vector<float>& inR,
                                  std::vector<float>& outL, std::vector<float>& outR)
 {
-  float* in[2] = {inL.data(), inR.data()};
-  float* out[2] = {outL.data(), outR.data()};
-  fx->processReplacing(fx, in, out, static_cast<VstInt32>(inL.size()));
+    float* in[2] = {inL.data(), inR.data()};
+    float* out[2] = {outL.data(), outR.data()};
+    fx->processReplacing(fx, in, out, static_cast<VstInt32>(inL.size()));
 }
 
-void CTestHost::process(std::vector<float>& inL, std::vector<float>& inR,
-                        std::vector<float>& outL, std::vector<float>& outR)
+void CTestHost::process(std::vector<float>& inL, std::vector<float>& inR, std::vector<float>& outL,
+                        std::vector<float>& outR)
 {
-  float* in[2] = {inL.data(), inR.data()};
-  float* out[2] = {outL.data(), outR.data()};
-  fx->process(fx, in, out, static_cast<VstInt32>(inL.size()));
+    float* in[2] = {inL.data(), inR.data()};
+    float* out[2] = {outL.data(), outR.data()};
+    fx->process(fx, in, out, static_cast<VstInt32>(inL.size()));
 }
 
 std::vector<unsigned char> CTestHost::getChunk(bool isPreset)
 {
-  void* data = nullptr;
-  VstIntPtr size = dispatch(effGetChunk, isPreset ? 1 : 0, 0, &data);
-  if (size <= 0 || !data) {
-    return {};
-  }
-  auto* bytes = static_cast<unsigned char*>(data);
-  return std::vector<unsigned char>(bytes, bytes + size);
+    void* data = nullptr;
+    VstIntPtr size = dispatch(effGetChunk, isPreset ? 1 : 0, 0, &data);
+    if (size <= 0 || !data) {
+        return {};
+    }
+    auto* bytes = static_cast<unsigned char*>(data);
+    return std::vector<unsigned char>(bytes, bytes + size);
 }
 
 VstIntPtr CTestHost::setChunk(const std::vector<unsigned char>& data, bool isPreset)
 {
-  std::vector<unsigned char> copy = data;  // host-owned, valid during the call only
-  return dispatch(effSetChunk, isPreset ? 1 : 0, static_cast<VstIntPtr>(copy.size()),
-                  copy.data());
+    std::vector<unsigned char> copy = data;  // host-owned, valid during the call only
+    return dispatch(effSetChunk, isPreset ? 1 : 0, static_cast<VstIntPtr>(copy.size()),
+                    copy.data());
 }
 
 VstIntPtr CTestHost::sendMidi(const std::vector<std::vector<unsigned char>>& messages)
 {
-  std::vector<VstMidiEvent> events(messages.size());
-  // VstEvents declares two pointers; room for more follows it, as hosts allocate.
-  std::vector<unsigned char> storage(sizeof(VstEvents) + messages.size() * sizeof(VstEvent*));
-  auto* list = reinterpret_cast<VstEvents*>(storage.data());
-  list->numEvents = static_cast<VstInt32>(messages.size());
-  VstEvent** slots = list->events;
-  for (std::size_t i = 0; i < messages.size(); ++i) {
-    VstMidiEvent& event = events[i];
-    event = VstMidiEvent{};
-    event.type = kVstMidiType;
-    event.byteSize = sizeof(VstMidiEvent);
-    for (std::size_t b = 0; b < messages[i].size() && b < 3; ++b) {
-      event.midiData[b] = static_cast<char>(messages[i][b]);
+    std::vector<VstMidiEvent> events(messages.size());
+    // VstEvents declares two pointers; room for more follows it, as hosts allocate.
+    std::vector<unsigned char> storage(sizeof(VstEvents) + messages.size() * sizeof(VstEvent*));
+    auto* list = reinterpret_cast<VstEvents*>(storage.data());
+    list->numEvents = static_cast<VstInt32>(messages.size());
+    VstEvent** slots = list->events;
+    for (std::size_t i = 0; i < messages.size(); ++i) {
+        VstMidiEvent& event = events[i];
+        event = VstMidiEvent{};
+        event.type = kVstMidiType;
+        event.byteSize = sizeof(VstMidiEvent);
+        for (std::size_t b = 0; b < messages[i].size() && b < 3; ++b) {
+            event.midiData[b] = static_cast<char>(messages[i][b]);
+        }
+        slots[i] = reinterpret_cast<VstEvent*>(&event);
     }
-    slots[i] = reinterpret_cast<VstEvent*>(&event);
-  }
-  return dispatch(effProcessEvents, 0, 0, list);
+    return dispatch(effProcessEvents, 0, 0, list);
 }
 
 std::size_t CTestHost::count(VstInt32 opcode) const
 {
-  std::size_t n = 0;
-  for (const HostCall& call : calls) {
-    n += call.opcode == opcode ? 1 : 0;
-  }
-  return n;
+    std::size_t n = 0;
+    for (const HostCall& call : calls) {
+        n += call.opcode == opcode ? 1 : 0;
+    }
+    return n;
 }
 
 const HostCall* CTestHost::last(VstInt32 opcode) const
 {
-  for (auto it = calls.rbegin(); it != calls.rend(); ++it) {
-    if (it->opcode == opcode) {
-      return &*it;
+    for (auto it = calls.rbegin(); it != calls.rend(); ++it) {
+        if (it->opcode == opcode) {
+            return &*it;
+        }
     }
-  }
-  return nullptr;
+    return nullptr;
 }
 
 std::vector<std::string> CTestHost::exportedSymbols() const
 {
-  std::string command = "nm -D --defined-only '" + libraryPath().string() + "'";
-  std::vector<std::string> names;
-  std::FILE* pipe = ::popen(command.c_str(), "r");
-  if (!pipe) {
-    return names;
-  }
-  char line[1024];
-  while (std::fgets(line, sizeof line, pipe)) {
-    std::istringstream fields(line);
-    std::string address, type, name;
-    fields >> address >> type >> name;
-    if (!name.empty()) {
-      names.push_back(name);
+    std::string command = "nm -D --defined-only '" + libraryPath().string() + "'";
+    std::vector<std::string> names;
+    std::FILE* pipe = ::popen(command.c_str(), "r");
+    if (!pipe) {
+        return names;
     }
-  }
-  ::pclose(pipe);
-  return names;
+    char line[1024];
+    while (std::fgets(line, sizeof line, pipe)) {
+        std::istringstream fields(line);
+        std::string address, type, name;
+        fields >> address >> type >> name;
+        if (!name.empty()) {
+            names.push_back(name);
+        }
+    }
+    ::pclose(pipe);
+    return names;
 }
 
 VstIntPtr CTestHost::callback(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntPtr value,
                               void* ptr, float opt)
 {
-  CTestHost* host = nullptr;
-  if (effect && effect->resvd1) {
-    host = reinterpret_cast<CTestHost*>(effect->resvd1);
-  } else {
-    host = creatingHost;
-  }
-  return host ? host->answer(effect, opcode, index, value, ptr, opt) : 0;
+    CTestHost* host = nullptr;
+    if (effect && effect->resvd1) {
+        host = reinterpret_cast<CTestHost*>(effect->resvd1);
+    }
+    else {
+        host = creatingHost;
+    }
+    return host ? host->answer(effect, opcode, index, value, ptr, opt) : 0;
 }
 
 VstIntPtr CTestHost::answer(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntPtr value,
                             void* /*ptr*/, float opt)
 {
-  calls.push_back(HostCall{opcode, index, value, opt, effect == nullptr});
-  switch (opcode) {
-  case audioMasterVersion:
-    return versionAnswer;
-  case audioMasterGetTime:
-    return answerTimeInfo ? reinterpret_cast<VstIntPtr>(&timeInfo) : 0;
-  case audioMasterGetSampleRate:
-    return sampleRateAnswer;
-  case audioMasterGetBlockSize:
-    return blockSizeAnswer;
-  default:
-    return 0;
-  }
+    calls.push_back(HostCall{opcode, index, value, opt, effect == nullptr});
+    switch (opcode) {
+    case audioMasterVersion:
+        return versionAnswer;
+    case audioMasterGetTime:
+        return answerTimeInfo ? reinterpret_cast<VstIntPtr>(&timeInfo) : 0;
+    case audioMasterGetSampleRate:
+        return sampleRateAnswer;
+    case audioMasterGetBlockSize:
+        return blockSizeAnswer;
+    default:
+        return 0;
+    }
 }
 
 }  // namespace skvtest

@@ -14,90 +14,90 @@ namespace skvtest {
 
 /// One call the plug-in made into the host.
 struct HostCall {
-  VstInt32 opcode = 0;
-  VstInt32 index = 0;
-  VstIntPtr value = 0;
-  float opt = 0.0f;
-  bool effectWasNull = false;
+    VstInt32 opcode = 0;
+    VstInt32 index = 0;
+    VstIntPtr value = 0;
+    float opt = 0.0f;
+    bool effectWasNull = false;
 };
 
 class CTestHost {
 public:
-  /// Creates the scratch folder and copies the library into it; nothing is loaded yet.
-  CTestHost();
-  /// Closes the effect if still open, unloads the library, removes the scratch folder.
-  ~CTestHost();
-  CTestHost(const CTestHost&) = delete;
-  CTestHost& operator=(const CTestHost&) = delete;
+    /// Creates the scratch folder and copies the library into it; nothing is loaded yet.
+    CTestHost();
+    /// Closes the effect if still open, unloads the library, removes the scratch folder.
+    ~CTestHost();
+    CTestHost(const CTestHost&) = delete;
+    CTestHost& operator=(const CTestHost&) = delete;
 
-  const std::filesystem::path& folder() const { return scratch; }
-  std::filesystem::path libraryPath() const { return scratch / "Skorvaline.so"; }
-  std::filesystem::path dataFolder() const { return scratch / "Skorvaline Data"; }
-  std::filesystem::path configFile() const { return dataFolder() / "config.xml"; }
-  /// Writes text into a file of the data folder (created if needed), before create().
-  void writeConfig(const std::string& text) const;
-  std::string readConfig() const;
+    const std::filesystem::path& folder() const { return scratch; }
+    std::filesystem::path libraryPath() const { return scratch / "Skorvaline.so"; }
+    std::filesystem::path dataFolder() const { return scratch / "Skorvaline Data"; }
+    std::filesystem::path configFile() const { return dataFolder() / "config.xml"; }
+    /// Writes text into a file of the data folder (created if needed), before create().
+    void writeConfig(const std::string& text) const;
+    std::string readConfig() const;
 
-  /// Loads the library (first time) and calls the entry point by the given symbol name.
-  /// Returns the effect record or null.
-  AEffect* create(const char* entryName = "VSTPluginMain");
-  /// effClose (the effect deletes itself); the record is gone afterwards.
-  void close();
-  AEffect* effect() const { return fx; }
+    /// Loads the library (first time) and calls the entry point by the given symbol name.
+    /// Returns the effect record or null.
+    AEffect* create(const char* entryName = "VSTPluginMain");
+    /// effClose (the effect deletes itself); the record is gone afterwards.
+    void close();
+    AEffect* effect() const { return fx; }
 
-  VstIntPtr dispatch(VstInt32 opcode, VstInt32 index = 0, VstIntPtr value = 0,
-                     void* ptr = nullptr, float opt = 0.0f);
-  void setParameter(VstInt32 index, float value);
-  float getParameter(VstInt32 index);
-  std::string getString(VstInt32 opcode, VstInt32 index = 0, std::size_t bufferSize = 256);
-  /// Runs processReplacing (or process) on two channels of equal length.
-  void processReplacing(std::vector<float>& inL, std::vector<float>& inR,
-                        std::vector<float>& outL, std::vector<float>& outR);
-  void process(std::vector<float>& inL, std::vector<float>& inR, std::vector<float>& outL,
-               std::vector<float>& outR);
-  /// getChunk copied out of the effect's buffer.
-  std::vector<unsigned char> getChunk(bool isPreset);
-  VstIntPtr setChunk(const std::vector<unsigned char>& data, bool isPreset);
-  /// Sends MIDI events (3 bytes each) through effProcessEvents; answers its return.
-  VstIntPtr sendMidi(const std::vector<std::vector<unsigned char>>& messages);
+    VstIntPtr dispatch(VstInt32 opcode, VstInt32 index = 0, VstIntPtr value = 0,
+                       void* ptr = nullptr, float opt = 0.0f);
+    void setParameter(VstInt32 index, float value);
+    float getParameter(VstInt32 index);
+    std::string getString(VstInt32 opcode, VstInt32 index = 0, std::size_t bufferSize = 256);
+    /// Runs processReplacing (or process) on two channels of equal length.
+    void processReplacing(std::vector<float>& inL, std::vector<float>& inR,
+                          std::vector<float>& outL, std::vector<float>& outR);
+    void process(std::vector<float>& inL, std::vector<float>& inR, std::vector<float>& outL,
+                 std::vector<float>& outR);
+    /// getChunk copied out of the effect's buffer.
+    std::vector<unsigned char> getChunk(bool isPreset);
+    VstIntPtr setChunk(const std::vector<unsigned char>& data, bool isPreset);
+    /// Sends MIDI events (3 bytes each) through effProcessEvents; answers its return.
+    VstIntPtr sendMidi(const std::vector<std::vector<unsigned char>>& messages);
 
-  // Answers the host gives.
-  VstIntPtr versionAnswer = 2400;
-  bool answerTimeInfo = true;
-  VstTimeInfo timeInfo{};
-  VstIntPtr sampleRateAnswer = 44100;
-  VstIntPtr blockSizeAnswer = 1024;
+    // Answers the host gives.
+    VstIntPtr versionAnswer = 2400;
+    bool answerTimeInfo = true;
+    VstTimeInfo timeInfo{};
+    VstIntPtr sampleRateAnswer = 44100;
+    VstIntPtr blockSizeAnswer = 1024;
 
-  // Record of every call.
-  std::vector<HostCall> calls;
-  std::size_t count(VstInt32 opcode) const;
-  const HostCall* last(VstInt32 opcode) const;
+    // Record of every call.
+    std::vector<HostCall> calls;
+    std::size_t count(VstInt32 opcode) const;
+    const HostCall* last(VstInt32 opcode) const;
 
-  /// The library's exported dynamic symbols (nm -D --defined-only).
-  std::vector<std::string> exportedSymbols() const;
+    /// The library's exported dynamic symbols (nm -D --defined-only).
+    std::vector<std::string> exportedSymbols() const;
 
 private:
-  static VstIntPtr callback(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntPtr value,
-                            void* ptr, float opt);
-  VstIntPtr answer(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr,
-                   float opt);
+    static VstIntPtr callback(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntPtr value,
+                              void* ptr, float opt);
+    VstIntPtr answer(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr,
+                     float opt);
 
-  std::filesystem::path scratch;
-  void* library = nullptr;
-  AEffect* fx = nullptr;
+    std::filesystem::path scratch;
+    void* library = nullptr;
+    AEffect* fx = nullptr;
 };
 
 /// A fresh empty scratch folder, removed by the destructor.
 class CScratchFolder {
 public:
-  CScratchFolder();
-  ~CScratchFolder();
-  CScratchFolder(const CScratchFolder&) = delete;
-  CScratchFolder& operator=(const CScratchFolder&) = delete;
-  const std::filesystem::path& path() const { return folder; }
+    CScratchFolder();
+    ~CScratchFolder();
+    CScratchFolder(const CScratchFolder&) = delete;
+    CScratchFolder& operator=(const CScratchFolder&) = delete;
+    const std::filesystem::path& path() const { return folder; }
 
 private:
-  std::filesystem::path folder;
+    std::filesystem::path folder;
 };
 
 }  // namespace skvtest

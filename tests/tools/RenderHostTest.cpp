@@ -13,19 +13,21 @@ protected:
     CRenderScratch scratch;
     const fs::path effect = testEffect(0);
 
-    CToolRun renderWith(const fs::path& plugin, std::vector<std::string> args) {
+    CToolRun renderWith(const fs::path& plugin, std::vector<std::string> args)
+    {
         args.insert(args.begin(), {"--plugin", plugin.string()});
         return scratch.run(args);
     }
 };
 
-} // namespace
+}  // namespace
 
-TEST_F(RenderHost, PassThroughEffectReturnsTheInputExactly) {
+TEST_F(RenderHost, PassThroughEffectReturnsTheInputExactly)
+{
     const CAudio input = makeTestSignal(44100, 10000);
     writeAudio(scratch.path("in.wav"), input, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
-    const CToolRun r = renderWith(effect, {"in.wav", "out.wav", "--format", "float", "--tail", "0.1",
-                                           "--block", "333"});
+    const CToolRun r = renderWith(
+        effect, {"in.wav", "out.wav", "--format", "float", "--tail", "0.1", "--block", "333"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     const CAudio out = readAudio(scratch.path("out.wav"));
     ASSERT_EQ(out.frames(), 10000u + 4410u);
@@ -34,12 +36,14 @@ TEST_F(RenderHost, PassThroughEffectReturnsTheInputExactly) {
             ASSERT_EQ(out.at(i, c), i < 10000 ? input.at(i, c) : 0.0f) << "frame " << i;
 }
 
-TEST_F(RenderHost, MonoInputFeedsBothInputs) {
+TEST_F(RenderHost, MonoInputFeedsBothInputs)
+{
     CAudio mono = makeTestSignal(22050, 3000);
     mono.channels = 1;
     mono.samples.resize(3000);
     writeAudio(scratch.path("mono.aiff"), mono, SF_FORMAT_AIFF | SF_FORMAT_FLOAT);
-    const CToolRun r = renderWith(effect, {"mono.aiff", "out.wav", "--format", "float", "--tail", "0"});
+    const CToolRun r =
+        renderWith(effect, {"mono.aiff", "out.wav", "--format", "float", "--tail", "0"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     const CAudio out = readAudio(scratch.path("out.wav"));
     ASSERT_EQ(out.channels, 2);
@@ -51,9 +55,11 @@ TEST_F(RenderHost, MonoInputFeedsBothInputs) {
     }
 }
 
-TEST_F(RenderHost, FlacInputAndTwentyFourBitOutputKeepTheSamples) {
-    writeAudio(scratch.path("in.flac"), makeTestSignal(32000, 5000), SF_FORMAT_FLAC | SF_FORMAT_PCM_16);
-    const CAudio input = readAudio(scratch.path("in.flac")); // as the file holds it
+TEST_F(RenderHost, FlacInputAndTwentyFourBitOutputKeepTheSamples)
+{
+    writeAudio(scratch.path("in.flac"), makeTestSignal(32000, 5000),
+               SF_FORMAT_FLAC | SF_FORMAT_PCM_16);
+    const CAudio input = readAudio(scratch.path("in.flac"));  // as the file holds it
     const CToolRun r = renderWith(effect, {"in.flac", "out.wav", "--format", "24", "--tail", "0"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     int format = 0;
@@ -67,17 +73,21 @@ TEST_F(RenderHost, FlacInputAndTwentyFourBitOutputKeepTheSamples) {
             ASSERT_NEAR(out.at(i, c), input.at(i, c), 2.0 / (1 << 23)) << "frame " << i;
 }
 
-TEST_F(RenderHost, OggVorbisInputIsRead) {
-    writeAudio(scratch.path("in.ogg"), makeTestSignal(44100, 6000), SF_FORMAT_OGG | SF_FORMAT_VORBIS);
+TEST_F(RenderHost, OggVorbisInputIsRead)
+{
+    writeAudio(scratch.path("in.ogg"), makeTestSignal(44100, 6000),
+               SF_FORMAT_OGG | SF_FORMAT_VORBIS);
     const CAudio input = readAudio(scratch.path("in.ogg"));
-    const CToolRun r = renderWith(effect, {"in.ogg", "out.wav", "--format", "float", "--tail", "0"});
+    const CToolRun r =
+        renderWith(effect, {"in.ogg", "out.wav", "--format", "float", "--tail", "0"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     const CAudio out = readAudio(scratch.path("out.wav"));
     ASSERT_EQ(out.frames(), input.frames());
     EXPECT_EQ(out.samples, input.samples);
 }
 
-TEST_F(RenderHost, SetAndListWorkOnAnotherEffect) {
+TEST_F(RenderHost, SetAndListWorkOnAnotherEffect)
+{
     const CAudio input = makeTestSignal(44100, 2000);
     writeAudio(scratch.path("in.wav"), input, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
     CToolRun r = renderWith(effect, {"in.wav", "out.wav", "--format", "float", "--tail", "0",
@@ -97,12 +107,15 @@ TEST_F(RenderHost, SetAndListWorkOnAnotherEffect) {
         ASSERT_EQ(out.at(i, 0), input.at(i, 0) * 0.25f);
 }
 
-TEST_F(RenderHost, TimeInfoGivesTempoPlayingTransportAndAdvancingPpq) {
+TEST_F(RenderHost, TimeInfoGivesTempoPlayingTransportAndAdvancingPpq)
+{
     const int rate = 48000, block = 300;
     const size_t frames = 4000;
-    writeAudio(scratch.path("in.wav"), makeTestSignal(rate, frames), SF_FORMAT_WAV | SF_FORMAT_FLOAT);
-    const CToolRun r = renderWith(effect, {"in.wav", "out.wav", "--format", "float", "--tail", "0.05",
-                                           "--tempo", "90", "--block", "300", "--set", "Probe=1"});
+    writeAudio(scratch.path("in.wav"), makeTestSignal(rate, frames),
+               SF_FORMAT_WAV | SF_FORMAT_FLOAT);
+    const CToolRun r =
+        renderWith(effect, {"in.wav", "out.wav", "--format", "float", "--tail", "0.05", "--tempo",
+                            "90", "--block", "300", "--set", "Probe=1"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     const CAudio out = readAudio(scratch.path("out.wav"));
     ASSERT_EQ(out.frames(), frames + 2400);
@@ -115,31 +128,38 @@ TEST_F(RenderHost, TimeInfoGivesTempoPlayingTransportAndAdvancingPpq) {
     }
 }
 
-TEST_F(RenderHost, PresetRoundTripThroughAnotherEffect) {
+TEST_F(RenderHost, PresetRoundTripThroughAnotherEffect)
+{
     const CAudio input = makeTestSignal(44100, 1000);
     writeAudio(scratch.path("in.wav"), input, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
-    CToolRun r = renderWith(effect, {"--set", "Gain=0.5", "--save-preset", "half.xml", "--list-params"});
+    CToolRun r =
+        renderWith(effect, {"--set", "Gain=0.5", "--save-preset", "half.xml", "--list-params"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_NE(readText(scratch.path("half.xml")).find("value=\"0.5\""), std::string::npos);
-    r = renderWith(effect, {"in.wav", "out.wav", "--format", "float", "--tail", "0", "--preset", "half.xml"});
+    r = renderWith(
+        effect, {"in.wav", "out.wav", "--format", "float", "--tail", "0", "--preset", "half.xml"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     const CAudio out = readAudio(scratch.path("out.wav"));
     for (size_t i = 0; i < out.frames(); ++i)
         ASSERT_EQ(out.at(i, 1), input.at(i, 1) * 0.5f);
 }
 
-TEST_F(RenderHost, EntryPointNamedMainIsFound) {
+TEST_F(RenderHost, EntryPointNamedMainIsFound)
+{
     writeAudio(scratch.path("in.wav"), makeTestSignal(44100, 100), SF_FORMAT_WAV | SF_FORMAT_FLOAT);
     const CToolRun r = renderWith(testEffect(4), {"in.wav", "out.wav", "--tail", "0", "--quiet"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(readAudio(scratch.path("out.wav")).frames(), 100u);
 }
 
-TEST_F(RenderHost, ProgressBarOnlyOnATerminal) {
+TEST_F(RenderHost, ProgressBarOnlyOnATerminal)
+{
     // Long enough to pass the quarter second before the first bar.
-    writeAudio(scratch.path("in.wav"), makeTestSignal(44100, 44100), SF_FORMAT_WAV | SF_FORMAT_FLOAT);
-    const std::vector<std::string> args{"--plugin", scratch.plugin().string(), "in.wav", "out.wav",
-                                        "--tail", "120", "--format", "16"};
+    writeAudio(scratch.path("in.wav"), makeTestSignal(44100, 44100),
+               SF_FORMAT_WAV | SF_FORMAT_FLOAT);
+    const std::vector<std::string> args{
+        "--plugin", scratch.plugin().string(), "in.wav", "out.wav", "--tail", "120", "--format",
+        "16"};
     const CToolRun plain = scratch.run(args);
     ASSERT_EQ(plain.exitCode, 0) << plain.err;
     EXPECT_EQ(plain.err, "");
@@ -167,7 +187,7 @@ TEST_F(RenderHost, ProgressBarOnlyOnATerminal) {
         if (n > 0)
             terminal.append(buffer, static_cast<size_t>(n));
         else if (!(n < 0 && errno == EINTR))
-            break; // EIO once the child has closed the terminal
+            break;  // EIO once the child has closed the terminal
     }
     ::close(master);
     int status = 0;

@@ -32,25 +32,30 @@ inline const fs::path kSkorvaline = SKV_PLUGIN_LIBRARY;
 inline const fs::path kBmpFolder = fs::path(SKV_TESTDATA_DIR) / "bmp";
 
 /** A test effect variant: 0 pass-through, 1 one output, 2 no entry, 3 null effect, 4 "main". */
-inline fs::path testEffect(int variant) {
-    return fs::path(SKV_TEST_EFFECT_DIR) / ("skv_test_passthrough" + std::to_string(variant) + ".so");
+inline fs::path testEffect(int variant)
+{
+    return fs::path(SKV_TEST_EFFECT_DIR) /
+           ("skv_test_passthrough" + std::to_string(variant) + ".so");
 }
 
 struct CToolRun {
-    int exitCode = -1; // exit status, or 128 + signal number
+    int exitCode = -1;  // exit status, or 128 + signal number
     std::string out, err;
 };
 
-inline std::string readText(const fs::path& p) {
+inline std::string readText(const fs::path& p)
+{
     std::ifstream in(p, std::ios::binary);
     return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
-inline void writeText(const fs::path& p, const std::string& text) {
+inline void writeText(const fs::path& p, const std::string& text)
+{
     std::ofstream(p, std::ios::binary) << text;
 }
 
-inline int exitCodeOf(int status) {
+inline int exitCodeOf(int status)
+{
     if (WIFEXITED(status))
         return WEXITSTATUS(status);
     if (WIFSIGNALED(status))
@@ -60,7 +65,8 @@ inline int exitCodeOf(int status) {
 
 class CRenderScratch {
 public:
-    CRenderScratch() {
+    CRenderScratch()
+    {
         std::string pattern = (fs::temp_directory_path() / "skv-render-XXXXXX").string();
         if (!::mkdtemp(pattern.data()))
             throw std::runtime_error("mkdtemp failed");
@@ -69,7 +75,8 @@ public:
         fs::create_directories(root_ / "io");
         fs::copy_file(kSkorvaline, plugin());
     }
-    ~CRenderScratch() {
+    ~CRenderScratch()
+    {
         std::error_code ec;
         fs::remove_all(root_, ec);
     }
@@ -83,7 +90,8 @@ public:
     fs::path path(const std::string& name) const { return work() / name; }
 
     /** Starts the tool in the work folder; output goes to files of the scratch folder. */
-    pid_t start(const std::vector<std::string>& args, const fs::path& tool = kRenderTool) const {
+    pid_t start(const std::vector<std::string>& args, const fs::path& tool = kRenderTool) const
+    {
         const std::string out = (root_ / "io" / "stdout").string();
         const std::string err = (root_ / "io" / "stderr").string();
         std::vector<std::string> argv{tool.string()};
@@ -107,7 +115,8 @@ public:
         return pid;
     }
 
-    CToolRun wait(pid_t pid) const {
+    CToolRun wait(pid_t pid) const
+    {
         int status = 0;
         while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
         }
@@ -119,18 +128,21 @@ public:
     }
 
     /** Runs the tool exactly with these arguments. */
-    CToolRun run(const std::vector<std::string>& args, const fs::path& tool = kRenderTool) const {
+    CToolRun run(const std::vector<std::string>& args, const fs::path& tool = kRenderTool) const
+    {
         return wait(start(args, tool));
     }
 
     /** Runs the tool on this folder's copy of Skorvaline.so. */
-    CToolRun render(std::vector<std::string> args) const {
+    CToolRun render(std::vector<std::string> args) const
+    {
         args.insert(args.begin(), {"--plugin", plugin().string()});
         return run(args);
     }
 
     /** Names of everything in the work folder, hidden temporary files included. */
-    std::vector<std::string> files() const {
+    std::vector<std::string> files() const
+    {
         std::vector<std::string> names;
         for (const auto& e : fs::directory_iterator(work()))
             names.push_back(e.path().filename().string());
@@ -149,12 +161,14 @@ struct CAudio {
     std::vector<float> samples;
 
     size_t frames() const { return channels ? samples.size() / static_cast<size_t>(channels) : 0; }
-    float at(size_t frame, int channel) const {
+    float at(size_t frame, int channel) const
+    {
         return samples[frame * static_cast<size_t>(channels) + static_cast<size_t>(channel)];
     }
 };
 
-inline CAudio readAudio(const fs::path& p, int* format = nullptr) {
+inline CAudio readAudio(const fs::path& p, int* format = nullptr)
+{
     SF_INFO info{};
     SNDFILE* f = sf_open(p.c_str(), SFM_READ, &info);
     if (!f) {
@@ -172,7 +186,8 @@ inline CAudio readAudio(const fs::path& p, int* format = nullptr) {
     return a;
 }
 
-inline void writeAudio(const fs::path& p, const CAudio& a, int format) {
+inline void writeAudio(const fs::path& p, const CAudio& a, int format)
+{
     SF_INFO info{};
     info.samplerate = a.rate;
     info.channels = a.channels;
@@ -188,7 +203,8 @@ inline void writeAudio(const fs::path& p, const CAudio& a, int format) {
  * Stereo test input with different channels: a 441 Hz sine of amplitude 0.5 on the left,
  * deterministic noise of amplitude 0.3 (a 32-bit linear congruential generator) on the right.
  */
-inline CAudio makeTestSignal(int rate, size_t frames) {
+inline CAudio makeTestSignal(int rate, size_t frames)
+{
     CAudio a;
     a.rate = rate;
     a.channels = 2;
@@ -203,12 +219,14 @@ inline CAudio makeTestSignal(int rate, size_t frames) {
     return a;
 }
 
-inline bool startsWith(const std::string& s, const std::string& prefix) {
+inline bool startsWith(const std::string& s, const std::string& prefix)
+{
     return s.compare(0, prefix.size(), prefix) == 0;
 }
 
 /** The --list-params line of a parameter index, split into its fields. */
-inline std::vector<std::string> paramLine(const std::string& listing, int index) {
+inline std::vector<std::string> paramLine(const std::string& listing, int index)
+{
     size_t at = 0;
     while (at < listing.size()) {
         size_t end = listing.find('\n', at);
@@ -223,7 +241,8 @@ inline std::vector<std::string> paramLine(const std::string& listing, int index)
             while (i < line.size() && line[i] == ' ')
                 ++i;
             size_t j = i;
-            while (j < line.size() && !(line[j] == ' ' && (j + 1 >= line.size() || line[j + 1] == ' ')))
+            while (j < line.size() &&
+                   !(line[j] == ' ' && (j + 1 >= line.size() || line[j + 1] == ' ')))
                 ++j;
             if (j > i)
                 fields.push_back(line.substr(i, j - i));
@@ -235,4 +254,4 @@ inline std::vector<std::string> paramLine(const std::string& listing, int index)
     return {};
 }
 
-} // namespace skvtest
+}  // namespace skvtest

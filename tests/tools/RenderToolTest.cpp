@@ -16,7 +16,8 @@ constexpr size_t kDemoFrames = 8 * kDemoRate;
 constexpr size_t kDefaultTailFrames = 4 * kDemoRate;
 
 /** Every "param" of the first preset: id -> attributes (without the date). */
-std::map<std::string, std::map<std::string, std::string>> presetParams(const fs::path& file) {
+std::map<std::string, std::map<std::string, std::string>> presetParams(const fs::path& file)
+{
     std::map<std::string, std::map<std::string, std::string>> out;
     tinyxml2::XMLDocument doc;
     if (doc.LoadFile(file.c_str()) != tinyxml2::XML_SUCCESS) {
@@ -43,7 +44,8 @@ struct CPngSize {
     int width = 0, height = 0;
 };
 
-CPngSize pngSize(const fs::path& file) {
+CPngSize pngSize(const fs::path& file)
+{
     cairo_surface_t* s = cairo_image_surface_create_from_png(file.c_str());
     CPngSize size;
     if (cairo_surface_status(s) == CAIRO_STATUS_SUCCESS) {
@@ -59,16 +61,18 @@ protected:
     CRenderScratch scratch;
 
     /** A float WAV test input in the work folder. */
-    fs::path makeInput(const std::string& name, size_t frames, int rate = 44100) {
+    fs::path makeInput(const std::string& name, size_t frames, int rate = 44100)
+    {
         const fs::path p = scratch.path(name);
         writeAudio(p, makeTestSignal(rate, frames), SF_FORMAT_WAV | SF_FORMAT_FLOAT);
         return p;
     }
 };
 
-} // namespace
+}  // namespace
 
-TEST_F(RenderTool, DemoWithoutArgumentsWritesPhrasePlusTailAndPicture) {
+TEST_F(RenderTool, DemoWithoutArgumentsWritesPhrasePlusTailAndPicture)
+{
     // The tool finds Skorvaline.so in the folder above its own, as in a build folder.
     fs::create_directories(scratch.root() / "tools");
     const fs::path tool = scratch.root() / "tools" / "skorvaline-render";
@@ -78,7 +82,8 @@ TEST_F(RenderTool, DemoWithoutArgumentsWritesPhrasePlusTailAndPicture) {
     EXPECT_EQ(r.err, "") << "nothing on stderr when it is not a terminal";
     EXPECT_NE(r.out.find(scratch.path("skorvaline-demo.wav").string()), std::string::npos) << r.out;
     EXPECT_NE(r.out.find(scratch.path("skorvaline-demo.png").string()), std::string::npos) << r.out;
-    EXPECT_EQ(scratch.files(), (std::vector<std::string>{"skorvaline-demo.png", "skorvaline-demo.wav"}));
+    EXPECT_EQ(scratch.files(),
+              (std::vector<std::string>{"skorvaline-demo.png", "skorvaline-demo.wav"}));
 
     int format = 0;
     const CAudio out = readAudio(scratch.path("skorvaline-demo.wav"), &format);
@@ -97,20 +102,22 @@ TEST_F(RenderTool, DemoWithoutArgumentsWritesPhrasePlusTailAndPicture) {
     EXPECT_GE(png.height, 400);
 }
 
-TEST_F(RenderTool, DemoIsTheSameEveryTime) {
+TEST_F(RenderTool, DemoIsTheSameEveryTime)
+{
     ASSERT_EQ(scratch.render({"--quiet"}).exitCode, 0);
     const std::string first = readText(scratch.path("skorvaline-demo.wav"));
     ASSERT_EQ(scratch.render({"--quiet"}).exitCode, 0);
     EXPECT_TRUE(first == readText(scratch.path("skorvaline-demo.wav")));
 }
 
-TEST_F(RenderTool, MixZeroWithoutFeedbackGivesInputTimesVolumeGain) {
+TEST_F(RenderTool, MixZeroWithoutFeedbackGivesInputTimesVolumeGain)
+{
     const size_t frames = 20000;
     const fs::path in = makeInput("in.wav", frames);
-    const CToolRun r = scratch.render(
-        {in.string(), "out.wav", "--format", "float", "--tail", "0.5", "--set", "L->L Feedback=0.5",
-         "--set", "L->R Feedback=0.5", "--set", "R->L Feedback=0.5", "--set", "R->R Feedback=0.5",
-         "--set", "Mix=0", "--set", "Volume=0.8", "--quiet"});
+    const CToolRun r = scratch.render({in.string(), "out.wav", "--format", "float", "--tail", "0.5",
+                                       "--set", "L->L Feedback=0.5", "--set", "L->R Feedback=0.5",
+                                       "--set", "R->L Feedback=0.5", "--set", "R->R Feedback=0.5",
+                                       "--set", "Mix=0", "--set", "Volume=0.8", "--quiet"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     const CAudio input = readAudio(in);
     const CAudio out = readAudio(scratch.path("out.wav"));
@@ -126,7 +133,8 @@ TEST_F(RenderTool, MixZeroWithoutFeedbackGivesInputTimesVolumeGain) {
     }
 }
 
-TEST_F(RenderTool, SetByNameChangesTheParameterListParamsShows) {
+TEST_F(RenderTool, SetByNameChangesTheParameterListParamsShows)
+{
     CToolRun before = scratch.render({"--list-params"});
     ASSERT_EQ(before.exitCode, 0) << before.err;
     // "L Warp  " is reported with two trailing spaces; case and spaces do not matter.
@@ -146,14 +154,16 @@ TEST_F(RenderTool, SetByNameChangesTheParameterListParamsShows) {
     EXPECT_EQ(scratch.files(), std::vector<std::string>{}) << "listing renders nothing";
 }
 
-TEST_F(RenderTool, ListProgramsNamesSixteenPrograms) {
+TEST_F(RenderTool, ListProgramsNamesSixteenPrograms)
+{
     const CToolRun r = scratch.render({"--list-programs"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_NE(r.out.find("   15  "), std::string::npos) << r.out;
     EXPECT_EQ(r.out.find("   16  "), std::string::npos) << r.out;
 }
 
-TEST_F(RenderTool, PresetSavedAndLoadedGivesTheSameStateAndSound) {
+TEST_F(RenderTool, PresetSavedAndLoadedGivesTheSameStateAndSound)
+{
     // Saved without rendering: a render moves the scan position, which the state records.
     CToolRun r = scratch.render({"--set", "Mix=0.25", "--set", "L Delay=0.3", "--set",
                                  "Filter Order=0.5", "--save-preset", "p.xml", "--list-params"});
@@ -177,14 +187,18 @@ TEST_F(RenderTool, PresetSavedAndLoadedGivesTheSameStateAndSound) {
     EXPECT_EQ(readAudio(scratch.path("a.wav")).samples, readAudio(scratch.path("b.wav")).samples);
 }
 
-TEST_F(RenderTool, PresetLandsInTheSelectedProgram) {
-    ASSERT_EQ(scratch.render({"--set", "Mix=0.125", "--save-preset", "p.xml", "--list-params"}).exitCode, 0);
+TEST_F(RenderTool, PresetLandsInTheSelectedProgram)
+{
+    ASSERT_EQ(
+        scratch.render({"--set", "Mix=0.125", "--save-preset", "p.xml", "--list-params"}).exitCode,
+        0);
     const CToolRun r = scratch.render({"--program", "3", "--preset", "p.xml", "--list-params"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(paramLine(r.out, 43).at(2), "0.12500");
 }
 
-TEST_F(RenderTool, MapLeftFromAThirdPartyBmpChangesTheOutput) {
+TEST_F(RenderTool, MapLeftFromAThirdPartyBmpChangesTheOutput)
+{
     const fs::path bmp = kBmpFolder / "big_rgb24_560x281_imagemagick_bmp3.bmp";
     const fs::path in = makeInput("in.wav", 44100);
     CToolRun r = scratch.render({in.string(), "plain.wav", "--tail", "1", "--quiet"});
@@ -198,7 +212,8 @@ TEST_F(RenderTool, MapLeftFromAThirdPartyBmpChangesTheOutput) {
     ASSERT_EQ(plain.frames(), mapped.frames());
     double difference = 0.0;
     for (size_t i = 0; i < plain.frames(); ++i)
-        difference = std::max(difference, std::fabs(static_cast<double>(plain.at(i, 0)) - mapped.at(i, 0)));
+        difference =
+            std::max(difference, std::fabs(static_cast<double>(plain.at(i, 0)) - mapped.at(i, 0)));
     EXPECT_GT(difference, 1e-3) << "the left filter map made no difference";
 
     // The state names the file by its absolute path and carries the picture it read.
@@ -208,21 +223,27 @@ TEST_F(RenderTool, MapLeftFromAThirdPartyBmpChangesTheOutput) {
     EXPECT_EQ(params.at("Bitmap R").at("path"), "#0");
 
     // The picture gets a row for the filter maps when one can be read back.
-    ASSERT_EQ(scratch.render({in.string(), "plain2.wav", "--png", "plain.png", "--quiet"}).exitCode, 0);
-    EXPECT_GT(pngSize(scratch.path("mapped.png")).height, pngSize(scratch.path("plain.png")).height);
+    ASSERT_EQ(scratch.render({in.string(), "plain2.wav", "--png", "plain.png", "--quiet"}).exitCode,
+              0);
+    EXPECT_GT(pngSize(scratch.path("mapped.png")).height,
+              pngSize(scratch.path("plain.png")).height);
 }
 
-TEST_F(RenderTool, MapRightRelativePathIsStoredAbsolute) {
+TEST_F(RenderTool, MapRightRelativePathIsStoredAbsolute)
+{
     const fs::path bmp = scratch.path("map.bmp");
     fs::copy_file(kBmpFolder / "grey8_w16_h16_pillow.bmp", bmp);
-    const CToolRun r = scratch.render({"--map-right", "map.bmp", "--save-preset", "p.xml", "--list-params"});
+    const CToolRun r =
+        scratch.render({"--map-right", "map.bmp", "--save-preset", "p.xml", "--list-params"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(presetParams(scratch.path("p.xml")).at("Bitmap R").at("path"), bmp.string());
 }
 
-TEST_F(RenderTool, TailKeepsRenderingAfterTheInput) {
+TEST_F(RenderTool, TailKeepsRenderingAfterTheInput)
+{
     const fs::path in = makeInput("in.wav", 4410, 48000);
-    const CToolRun r = scratch.render({in.string(), "out.flac", "--tail", "2.5", "--format", "16", "--quiet"});
+    const CToolRun r =
+        scratch.render({in.string(), "out.flac", "--tail", "2.5", "--format", "16", "--quiet"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     int format = 0;
     const CAudio out = readAudio(scratch.path("out.flac"), &format);

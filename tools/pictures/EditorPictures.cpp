@@ -15,8 +15,7 @@ namespace skvpic {
 
 namespace {
 
-struct Rgb
-{
+struct Rgb {
     int r, g, b;
 };
 constexpr Rgb kAmber{228, 189, 31};
@@ -41,7 +40,10 @@ Rgb mix(Rgb a, Rgb b, double t)
             int(std::lround(a.b + (b.b - a.b) * t))};
 }
 
-Rgb unpack(std::uint32_t p) { return {int((p >> 16) & 255), int((p >> 8) & 255), int(p & 255)}; }
+Rgb unpack(std::uint32_t p)
+{
+    return {int((p >> 16) & 255), int((p >> 8) & 255), int(p & 255)};
+}
 
 void fill(CPicture& p, int l, int t, int r, int b, Rgb c)
 {
@@ -58,7 +60,8 @@ void blend(CPicture& p, int x, int y, Rgb c, double alpha)
 }
 
 // Fraction of a pixel inside a rounded rectangle (4 x 4 samples).
-double roundRectCoverage(double px, double py, double l, double t, double r, double b, double radius)
+double roundRectCoverage(double px, double py, double l, double t, double r, double b,
+                         double radius)
 {
     int inside = 0;
     for (int sy = 0; sy < 4; ++sy)
@@ -66,7 +69,8 @@ double roundRectCoverage(double px, double py, double l, double t, double r, dou
             const double x = px + (sx + 0.5) / 4, y = py + (sy + 0.5) / 4;
             if (x < l || x > r || y < t || y > b)
                 continue;
-            const double cx = std::clamp(x, l + radius, r - radius), cy = std::clamp(y, t + radius, b - radius);
+            const double cx = std::clamp(x, l + radius, r - radius),
+                         cy = std::clamp(y, t + radius, b - radius);
             if ((x - cx) * (x - cx) + (y - cy) * (y - cy) <= radius * radius)
                 ++inside;
         }
@@ -81,7 +85,8 @@ void roundRect(CPicture& p, double l, double t, double r, double b, double radiu
 }
 
 // A rounded rectangle whose colour runs from top to bottom.
-void roundRectGradient(CPicture& p, double l, double t, double r, double b, double radius, Rgb top, Rgb bottom)
+void roundRectGradient(CPicture& p, double l, double t, double r, double b, double radius, Rgb top,
+                       Rgb bottom)
 {
     for (int y = int(std::floor(t)); y < int(std::ceil(b)); ++y) {
         const Rgb c = mix(top, bottom, (y - t) / std::max(1.0, b - t - 1));
@@ -94,14 +99,12 @@ void roundRectGradient(CPicture& p, double l, double t, double r, double b, doub
 // Glyphs on a cap height of 10 units, y downwards, as polylines; round parts are sampled
 // arcs (angle counted anticlockwise from the right, as on paper).
 
-struct Pt
-{
+struct Pt {
     double x, y;
 };
 using Polyline = std::vector<Pt>;
 
-struct StrokeGlyph
-{
+struct StrokeGlyph {
     double width = 0;
     std::vector<Polyline> strokes;
 };
@@ -253,7 +256,8 @@ double strokeTextWidth(const char* s, double tracking)
 double segmentDistance(Pt p, Pt a, Pt b)
 {
     const double dx = b.x - a.x, dy = b.y - a.y, len2 = dx * dx + dy * dy;
-    const double t = len2 > 0 ? std::clamp(((p.x - a.x) * dx + (p.y - a.y) * dy) / len2, 0.0, 1.0) : 0.0;
+    const double t =
+        len2 > 0 ? std::clamp(((p.x - a.x) * dx + (p.y - a.y) * dy) / len2, 0.0, 1.0) : 0.0;
     const double ex = a.x + t * dx - p.x, ey = a.y + t * dy - p.y;
     return std::sqrt(ex * ex + ey * ey);
 }
@@ -261,8 +265,8 @@ double segmentDistance(Pt p, Pt a, Pt b)
 // Draws s with its top-left corner at (x, y) in pixels, scale pixels per unit, strokes of
 // the given thickness (pixels); the edge coverage is the distance to the stroke's edge,
 // clamped to one pixel, which smooths the edges without blurring the strokes.
-void strokeText(CPicture& p, double x, double y, const char* s, double scale, double tracking, double thickness,
-                Rgb colour, double alpha = 1.0)
+void strokeText(CPicture& p, double x, double y, const char* s, double scale, double tracking,
+                double thickness, Rgb colour, double alpha = 1.0)
 {
     std::vector<std::pair<Pt, Pt>> segments;
     double pen = x;
@@ -270,7 +274,8 @@ void strokeText(CPicture& p, double x, double y, const char* s, double scale, do
         const StrokeGlyph g = strokeGlyph(*c);
         for (const Polyline& l : g.strokes) {
             if (l.size() == 1)
-                segments.push_back({{pen + l[0].x * scale, y + l[0].y * scale}, {pen + l[0].x * scale, y + l[0].y * scale}});
+                segments.push_back({{pen + l[0].x * scale, y + l[0].y * scale},
+                                    {pen + l[0].x * scale, y + l[0].y * scale}});
             for (std::size_t i = 1; i < l.size(); ++i)
                 segments.push_back({{pen + l[i - 1].x * scale, y + l[i - 1].y * scale},
                                     {pen + l[i].x * scale, y + l[i].y * scale}});
@@ -290,30 +295,35 @@ void strokeText(CPicture& p, double x, double y, const char* s, double scale, do
         }
 }
 
-void strokeTextCentred(CPicture& p, double cx, double y, const char* s, double scale, double tracking,
-                       double thickness, Rgb colour, double alpha = 1.0)
+void strokeTextCentred(CPicture& p, double cx, double y, const char* s, double scale,
+                       double tracking, double thickness, Rgb colour, double alpha = 1.0)
 {
-    strokeText(p, cx - strokeTextWidth(s, tracking) * scale / 2, y, s, scale, tracking, thickness, colour, alpha);
+    strokeText(p, cx - strokeTextWidth(s, tracking) * scale / 2, y, s, scale, tracking, thickness,
+               colour, alpha);
 }
 
 // ---- Pixel font for small print ---------------------------------------------------------
 // 5 x 7 capitals, digits and a few signs, one row per byte (bit 4 = leftmost column).
-struct PixelGlyph
-{
+struct PixelGlyph {
     char c;
     std::uint8_t rows[7];
 };
 constexpr PixelGlyph kPixelGlyphs[] = {
-    {'A', {14, 17, 17, 31, 17, 17, 17}}, {'B', {30, 17, 17, 30, 17, 17, 30}}, {'C', {14, 17, 16, 16, 16, 17, 14}},
-    {'D', {30, 17, 17, 17, 17, 17, 30}}, {'E', {31, 16, 16, 30, 16, 16, 31}}, {'F', {31, 16, 16, 30, 16, 16, 16}},
-    {'G', {14, 17, 16, 23, 17, 17, 15}}, {'H', {17, 17, 17, 31, 17, 17, 17}}, {'I', {14, 4, 4, 4, 4, 4, 14}},
-    {'K', {17, 18, 20, 24, 20, 18, 17}}, {'L', {16, 16, 16, 16, 16, 16, 31}}, {'M', {17, 27, 21, 21, 17, 17, 17}},
-    {'N', {17, 17, 25, 21, 19, 17, 17}}, {'O', {14, 17, 17, 17, 17, 17, 14}}, {'P', {30, 17, 17, 30, 16, 16, 16}},
-    {'R', {30, 17, 17, 30, 20, 18, 17}}, {'S', {15, 16, 16, 14, 1, 1, 30}},  {'T', {31, 4, 4, 4, 4, 4, 4}},
-    {'U', {17, 17, 17, 17, 17, 17, 14}}, {'V', {17, 17, 17, 17, 17, 10, 4}}, {'W', {17, 17, 17, 21, 21, 21, 10}},
-    {'X', {17, 17, 10, 4, 10, 17, 17}},  {'Y', {17, 17, 10, 4, 4, 4, 4}},    {'0', {14, 17, 19, 21, 25, 17, 14}},
-    {'1', {4, 12, 4, 4, 4, 4, 14}},      {'2', {14, 17, 1, 2, 4, 8, 31}},     {'.', {0, 0, 0, 0, 0, 12, 12}},
-    {'-', {0, 0, 0, 31, 0, 0, 0}},       {'/', {1, 1, 2, 4, 8, 16, 16}},      {' ', {0, 0, 0, 0, 0, 0, 0}},
+    {'A', {14, 17, 17, 31, 17, 17, 17}}, {'B', {30, 17, 17, 30, 17, 17, 30}},
+    {'C', {14, 17, 16, 16, 16, 17, 14}}, {'D', {30, 17, 17, 17, 17, 17, 30}},
+    {'E', {31, 16, 16, 30, 16, 16, 31}}, {'F', {31, 16, 16, 30, 16, 16, 16}},
+    {'G', {14, 17, 16, 23, 17, 17, 15}}, {'H', {17, 17, 17, 31, 17, 17, 17}},
+    {'I', {14, 4, 4, 4, 4, 4, 14}},      {'K', {17, 18, 20, 24, 20, 18, 17}},
+    {'L', {16, 16, 16, 16, 16, 16, 31}}, {'M', {17, 27, 21, 21, 17, 17, 17}},
+    {'N', {17, 17, 25, 21, 19, 17, 17}}, {'O', {14, 17, 17, 17, 17, 17, 14}},
+    {'P', {30, 17, 17, 30, 16, 16, 16}}, {'R', {30, 17, 17, 30, 20, 18, 17}},
+    {'S', {15, 16, 16, 14, 1, 1, 30}},   {'T', {31, 4, 4, 4, 4, 4, 4}},
+    {'U', {17, 17, 17, 17, 17, 17, 14}}, {'V', {17, 17, 17, 17, 17, 10, 4}},
+    {'W', {17, 17, 17, 21, 21, 21, 10}}, {'X', {17, 17, 10, 4, 10, 17, 17}},
+    {'Y', {17, 17, 10, 4, 4, 4, 4}},     {'0', {14, 17, 19, 21, 25, 17, 14}},
+    {'1', {4, 12, 4, 4, 4, 4, 14}},      {'2', {14, 17, 1, 2, 4, 8, 31}},
+    {'.', {0, 0, 0, 0, 0, 12, 12}},      {'-', {0, 0, 0, 31, 0, 0, 0}},
+    {'/', {1, 1, 2, 4, 8, 16, 16}},      {' ', {0, 0, 0, 0, 0, 0, 0}},
 };
 
 const PixelGlyph* pixelGlyph(char c)
@@ -324,7 +334,10 @@ const PixelGlyph* pixelGlyph(char c)
     return nullptr;
 }
 
-int pixelTextWidth(const char* s, int spacing) { return int(std::strlen(s)) * (5 + spacing) - spacing; }
+int pixelTextWidth(const char* s, int spacing)
+{
+    return int(std::strlen(s)) * (5 + spacing) - spacing;
+}
 
 void pixelText(CPicture& p, int x, int y, const char* s, int spacing, Rgb c, double alpha = 1.0)
 {
@@ -339,7 +352,8 @@ void pixelText(CPicture& p, int x, int y, const char* s, int spacing, Rgb c, dou
     }
 }
 
-void pixelTextCentred(CPicture& p, int cx, int y, const char* s, int spacing, Rgb c, double alpha = 1.0)
+void pixelTextCentred(CPicture& p, int cx, int y, const char* s, int spacing, Rgb c,
+                      double alpha = 1.0)
 {
     pixelText(p, cx - pixelTextWidth(s, spacing) / 2, y, s, spacing, c, alpha);
 }
@@ -355,7 +369,9 @@ Rgb ground(int x, int y)
     const double row = unit(hash3(0, y, 561)) * 3.0;
     const int cell = x / 23;
     const double t = (x % 23) / 23.0, smooth = t * t * (3 - 2 * t);
-    const double slow = (unit(hash3(cell, y / 2, 562)) * (1 - smooth) + unit(hash3(cell + 1, y / 2, 562)) * smooth) * 2.5;
+    const double slow = (unit(hash3(cell, y / 2, 562)) * (1 - smooth) +
+                         unit(hash3(cell + 1, y / 2, 562)) * smooth) *
+                        2.5;
     const double grain = unit(hash3(x, y, 563)) * 2.0;
     const int v = 128 + int(std::lround(row + slow + grain));
     return {v, v, v + 1};
@@ -364,10 +380,11 @@ Rgb ground(int x, int y)
 // A plate of slate set into the metal: dark body, a shadowed upper rim, a lit lower rim.
 void badge(CPicture& p, double l, double t, double r, double b, double radius)
 {
-    roundRect(p, l, t, r, b, radius, {84, 84, 86});              // shadow rim
-    roundRect(p, l, t + 1, r, b + 1, radius, {168, 168, 170});   // light catching the lower edge
+    roundRect(p, l, t, r, b, radius, {84, 84, 86});             // shadow rim
+    roundRect(p, l, t + 1, r, b + 1, radius, {168, 168, 170});  // light catching the lower edge
     roundRect(p, l, t + 1, r, b, radius, {62, 64, 68});
-    roundRectGradient(p, l + 1, t + 2, r - 1, b - 1, radius - 1, mix(kSlate, kDeepTeal, 0.35), mix(kSlate, kInk, 0.55));
+    roundRectGradient(p, l + 1, t + 2, r - 1, b - 1, radius - 1, mix(kSlate, kDeepTeal, 0.35),
+                      mix(kSlate, kInk, 0.55));
 }
 
 // A slotted screw head of radius 3 centred in pixel (cx, cy).
@@ -375,10 +392,12 @@ void screw(CPicture& p, int cx, int cy, double angleDeg)
 {
     for (int y = cy - 4; y <= cy + 4; ++y)
         for (int x = cx - 4; x <= cx + 4; ++x) {
-            const double dx = x + 0.5 - (cx + 0.5), dy = y + 0.5 - (cy + 0.5), d = std::sqrt(dx * dx + dy * dy);
+            const double dx = x + 0.5 - (cx + 0.5), dy = y + 0.5 - (cy + 0.5),
+                         d = std::sqrt(dx * dx + dy * dy);
             blend(p, x, y, {70, 70, 72}, std::clamp(3.9 - d, 0.0, 1.0) * 0.6);  // recess
             const double cover = std::clamp(3.2 - d, 0.0, 1.0);
-            const Rgb face = mix({196, 196, 198}, {104, 104, 106}, std::clamp((dx + dy) / 6.0 + 0.5, 0.0, 1.0));
+            const Rgb face =
+                mix({196, 196, 198}, {104, 104, 106}, std::clamp((dx + dy) / 6.0 + 0.5, 0.0, 1.0));
             blend(p, x, y, face, cover);
             const double a = angleDeg * kPi / 180.0;
             const double along = std::abs(dx * std::sin(a) - dy * std::cos(a));
@@ -462,7 +481,9 @@ CPicture drawMenuFace()
     fill(p, 0, 0, 15, 16, kSky);
     buttonBody(p, 0, mix(kTeal, kSky, 0.35), kTeal, kDeepTeal);
     // Three menu lines over a small down-pointing arrow.
-    icon(p, 3, 3, {"#########", "", "#########", "", "#########", "", "", "  #####", "   ###", "    #"}, kAmber);
+    icon(p, 3, 3,
+         {"#########", "", "#########", "", "#########", "", "", "  #####", "   ###", "    #"},
+         kAmber);
     return p;
 }
 
@@ -472,7 +493,8 @@ CPicture drawLoadButton()
 {
     CPicture p(15, 32, 24);
     fill(p, 0, 0, 15, 32, kSky);
-    const auto arrow = {"    #", "    #", "    #", "  #####", "   ###", "    #", "", "#       #", "#########"};
+    const auto arrow = {"    #", "    #", "    #",     "  #####",  "   ###",
+                        "    #", "",      "#       #", "#########"};
     buttonBody(p, 0, mix(kTeal, kSky, 0.35), kTeal, kDeepTeal);
     icon(p, 3, 4, arrow, kAmber);
     buttonBody(p, 16, kAmber, mix(kAmber, kInk, 0.25), mix(kAmber, kInk, 0.5));
@@ -512,7 +534,7 @@ CPicture drawAbout()
     return p;
 }
 
-} // namespace
+}  // namespace
 
 SKV_REGISTER_PICTURE(10056, "editor-background", drawBackground);
 SKV_REGISTER_PICTURE(10057, "load-button", drawLoadButton);
@@ -520,4 +542,4 @@ SKV_REGISTER_PICTURE(10058, "analysis-button", drawAnalysisButton);
 SKV_REGISTER_PICTURE(10059, "about", drawAbout);
 SKV_REGISTER_PICTURE(10060, "menu-face", drawMenuFace);
 
-} // namespace skvpic
+}  // namespace skvpic

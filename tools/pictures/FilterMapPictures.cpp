@@ -84,7 +84,8 @@ CPicture drawFractalMayhem()
     }
     const std::vector<int> b = stretch(blue), r = stretch(red), g = stretch(green);
     for (std::size_t i = 0; i < p.pixels.size(); ++i)
-        p.pixels[i] = (std::uint32_t(r[i]) << 16) | (std::uint32_t(g[i] / 2 + 40) << 8) | std::uint32_t(b[i]);
+        p.pixels[i] =
+            (std::uint32_t(r[i]) << 16) | (std::uint32_t(g[i] / 2 + 40) << 8) | std::uint32_t(b[i]);
     return p;
 }
 
@@ -95,7 +96,9 @@ CPicture drawDigitalInterference()
     CPicture p(1034, 689, 8);
     for (int i = 0; i < 256; ++i) {
         const double t = i / 255.0;
-        p.palette.push_back({std::uint8_t(i), std::uint8_t(std::lround(255.0 * (0.5 + 0.5 * std::sin(t * 5.0 * kPi)) * (1.0 - 0.6 * t))),
+        p.palette.push_back({std::uint8_t(i),
+                             std::uint8_t(std::lround(
+                                 255.0 * (0.5 + 0.5 * std::sin(t * 5.0 * kPi)) * (1.0 - 0.6 * t))),
                              std::uint8_t(std::lround(255.0 * (1.0 - t) * 0.8 + 40.0 * t))});
     }
     std::vector<double> field(p.pixels.size());
@@ -109,9 +112,10 @@ CPicture drawDigitalInterference()
             const int sx = x + tear + ((blockHash % 11u == 0u) ? int(blockHash % 41u) - 20 : 0);
             const double d1 = std::hypot(sx - 310.0, y - 240.0);
             const double d2 = std::hypot(sx - 790.0, y - 500.0);
-            double w = std::sin(d1 * 0.085) + std::sin(d2 * 0.07) + 0.7 * std::sin(sx * 0.029 + y * 0.013);
+            double w =
+                std::sin(d1 * 0.085) + std::sin(d2 * 0.07) + 0.7 * std::sin(sx * 0.029 + y * 0.013);
             if (blockHash % 7u == 0u)
-                w = std::round(w * 2.0) / 2.0; // coarse quantisation inside a broken block
+                w = std::round(w * 2.0) / 2.0;  // coarse quantisation inside a broken block
             if (blockHash % 53u == 0u)
                 w = -w;
             field[std::size_t(y) * std::size_t(p.width) + std::size_t(x)] = w;
@@ -127,20 +131,34 @@ CPicture drawDigitalInterference()
 const char* glyph(char c)
 {
     switch (c) {
-    case 'A': return " ### #   ##   #######   ##   ##   #";
-    case 'D': return "#### #   ##   ##   ##   ##   ##### ";
-    case 'E': return "######    #    #### #    #    #####";
-    case 'I': return " ###   #    #    #    #    #   ### ";
-    case 'K': return "#   ##  # # #  ##   # #  #  # #   #";
-    case 'L': return "#    #    #    #    #    #    #####";
-    case 'N': return "#   ###  ## # ##  ###   ##   ##   #";
-    case 'O': return " ### #   ##   ##   ##   ##   # ### ";
-    case 'R': return "#### #   ##   ##### # #  #  # #   #";
-    case 'S': return " #####    #     ###     #    ##### ";
-    case 'T': return "#####  #    #    #    #    #    #  ";
-    case 'V': return "#   ##   ##   ##   ##   # # #   #  ";
-    case 'Y': return "#   ##   # # #   #    #    #    #  ";
-    default: return "                                   ";
+    case 'A':
+        return " ### #   ##   #######   ##   ##   #";
+    case 'D':
+        return "#### #   ##   ##   ##   ##   ##### ";
+    case 'E':
+        return "######    #    #### #    #    #####";
+    case 'I':
+        return " ###   #    #    #    #    #   ### ";
+    case 'K':
+        return "#   ##  # # #  ##   # #  #  # #   #";
+    case 'L':
+        return "#    #    #    #    #    #    #####";
+    case 'N':
+        return "#   ###  ## # ##  ###   ##   ##   #";
+    case 'O':
+        return " ### #   ##   ##   ##   ##   # ### ";
+    case 'R':
+        return "#### #   ##   ##### # #  #  # #   #";
+    case 'S':
+        return " #####    #     ###     #    ##### ";
+    case 'T':
+        return "#####  #    #    #    #    #    #  ";
+    case 'V':
+        return "#   ##   ##   ##   ##   # # #   #  ";
+    case 'Y':
+        return "#   ##   # # #   #    #    #    #  ";
+    default:
+        return "                                   ";
     }
 }
 
@@ -175,22 +193,24 @@ int textWidth(const char* text, int scale)
 CPicture drawTitleScreen()
 {
     CPicture p(787, 390, 4);
-    p.palette = {{{12, 14, 44}}, {{44, 28, 86}}, {{84, 40, 112}}, {{122, 50, 122}},
+    p.palette = {{{12, 14, 44}},   {{44, 28, 86}},  {{84, 40, 112}},  {{122, 50, 122}},
                  {{164, 62, 104}}, {{204, 92, 64}}, {{236, 162, 52}}, {{255, 242, 206}}};
     static const int bayer[4][4] = {{0, 8, 2, 10}, {12, 4, 14, 6}, {3, 11, 1, 9}, {15, 7, 13, 5}};
     for (int y = 0; y < p.height; ++y)
         for (int x = 0; x < p.width; ++x) {
-            const double ridge = 0.5 + 0.5 * std::sin(x * 0.021 + 2.5 * std::sin(y * 0.017 + x * 0.004));
+            const double ridge =
+                0.5 + 0.5 * std::sin(x * 0.021 + 2.5 * std::sin(y * 0.017 + x * 0.004));
             const double sky = 1.0 - double(y) / p.height;
             const double noise = fbm(x / 40.0, y / 40.0, 91u, 4);
-            const double t = std::clamp(0.45 * ridge + 0.35 * sky + 0.4 * (noise - 0.5), 0.0, 0.999);
+            const double t =
+                std::clamp(0.45 * ridge + 0.35 * sky + 0.4 * (noise - 0.5), 0.0, 0.999);
             const double level = t * 6.0 + (bayer[y & 3][x & 3] + 0.5) / 16.0 - 0.5;
             p.at(x, y) = std::uint32_t(std::clamp(int(std::floor(level + 0.5)), 0, 6));
         }
     const char* title = "SKORVALINE";
     const char* subtitle = "STEREO DELAY";
     const int scale = 11, x0 = (p.width - textWidth(title, scale)) / 2, y0 = 120;
-    drawText(p, title, x0 + 5, y0 + 5, scale, 0); // shadow
+    drawText(p, title, x0 + 5, y0 + 5, scale, 0);  // shadow
     drawText(p, title, x0, y0, scale, 7);
     const int small = 4, x1 = (p.width - textWidth(subtitle, small)) / 2;
     drawText(p, subtitle, x1 + 2, y0 + 7 * scale + 30 + 2, small, 0);
@@ -198,10 +218,10 @@ CPicture drawTitleScreen()
     return p;
 }
 
-} // namespace
+}  // namespace
 
 SKV_REGISTER_PICTURE(10000, "fractal-mayhem", drawFractalMayhem);
 SKV_REGISTER_PICTURE(10001, "digital-interference", drawDigitalInterference);
 SKV_REGISTER_PICTURE(10002, "title-screen", drawTitleScreen);
 
-} // namespace skvpic
+}  // namespace skvpic

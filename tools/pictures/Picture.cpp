@@ -23,7 +23,7 @@ std::vector<CPictureMaker>& registry()
     return makers;
 }
 
-} // namespace
+}  // namespace
 
 std::vector<std::uint8_t> encodeBmp(const CPicture& p)
 {
@@ -44,9 +44,9 @@ std::vector<std::uint8_t> encodeBmp(const CPicture& p)
     putU32(out, std::uint32_t(p.height));
     putU16(out, 1);
     putU16(out, std::uint32_t(p.bitsPerPixel));
-    putU32(out, 0);         // BI_RGB
+    putU32(out, 0);  // BI_RGB
     putU32(out, imageSize);
-    putU32(out, 2835);      // 72 dpi
+    putU32(out, 2835);  // 72 dpi
     putU32(out, 2835);
     putU32(out, entries);
     putU32(out, entries);
@@ -59,17 +59,21 @@ std::vector<std::uint8_t> encodeBmp(const CPicture& p)
     for (int y = p.height - 1; y >= 0; --y) {
         std::vector<std::uint8_t> row(stride, 0);
         for (int x = 0; x < p.width; ++x) {
-            const std::uint32_t v = p.pixels[std::size_t(y) * std::size_t(p.width) + std::size_t(x)];
+            const std::uint32_t v =
+                p.pixels[std::size_t(y) * std::size_t(p.width) + std::size_t(x)];
             if (p.bitsPerPixel == 24) {
                 row[3 * std::size_t(x) + 0] = std::uint8_t(v);
                 row[3 * std::size_t(x) + 1] = std::uint8_t(v >> 8);
                 row[3 * std::size_t(x) + 2] = std::uint8_t(v >> 16);
-            } else if (p.bitsPerPixel == 8) {
+            }
+            else if (p.bitsPerPixel == 8) {
                 row[std::size_t(x)] = std::uint8_t(v);
-            } else {
+            }
+            else {
                 const int perByte = 8 / p.bitsPerPixel;
                 const int shift = 8 - p.bitsPerPixel * (x % perByte + 1);
-                row[std::size_t(x / perByte)] |= std::uint8_t((v & ((1u << p.bitsPerPixel) - 1)) << shift);
+                row[std::size_t(x / perByte)] |=
+                    std::uint8_t((v & ((1u << p.bitsPerPixel) - 1)) << shift);
             }
         }
         out.insert(out.end(), row.begin(), row.end());
@@ -90,11 +94,12 @@ const std::vector<CPictureMaker>& registeredPictures()
 
 std::uint32_t hash3(std::int32_t x, std::int32_t y, std::uint32_t seed)
 {
-    std::uint32_t h = std::uint32_t(x) * 374761393u + std::uint32_t(y) * 668265263u + seed * 2246822519u;
+    std::uint32_t h =
+        std::uint32_t(x) * 374761393u + std::uint32_t(y) * 668265263u + seed * 2246822519u;
     h = (h ^ (h >> 13)) * 1274126177u;
     h ^= h >> 16;
     h *= 2654435761u;
     return h ^ (h >> 15);
 }
 
-} // namespace skvpic
+}  // namespace skvpic

@@ -14,7 +14,8 @@ namespace render {
 
 namespace {
 
-std::string lowerExtension(const fs::path& path) {
+std::string lowerExtension(const fs::path& path)
+{
     std::string ext = path.extension().string();
     std::transform(ext.begin(), ext.end(), ext.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
@@ -24,9 +25,10 @@ std::string lowerExtension(const fs::path& path) {
 // Frames read or written per libsndfile call; keeps the interleaving buffer small.
 constexpr size_t kChunkFrames = 8192;
 
-} // namespace
+}  // namespace
 
-CAudioBuffer readAudioFile(const fs::path& path) {
+CAudioBuffer readAudioFile(const fs::path& path)
+{
     std::error_code ec;
     if (!fs::exists(path, ec))
         throw CRenderError(path.string() + ": no such file");
@@ -82,17 +84,21 @@ CAudioBuffer readAudioFile(const fs::path& path) {
     return buffer;
 }
 
-bool parseSampleFormat(const std::string& text, ESampleFormat& format) {
+bool parseSampleFormat(const std::string& text, ESampleFormat& format)
+{
     std::string t = text;
     std::transform(t.begin(), t.end(), t.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     if (t == "16" || t == "pcm16" || t == "s16") {
         format = ESampleFormat::kPcm16;
-    } else if (t == "24" || t == "pcm24" || t == "s24") {
+    }
+    else if (t == "24" || t == "pcm24" || t == "s24") {
         format = ESampleFormat::kPcm24;
-    } else if (t == "float" || t == "32" || t == "f32" || t == "float32") {
+    }
+    else if (t == "float" || t == "32" || t == "f32" || t == "float32") {
         format = ESampleFormat::kFloat32;
-    } else {
+    }
+    else {
         return false;
     }
     return true;
@@ -105,14 +111,17 @@ struct CAudioWriter::Impl {
     std::vector<float> interleaved;
 };
 
-CAudioWriter::CAudioWriter(const fs::path& target, int sampleRate, ESampleFormat format) {
+CAudioWriter::CAudioWriter(const fs::path& target, int sampleRate, ESampleFormat format)
+{
     const std::string ext = lowerExtension(target);
     int major = 0;
     if (ext == ".wav") {
         major = SF_FORMAT_WAV;
-    } else if (ext == ".flac") {
+    }
+    else if (ext == ".flac") {
         major = SF_FORMAT_FLAC;
-    } else {
+    }
+    else {
         throw CRenderError(target.string() +
                            ": unsupported output type (use a .wav or .flac file name)");
     }
@@ -136,27 +145,28 @@ CAudioWriter::CAudioWriter(const fs::path& target, int sampleRate, ESampleFormat
     // The descriptor stays with the temporary file, which flushes and closes it on commit.
     impl_->file = sf_open_fd(impl_->temp.fd(), SFM_WRITE, &info, SF_FALSE);
     if (!impl_->file)
-        throw CRenderError(target.string() + ": cannot write audio (" + sf_strerror(nullptr) +
-                           ")");
+        throw CRenderError(target.string() + ": cannot write audio (" + sf_strerror(nullptr) + ")");
     // Integer formats clip instead of wrapping around when the effect goes above 0 dBFS.
     sf_command(impl_->file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
     impl_->interleaved.resize(kChunkFrames * 2);
 }
 
-CAudioWriter::~CAudioWriter() {
+CAudioWriter::~CAudioWriter()
+{
     if (impl_ && impl_->file)
         sf_close(impl_->file);
 }
 
-void CAudioWriter::write(const float* left, const float* right, size_t frames) {
+void CAudioWriter::write(const float* left, const float* right, size_t frames)
+{
     while (frames > 0) {
         size_t n = std::min(frames, kChunkFrames);
         for (size_t i = 0; i < n; ++i) {
             impl_->interleaved[2 * i] = left[i];
             impl_->interleaved[2 * i + 1] = right[i];
         }
-        sf_count_t put = sf_writef_float(impl_->file, impl_->interleaved.data(),
-                                         static_cast<sf_count_t>(n));
+        sf_count_t put =
+            sf_writef_float(impl_->file, impl_->interleaved.data(), static_cast<sf_count_t>(n));
         if (put != static_cast<sf_count_t>(n))
             throw CRenderError(impl_->temp.target().string() + ": write failed (" +
                                sf_strerror(impl_->file) + ")");
@@ -166,7 +176,8 @@ void CAudioWriter::write(const float* left, const float* right, size_t frames) {
     }
 }
 
-void CAudioWriter::commit() {
+void CAudioWriter::commit()
+{
     SNDFILE* file = impl_->file;
     impl_->file = nullptr;
     if (sf_close(file) != 0)
@@ -174,4 +185,4 @@ void CAudioWriter::commit() {
     impl_->temp.commit();
 }
 
-} // namespace render
+}  // namespace render

@@ -52,4 +52,4 @@ private:
     std::unique_ptr<Impl> impl_;
 };
 
-} // namespace render
+}  // namespace render

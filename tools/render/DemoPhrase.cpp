@@ -25,7 +25,8 @@ struct CStereo {
     std::vector<float>& left;
     std::vector<float>& right;
 
-    void add(size_t at, float value, float pan) {
+    void add(size_t at, float value, float pan)
+    {
         if (at >= left.size())
             return;
         // Constant-power pan, pan in -1 (left) .. 1 (right).
@@ -35,10 +36,14 @@ struct CStereo {
     }
 };
 
-double midiToHz(int note) { return 440.0 * std::pow(2.0, (note - 69) / 12.0); }
+double midiToHz(int note)
+{
+    return 440.0 * std::pow(2.0, (note - 69) / 12.0);
+}
 
 void pluck(CStereo& out, CNoise& noise, int sampleRate, size_t start, int note, float level,
-           float pan, double seconds) {
+           float pan, double seconds)
+{
     const double hz = midiToHz(note);
     const size_t period = std::max<size_t>(2, static_cast<size_t>(std::lround(sampleRate / hz)));
     std::vector<float> ring(period);
@@ -50,8 +55,8 @@ void pluck(CStereo& out, CNoise& noise, int sampleRate, size_t start, int note, 
     }
     const size_t length = static_cast<size_t>(seconds * sampleRate);
     // Loss per period chosen so the string falls by 60 dB over about `seconds`.
-    const float loss = static_cast<float>(std::pow(0.001, static_cast<double>(period) /
-                                                              (seconds * sampleRate)));
+    const float loss =
+        static_cast<float>(std::pow(0.001, static_cast<double>(period) / (seconds * sampleRate)));
     size_t index = 0;
     const size_t fade = static_cast<size_t>(0.02 * sampleRate);
     for (size_t i = 0; i < length; ++i) {
@@ -64,7 +69,8 @@ void pluck(CStereo& out, CNoise& noise, int sampleRate, size_t start, int note, 
     }
 }
 
-void kick(CStereo& out, int sampleRate, size_t start, float level) {
+void kick(CStereo& out, int sampleRate, size_t start, float level)
+{
     const size_t length = static_cast<size_t>(0.45 * sampleRate);
     double phase = 0.0;
     for (size_t i = 0; i < length; ++i) {
@@ -76,14 +82,15 @@ void kick(CStereo& out, int sampleRate, size_t start, float level) {
     }
 }
 
-void snare(CStereo& out, CNoise& noise, int sampleRate, size_t start, float level) {
+void snare(CStereo& out, CNoise& noise, int sampleRate, size_t start, float level)
+{
     const size_t length = static_cast<size_t>(0.25 * sampleRate);
     float previous = 0.0f;
     double phase = 0.0;
     for (size_t i = 0; i < length; ++i) {
         double t = static_cast<double>(i) / sampleRate;
         float n = noise.next();
-        float bright = n - 0.6f * previous; // first difference: tilts the noise upward
+        float bright = n - 0.6f * previous;  // first difference: tilts the noise upward
         previous = n;
         phase += 2.0 * kPi * 190.0 / sampleRate;
         double body = std::sin(phase) * std::exp(-t * 35.0);
@@ -92,7 +99,8 @@ void snare(CStereo& out, CNoise& noise, int sampleRate, size_t start, float leve
     }
 }
 
-void hat(CStereo& out, CNoise& noise, int sampleRate, size_t start, float level, float pan) {
+void hat(CStereo& out, CNoise& noise, int sampleRate, size_t start, float level, float pan)
+{
     const size_t length = static_cast<size_t>(0.06 * sampleRate);
     float previous = 0.0f;
     for (size_t i = 0; i < length; ++i) {
@@ -104,9 +112,10 @@ void hat(CStereo& out, CNoise& noise, int sampleRate, size_t start, float level,
     }
 }
 
-} // namespace
+}  // namespace
 
-CAudioBuffer makeDemoPhrase(int sampleRate) {
+CAudioBuffer makeDemoPhrase(int sampleRate)
+{
     CAudioBuffer buffer;
     buffer.sampleRate = sampleRate;
     const size_t frames = static_cast<size_t>(std::lround(kDemoSeconds * sampleRate));
@@ -115,16 +124,23 @@ CAudioBuffer makeDemoPhrase(int sampleRate) {
     CNoise noise(20240611u);
 
     const double beat = 60.0 / kDemoTempo;
-    auto at = [&](double beats) { return static_cast<size_t>(std::lround(beats * beat * sampleRate)); };
+    auto at = [&](double beats) {
+        return static_cast<size_t>(std::lround(beats * beat * sampleRate));
+    };
 
     // Plucked line in A minor pentatonic, in eighths: {beat, MIDI note, level, pan}.
-    struct Note { double beat; int note; float level; float pan; };
+    struct Note {
+        double beat;
+        int note;
+        float level;
+        float pan;
+    };
     const Note notes[] = {
-        {0.0, 57, 0.55f, -0.3f}, {0.5, 64, 0.40f, 0.3f},  {1.0, 69, 0.45f, -0.1f},
-        {1.5, 72, 0.35f, 0.4f},  {2.5, 67, 0.40f, -0.4f}, {3.0, 64, 0.40f, 0.2f},
-        {4.0, 60, 0.55f, -0.3f}, {4.5, 67, 0.40f, 0.3f},  {5.0, 72, 0.45f, -0.1f},
-        {5.5, 76, 0.35f, 0.4f},  {6.5, 74, 0.40f, -0.4f}, {7.0, 72, 0.40f, 0.2f},
-        {8.0, 62, 0.55f, -0.3f}, {8.5, 69, 0.40f, 0.3f},  {9.0, 74, 0.45f, -0.1f},
+        {0.0, 57, 0.55f, -0.3f}, {0.5, 64, 0.40f, 0.3f},   {1.0, 69, 0.45f, -0.1f},
+        {1.5, 72, 0.35f, 0.4f},  {2.5, 67, 0.40f, -0.4f},  {3.0, 64, 0.40f, 0.2f},
+        {4.0, 60, 0.55f, -0.3f}, {4.5, 67, 0.40f, 0.3f},   {5.0, 72, 0.45f, -0.1f},
+        {5.5, 76, 0.35f, 0.4f},  {6.5, 74, 0.40f, -0.4f},  {7.0, 72, 0.40f, 0.2f},
+        {8.0, 62, 0.55f, -0.3f}, {8.5, 69, 0.40f, 0.3f},   {9.0, 74, 0.45f, -0.1f},
         {9.75, 72, 0.35f, 0.4f}, {10.5, 69, 0.40f, -0.2f}, {11.0, 67, 0.40f, 0.3f},
         {12.0, 57, 0.60f, 0.0f}, {12.0, 64, 0.40f, -0.5f}, {12.0, 69, 0.40f, 0.5f},
     };
@@ -155,4 +171,4 @@ CAudioBuffer makeDemoPhrase(int sampleRate) {
     return buffer;
 }
 
-} // namespace render
+}  // namespace render

@@ -18,4 +18,4 @@ constexpr double kDemoSeconds = 8.0;
  */
 CAudioBuffer makeDemoPhrase(int sampleRate = 44100);
 
-} // namespace render
+}  // namespace render

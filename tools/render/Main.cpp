@@ -13,7 +13,8 @@
 
 namespace {
 
-void printError(std::string message) {
+void printError(std::string message)
+{
     // One line, whatever a file name or a plug-in's text carried.
     for (char& c : message)
         if (c == '\n' || c == '\r')
@@ -21,9 +22,10 @@ void printError(std::string message) {
     std::fprintf(stderr, "skorvaline-render: %s\n", message.c_str());
 }
 
-} // namespace
+}  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     render::installInterruptHandler();
     try {
         const std::vector<std::string> args(argv + 1, argv + argc);
@@ -33,13 +35,16 @@ int main(int argc, char** argv) {
             return 0;
         }
         return render::runRender(options);
-    } catch (const render::CRenderError& e) {
+    }
+    catch (const render::CRenderError& e) {
         printError(e.what());
         return e.exitCode();
-    } catch (const std::bad_alloc&) {
+    }
+    catch (const std::bad_alloc&) {
         printError("out of memory");
         return 1;
-    } catch (const std::exception& e) {
+    }
+    catch (const std::exception& e) {
         printError(e.what());
         return 1;
     }

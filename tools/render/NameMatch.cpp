@@ -7,7 +7,8 @@ namespace render {
 
 namespace {
 
-size_t editDistance(const std::string& a, const std::string& b) {
+size_t editDistance(const std::string& a, const std::string& b)
+{
     std::vector<size_t> row(b.size() + 1);
     for (size_t j = 0; j <= b.size(); ++j)
         row[j] = j;
@@ -16,14 +17,16 @@ size_t editDistance(const std::string& a, const std::string& b) {
         row[0] = i;
         for (size_t j = 1; j <= b.size(); ++j) {
             size_t above = row[j];
-            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+            row[j] =
+                std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
             diagonal = above;
         }
     }
     return row[b.size()];
 }
 
-std::string trimmed(const std::string& s) {
+std::string trimmed(const std::string& s)
+{
     size_t a = 0, b = s.size();
     while (a < b && std::isspace(static_cast<unsigned char>(s[a])))
         ++a;
@@ -32,16 +35,18 @@ std::string trimmed(const std::string& s) {
     return s.substr(a, b - a);
 }
 
-} // namespace
+}  // namespace
 
-std::string normaliseName(const std::string& name) {
+std::string normaliseName(const std::string& name)
+{
     std::string out = trimmed(name);
     std::transform(out.begin(), out.end(), out.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     return out;
 }
 
-int findName(const std::vector<std::string>& names, const std::string& wanted) {
+int findName(const std::vector<std::string>& names, const std::string& wanted)
+{
     const std::string w = normaliseName(wanted);
     for (size_t i = 0; i < names.size(); ++i)
         if (normaliseName(names[i]) == w)
@@ -50,7 +55,8 @@ int findName(const std::vector<std::string>& names, const std::string& wanted) {
 }
 
 std::vector<std::string> closeMatches(const std::vector<std::string>& names,
-                                      const std::string& wanted, size_t limit) {
+                                      const std::string& wanted, size_t limit)
+{
     const std::string w = normaliseName(wanted);
     std::vector<std::pair<size_t, std::string>> scored;
     for (const std::string& name : names) {
@@ -74,4 +80,4 @@ std::vector<std::string> closeMatches(const std::vector<std::string>& names,
     return out;
 }
 
-} // namespace render
+}  // namespace render

@@ -18,4 +18,4 @@ int findName(const std::vector<std::string>& names, const std::string& wanted);
 std::vector<std::string> closeMatches(const std::vector<std::string>& names,
                                       const std::string& wanted, size_t limit = 4);
 
-} // namespace render
+}  // namespace render

@@ -10,11 +10,13 @@ namespace render {
 
 namespace {
 
-[[noreturn]] void usageError(const std::string& message) {
+[[noreturn]] void usageError(const std::string& message)
+{
     throw CRenderError(message + " (see --help)", 2);
 }
 
-double parseNumber(const std::string& option, const std::string& text) {
+double parseNumber(const std::string& option, const std::string& text)
+{
     const char* begin = text.c_str();
     char* end = nullptr;
     errno = 0;
@@ -24,7 +26,8 @@ double parseNumber(const std::string& option, const std::string& text) {
     return value;
 }
 
-int parseInteger(const std::string& option, const std::string& text) {
+int parseInteger(const std::string& option, const std::string& text)
+{
     const char* begin = text.c_str();
     char* end = nullptr;
     errno = 0;
@@ -35,9 +38,10 @@ int parseInteger(const std::string& option, const std::string& text) {
     return static_cast<int>(value);
 }
 
-} // namespace
+}  // namespace
 
-CRenderOptions parseOptions(const std::vector<std::string>& args) {
+CRenderOptions parseOptions(const std::vector<std::string>& args)
+{
     CRenderOptions o;
     std::vector<std::string> positional;
     bool optionsEnded = false;
@@ -74,21 +78,26 @@ CRenderOptions parseOptions(const std::vector<std::string>& args) {
         if (name == "--help" || name == "-h") {
             flag();
             o.help = true;
-        } else if (name == "--quiet" || name == "-q") {
+        }
+        else if (name == "--quiet" || name == "-q") {
             flag();
             o.quiet = true;
-        } else if (name == "--list-params") {
+        }
+        else if (name == "--list-params") {
             flag();
             o.listParams = true;
-        } else if (name == "--list-programs") {
+        }
+        else if (name == "--list-programs") {
             flag();
             o.listPrograms = true;
-        } else if (name == "--program") {
+        }
+        else if (name == "--program") {
             int p = parseInteger(name, value());
             if (p < 0)
                 usageError("--program: " + std::to_string(p) + " is negative");
             o.program = p;
-        } else if (name == "--set") {
+        }
+        else if (name == "--set") {
             std::string v = value();
             size_t at = v.rfind('=');
             if (at == std::string::npos || at == 0)
@@ -102,39 +111,50 @@ CRenderOptions parseOptions(const std::vector<std::string>& args) {
             if (!(x >= 0.0 && x <= 1.0))
                 usageError("--set \"" + v + "\": " + text + " is outside 0..1");
             o.sets.push_back({v.substr(0, at), static_cast<float>(x)});
-        } else if (name == "--preset") {
+        }
+        else if (name == "--preset") {
             o.preset = value();
-        } else if (name == "--save-preset") {
+        }
+        else if (name == "--save-preset") {
             o.savePreset = value();
-        } else if (name == "--map-left") {
+        }
+        else if (name == "--map-left") {
             o.mapLeft = value();
-        } else if (name == "--map-right") {
+        }
+        else if (name == "--map-right") {
             o.mapRight = value();
-        } else if (name == "--png") {
+        }
+        else if (name == "--png") {
             o.png = value();
-        } else if (name == "--plugin") {
+        }
+        else if (name == "--plugin") {
             o.plugin = value();
-        } else if (name == "--tempo") {
+        }
+        else if (name == "--tempo") {
             double t = parseNumber(name, value());
             if (t < 1.0 || t > 999.0)
                 usageError("--tempo: " + std::to_string(t) + " is outside 1..999 BPM");
             o.tempo = t;
-        } else if (name == "--block") {
+        }
+        else if (name == "--block") {
             int b = parseInteger(name, value());
             if (b < 1 || b > kMaxBlock)
                 usageError("--block: " + std::to_string(b) + " is outside 1.." +
                            std::to_string(kMaxBlock));
             o.block = b;
-        } else if (name == "--tail") {
+        }
+        else if (name == "--tail") {
             double t = parseNumber(name, value());
             if (t < 0.0 || t > kMaxTail)
                 usageError("--tail: seconds must be within 0..3600");
             o.tail = t;
-        } else if (name == "--format") {
+        }
+        else if (name == "--format") {
             std::string f = value();
             if (!parseSampleFormat(f, o.format))
                 usageError("--format: \"" + f + "\" is not 16, 24 or float");
-        } else {
+        }
+        else {
             usageError("unknown option " + name);
         }
     }
@@ -151,7 +171,8 @@ CRenderOptions parseOptions(const std::vector<std::string>& args) {
     return o;
 }
 
-std::string usageText() {
+std::string usageText()
+{
     return R"(Usage: skorvaline-render [IN OUT] [options]
 
 Renders the audio file IN through a VST 2.x effect (Skorvaline by default) into OUT.
@@ -185,4 +206,4 @@ Options (applied in this order: program, preset, filter maps, --set):
 )";
 }
 
-} // namespace render
+}  // namespace render

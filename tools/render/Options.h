@@ -17,11 +17,11 @@ struct CParamSetting {
 };
 
 struct CRenderOptions {
-    std::string input;  // empty: built-in demo
-    std::string output; // empty: built-in demo
-    std::string plugin; // empty: Skorvaline.so of the build folder
+    std::string input;   // empty: built-in demo
+    std::string output;  // empty: built-in demo
+    std::string plugin;  // empty: Skorvaline.so of the build folder
     std::optional<int> program;
-    std::vector<CParamSetting> sets; // in command-line order
+    std::vector<CParamSetting> sets;  // in command-line order
     std::string preset;
     std::string savePreset;
     std::string mapLeft;
@@ -55,4 +55,4 @@ CRenderOptions parseOptions(const std::vector<std::string>& args);
 /** The --help text. */
 std::string usageText();
 
-} // namespace render
+}  // namespace render

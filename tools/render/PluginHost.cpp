@@ -20,8 +20,9 @@ using EntryProc = AEffect* (*)(audioMasterCallback);
 // null effect), so the callback reaches the one host of this process through a static.
 CPluginHost* gHost = nullptr;
 
-VstIntPtr hostCallback(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntPtr value,
-                       void* ptr, float opt) {
+VstIntPtr hostCallback(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr,
+                       float opt)
+{
     return gHost ? gHost->callback(effect, opcode, index, value, ptr, opt) : 0;
 }
 
@@ -29,22 +30,25 @@ VstIntPtr hostCallback(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntP
 // plug-ins write more than those limits allow.
 constexpr size_t kTextBuffer = 512;
 
-void copyText(void* ptr, const char* text, size_t capacity) {
+void copyText(void* ptr, const char* text, size_t capacity)
+{
     if (!ptr)
         return;
     std::strncpy(static_cast<char*>(ptr), text, capacity - 1);
     static_cast<char*>(ptr)[capacity - 1] = '\0';
 }
 
-std::string shortDlError() {
+std::string shortDlError()
+{
     const char* e = dlerror();
     return e ? e : "unknown error";
 }
 
-} // namespace
+}  // namespace
 
 CPluginHost::CPluginHost(const fs::path& module, const CTransport& transport, int blockSize)
-    : module_(module), transport_(transport), blockSize_(blockSize) {
+    : module_(module), transport_(transport), blockSize_(blockSize)
+{
     std::error_code ec;
     if (!fs::exists(module, ec))
         throw CRenderError(module.string() + ": no such plug-in file");
@@ -77,8 +81,8 @@ CPluginHost::CPluginHost(const fs::path& module, const CTransport& transport, in
     else if ((effect_->flags & effFlagsIsSynth) != 0 || effect_->numInputs < 1)
         problem = "is an instrument, not an effect with audio inputs";
     else if (effect_->numOutputs != 2)
-        problem = "is not an effect with 2 outputs (it has " + std::to_string(effect_->numOutputs) +
-                  ")";
+        problem =
+            "is not an effect with 2 outputs (it has " + std::to_string(effect_->numOutputs) + ")";
     else if (!effect_->process && !effect_->processReplacing)
         problem = "has no process function";
     if (!problem.empty()) {
@@ -92,7 +96,8 @@ CPluginHost::CPluginHost(const fs::path& module, const CTransport& transport, in
     }
 }
 
-CPluginHost::~CPluginHost() {
+CPluginHost::~CPluginHost()
+{
     if (effect_) {
         if (running_)
             suspend();
@@ -106,23 +111,26 @@ CPluginHost::~CPluginHost() {
 }
 
 VstIntPtr CPluginHost::dispatch(VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr,
-                                float opt) {
+                                float opt)
+{
     return effect_->dispatcher(effect_, opcode, index, value, ptr, opt);
 }
 
-std::string CPluginHost::dispatchText(VstInt32 opcode, VstInt32 index) {
+std::string CPluginHost::dispatchText(VstInt32 opcode, VstInt32 index)
+{
     char buffer[kTextBuffer] = {};
     dispatch(opcode, index, 0, buffer);
     buffer[kTextBuffer - 1] = '\0';
     return buffer;
 }
 
-void CPluginHost::open() {
+void CPluginHost::open()
+{
     // Same order as common Linux hosts: open, then rate and block size, all while suspended.
     dispatch(effOpen);
     dispatch(effSetSampleRate, 0, 0, nullptr, static_cast<float>(transport_.sampleRate));
     dispatch(effSetBlockSize, 0, blockSize_);
-    dispatch(effSetProcessPrecision, 0, 0); // 32-bit float processing
+    dispatch(effSetProcessPrecision, 0, 0);  // 32-bit float processing
 
     const size_t n = static_cast<size_t>(blockSize_);
     const size_t ins = static_cast<size_t>(effect_->numInputs);
@@ -133,7 +141,8 @@ void CPluginHost::open() {
     outputs_.resize(2);
 }
 
-std::string CPluginHost::effectName() {
+std::string CPluginHost::effectName()
+{
     std::string name = dispatchText(effGetEffectName, 0);
     if (name.empty())
         name = dispatchText(effGetProductString, 0);
@@ -142,30 +151,49 @@ std::string CPluginHost::effectName() {
     return name;
 }
 
-std::string CPluginHost::paramName(int index) { return dispatchText(effGetParamName, index); }
-std::string CPluginHost::paramDisplay(int index) { return dispatchText(effGetParamDisplay, index); }
-std::string CPluginHost::paramLabel(int index) { return dispatchText(effGetParamLabel, index); }
+std::string CPluginHost::paramName(int index)
+{
+    return dispatchText(effGetParamName, index);
+}
+std::string CPluginHost::paramDisplay(int index)
+{
+    return dispatchText(effGetParamDisplay, index);
+}
+std::string CPluginHost::paramLabel(int index)
+{
+    return dispatchText(effGetParamLabel, index);
+}
 
-float CPluginHost::getParam(int index) {
+float CPluginHost::getParam(int index)
+{
     return effect_->getParameter ? effect_->getParameter(effect_, index) : 0.0f;
 }
 
-void CPluginHost::setParam(int index, float value) {
+void CPluginHost::setParam(int index, float value)
+{
     if (effect_->setParameter)
         effect_->setParameter(effect_, index, value);
 }
 
-int CPluginHost::currentProgram() { return static_cast<int>(dispatch(effGetProgram)); }
+int CPluginHost::currentProgram()
+{
+    return static_cast<int>(dispatch(effGetProgram));
+}
 
-void CPluginHost::setProgram(int index) {
+void CPluginHost::setProgram(int index)
+{
     dispatch(effBeginSetProgram);
     dispatch(effSetProgram, 0, index);
     dispatch(effEndSetProgram);
 }
 
-std::string CPluginHost::programName() { return dispatchText(effGetProgramName, 0); }
+std::string CPluginHost::programName()
+{
+    return dispatchText(effGetProgramName, 0);
+}
 
-bool CPluginHost::programNameIndexed(int index, std::string& name) {
+bool CPluginHost::programNameIndexed(int index, std::string& name)
+{
     char buffer[kTextBuffer] = {};
     if (dispatch(effGetProgramNameIndexed, index, 0, buffer) != 1)
         return false;
@@ -174,7 +202,8 @@ bool CPluginHost::programNameIndexed(int index, std::string& name) {
     return true;
 }
 
-std::string CPluginHost::getChunk(bool program) {
+std::string CPluginHost::getChunk(bool program)
+{
     void* data = nullptr;
     VstIntPtr size = dispatch(effGetChunk, program ? 1 : 0, 0, &data);
     if (size <= 0 || !data)
@@ -182,15 +211,16 @@ std::string CPluginHost::getChunk(bool program) {
     return std::string(static_cast<const char*>(data), static_cast<size_t>(size));
 }
 
-VstIntPtr CPluginHost::setChunk(const std::string& data, bool program) {
+VstIntPtr CPluginHost::setChunk(const std::string& data, bool program)
+{
     // The plug-in gets a private copy: the interface passes a non-const pointer.
     std::vector<char> copy(data.begin(), data.end());
     copy.push_back('\0');
-    return dispatch(effSetChunk, program ? 1 : 0, static_cast<VstIntPtr>(data.size()),
-                    copy.data());
+    return dispatch(effSetChunk, program ? 1 : 0, static_cast<VstIntPtr>(data.size()), copy.data());
 }
 
-void CPluginHost::resume() {
+void CPluginHost::resume()
+{
     samplePos_ = 0.0;
     transportChanged_ = true;
     dispatch(effMainsChanged, 0, 1);
@@ -198,14 +228,15 @@ void CPluginHost::resume() {
     running_ = true;
 }
 
-void CPluginHost::suspend() {
+void CPluginHost::suspend()
+{
     running_ = false;
     dispatch(effStopProcess);
     dispatch(effMainsChanged, 0, 0);
 }
 
-void CPluginHost::process(const float* inL, const float* inR, float* outL, float* outR,
-                          int frames) {
+void CPluginHost::process(const float* inL, const float* inR, float* outL, float* outR, int frames)
+{
     const size_t n = static_cast<size_t>(std::clamp(frames, 0, blockSize_));
     // Inputs are copied: a plug-in may scribble on its input buffers.
     for (size_t i = 0; i < inputs_.size(); ++i) {
@@ -222,7 +253,8 @@ void CPluginHost::process(const float* inL, const float* inR, float* outL, float
     if (replacing) {
         effect_->processReplacing(effect_, inputs_.data(), outputs_.data(),
                                   static_cast<VstInt32>(n));
-    } else {
+    }
+    else {
         // The old accumulating call adds into the outputs.
         std::fill(outL, outL + n, 0.0f);
         std::fill(outR, outR + n, 0.0f);
@@ -231,7 +263,8 @@ void CPluginHost::process(const float* inL, const float* inR, float* outL, float
     samplePos_ += static_cast<double>(n);
 }
 
-void CPluginHost::fillTimeInfo() {
+void CPluginHost::fillTimeInfo()
+{
     VstTimeInfo& t = timeInfo_;
     t = VstTimeInfo{};
     const double seconds = samplePos_ / transport_.sampleRate;
@@ -253,8 +286,9 @@ void CPluginHost::fillTimeInfo() {
         transportChanged_ = false;
 }
 
-VstIntPtr CPluginHost::callback(AEffect*, VstInt32 opcode, VstInt32 index, VstIntPtr,
-                                void* ptr, float) {
+VstIntPtr CPluginHost::callback(AEffect*, VstInt32 opcode, VstInt32 index, VstIntPtr, void* ptr,
+                                float)
+{
     switch (opcode) {
     case audioMasterVersion:
         return 2400;
@@ -279,11 +313,11 @@ VstIntPtr CPluginHost::callback(AEffect*, VstInt32 opcode, VstInt32 index, VstIn
     case audioMasterGetOutputLatency:
         return 0;
     case audioMasterWillReplaceOrAccumulate:
-        return 1; // replacing
+        return 1;  // replacing
     case audioMasterGetCurrentProcessLevel:
-        return 4; // offline rendering
+        return 4;  // offline rendering
     case audioMasterGetAutomationState:
-        return 1; // automation off
+        return 1;  // automation off
     case audioMasterGetVendorString:
         copyText(ptr, "Skorvaline", 64);
         return 1;
@@ -293,7 +327,7 @@ VstIntPtr CPluginHost::callback(AEffect*, VstInt32 opcode, VstInt32 index, VstIn
     case audioMasterGetVendorVersion:
         return 1000;
     case audioMasterGetLanguage:
-        return 1; // English
+        return 1;  // English
     case audioMasterCanDo: {
         const char* what = static_cast<const char*>(ptr);
         if (!what)
@@ -320,7 +354,8 @@ VstIntPtr CPluginHost::callback(AEffect*, VstInt32 opcode, VstInt32 index, VstIn
     }
 }
 
-fs::path defaultPluginPath() {
+fs::path defaultPluginPath()
+{
     char buffer[4096];
     ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
     if (n <= 0)
@@ -330,4 +365,4 @@ fs::path defaultPluginPath() {
     return fs::path(buffer).parent_path().parent_path() / "Skorvaline.so";
 }
 
-} // namespace render
+}  // namespace render

@@ -76,8 +76,8 @@ public:
     int automateCalls() const { return automateCalls_; }
 
     /** Answers one host opcode (public for the static trampoline and for tests). */
-    VstIntPtr callback(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntPtr value,
-                       void* ptr, float opt);
+    VstIntPtr callback(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr,
+                       float opt);
 
 private:
     VstIntPtr dispatch(VstInt32 opcode, VstInt32 index = 0, VstIntPtr value = 0,
@@ -94,7 +94,7 @@ private:
     double samplePos_ = 0.0;
     bool transportChanged_ = true;
     VstTimeInfo timeInfo_{};
-    std::vector<std::vector<float>> scratch_; // silent inputs and unused outputs
+    std::vector<std::vector<float>> scratch_;  // silent inputs and unused outputs
     std::vector<float*> inputs_, outputs_;
     int automateCalls_ = 0;
 };
@@ -102,4 +102,4 @@ private:
 /** The default plug-in: Skorvaline.so in the build folder that holds this executable's folder. */
 std::filesystem::path defaultPluginPath();
 
-} // namespace render
+}  // namespace render

@@ -9,13 +9,22 @@ namespace render {
 
 CProgress::CProgress(bool enabled, size_t totalFrames, int sampleRate)
     : enabled_(enabled), total_(std::max<size_t>(totalFrames, 1)), sampleRate_(sampleRate),
-      start_(std::chrono::steady_clock::now()), last_(start_) {}
+      start_(std::chrono::steady_clock::now()), last_(start_)
+{
+}
 
-CProgress::~CProgress() { finish(); }
+CProgress::~CProgress()
+{
+    finish();
+}
 
-bool CProgress::stderrIsTerminal() { return isatty(STDERR_FILENO) == 1; }
+bool CProgress::stderrIsTerminal()
+{
+    return isatty(STDERR_FILENO) == 1;
+}
 
-std::string CProgress::formatLine(double fraction, double speed, double secondsLeft, int width) {
+std::string CProgress::formatLine(double fraction, double speed, double secondsLeft, int width)
+{
     fraction = std::clamp(fraction, 0.0, 1.0);
     const int filled = static_cast<int>(std::lround(fraction * width));
     std::string bar(static_cast<size_t>(filled), '#');
@@ -23,16 +32,19 @@ std::string CProgress::formatLine(double fraction, double speed, double secondsL
     char line[160];
     if (speed > 0.0 && std::isfinite(secondsLeft)) {
         const long left = std::lround(std::max(0.0, secondsLeft));
-        std::snprintf(line, sizeof line, "[%s] %3d%%  %6.1fx real time  %ld:%02ld left", bar.c_str(),
-                      static_cast<int>(std::floor(fraction * 100.0)), speed, left / 60, left % 60);
-    } else {
+        std::snprintf(line, sizeof line, "[%s] %3d%%  %6.1fx real time  %ld:%02ld left",
+                      bar.c_str(), static_cast<int>(std::floor(fraction * 100.0)), speed, left / 60,
+                      left % 60);
+    }
+    else {
         std::snprintf(line, sizeof line, "[%s] %3d%%", bar.c_str(),
                       static_cast<int>(std::floor(fraction * 100.0)));
     }
     return line;
 }
 
-void CProgress::update(size_t framesDone) {
+void CProgress::update(size_t framesDone)
+{
     if (!enabled_)
         return;
     const auto now = std::chrono::steady_clock::now();
@@ -46,15 +58,17 @@ void CProgress::update(size_t framesDone) {
     const double audioSeconds = static_cast<double>(framesDone) / sampleRate_;
     const double speed = elapsed > 0.05 ? audioSeconds / elapsed : 0.0;
     const double fraction = static_cast<double>(framesDone) / static_cast<double>(total_);
-    const double left = speed > 0.0 ? (static_cast<double>(total_ - std::min(framesDone, total_)) /
-                                       sampleRate_) / speed
-                                    : NAN;
+    const double left =
+        speed > 0.0
+            ? (static_cast<double>(total_ - std::min(framesDone, total_)) / sampleRate_) / speed
+            : NAN;
     std::fprintf(stderr, "\r%s\033[K", formatLine(fraction, speed, left, 30).c_str());
     std::fflush(stderr);
     drawn_ = true;
 }
 
-void CProgress::finish() {
+void CProgress::finish()
+{
     if (enabled_ && drawn_) {
         std::fprintf(stderr, "\r\033[K");
         std::fflush(stderr);
@@ -63,4 +77,4 @@ void CProgress::finish() {
     enabled_ = false;
 }
 
-} // namespace render
+}  // namespace render

@@ -33,4 +33,4 @@ private:
     std::chrono::steady_clock::time_point start_, last_;
 };
 
-} // namespace render
+}  // namespace render

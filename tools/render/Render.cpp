@@ -39,16 +39,19 @@ constexpr size_t kMaxMapPath = 259;
 // Larger files are not preset documents; reading them whole would only waste memory.
 constexpr uintmax_t kMaxPresetBytes = uintmax_t(64) << 20;
 // What a Skorvaline picture lists under its title, by the names the effect reports.
-constexpr const char* kMainSettings[] = {"L Delay",       "R Delay",       "L->L Feedback",
-                                         "L->R Feedback", "R->L Feedback", "R->R Feedback",
-                                         "Filter Order",  "Step Time",     "Mix",
-                                         "Volume"};
+constexpr const char* kMainSettings[] = {
+    "L Delay",       "R Delay",      "L->L Feedback", "L->R Feedback", "R->L Feedback",
+    "R->R Feedback", "Filter Order", "Step Time",     "Mix",           "Volume"};
 // Parameters listed for another effect, which gives no hint of what matters most.
 constexpr int kOtherPluginSettings = 8;
 
-std::string quote(const std::string& s) { return "\"" + s + "\""; }
+std::string quote(const std::string& s)
+{
+    return "\"" + s + "\"";
+}
 
-std::string trim(const std::string& s) {
+std::string trim(const std::string& s)
+{
     size_t a = 0, b = s.size();
     while (a < b && std::isspace(static_cast<unsigned char>(s[a])))
         ++a;
@@ -57,13 +60,15 @@ std::string trim(const std::string& s) {
     return s.substr(a, b - a);
 }
 
-std::string formatFixed(double value, int decimals) {
+std::string formatFixed(double value, int decimals)
+{
     char buffer[64];
     std::snprintf(buffer, sizeof buffer, "%.*f", decimals, value);
     return buffer;
 }
 
-std::string readFileBytes(const fs::path& path, uintmax_t limit) {
+std::string readFileBytes(const fs::path& path, uintmax_t limit)
+{
     std::error_code ec;
     if (!fs::exists(path, ec))
         throw CRenderError(path.string() + ": no such file");
@@ -81,21 +86,25 @@ std::string readFileBytes(const fs::path& path, uintmax_t limit) {
     return bytes;
 }
 
-/** A name for comparing paths that may not exist yet: symbolic links of the existing part resolved. */
-fs::path comparable(const fs::path& p) {
+/** A name for comparing paths that may not exist yet: symbolic links of the existing part resolved.
+ */
+fs::path comparable(const fs::path& p)
+{
     std::error_code ec;
     fs::path c = fs::weakly_canonical(fs::absolute(p), ec);
     return ec ? fs::absolute(p).lexically_normal() : c;
 }
 
-bool samePath(const fs::path& a, const fs::path& b) {
+bool samePath(const fs::path& a, const fs::path& b)
+{
     return comparable(a) == comparable(b) || sameFile(a, b);
 }
 
 // Renaming an output onto a file the run reads would destroy it, and two outputs under one
 // name would silently lose one of them; both are refused before any work is done.
 void checkPaths(const std::vector<std::pair<std::string, fs::path>>& outputs,
-                const std::vector<std::pair<std::string, fs::path>>& inputs) {
+                const std::vector<std::pair<std::string, fs::path>>& inputs)
+{
     for (size_t i = 0; i < outputs.size(); ++i) {
         for (const auto& in : inputs)
             if (samePath(outputs[i].second, in.second))
@@ -108,13 +117,15 @@ void checkPaths(const std::vector<std::pair<std::string, fs::path>>& outputs,
     }
 }
 
-std::string stateXml(CPluginHost& host) {
+std::string stateXml(CPluginHost& host)
+{
     const std::string chunk = host.getChunk(true);
     return chunkToXml(chunk.data(), chunk.size());
 }
 
 /** The effect's program chunks are XML text only when it begins with the declaration. */
-std::string withDeclaration(const std::string& xml) {
+std::string withDeclaration(const std::string& xml)
+{
     if (xml.compare(0, 5, "<?xml") == 0)
         return xml;
     return "<?xml version=\"1.0\"?>\n" + xml;
@@ -122,11 +133,12 @@ std::string withDeclaration(const std::string& xml) {
 
 /** A preset file checked and turned into the chunk the effect is given. */
 struct CPresetChunk {
-    std::string bytes; // XML text with its terminating zero byte
-    bool program = true; // one preset: the current program; several: the whole bank
+    std::string bytes;    // XML text with its terminating zero byte
+    bool program = true;  // one preset: the current program; several: the whole bank
 };
 
-CPresetChunk readPresetFile(const fs::path& path, bool isSkorvaline) {
+CPresetChunk readPresetFile(const fs::path& path, bool isSkorvaline)
+{
     const std::string bytes = readFileBytes(path, kMaxPresetBytes);
     std::string xml = chunkToXml(bytes.data(), bytes.size());
     if (xml.empty()) {
@@ -155,7 +167,8 @@ CPresetChunk readPresetFile(const fs::path& path, bool isSkorvaline) {
     int presets = 0;
     bool ours = false;
     std::string otherPlugin;
-    for (const tinyxml2::XMLElement* p = bank->FirstChildElement(); p; p = p->NextSiblingElement()) {
+    for (const tinyxml2::XMLElement* p = bank->FirstChildElement(); p;
+         p = p->NextSiblingElement()) {
         ++presets;
         const char* plugin = p->Attribute("plugin");
         if (plugin && std::strcmp(plugin, "Skorvaline") == 0)
@@ -168,8 +181,8 @@ CPresetChunk readPresetFile(const fs::path& path, bool isSkorvaline) {
     // Skorvaline skips presets of other plug-ins without a word, so the render would
     // silently use the old settings.
     if (isSkorvaline && !ours)
-        throw CRenderError(path.string() + ": holds no Skorvaline preset (plugin=" +
-                           quote(otherPlugin) + ")");
+        throw CRenderError(path.string() +
+                           ": holds no Skorvaline preset (plugin=" + quote(otherPlugin) + ")");
     CPresetChunk chunk;
     chunk.bytes = withDeclaration(xml);
     chunk.bytes.push_back('\0');
@@ -177,7 +190,8 @@ CPresetChunk readPresetFile(const fs::path& path, bool isSkorvaline) {
     return chunk;
 }
 
-void applyFilterMap(CPluginHost& host, const std::string& file, bool left) {
+void applyFilterMap(CPluginHost& host, const std::string& file, bool left)
+{
     const char* entry = left ? "Bitmap L" : "Bitmap R";
     const std::string option = left ? "--map-left" : "--map-right";
     const fs::path absolute = fs::absolute(file).lexically_normal();
@@ -197,8 +211,7 @@ void applyFilterMap(CPluginHost& host, const std::string& file, bool left) {
         throw CRenderError(file + ": not a BMP file");
     if (absolute.string().size() > kMaxMapPath)
         throw CRenderError(file + ": the path has " + std::to_string(absolute.string().size()) +
-                           " characters; the plug-in keeps at most " +
-                           std::to_string(kMaxMapPath));
+                           " characters; the plug-in keeps at most " + std::to_string(kMaxMapPath));
 
     const std::string plugin = host.modulePath().string();
     if (!host.hasChunks())
@@ -223,7 +236,8 @@ void applyFilterMap(CPluginHost& host, const std::string& file, bool left) {
         throw CRenderError(file + ": the plug-in cannot read this picture");
 }
 
-void applySettings(CPluginHost& host, const std::vector<CParamSetting>& sets) {
+void applySettings(CPluginHost& host, const std::vector<CParamSetting>& sets)
+{
     if (sets.empty())
         return;
     std::vector<std::string> names;
@@ -232,12 +246,13 @@ void applySettings(CPluginHost& host, const std::vector<CParamSetting>& sets) {
     for (const CParamSetting& s : sets) {
         const int index = findName(names, s.name);
         if (index < 0) {
-            std::string message = host.modulePath().string() + ": no parameter named " +
-                                  quote(trim(s.name));
+            std::string message =
+                host.modulePath().string() + ": no parameter named " + quote(trim(s.name));
             const std::vector<std::string> close = closeMatches(names, s.name);
             if (close.empty()) {
                 message += " (--list-params shows them all)";
-            } else {
+            }
+            else {
                 message += "; close matches:";
                 for (size_t i = 0; i < close.size(); ++i)
                     message += (i ? ", " : " ") + quote(close[i]);
@@ -248,7 +263,8 @@ void applySettings(CPluginHost& host, const std::vector<CParamSetting>& sets) {
     }
 }
 
-void listParams(CPluginHost& host) {
+void listParams(CPluginHost& host)
+{
     std::printf("%5s  %-18s  %-8s  %-10s  %s\n", "index", "name", "value", "display", "label");
     for (int i = 0; i < host.numParams(); ++i) {
         std::printf("%5d  %-18s  %-8.5f  %-10s  %s\n", i, trim(host.paramName(i)).c_str(),
@@ -257,7 +273,8 @@ void listParams(CPluginHost& host) {
     }
 }
 
-void listPrograms(CPluginHost& host) {
+void listPrograms(CPluginHost& host)
+{
     const int current = host.currentProgram();
     std::printf("%5s  %s\n", "index", "name");
     for (int i = 0; i < host.numPrograms(); ++i) {
@@ -268,7 +285,8 @@ void listPrograms(CPluginHost& host) {
     }
 }
 
-std::pair<std::string, std::string> setting(CPluginHost& host, int index) {
+std::pair<std::string, std::string> setting(CPluginHost& host, int index)
+{
     std::string value = trim(host.paramDisplay(index));
     const std::string label = trim(host.paramLabel(index));
     if (!label.empty())
@@ -276,8 +294,9 @@ std::pair<std::string, std::string> setting(CPluginHost& host, int index) {
     return {trim(host.paramName(index)), value};
 }
 
-std::vector<std::pair<std::string, std::string>> pictureSettings(CPluginHost& host, const CRenderOptions& o,
-                                         const CTransport& transport) {
+std::vector<std::pair<std::string, std::string>>
+pictureSettings(CPluginHost& host, const CRenderOptions& o, const CTransport& transport)
+{
     std::vector<int> indices;
     std::vector<std::string> names;
     for (int i = 0; i < host.numParams(); ++i)
@@ -288,7 +307,8 @@ std::vector<std::pair<std::string, std::string>> pictureSettings(CPluginHost& ho
             if (index >= 0)
                 indices.push_back(index);
         }
-    } else {
+    }
+    else {
         for (int i = 0; i < std::min(host.numParams(), kOtherPluginSettings); ++i)
             indices.push_back(i);
     }
@@ -308,7 +328,8 @@ std::vector<std::pair<std::string, std::string>> pictureSettings(CPluginHost& ho
     return out;
 }
 
-std::string mapLabel(const char* side, const std::string& path) {
+std::string mapLabel(const char* side, const std::string& path)
+{
     std::string label = std::string(side) + " filter map";
     if (path.empty())
         return label;
@@ -317,7 +338,8 @@ std::string mapLabel(const char* side, const std::string& path) {
     return label + "  \xE2\x80\x94  " + fs::path(path).filename().string();
 }
 
-const char* formatName(ESampleFormat f) {
+const char* formatName(ESampleFormat f)
+{
     switch (f) {
     case ESampleFormat::kPcm16:
         return "16-bit";
@@ -329,13 +351,15 @@ const char* formatName(ESampleFormat f) {
     return "";
 }
 
-} // namespace
+}  // namespace
 
-int runRender(const CRenderOptions& o) {
+int runRender(const CRenderOptions& o)
+{
     const bool demo = o.demo() && !o.listOnly();
     const bool renders = !o.listOnly();
     if (o.listOnly() && !o.png.empty())
-        throw CRenderError("--png draws a render: give IN and OUT, or no listing option for the demo", 2);
+        throw CRenderError(
+            "--png draws a render: give IN and OUT, or no listing option for the demo", 2);
 
     const fs::path outputPath = demo ? fs::path(kDemoAudio) : fs::path(o.output);
     const fs::path picturePath = !o.png.empty() ? fs::path(o.png)
@@ -345,8 +369,9 @@ int runRender(const CRenderOptions& o) {
     if (o.plugin.empty()) {
         std::error_code ec;
         if (!fs::exists(pluginPath, ec))
-            throw CRenderError(pluginPath.string() +
-                               ": no such plug-in file (build the Skorvaline target, or give --plugin PATH)");
+            throw CRenderError(
+                pluginPath.string() +
+                ": no such plug-in file (build the Skorvaline target, or give --plugin PATH)");
     }
 
     // 1. Every name is checked before anything is read or written.
@@ -374,11 +399,13 @@ int runRender(const CRenderOptions& o) {
     std::string inputName = "demo phrase";
     if (demo) {
         input = makeDemoPhrase(44100);
-    } else if (renders) {
+    }
+    else if (renders) {
         input = readAudioFile(o.input);
         inputName = fs::path(o.input).filename().string();
         if (input.repairedSamples > 0 && !o.quiet)
-            std::fprintf(stderr, "skorvaline-render: %s: %zu NaN or infinite samples read as silence\n",
+            std::fprintf(stderr,
+                         "skorvaline-render: %s: %zu NaN or infinite samples read as silence\n",
                          o.input.c_str(), input.repairedSamples);
     }
     std::unique_ptr<CAudioWriter> writer;
@@ -445,7 +472,8 @@ int runRender(const CRenderOptions& o) {
     if (renders) {
         const size_t block = static_cast<size_t>(o.block);
         std::vector<float> inL(block), inR(block), outL(block), outR(block);
-        CProgress progress(!o.quiet && CProgress::stderrIsTerminal(), totalFrames, input.sampleRate);
+        CProgress progress(!o.quiet && CProgress::stderrIsTerminal(), totalFrames,
+                           input.sampleRate);
         const auto start = std::chrono::steady_clock::now();
         host.resume();
         for (size_t pos = 0; pos < totalFrames;) {
@@ -470,18 +498,23 @@ int runRender(const CRenderOptions& o) {
             }
             writer->write(outL.data(), outR.data(), n);
             if (!output.channels.empty()) {
-                std::copy(outL.begin(), outL.begin() + static_cast<long>(n), output.channels[0].begin() + static_cast<long>(pos));
-                std::copy(outR.begin(), outR.begin() + static_cast<long>(n), output.channels[1].begin() + static_cast<long>(pos));
+                std::copy(outL.begin(), outL.begin() + static_cast<long>(n),
+                          output.channels[0].begin() + static_cast<long>(pos));
+                std::copy(outR.begin(), outR.begin() + static_cast<long>(n),
+                          output.channels[1].begin() + static_cast<long>(pos));
             }
             pos += n;
             progress.update(pos);
         }
         host.suspend();
         progress.finish();
-        renderSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        renderSeconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     }
     if (nonFinite > 0 && !o.quiet)
-        std::fprintf(stderr, "skorvaline-render: %s: the plug-in produced %zu NaN or infinite samples; written as silence\n",
+        std::fprintf(stderr,
+                     "skorvaline-render: %s: the plug-in produced %zu NaN or infinite samples; "
+                     "written as silence\n",
                      plugin.c_str(), nonFinite);
 
     // 5. What the effect holds after the render: the saved preset and the picture's maps.
@@ -504,7 +537,8 @@ int runRender(const CRenderOptions& o) {
         content.settings = pictureSettings(host, o, transport);
         content.inputLabel = "Input: " + inputName;
         content.outputLabel = "Output: " + outputPath.filename().string() + " (" +
-                              formatFixed(o.tail, o.tail == std::floor(o.tail) ? 0 : 2) + " s tail)";
+                              formatFixed(o.tail, o.tail == std::floor(o.tail) ? 0 : 2) +
+                              " s tail)";
         content.input = &input;
         content.output = &output;
         content.tailStart = tailFrames > 0 ? inputFrames : 0;
@@ -541,11 +575,12 @@ int runRender(const CRenderOptions& o) {
 
     if (!o.quiet && renders) {
         const double seconds = static_cast<double>(totalFrames) / input.sampleRate;
-        std::printf("Rendered %s through %s, program %d %s: %s s at %d Hz in %s s (%sx real time)\n",
-                    demo ? "the demo phrase" : quote(o.input).c_str(), host.effectName().c_str(),
-                    programIndex, quote(programName).c_str(), formatFixed(seconds, 2).c_str(),
-                    input.sampleRate, formatFixed(renderSeconds, 2).c_str(),
-                    renderSeconds > 0.0 ? formatFixed(seconds / renderSeconds, 1).c_str() : "-");
+        std::printf(
+            "Rendered %s through %s, program %d %s: %s s at %d Hz in %s s (%sx real time)\n",
+            demo ? "the demo phrase" : quote(o.input).c_str(), host.effectName().c_str(),
+            programIndex, quote(programName).c_str(), formatFixed(seconds, 2).c_str(),
+            input.sampleRate, formatFixed(renderSeconds, 2).c_str(),
+            renderSeconds > 0.0 ? formatFixed(seconds / renderSeconds, 1).c_str() : "-");
         const std::string where = demo ? fs::absolute(outputPath).string() : outputPath.string();
         std::printf("Wrote %s (%s, stereo)\n", where.c_str(), formatName(o.format));
         if (!picturePath.empty())
@@ -557,4 +592,4 @@ int runRender(const CRenderOptions& o) {
     return 0;
 }
 
-} // namespace render
+}  // namespace render

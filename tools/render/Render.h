@@ -11,4 +11,4 @@ namespace render {
 /** Runs the command line; returns the exit code. Throws CRenderError with the one-line reason. */
 int runRender(const CRenderOptions& options);
 
-} // namespace render
+}  // namespace render

@@ -7,12 +7,19 @@ namespace render {
 namespace {
 volatile std::sig_atomic_t gInterrupted = 0;
 
-extern "C" void onInterrupt(int) { gInterrupted = 1; }
-} // namespace
+extern "C" void onInterrupt(int)
+{
+    gInterrupted = 1;
+}
+}  // namespace
 
-bool interruptRequested() { return gInterrupted != 0; }
+bool interruptRequested()
+{
+    return gInterrupted != 0;
+}
 
-void installInterruptHandler() {
+void installInterruptHandler()
+{
     // No SA_RESTART: a blocking write returns early and the loop sees the flag sooner.
     struct sigaction sa {};
     sa.sa_handler = onInterrupt;
@@ -22,9 +29,10 @@ void installInterruptHandler() {
     sigaction(SIGHUP, &sa, nullptr);
 }
 
-void checkInterrupt() {
+void checkInterrupt()
+{
     if (interruptRequested())
         throw CRenderError("interrupted; no output written", 130);
 }
 
-} // namespace render
+}  // namespace render

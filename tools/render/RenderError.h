@@ -10,7 +10,9 @@ namespace render {
 class CRenderError : public std::runtime_error {
 public:
     explicit CRenderError(const std::string& message, int exitCode = 1)
-        : std::runtime_error(message), exitCode_(exitCode) {}
+        : std::runtime_error(message), exitCode_(exitCode)
+    {
+    }
     /** 1 for failures while rendering, 2 for wrong command lines, 130 after an interrupt. */
     int exitCode() const { return exitCode_; }
 
@@ -24,4 +26,4 @@ void installInterruptHandler();
 /** Throws CRenderError (exit code 130) when an interrupt arrived. */
 void checkInterrupt();
 
-} // namespace render
+}  // namespace render

@@ -18,7 +18,8 @@ struct CRgb {
 };
 
 // Perceptually ordered dark-to-bright palette (black, purple, red, orange, pale yellow).
-CRgb heatColour(double t) {
+CRgb heatColour(double t)
+{
     static const CRgb stops[] = {
         {0.000, 0.000, 0.016}, {0.106, 0.047, 0.255}, {0.290, 0.047, 0.420},
         {0.471, 0.110, 0.427}, {0.647, 0.173, 0.376}, {0.812, 0.267, 0.275},
@@ -35,9 +36,11 @@ CRgb heatColour(double t) {
 
 // Filter-map values run from -1 to +1: cool for negative, dark at 0, warm for positive, in
 // the colours of the left and right waveforms.
-CRgb mapColour(double t) {
+CRgb mapColour(double t)
+{
     static const CRgb stops[] = {
-        {0.55, 0.88, 1.00}, {0.20, 0.55, 0.85}, {0.09, 0.10, 0.14}, {0.85, 0.45, 0.18}, {1.00, 0.85, 0.55},
+        {0.55, 0.88, 1.00}, {0.20, 0.55, 0.85}, {0.09, 0.10, 0.14},
+        {0.85, 0.45, 0.18}, {1.00, 0.85, 0.55},
     };
     constexpr int n = sizeof stops / sizeof stops[0];
     t = std::clamp(t, 0.0, 1.0) * (n - 1);
@@ -48,8 +51,11 @@ CRgb mapColour(double t) {
             stops[i].b + (stops[i + 1].b - stops[i].b) * f};
 }
 
-uint32_t packRgb(const CRgb& c) {
-    auto byte = [](double v) { return static_cast<uint32_t>(std::lround(std::clamp(v, 0.0, 1.0) * 255.0)); };
+uint32_t packRgb(const CRgb& c)
+{
+    auto byte = [](double v) {
+        return static_cast<uint32_t>(std::lround(std::clamp(v, 0.0, 1.0) * 255.0));
+    };
     return 0xFF000000u | byte(c.r) << 16 | byte(c.g) << 8 | byte(c.b);
 }
 
@@ -72,12 +78,14 @@ constexpr CRgb kGrid{0.20, 0.22, 0.27};
 constexpr CRgb kWaveL{0.36, 0.78, 0.93};
 constexpr CRgb kWaveR{0.98, 0.62, 0.35};
 
-void setColour(cairo_t* cr, const CRgb& c, double alpha = 1.0) {
+void setColour(cairo_t* cr, const CRgb& c, double alpha = 1.0)
+{
     cairo_set_source_rgba(cr, c.r, c.g, c.b, alpha);
 }
 
 void text(cairo_t* cr, double x, double y, const std::string& s, double size, bool bold = false,
-          const CRgb& colour = kText, double align = 0.0) {
+          const CRgb& colour = kText, double align = 0.0)
+{
     cairo_select_font_face(cr, "Liberation Sans", CAIRO_FONT_SLANT_NORMAL,
                            bold ? CAIRO_FONT_WEIGHT_BOLD : CAIRO_FONT_WEIGHT_NORMAL);
     cairo_set_font_size(cr, size);
@@ -88,7 +96,8 @@ void text(cairo_t* cr, double x, double y, const std::string& s, double size, bo
     cairo_show_text(cr, s.c_str());
 }
 
-double textWidth(cairo_t* cr, const std::string& s, double size, bool bold) {
+double textWidth(cairo_t* cr, const std::string& s, double size, bool bold)
+{
     cairo_select_font_face(cr, "Liberation Sans", CAIRO_FONT_SLANT_NORMAL,
                            bold ? CAIRO_FONT_WEIGHT_BOLD : CAIRO_FONT_WEIGHT_NORMAL);
     cairo_set_font_size(cr, size);
@@ -98,7 +107,8 @@ double textWidth(cairo_t* cr, const std::string& s, double size, bool bold) {
 }
 
 // A dashed line where the input ended, over the waveform and the spectrogram of the output.
-void drawTailMarker(cairo_t* cr, double x, double top, double bottom) {
+void drawTailMarker(cairo_t* cr, double x, double top, double bottom)
+{
     const double px = std::floor(x) + 0.5;
     const double dash[] = {4.0, 4.0};
     cairo_save(cr);
@@ -111,19 +121,23 @@ void drawTailMarker(cairo_t* cr, double x, double top, double bottom) {
     cairo_restore(cr);
 }
 
-std::string formatSeconds(double t, double step) {
+std::string formatSeconds(double t, double step)
+{
     char buffer[32];
     if (step < 1.0)
         std::snprintf(buffer, sizeof buffer, "%.1f", t);
     else if (t >= 60.0)
-        std::snprintf(buffer, sizeof buffer, "%d:%02d", static_cast<int>(t) / 60, static_cast<int>(t) % 60);
+        std::snprintf(buffer, sizeof buffer, "%d:%02d", static_cast<int>(t) / 60,
+                      static_cast<int>(t) % 60);
     else
         std::snprintf(buffer, sizeof buffer, "%.0f", t);
     return buffer;
 }
 
-double tickStep(double seconds, double width) {
-    for (double step : {0.1, 0.2, 0.5, 1.0, 2.0, 5.0, 10.0, 15.0, 30.0, 60.0, 120.0, 300.0, 600.0, 1800.0})
+double tickStep(double seconds, double width)
+{
+    for (double step :
+         {0.1, 0.2, 0.5, 1.0, 2.0, 5.0, 10.0, 15.0, 30.0, 60.0, 120.0, 300.0, 600.0, 1800.0})
         if (width * step / seconds >= 70.0)
             return step;
     return 3600.0;
@@ -131,7 +145,8 @@ double tickStep(double seconds, double width) {
 
 // Min/max envelope of one channel, one pixel column at a time, in a lane of the panel.
 void drawWaveLane(cairo_t* cr, const std::vector<float>& samples, size_t spanFrames, double x,
-                  double y, double w, double h, const CRgb& colour) {
+                  double y, double w, double h, const CRgb& colour)
+{
     const double mid = y + h / 2.0;
     setColour(cr, kGrid);
     cairo_set_line_width(cr, 1.0);
@@ -168,7 +183,8 @@ void drawWaveLane(cairo_t* cr, const std::vector<float>& samples, size_t spanFra
 }
 
 void drawWaveform(cairo_t* cr, const CAudioBuffer& audio, size_t spanFrames, double x, double y,
-                  double w, double h) {
+                  double w, double h)
+{
     setColour(cr, kPanel);
     cairo_rectangle(cr, x, y, w, h);
     cairo_fill(cr);
@@ -179,12 +195,14 @@ void drawWaveform(cairo_t* cr, const CAudioBuffer& audio, size_t spanFrames, dou
     text(cr, x + 6, y + lane + 15, "R", 11, true, kWaveR);
 }
 
-double rowToHz(double row, double h, double maxHz) {
+double rowToHz(double row, double h, double maxHz)
+{
     return kMinHz * std::pow(maxHz / kMinHz, 1.0 - row / h);
 }
 
 void drawSpectrogram(cairo_t* cr, const CAudioBuffer& audio, size_t spanFrames, double x, double y,
-                     double w, double h) {
+                     double w, double h)
+{
     const int columns = static_cast<int>(w);
     const int rows = static_cast<int>(h);
     std::vector<float> mono(audio.frames());
@@ -235,7 +253,8 @@ void drawSpectrogram(cairo_t* cr, const CAudioBuffer& audio, size_t spanFrames, 
     text(cr, x - 6, y + h + 4, "Hz", 10.5, false, kDim, 1.0);
 }
 
-void drawTimeAxis(cairo_t* cr, double seconds, double x, double y, double w) {
+void drawTimeAxis(cairo_t* cr, double seconds, double x, double y, double w)
+{
     const double step = tickStep(seconds, w);
     cairo_set_line_width(cr, 1.0);
     for (double t = 0.0; t <= seconds + 1e-9; t += step) {
@@ -249,7 +268,8 @@ void drawTimeAxis(cairo_t* cr, double seconds, double x, double y, double w) {
     text(cr, x + w, y + 32, "seconds", 10.5, false, kDim, 1.0);
 }
 
-void drawColourBar(cairo_t* cr, double x, double y, double h) {
+void drawColourBar(cairo_t* cr, double x, double y, double h)
+{
     const double w = 12.0;
     for (int r = 0; r < static_cast<int>(h); ++r) {
         setColour(cr, heatColour(1.0 - r / h));
@@ -266,7 +286,8 @@ void drawColourBar(cairo_t* cr, double x, double y, double h) {
 }
 
 void drawFilterMap(cairo_t* cr, const CFilterMapPicture& map, const std::string& label, double x,
-                   double y, double w, double h) {
+                   double y, double w, double h)
+{
     text(cr, x, y - 8, label, 13, true);
     setColour(cr, kPanel);
     cairo_rectangle(cr, x, y, w, h);
@@ -282,7 +303,8 @@ void drawFilterMap(cairo_t* cr, const CFilterMapPicture& map, const std::string&
     for (int r = 0; r < map.height; ++r) {
         auto* line = reinterpret_cast<uint32_t*>(data + static_cast<ptrdiff_t>(r) * stride);
         for (int c = 0; c < map.width; ++c)
-            line[c] = packRgb(mapColour(map.samples[static_cast<size_t>(r) * map.width + c] / 255.0));
+            line[c] =
+                packRgb(mapColour(map.samples[static_cast<size_t>(r) * map.width + c] / 255.0));
     }
     cairo_surface_mark_dirty(image);
     // Keep the map's shape; centre it in the box.
@@ -309,18 +331,21 @@ void drawFilterMap(cairo_t* cr, const CFilterMapPicture& map, const std::string&
     }
     text(cr, x + w, y - 8, "+1", 11, false, kDim, 1.0);
     char size[64];
-    std::snprintf(size, sizeof size, "%d \xC3\x97 %d, %d bit", map.width, map.height, map.bitsPerPixel);
+    std::snprintf(size, sizeof size, "%d \xC3\x97 %d, %d bit", map.width, map.height,
+                  map.bitsPerPixel);
     text(cr, legendX - 30, y - 8, size, 11, false, kDim, 1.0);
 }
 
-cairo_status_t appendToString(void* closure, const unsigned char* data, unsigned int length) {
+cairo_status_t appendToString(void* closure, const unsigned char* data, unsigned int length)
+{
     static_cast<std::string*>(closure)->append(reinterpret_cast<const char*>(data), length);
     return CAIRO_STATUS_SUCCESS;
 }
 
-} // namespace
+}  // namespace
 
-std::string drawPicturePng(const CPictureContent& content) {
+std::string drawPicturePng(const CPictureContent& content)
+{
     const CAudioBuffer& in = *content.input;
     const CAudioBuffer& out = *content.output;
     const size_t span = std::max({in.frames(), out.frames(), size_t(1)});
@@ -395,4 +420,4 @@ std::string drawPicturePng(const CPictureContent& content) {
     return png;
 }
 
-} // namespace render
+}  // namespace render

@@ -13,7 +13,7 @@
 namespace render {
 
 struct CPictureContent {
-    std::string title; // e.g. Skorvaline v1.2 - program 0 "Default"
+    std::string title;  // e.g. Skorvaline v1.2 - program 0 "Default"
     /** Short (name, value with unit) pairs listed under the title. */
     std::vector<std::pair<std::string, std::string>> settings;
     std::string inputLabel, outputLabel;
@@ -30,4 +30,4 @@ struct CPictureContent {
 /** Draws the picture; returns the PNG file's bytes. Throws CRenderError if cairo fails. */
 std::string drawPicturePng(const CPictureContent& content);
 
-} // namespace render
+}  // namespace render

@@ -9,9 +9,10 @@ namespace {
 constexpr double kPi = 3.14159265358979323846;
 // Floor of the dB scale: digital silence shows as this level rather than minus infinity.
 constexpr float kFloorDb = -160.0f;
-} // namespace
+}  // namespace
 
-void fftInPlace(std::vector<std::complex<double>>& a) {
+void fftInPlace(std::vector<std::complex<double>>& a)
+{
     const size_t n = a.size();
     for (size_t i = 1, j = 0; i < n; ++i) {
         size_t bit = n >> 1;
@@ -37,7 +38,8 @@ void fftInPlace(std::vector<std::complex<double>>& a) {
     }
 }
 
-float CSpectrogram::levelAt(int column, double hzLow, double hz, double hzHigh) const {
+float CSpectrogram::levelAt(int column, double hzLow, double hz, double hzHigh) const
+{
     const std::vector<float>& spectrum = dB[static_cast<size_t>(column)];
     const double binHz = static_cast<double>(sampleRate) / fftSize;
     const double last = static_cast<double>(spectrum.size() - 1);
@@ -56,8 +58,9 @@ float CSpectrogram::levelAt(int column, double hzLow, double hz, double hzHigh) 
     return static_cast<float>(spectrum[b] * (1.0 - frac) + spectrum[b1] * frac);
 }
 
-CSpectrogram computeSpectrogram(const std::vector<float>& signal, int sampleRate,
-                                size_t spanFrames, int columns, int fftSize) {
+CSpectrogram computeSpectrogram(const std::vector<float>& signal, int sampleRate, size_t spanFrames,
+                                int columns, int fftSize)
+{
     CSpectrogram s;
     s.fftSize = fftSize;
     s.sampleRate = sampleRate;
@@ -71,7 +74,8 @@ CSpectrogram computeSpectrogram(const std::vector<float>& signal, int sampleRate
     // A full-scale sine gives a peak of windowSum / 2: that is 0 dB.
     const double reference = windowSum / 2.0;
     std::vector<std::complex<double>> buffer(static_cast<size_t>(fftSize));
-    s.dB.assign(static_cast<size_t>(s.columns), std::vector<float>(static_cast<size_t>(fftSize / 2 + 1)));
+    s.dB.assign(static_cast<size_t>(s.columns),
+                std::vector<float>(static_cast<size_t>(fftSize / 2 + 1)));
     for (int c = 0; c < s.columns; ++c) {
         const double centre = (c + 0.5) * static_cast<double>(spanFrames) / s.columns;
         // Windows stay inside the span where it is long enough: one hanging over its end
@@ -96,4 +100,4 @@ CSpectrogram computeSpectrogram(const std::vector<float>& signal, int sampleRate
     return s;
 }
 
-} // namespace render
+}  // namespace render

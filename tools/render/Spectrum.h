@@ -16,7 +16,7 @@ struct CSpectrogram {
     int fftSize = 0;
     int sampleRate = 0;
     int columns = 0;
-    std::vector<std::vector<float>> dB; // [column][bin]
+    std::vector<std::vector<float>> dB;  // [column][bin]
 
     /** Level at `hz` in `column`: interpolated between bins below, the loudest bin of the
      *  span [hzLow, hzHigh] where one picture row covers several bins. */
@@ -28,7 +28,7 @@ struct CSpectrogram {
  * (which may exceed the signal: the rest reads as silence); the first and last windows are
  * moved inward so that they lie inside the span.
  */
-CSpectrogram computeSpectrogram(const std::vector<float>& signal, int sampleRate,
-                                size_t spanFrames, int columns, int fftSize = 4096);
+CSpectrogram computeSpectrogram(const std::vector<float>& signal, int sampleRate, size_t spanFrames,
+                                int columns, int fftSize = 4096);
 
-} // namespace render
+}  // namespace render

@@ -16,7 +16,8 @@ constexpr size_t kMaxInflated = size_t(512) << 20;
 constexpr int kMaxPictureSide = 1 << 15;
 constexpr size_t kMaxPicturePixels = size_t(1) << 26;
 
-bool inflateAll(const void* data, size_t size, std::string& out) {
+bool inflateAll(const void* data, size_t size, std::string& out)
+{
     z_stream zs{};
     if (inflateInit(&zs) != Z_OK)
         return false;
@@ -36,7 +37,7 @@ bool inflateAll(const void* data, size_t size, std::string& out) {
             break;
         }
         if (rc == Z_OK && zs.avail_in == 0 && zs.avail_out != 0) {
-            rc = Z_DATA_ERROR; // stream ended early
+            rc = Z_DATA_ERROR;  // stream ended early
             break;
         }
     }
@@ -44,14 +45,16 @@ bool inflateAll(const void* data, size_t size, std::string& out) {
     return rc == Z_STREAM_END;
 }
 
-const tinyxml2::XMLElement* firstBank(const tinyxml2::XMLDocument& doc) {
+const tinyxml2::XMLElement* firstBank(const tinyxml2::XMLDocument& doc)
+{
     for (const tinyxml2::XMLElement* e = doc.FirstChildElement(); e; e = e->NextSiblingElement())
         if (std::strncmp(e->Name(), "Bank", 4) == 0)
             return e;
     return nullptr;
 }
 
-const tinyxml2::XMLElement* findEntry(const tinyxml2::XMLElement* preset, const std::string& id) {
+const tinyxml2::XMLElement* findEntry(const tinyxml2::XMLElement* preset, const std::string& id)
+{
     for (const tinyxml2::XMLElement* p = preset->FirstChildElement(); p;
          p = p->NextSiblingElement()) {
         const char* pid = p->Attribute("id");
@@ -61,18 +64,21 @@ const tinyxml2::XMLElement* findEntry(const tinyxml2::XMLElement* preset, const 
     return nullptr;
 }
 
-std::string attribute(const tinyxml2::XMLElement* e, const char* name) {
+std::string attribute(const tinyxml2::XMLElement* e, const char* name)
+{
     const char* v = e ? e->Attribute(name) : nullptr;
     return v ? v : "";
 }
 
-uint32_t readU32(const uint8_t* p) {
+uint32_t readU32(const uint8_t* p)
+{
     return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
 }
 
-} // namespace
+}  // namespace
 
-std::string chunkToXml(const void* data, size_t size) {
+std::string chunkToXml(const void* data, size_t size)
+{
     if (!data || size == 0)
         return {};
     std::string text;
@@ -90,7 +96,8 @@ std::string chunkToXml(const void* data, size_t size) {
     return text;
 }
 
-std::string zlibCompress(const std::string& bytes) {
+std::string zlibCompress(const std::string& bytes)
+{
     uLongf size = compressBound(static_cast<uLong>(bytes.size()));
     std::string out(size, '\0');
     if (compress2(reinterpret_cast<Bytef*>(out.data()), &size,
@@ -102,7 +109,8 @@ std::string zlibCompress(const std::string& bytes) {
 }
 
 std::string setFilterMapPath(const std::string& xml, const std::string& entryId,
-                             const std::string& path, std::string& error) {
+                             const std::string& path, std::string& error)
+{
     tinyxml2::XMLDocument doc;
     if (doc.Parse(xml.c_str(), xml.size()) != tinyxml2::XML_SUCCESS) {
         error = "the plug-in's state is not a preset document";
@@ -123,7 +131,8 @@ std::string setFilterMapPath(const std::string& xml, const std::string& entryId,
     return std::string(printer.CStr(), static_cast<size_t>(printer.CStrSize() - 1));
 }
 
-CPresetSummary readFirstPreset(const std::string& xml) {
+CPresetSummary readFirstPreset(const std::string& xml)
+{
     CPresetSummary s;
     tinyxml2::XMLDocument doc;
     if (xml.empty() || doc.Parse(xml.c_str(), xml.size()) != tinyxml2::XML_SUCCESS)
@@ -143,7 +152,8 @@ CPresetSummary readFirstPreset(const std::string& xml) {
     return s;
 }
 
-std::vector<uint8_t> decodeBase64(const std::string& text) {
+std::vector<uint8_t> decodeBase64(const std::string& text)
+{
     std::vector<uint8_t> out;
     out.reserve(text.size() / 4 * 3 + 3);
     uint32_t accumulator = 0;
@@ -176,14 +186,16 @@ std::vector<uint8_t> decodeBase64(const std::string& text) {
     // A last run of 2 or 3 characters carries 1 or 2 bytes; a single one carries nothing.
     if (count == 2) {
         out.push_back(static_cast<uint8_t>(accumulator >> 4));
-    } else if (count == 3) {
+    }
+    else if (count == 3) {
         out.push_back(static_cast<uint8_t>(accumulator >> 10));
         out.push_back(static_cast<uint8_t>(accumulator >> 2));
     }
     return out;
 }
 
-bool decodeImageText(const std::string& text, CFilterMapPicture& picture) {
+bool decodeImageText(const std::string& text, CFilterMapPicture& picture)
+{
     const std::vector<uint8_t> payload = decodeBase64(text);
     if (payload.size() < 40)
         return false;
@@ -213,12 +225,14 @@ bool decodeImageText(const std::string& text, CFilterMapPicture& picture) {
     picture.samples.assign(static_cast<size_t>(width) * height, 0);
     for (int row = 0; row < height; ++row) {
         // Stored rows run bottom first unless the height is negative.
-        const uint8_t* line = pixels + stride * static_cast<size_t>(topDown ? row : height - 1 - row);
+        const uint8_t* line =
+            pixels + stride * static_cast<size_t>(topDown ? row : height - 1 - row);
         uint8_t* dst = picture.samples.data() + static_cast<size_t>(row) * width;
         for (int x = 0; x < width; ++x) {
             if (bits >= 8) {
                 dst[x] = line[static_cast<size_t>(x) * (bits / 8)];
-            } else {
+            }
+            else {
                 const int perByte = 8 / bits;
                 const int shift = 8 - bits * (x % perByte + 1);
                 const int index = (line[x / perByte] >> shift) & ((1 << bits) - 1);
@@ -231,4 +245,4 @@ bool decodeImageText(const std::string& text, CFilterMapPicture& picture) {
     return true;
 }
 
-} // namespace render
+}  // namespace render

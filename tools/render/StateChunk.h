@@ -33,7 +33,7 @@ struct CPresetSummary {
     bool valid = false;
     std::string name;
     std::string pathLeft, pathRight;
-    std::string imageLeft, imageRight; // Base64 image text, empty when not stored
+    std::string imageLeft, imageRight;  // Base64 image text, empty when not stored
 };
 
 /** Reads the first preset of the document; valid is false when there is none. */
@@ -56,4 +56,4 @@ std::vector<uint8_t> decodeBase64(const std::string& text);
  */
 bool decodeImageText(const std::string& text, CFilterMapPicture& picture);
 
-} // namespace render
+}  // namespace render

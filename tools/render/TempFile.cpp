@@ -13,7 +13,8 @@ namespace fs = std::filesystem;
 
 namespace render {
 
-CTempFile::CTempFile(const fs::path& target) : target_(target) {
+CTempFile::CTempFile(const fs::path& target) : target_(target)
+{
     std::error_code ec;
     if (fs::is_directory(target, ec))
         throw CRenderError(target.string() + ": is a folder");
@@ -34,20 +35,23 @@ CTempFile::CTempFile(const fs::path& target) : target_(target) {
     fchmod(fd_, 0666 & ~mask);
 }
 
-CTempFile::~CTempFile() {
+CTempFile::~CTempFile()
+{
     if (fd_ >= 0)
         close(fd_);
     if (!committed_)
         unlink(temp_.c_str());
 }
 
-int CTempFile::releaseFd() {
+int CTempFile::releaseFd()
+{
     int fd = fd_;
     fd_ = -1;
     return fd;
 }
 
-void CTempFile::writeAll(const std::string& bytes) {
+void CTempFile::writeAll(const std::string& bytes)
+{
     size_t done = 0;
     while (done < bytes.size()) {
         ssize_t n = write(fd_, bytes.data() + done, bytes.size() - done);
@@ -59,7 +63,8 @@ void CTempFile::writeAll(const std::string& bytes) {
     }
 }
 
-void CTempFile::commit() {
+void CTempFile::commit()
+{
     if (fd_ >= 0) {
         // On disk before the rename, so a crash right after it cannot leave an empty file
         // under the target's name.
@@ -76,9 +81,10 @@ void CTempFile::commit() {
     committed_ = true;
 }
 
-bool sameFile(const fs::path& a, const fs::path& b) {
+bool sameFile(const fs::path& a, const fs::path& b)
+{
     std::error_code ec;
     return fs::exists(a, ec) && fs::exists(b, ec) && fs::equivalent(a, b, ec);
 }
 
-} // namespace render
+}  // namespace render

@@ -41,4 +41,4 @@ private:
 /** True when both paths name the same existing file. */
 bool sameFile(const std::filesystem::path& a, const std::filesystem::path& b);
 
-} // namespace render
+}  // namespace render

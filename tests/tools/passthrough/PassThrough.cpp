@@ -41,14 +41,19 @@ struct PassThrough {
     std::string chunk;
 };
 
-PassThrough* self(AEffect* e) { return static_cast<PassThrough*>(e->object); }
+PassThrough* self(AEffect* e)
+{
+    return static_cast<PassThrough*>(e->object);
+}
 
-void copyText(void* ptr, const std::string& text, size_t capacity) {
+void copyText(void* ptr, const std::string& text, size_t capacity)
+{
     std::snprintf(static_cast<char*>(ptr), capacity, "%s", text.c_str());
 }
 
 VstIntPtr dispatcher(AEffect* e, VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr,
-                     float opt) {
+                     float opt)
+{
     PassThrough* p = self(e);
     switch (opcode) {
     case effClose:
@@ -123,7 +128,8 @@ VstIntPtr dispatcher(AEffect* e, VstInt32 opcode, VstInt32 index, VstIntPtr valu
     }
 }
 
-void processReplacing(AEffect* e, float** inputs, float** outputs, VstInt32 frames) {
+void processReplacing(AEffect* e, float** inputs, float** outputs, VstInt32 frames)
+{
     PassThrough* p = self(e);
     if (p->probe < 0.5f) {
         for (int c = 0; c < 2; ++c)
@@ -155,23 +161,27 @@ void processReplacing(AEffect* e, float** inputs, float** outputs, VstInt32 fram
     }
 }
 
-void process(AEffect* e, float** inputs, float** outputs, VstInt32 frames) {
+void process(AEffect* e, float** inputs, float** outputs, VstInt32 frames)
+{
     float* replaced[2] = {outputs[0], outputs[1]};
     processReplacing(e, inputs, replaced, frames);
 }
 
-void setParameter(AEffect* e, VstInt32 index, float value) {
+void setParameter(AEffect* e, VstInt32 index, float value)
+{
     if (index == kGain)
         self(e)->gain = value;
     else if (index == kProbe)
         self(e)->probe = value;
 }
 
-float getParameter(AEffect* e, VstInt32 index) {
+float getParameter(AEffect* e, VstInt32 index)
+{
     return index == kGain ? self(e)->gain : index == kProbe ? self(e)->probe : 0.0f;
 }
 
-[[maybe_unused]] AEffect* createEffect(audioMasterCallback host) {
+[[maybe_unused]] AEffect* createEffect(audioMasterCallback host)
+{
     if (SKV_TEST_VARIANT == 3 || !host)
         return nullptr;
     auto* p = new PassThrough;
@@ -196,15 +206,19 @@ float getParameter(AEffect* e, VstInt32 index) {
     return &e;
 }
 
-} // namespace
+}  // namespace
 
 #if SKV_TEST_VARIANT == 4
 // The old Linux entry name only; C++ cannot name a function "main" that returns a pointer.
-extern "C" __attribute__((visibility("default"))) AEffect* skvTestMain(audioMasterCallback host)
-    __asm__("main");
-extern "C" AEffect* skvTestMain(audioMasterCallback host) { return createEffect(host); }
+extern "C" __attribute__((visibility("default"))) AEffect*
+skvTestMain(audioMasterCallback host) __asm__("main");
+extern "C" AEffect* skvTestMain(audioMasterCallback host)
+{
+    return createEffect(host);
+}
 #elif SKV_TEST_VARIANT != 2
-extern "C" __attribute__((visibility("default"))) AEffect* VSTPluginMain(audioMasterCallback host) {
+extern "C" __attribute__((visibility("default"))) AEffect* VSTPluginMain(audioMasterCallback host)
+{
     return createEffect(host);
 }
 #endif
