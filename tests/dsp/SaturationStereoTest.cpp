@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "dsp/Saturation.h"
-#include "AllocationProbe.h"
+#include "support/AllocationProbe.h"
 
 namespace {
 

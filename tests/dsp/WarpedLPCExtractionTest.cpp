@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "AllocationProbe.h"
+#include "support/AllocationProbe.h"
 #include "dsp/WarpedLPCExtraction.h"
 
 namespace {

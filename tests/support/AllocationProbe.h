@@ -1,5 +1,6 @@
-// Hooks into the replacement operator new of this test program (AudioPathAllocationTest.cpp):
-// a per-thread count of allocations and a way to make aligned no-throw allocations fail.
+// Hooks into the replacement operator new of a test program (AllocationProbe.cpp, compiled
+// into it): a per-thread count of allocations and a way to make aligned no-throw allocations
+// fail.
 #pragma once
 
 namespace skvtest {
