@@ -210,7 +210,8 @@ void drawSpectrogram(cairo_t* cr, const CAudioBuffer& audio, size_t spanFrames, 
         float v = 0.5f * (audio.channels[0][i] + audio.channels[1][i]);
         mono[i] = std::isfinite(v) ? v : 0.0f;
     }
-    const CSpectrogram spec = computeSpectrogram(mono, audio.sampleRate, spanFrames, columns);
+    const CSpectrogram spectrogram =
+        computeSpectrogram(mono, audio.sampleRate, spanFrames, columns);
     const double maxHz = std::min(20000.0, audio.sampleRate / 2.0);
 
     cairo_surface_t* image = cairo_image_surface_create(CAIRO_FORMAT_RGB24, columns, rows);
@@ -223,7 +224,7 @@ void drawSpectrogram(cairo_t* cr, const CAudioBuffer& audio, size_t spanFrames, 
         const double hzLow = rowToHz(r + 1.0, h, maxHz);
         auto* line = reinterpret_cast<uint32_t*>(data + static_cast<ptrdiff_t>(r) * stride);
         for (int c = 0; c < columns; ++c) {
-            const double db = spec.levelAt(c, hzLow, hz, hzHigh);
+            const double db = spectrogram.levelAt(c, hzLow, hz, hzHigh);
             line[c] = packRgb(heatColour((db - kDbFloor) / -kDbFloor));
         }
     }
