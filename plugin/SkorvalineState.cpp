@@ -50,6 +50,12 @@ bool isLeftChannel(int channel)
     return channel == skv::kParamFilterLSelect;
 }
 
+// "#n" names built-in picture n; anything else is a file path.
+bool isBuiltInReference(const std::string& reference)
+{
+    return !reference.empty() && reference[0] == '#';
+}
+
 // Resource number of a "#n" reference; -1 (no such resource) when n is not a number in range.
 int builtInResourceNumber(const std::string& reference)
 {
@@ -184,7 +190,7 @@ void fxSkorvaline::setProgram(VstInt32 program)
 void fxSkorvaline::loadFilterMap(const char* reference, int channel, bool clearText)
 {
     const bool left = isLeftChannel(channel);
-    kfx::CBitmapArrayAnalyser* map = engine.filterMaps[left ? 0 : 1].get();
+    kfx::CBitmapArrayAnalyser* map = filterMapInfo(left);
     if (!programs || !map) {
         return;
     }
@@ -202,7 +208,7 @@ void fxSkorvaline::loadFilterMap(const char* reference, int channel, bool clearT
     map->setVerticalOffset(program.getValue(first + 2));
 
     program.setPath(ref.c_str(), left);
-    const bool builtIn = !ref.empty() && ref[0] == '#';
+    const bool builtIn = isBuiltInReference(ref);
     const bool hasImage = !program.getImage(left).empty();
     // A file that has gone keeps the previous picture, unless the program carries the picture
     // itself: then the state restores it wherever the file went.
@@ -245,7 +251,7 @@ void fxSkorvaline::getFilterMapPath(char* text, int channel)
 void fxSkorvaline::storeFilterMapImage(int channel)
 {
     const bool left = isLeftChannel(channel);
-    kfx::CBitmapArrayAnalyser* map = engine.filterMaps[left ? 0 : 1].get();
+    kfx::CBitmapArrayAnalyser* map = filterMapInfo(left);
     if (!programs || !map || !map->isModified()) {
         return;
     }
@@ -276,7 +282,7 @@ void fxSkorvaline::writeProgramXml(VstInt32 index)
         const std::string path = program.getPath(left);
         CBankStore::setText(*preset, kBitmapEntry[c], "path", path);
         // Built-in pictures are found again by number; anything else travels as its picture.
-        if (path.empty() || path[0] != '#') {
+        if (!isBuiltInReference(path)) {
             CBankStore::setText(*preset, kBitmapEntry[c], "base64", program.getImage(left));
         }
     }
