@@ -71,10 +71,16 @@ public:
     unsigned revision;
 
 protected:
-    /// Target rule shared by the setters: unchanged for |v| >= 1 (or NaN), 1e-7 for tiny v.
-    void applyTarget(int i, T v);
+    /// Coefficient rule shared by the setters: slot stays as it is for |v| >= 1 (or NaN),
+    /// which would make the lattice unstable; tiny v give 1e-7; otherwise inputScale·v.
+    void applyCoefficient(T& slot, T v) const;
     /// C and G from the coefficients and warp in force, without moving anything.
     void refreshDerived();
+    /// One stage of the gain recursion behind G: sum += f·k, then f and g advance together
+    /// (each from the other's old value).
+    static void gainStage(T lambda, T k, T& f, T& g, T& sum);
+    /// G = 1 / (1 - sum), or 1 when that is not finite (it would poison the state for good).
+    static T gainFromSum(T sum);
 
 private:
     T* storage;  // the aligned allocation, Capacity-sized
@@ -156,12 +162,29 @@ void CUnitWarpedLatticeBase<T, Capacity>::updateCoefficients()
 }
 
 template <typename T, int Capacity>
-void CUnitWarpedLatticeBase<T, Capacity>::applyTarget(int i, T v)
+void CUnitWarpedLatticeBase<T, Capacity>::applyCoefficient(T& slot, T v) const
 {
     const T mag = v < T(0) ? -v : v;
     if (!(mag < T(1)))
-        return;  // would make the lattice unstable (NaN lands here too)
-    targetCoeffs[i] = mag < T(skv::kCoeffTiny) ? T(skv::kCoeffFloor) : inputScale * v;
+        return;  // NaN lands here too
+    slot = mag < T(skv::kCoeffTiny) ? T(skv::kCoeffFloor) : inputScale * v;
+}
+
+template <typename T, int Capacity>
+inline void CUnitWarpedLatticeBase<T, Capacity>::gainStage(T lambda, T k, T& f, T& g, T& sum)
+{
+    sum = sum + f * k;
+    const T fNew = -lambda * (f - k * g);
+    const T gNew = g - f * k;
+    f = fNew;
+    g = gNew;
+}
+
+template <typename T, int Capacity>
+inline T CUnitWarpedLatticeBase<T, Capacity>::gainFromSum(T sum)
+{
+    const T inv = T(1) / (T(1) - sum);
+    return (inv - inv == T(0)) ? inv : T(1);
 }
 
 template <typename T, int Capacity>
@@ -172,7 +195,7 @@ void CUnitWarpedLatticeBase<T, Capacity>::setTargetCoefficients(const T* v, int 
         return;
     const int m = n < count ? n : count;
     for (int i = 0; i < m; ++i)
-        applyTarget(i, v[i]);
+        applyCoefficient(targetCoeffs[i], v[i]);
     ++revision;
 }
 
@@ -183,14 +206,10 @@ void CUnitWarpedLatticeBase<T, Capacity>::setCoefficients(const T* v, int n)
     if (!v)
         return;
     const int m = n < count ? n : count;
-    for (int i = 0; i < m; ++i) {
-        // A coefficient of magnitude 1 or more (or NaN) would make the lattice unstable at
-        // once; like the target rule, such a value leaves the coefficient as it is.
-        const T mag = v[i] < T(0) ? -v[i] : v[i];
-        if (!(mag < T(1)))
-            continue;
-        coeffs[i] = mag < T(skv::kCoeffTiny) ? T(skv::kCoeffFloor) : inputScale * v[i];
-    }
+    // The target rule applies here too: a coefficient of magnitude 1 or more would make the
+    // lattice unstable at once.
+    for (int i = 0; i < m; ++i)
+        applyCoefficient(coeffs[i], v[i]);
     setTargetCoefficients(v, n);
     refreshDerived();
     ++revision;
@@ -209,7 +228,7 @@ void CUnitWarpedLatticeBase<T, Capacity>::setCoefficientsAt(const T* v, int n, T
     const int start = skv::roundToInt(static_cast<float>(n) * static_cast<float>(position));
     const int m = n < count ? n : count;
     for (int i = 0; i < m; ++i)
-        applyTarget(i, v[(start + i) % n]);
+        applyCoefficient(targetCoeffs[i], v[(start + i) % n]);
     ++revision;
 }
 
@@ -247,14 +266,9 @@ void CUnitWarpedLatticeBase<T, Capacity>::glideCoefficients(T targetWarp, T targ
     for (int j = 0; j < order; ++j) {
         const T k = e * coeffs[j] + (T(1) - e) * b * targetCoeffs[j];
         coeffs[j] = k;
-        sum = sum + f * k;
-        const T fNew = -lambda * (f - k * g);
-        const T gNew = g - f * k;
-        f = fNew;
-        g = gNew;
+        gainStage(lambda, k, f, g, sum);
     }
-    const T inv = T(1) / (T(1) - sum);
-    gain = (inv - inv == T(0)) ? inv : T(1);  // a non-finite gain would poison the state
+    gain = gainFromSum(sum);
     ++revision;
 }
 
@@ -266,16 +280,9 @@ void CUnitWarpedLatticeBase<T, Capacity>::refreshDerived()
     T f = -lambda;
     T g = T(1);
     T sum = T(0);
-    for (int j = 0; j < order; ++j) {
-        const T k = coeffs[j];
-        sum = sum + f * k;
-        const T fNew = -lambda * (f - k * g);
-        const T gNew = g - f * k;
-        f = fNew;
-        g = gNew;
-    }
-    const T inv = T(1) / (T(1) - sum);
-    gain = (inv - inv == T(0)) ? inv : T(1);
+    for (int j = 0; j < order; ++j)
+        gainStage(lambda, coeffs[j], f, g, sum);
+    gain = gainFromSum(sum);
     ++revision;
 }
 
@@ -283,8 +290,6 @@ template <typename T, int Capacity>
 void CUnitWarpedLatticeBase<T, Capacity>::resetCoefficients()
 {
     std::lock_guard<std::recursive_mutex> guard(lock);
-    std::memset(targetCoeffs, 0, sizeof(T) * static_cast<std::size_t>(count));
-    std::memset(coeffs, 0, sizeof(T) * static_cast<std::size_t>(count));
     for (int i = 0; i < count; ++i) {
         targetCoeffs[i] = T(skv::kCoeffFloor);
         coeffs[i] = T(skv::kCoeffFloor);
