@@ -5,6 +5,7 @@
 // the nominal coefficient capacity is 60: the recursion needs order + 1 predictor values.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstring>
@@ -31,9 +32,7 @@ public:
     /// Largest order served: the effect's 80 (or the nominal capacity if larger), and below the
     /// frame capacity because r[0..order] lives in a frame-sized buffer.
     static constexpr int kMaxOrder =
-        (CoeffCapacity > skv::kLpcMaxOrder ? CoeffCapacity : skv::kLpcMaxOrder) < FrameCapacity
-            ? (CoeffCapacity > skv::kLpcMaxOrder ? CoeffCapacity : skv::kLpcMaxOrder)
-            : FrameCapacity - 1;
+        std::min(std::max(CoeffCapacity, skv::kLpcMaxOrder), FrameCapacity - 1);
 
     /// Throws CMemoryAllocationError (a std::bad_alloc) if a buffer cannot be allocated.
     CWarpedLPCExtraction();
@@ -71,8 +70,10 @@ public:
 private:
     static T* allocateBuffer(int n);
     static void freeBuffer(T* p);
-    /// One pass of the allpass y[i] = x[i-1] + λ(y[i-1] - x[i]) over warpedFrame, in place.
-    void allpassInPlace(T lambda, int n);
+    /// One pass of the allpass y[i] = x[i-1] + λ(y[i-1] - x[i]) over warpedFrame, in place
+    /// (|y| below 1e-10 stored as 0). Returns the correlation of frame with warpedFrame as it
+    /// was before the pass: both in one sweep, two independent chains the processor overlaps.
+    double correlateAndWarp(T lambda, int n);
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -159,17 +160,20 @@ int CWarpedLPCExtraction<T, F, C>::setFrameLength(int n)
 }
 
 template <typename T, int F, int C>
-void CWarpedLPCExtraction<T, F, C>::allpassInPlace(T lambda, int n)
+double CWarpedLPCExtraction<T, F, C>::correlateAndWarp(T lambda, int n)
 {
+    double s = 0.0;
     T xPrev = T(0);  // x[i-1], the input of the previous sample before it was overwritten
     T yPrev = T(0);
     for (int i = 0; i < n; ++i) {
         const T x = warpedFrame[i];
+        s += static_cast<double>(frame[i]) * x;
         const T y = skv::flushDenormal(xPrev + lambda * (yPrev - x));
         warpedFrame[i] = y;
         xPrev = x;
         yPrev = y;
     }
+    return s;
 }
 
 template <typename T, int F, int C>
@@ -210,57 +214,38 @@ void CWarpedLPCExtraction<T, F, C>::extract(const T* data, T* out, int order, T 
     }
     for (int l = 0; l < 16; ++l)
         levelSum[l] = level;
-    if (!(level > 0.0f))  // silence (NaN input counts as silence too)
-    {
+    // Silence (NaN input counts as silence too).
+    if (!(level > 0.0f)) {
         reset();
         for (int i = 0; i < p; ++i)
             out[i] = T(0);
         return;
     }
 
-    // Autocorrelation r[0..p].
-    if (warp > T(0)) {
-        double energy = 0.0;
-        for (int i = 0; i < n; ++i)
-            energy += static_cast<double>(frame[i]) * frame[i];
-        const T r0 = static_cast<T>(energy);
+    // Autocorrelation r[0..p], normalised by the frame's energy (rounded to T when warped).
+    double energy = 0.0;
+    for (int i = 0; i < n; ++i)
+        energy += static_cast<double>(frame[i]) * frame[i];
+    const bool warped = warp > T(0);
+    const T warpedEnergy = static_cast<T>(energy);
+    bool degenerate = !(energy > 0.0);
+    if (warped) {
+        // warpedFrame starts as the frame after one allpass pass.
         std::memcpy(warpedFrame, frame, sizeof(T) * static_cast<std::size_t>(n));
-        allpassInPlace(warp, n);
-        if (!(std::fabs(r0) > T(skv::kDenormalThreshold))) {
-            for (int j = 0; j <= p; ++j)
-                autocorr[j] = T(0);
-        }
-        else {
-            autocorr[0] = T(1);
-            for (int j = 1; j <= p; ++j) {
-                // The correlation with the current y and the next allpass pass in one sweep:
-                // two independent chains that the processor overlaps.
-                double s = 0.0;
-                T xPrev = T(0);
-                T yPrev = T(0);
-                for (int i = 0; i < n; ++i) {
-                    const T cur = warpedFrame[i];
-                    s += static_cast<double>(frame[i]) * cur;
-                    const T y = skv::flushDenormal(xPrev + warp * (yPrev - cur));
-                    warpedFrame[i] = y;
-                    xPrev = cur;
-                    yPrev = y;
-                }
-                autocorr[j] = static_cast<T>(s / r0);
-            }
-        }
+        correlateAndWarp(warp, n);
+        degenerate = !(std::fabs(warpedEnergy) > T(skv::kDenormalThreshold));
+    }
+    if (degenerate) {
+        for (int j = 0; j <= p; ++j)
+            autocorr[j] = T(0);
     }
     else {
-        double energy = 0.0;
-        for (int i = 0; i < n; ++i)
-            energy += static_cast<double>(frame[i]) * frame[i];
-        if (!(energy > 0.0)) {
-            for (int j = 0; j <= p; ++j)
-                autocorr[j] = T(0);
-        }
-        else {
-            autocorr[0] = T(1);
-            for (int j = 1; j <= p; ++j) {
+        autocorr[0] = T(1);
+        for (int j = 1; j <= p; ++j) {
+            if (warped) {
+                autocorr[j] = static_cast<T>(correlateAndWarp(warp, n) / warpedEnergy);
+            }
+            else {
                 double s = 0.0;
                 for (int i = 0; i + j < n; ++i)
                     s += static_cast<double>(frame[i]) * frame[i + j];
