@@ -46,6 +46,12 @@ public:
     /// per sub-block. targetWarp is held inside (-1, 1) and targetScale in [-1, 1]; NaN keeps
     /// the current value.
     void glideCoefficients(T targetWarp, T targetScale);
+    /// The warp and scale steps of glideCoefficients (targets held as there), setting warp,
+    /// coeffScale and warpComplement; for callers that run the coefficient stages themselves
+    /// (they hold the lock and raise revision when done).
+    void glideWarpAndScale(T targetWarp, T targetScale);
+    /// G = 1 / (1 - sum), or 1 when that is not finite (it would poison the state for good).
+    static T gainFromSum(T sum);
     /// Targets and coefficients to 1e-7 (a practically transparent filter).
     void resetCoefficients();
     /// Zeroes both state arrays.
@@ -79,8 +85,6 @@ protected:
     /// One stage of the gain recursion behind G: sum += f·k, then f and g advance together
     /// (each from the other's old value).
     static void gainStage(T lambda, T k, T& f, T& g, T& sum);
-    /// G = 1 / (1 - sum), or 1 when that is not finite (it would poison the state for good).
-    static T gainFromSum(T sum);
 
 private:
     T* storage;  // the aligned allocation, Capacity-sized
@@ -233,9 +237,8 @@ void CUnitWarpedLatticeBase<T, Capacity>::setCoefficientsAt(const T* v, int n, T
 }
 
 template <typename T, int Capacity>
-void CUnitWarpedLatticeBase<T, Capacity>::glideCoefficients(T targetWarp, T targetScale)
+void CUnitWarpedLatticeBase<T, Capacity>::glideWarpAndScale(T targetWarp, T targetScale)
 {
-    std::lock_guard<std::recursive_mutex> guard(lock);
     // An allpass with |λ| >= 1 is unstable and |b| > 1 can push coefficients past 1.
     const T maxWarp = T(0.9999);
     if (targetWarp != targetWarp)
@@ -255,10 +258,17 @@ void CUnitWarpedLatticeBase<T, Capacity>::glideCoefficients(T targetWarp, T targ
     if ((lambda < T(0) ? -lambda : lambda) < T(skv::kDenormalThreshold))
         lambda = T(0);
     warp = lambda;
-    const T b = targetScale + T(0.95) * (coeffScale - targetScale);
-    coeffScale = b;
+    coeffScale = targetScale + T(0.95) * (coeffScale - targetScale);
     warpComplement = T(1) - lambda * lambda;
+}
 
+template <typename T, int Capacity>
+void CUnitWarpedLatticeBase<T, Capacity>::glideCoefficients(T targetWarp, T targetScale)
+{
+    std::lock_guard<std::recursive_mutex> guard(lock);
+    glideWarpAndScale(targetWarp, targetScale);
+    const T lambda = warp;
+    const T b = coeffScale;
     const T e = smoothing;
     T f = -lambda;
     T g = T(1);
