@@ -17,19 +17,9 @@ namespace kfx {
 
 namespace {
 
-// Offsets inside the 40-byte info header.
-constexpr std::size_t kOffSize = 0, kOffWidth = 4, kOffHeight = 8, kOffPlanes = 12, kOffBits = 14,
-                      kOffCompression = 16, kOffImageSize = 20;
-
 // A file bigger than the largest acceptable picture (2^24 pixels at 32 bits plus headers)
 // is refused before it is read into memory.
 constexpr std::uintmax_t kMaxFileBytes = std::uintmax_t(kMaxPixels) * 4 + (1u << 20);
-
-std::uint32_t getU32(const std::uint8_t* p)
-{
-    return std::uint32_t(p[0]) | (std::uint32_t(p[1]) << 8) | (std::uint32_t(p[2]) << 16) |
-           (std::uint32_t(p[3]) << 24);
-}
 
 void putU32(std::uint8_t* p, std::uint32_t v)
 {
@@ -45,17 +35,6 @@ void putU16(std::uint8_t* p, std::uint32_t v)
     p[1] = std::uint8_t(v >> 8);
 }
 
-bool knownDepth(std::uint32_t bits)
-{
-    return bits == 1 || bits == 2 || bits == 4 || bits == 8 || bits == 16 || bits == 24 ||
-           bits == 32;
-}
-
-bool isBitfields(std::uint32_t compression)
-{
-    return compression == 3 || compression == 6;  // BI_BITFIELDS, BI_ALPHABITFIELDS
-}
-
 // Red, green and blue masks of a 16- or 32-bit picture. Bit-field pictures keep theirs
 // right after the 40-byte info header, where a BMP file with that header has them too.
 void channelMasks(const std::uint8_t* header, int bits, std::uint32_t masks[3])
@@ -64,15 +43,8 @@ void channelMasks(const std::uint8_t* header, int bits, std::uint32_t masks[3])
         for (int i = 0; i < 3; ++i)
             masks[i] = getU32(header + kInfoHeaderSize + 4 * std::size_t(i));
     }
-    else if (bits == 16) {  // 5-5-5
-        masks[0] = 0x7C00;
-        masks[1] = 0x03E0;
-        masks[2] = 0x001F;
-    }
     else {
-        masks[0] = 0xFF0000;
-        masks[1] = 0xFF00;
-        masks[2] = 0xFF;
+        plainChannelMasks(bits, masks);
     }
 }
 
@@ -120,7 +92,7 @@ void CBitmapHelper::adopt(CBmpPicture&& picture)
     height = picture.height;
     bitsPerPixel = picture.bitsPerPixel;
     stride = picture.stride();
-    putU32(h + kOffSize, std::uint32_t(kInfoHeaderSize));
+    putU32(h + kOffHeaderSize, std::uint32_t(kInfoHeaderSize));
     putU32(h + kOffWidth, std::uint32_t(width));
     putU32(h + kOffHeight, std::uint32_t(height));
     putU16(h + kOffPlanes, 1);
@@ -219,11 +191,8 @@ void CBitmapHelper::attachImage(std::unique_ptr<CPlatformImage> image)
 int CBitmapHelper::sampleAt(int x, int y) const
 {
     const std::uint8_t* row = pixelBlock->data() + std::size_t(y) * std::size_t(stride);
-    if (bitsPerPixel >= 8)
-        return row[std::size_t(x) * bytesPerPixel()];
-    const int perByte = 8 / bitsPerPixel;
-    const int shift = 8 - bitsPerPixel * (x % perByte + 1);  // leftmost pixel in the high bits
-    return (row[x / perByte] >> shift) & ((1 << bitsPerPixel) - 1);
+    return bitsPerPixel >= 8 ? row[std::size_t(x) * bytesPerPixel()]
+                             : packedIndex(row, x, bitsPerPixel);
 }
 
 float CBitmapHelper::valueOfSample(int v)
@@ -262,17 +231,7 @@ void CBitmapHelper::rowColours(int y, std::uint8_t* bgr) const
     else {
         std::uint32_t masks[3];
         channelMasks(headerBlock->data(), bitsPerPixel, masks);
-        const CBitfieldChannel red(masks[0]), green(masks[1]), blue(masks[2]);
-        for (int x = 0; x < width; ++x) {
-            std::uint32_t v;
-            if (bitsPerPixel == 16)
-                v = std::uint32_t(row[2 * x]) | (std::uint32_t(row[2 * x + 1]) << 8);
-            else
-                v = getU32(row + 4 * std::size_t(x));
-            bgr[3 * x + 0] = blue.widen(v);
-            bgr[3 * x + 1] = green.widen(v);
-            bgr[3 * x + 2] = red.widen(v);
-        }
+        widenRow(row, width, bitsPerPixel, masks, bgr);
     }
 }
 
@@ -324,7 +283,7 @@ std::string CBitmapHelper::encodeImage(int& widthOut, int& heightOut) const
     // The payload is the info header as long as it says it is (at most the header block,
     // which decodeImage guarantees) and the whole pixel block; no colour table.
     const std::size_t headerLength =
-        std::min<std::size_t>(getU32(headerBlock->data()), kHeaderBlockSize);
+        std::min<std::size_t>(getU32(headerBlock->data() + kOffHeaderSize), kHeaderBlockSize);
     std::vector<std::uint8_t> payload(headerBlock->begin(),
                                       headerBlock->begin() + std::ptrdiff_t(headerLength));
     payload.insert(payload.end(), pixelBlock->begin(), pixelBlock->end());
@@ -342,17 +301,17 @@ void CBitmapHelper::decodeImage(const std::string& text, int, int)
     // inside both the payload and the header block, positive sizes under the cap, a depth
     // and uncompressed layout we can index, and a full stride x height of pixel bytes.
     const std::uint8_t* p = payload.data();
-    const std::uint32_t headerLength = getU32(p + kOffSize);
+    const std::uint32_t headerLength = getU32(p + kOffHeaderSize);
     if (headerLength < kInfoHeaderSize || headerLength > kHeaderBlockSize ||
         headerLength > payload.size())
         return;
     const std::int64_t w = static_cast<std::int32_t>(getU32(p + kOffWidth));
     const std::int64_t h = static_cast<std::int32_t>(getU32(p + kOffHeight));
-    const std::uint32_t bits = std::uint32_t(p[kOffBits]) | (std::uint32_t(p[kOffBits + 1]) << 8);
+    const std::uint32_t bits = getU16(p + kOffBits);
     const std::uint32_t compression = getU32(p + kOffCompression);
-    if (w < 1 || h < 1 || w > kMaxSide || h > kMaxSide || w * h > kMaxPixels || !knownDepth(bits))
+    if (w < 1 || h < 1 || w > kMaxSide || h > kMaxSide || w * h > kMaxPixels || !isBmpDepth(bits))
         return;
-    if (!(compression == 0 || (isBitfields(compression) && (bits == 16 || bits == 32))))
+    if (!(compression == kBiRgb || (isBitfields(compression) && (bits == 16 || bits == 32))))
         return;
     const std::size_t s = std::size_t(bmpStride(w, int(bits)));
     const std::size_t imageSize = s * std::size_t(h);

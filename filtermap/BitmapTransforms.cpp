@@ -16,22 +16,6 @@ namespace {
 
 constexpr double kTwoPi = 6.283185307179586476925286766559;
 
-// Bit-field access for pictures below 8 bits per pixel, leftmost pixel in the high bits.
-int getBits(const std::uint8_t* row, int x, int bits)
-{
-    const int perByte = 8 / bits;
-    const int shift = 8 - bits * (x % perByte + 1);
-    return (row[x / perByte] >> shift) & ((1 << bits) - 1);
-}
-
-void setBits(std::uint8_t* row, int x, int bits, int value)
-{
-    const int perByte = 8 / bits;
-    const int shift = 8 - bits * (x % perByte + 1);
-    const int mask = ((1 << bits) - 1) << shift;
-    row[x / perByte] = std::uint8_t((row[x / perByte] & ~mask) | ((value << shift) & mask));
-}
-
 // A same-depth copy of the holder's picture description, pixels to be filled in.
 CBmpPicture blankLike(int width, int height, int bits, const std::vector<std::uint8_t>& header)
 {
@@ -205,7 +189,8 @@ void CBitmapHelper::flip(bool vertical)
         }
         else {
             for (int x = 0; x < width; ++x)
-                setBits(dst, x, bitsPerPixel, getBits(src, width - 1 - x, bitsPerPixel));
+                setPackedIndex(dst, x, bitsPerPixel,
+                               std::uint32_t(packedIndex(src, width - 1 - x, bitsPerPixel)));
         }
     }
     adopt(std::move(picture));

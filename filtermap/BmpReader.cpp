@@ -9,14 +9,6 @@ namespace kfx {
 
 namespace {
 
-enum : std::uint32_t {
-    kBiRgb = 0,
-    kBiRle8 = 1,
-    kBiRle4 = 2,
-    kBiBitfields = 3,
-    kBiAlphaBitfields = 6
-};
-
 // Bounds-checked little-endian access to the input bytes.
 struct CBytes {
     const std::uint8_t* data;
@@ -26,31 +18,51 @@ struct CBytes {
     {
         return offset <= size && length <= size - offset;
     }
-    std::uint32_t u16(std::size_t o) const
-    {
-        return std::uint32_t(data[o]) | (std::uint32_t(data[o + 1]) << 8);
-    }
-    std::uint32_t u32(std::size_t o) const { return u16(o) | (u16(o + 2) << 16); }
+    std::uint32_t u16(std::size_t o) const { return getU16(data + o); }
+    std::uint32_t u32(std::size_t o) const { return getU32(data + o); }
     std::int32_t i32(std::size_t o) const { return static_cast<std::int32_t>(u32(o)); }
 };
 
-void putIndex(CBmpPicture& pic, std::size_t stride, int x, int y, std::uint32_t index)
-{
-    std::uint8_t* row = pic.pixels.data() + std::size_t(y) * stride;
-    if (pic.bitsPerPixel == 8) {
-        row[x] = std::uint8_t(index);
+// One colour channel of a 16- or 32-bit pixel, described by its mask (any run of bits).
+struct CBitfieldChannel {
+    int shift = 0;
+    int bits = 0;
+
+    explicit CBitfieldChannel(std::uint32_t mask)
+    {
+        if (mask == 0)
+            return;
+        while (((mask >> shift) & 1u) == 0)
+            ++shift;
+        const std::uint32_t m = mask >> shift;
+        while (bits < 32 && (m >> bits) != 0)
+            ++bits;
     }
-    else {
-        const int shift = (x & 1) ? 0 : 4;  // leftmost pixel in the high nibble
-        row[x / 2] = std::uint8_t((row[x / 2] & ~(0xF << shift)) | ((index & 0xF) << shift));
+
+    std::uint8_t widen(std::uint32_t pixel) const
+    {
+        if (bits == 0)
+            return 0;
+        const std::uint32_t f =
+            (bits >= 32 ? pixel >> shift : (pixel >> shift) & ((1u << bits) - 1u));
+        if (bits >= 8)
+            return std::uint8_t(f >> (bits - 8));
+        std::uint32_t r = 0;
+        int filled = 0;
+        while (filled < 8) {
+            r = (r << bits) | f;
+            filled += bits;
+        }
+        return std::uint8_t(r >> (filled - 8));
     }
-}
+};
 
 // RLE8 / RLE4 stream into the bottom-up index rows. Runs that would cross the right edge,
 // deltas that leave the picture and streams cut short before the last row all fail.
 bool decodeRle(const CBytes& in, std::size_t p, CBmpPicture& pic)
 {
-    const bool rle8 = pic.bitsPerPixel == 8;
+    const int bits = pic.bitsPerPixel;
+    const bool rle8 = bits == 8;
     const std::size_t stride = std::size_t(pic.stride());
     const int w = pic.width;
     const int h = pic.height;
@@ -65,8 +77,9 @@ bool decodeRle(const CBytes& in, std::size_t p, CBmpPicture& pic)
         if (a > 0) {
             if (std::int64_t(x) + a > w)
                 return false;
+            std::uint8_t* row = pic.pixels.data() + std::size_t(y) * stride;
             for (std::uint32_t i = 0; i < a; ++i)
-                putIndex(pic, stride, x++, y, rle8 ? b : ((i & 1) ? (b & 0xF) : (b >> 4)));
+                setPackedIndex(row, x++, bits, rle8 ? b : ((i & 1) ? (b & 0xF) : (b >> 4)));
         }
         else if (b == 0) {
             x = 0;
@@ -88,9 +101,10 @@ bool decodeRle(const CBytes& in, std::size_t p, CBmpPicture& pic)
             const std::size_t bytes = rle8 ? b : (b + 1) / 2;
             if (std::int64_t(x) + b > w || !in.has(p, bytes))
                 return false;
+            std::uint8_t* row = pic.pixels.data() + std::size_t(y) * stride;
             for (std::uint32_t i = 0; i < b; ++i) {
                 const std::uint32_t v = rle8 ? in.data[p + i] : in.data[p + i / 2];
-                putIndex(pic, stride, x++, y, rle8 ? v : ((i & 1) ? (v & 0xF) : (v >> 4)));
+                setPackedIndex(row, x++, bits, rle8 ? v : ((i & 1) ? (v & 0xF) : (v >> 4)));
             }
             p += bytes + (bytes & 1);  // absolute runs are padded to 16 bits
         }
@@ -131,12 +145,12 @@ bool readBmp(const std::uint8_t* data, std::size_t size, bool withFileHeader, CB
     else if (headerSize == 16 || (headerSize >= 40 && headerSize <= 1024)) {
         if (!in.has(base, headerSize))
             return false;
-        width = in.i32(base + 4);
-        height = in.i32(base + 8);
-        bpp = in.u16(base + 14);
+        width = in.i32(base + kOffWidth);
+        height = in.i32(base + kOffHeight);
+        bpp = in.u16(base + kOffBits);
         if (headerSize >= 40) {
-            compression = in.u32(base + 16);
-            coloursUsed = in.u32(base + 32);
+            compression = in.u32(base + kOffCompression);
+            coloursUsed = in.u32(base + kOffColoursUsed);
         }
     }
     else {
@@ -149,10 +163,10 @@ bool readBmp(const std::uint8_t* data, std::size_t size, bool withFileHeader, CB
     if (width < 1 || height < 1 || width > kMaxSide || height > kMaxSide ||
         width * height > kMaxPixels)
         return false;
-    if (bpp != 1 && bpp != 2 && bpp != 4 && bpp != 8 && bpp != 16 && bpp != 24 && bpp != 32)
+    if (!isBmpDepth(bpp))
         return false;
     const bool rle = compression == kBiRle8 || compression == kBiRle4;
-    const bool fields = compression == kBiBitfields || compression == kBiAlphaBitfields;
+    const bool fields = isBitfields(compression);
     if (!(compression == kBiRgb || (compression == kBiRle8 && bpp == 8) ||
           (compression == kBiRle4 && bpp == 4) || (fields && (bpp == 16 || bpp == 32))))
         return false;
@@ -163,7 +177,7 @@ bool readBmp(const std::uint8_t* data, std::size_t size, bool withFileHeader, CB
     std::size_t maskBytes = 0;
     std::uint32_t masks[3] = {0, 0, 0};
     if (fields) {
-        std::size_t at = base + 40;
+        std::size_t at = base + kInfoHeaderSize;
         if (headerSize < 52) {
             at = base + headerSize;
             maskBytes = compression == kBiAlphaBitfields ? 16 : 12;
@@ -173,15 +187,8 @@ bool readBmp(const std::uint8_t* data, std::size_t size, bool withFileHeader, CB
         for (int i = 0; i < 3; ++i)
             masks[i] = in.u32(at + 4 * std::size_t(i));
     }
-    else if (bpp == 16) {
-        masks[0] = 0x7C00;
-        masks[1] = 0x03E0;
-        masks[2] = 0x001F;
-    }
-    else if (bpp == 32) {
-        masks[0] = 0xFF0000;
-        masks[1] = 0xFF00;
-        masks[2] = 0xFF;
+    else if (bpp == 16 || bpp == 32) {
+        plainChannelMasks(int(bpp), masks);
     }
 
     // Colour table: biClrUsed entries (2^bits when 0), never more than the depth can
@@ -235,27 +242,14 @@ bool readBmp(const std::uint8_t* data, std::size_t size, bool withFileHeader, CB
         // The last row's padding may be missing; its pixels may not.
         if (!in.has(pixelOffset, srcStride * std::size_t(height - 1) + rowBytes))
             return false;
-        const CBitfieldChannel red(masks[0]), green(masks[1]), blue(masks[2]);
         for (std::int64_t y = 0; y < height; ++y) {
             const std::int64_t fileRow = topDown ? height - 1 - y : y;
             const std::uint8_t* src = data + pixelOffset + std::size_t(fileRow) * srcStride;
             std::uint8_t* dst = pic.pixels.data() + std::size_t(y) * stride;
-            if (bpp != 16 && bpp != 32) {
+            if (bpp == 16 || bpp == 32)
+                widenRow(src, pic.width, int(bpp), masks, dst);
+            else
                 std::copy(src, src + rowBytes, dst);
-                continue;
-            }
-            for (std::int64_t x = 0; x < width; ++x) {
-                std::uint32_t v;
-                if (bpp == 16)
-                    v = std::uint32_t(src[2 * x]) | (std::uint32_t(src[2 * x + 1]) << 8);
-                else
-                    v = std::uint32_t(src[4 * x]) | (std::uint32_t(src[4 * x + 1]) << 8) |
-                        (std::uint32_t(src[4 * x + 2]) << 16) |
-                        (std::uint32_t(src[4 * x + 3]) << 24);
-                dst[3 * x + 0] = blue.widen(v);
-                dst[3 * x + 1] = green.widen(v);
-                dst[3 * x + 2] = red.widen(v);
-            }
         }
     }
     out = std::move(pic);
@@ -264,31 +258,26 @@ bool readBmp(const std::uint8_t* data, std::size_t size, bool withFileHeader, CB
 
 }  // namespace
 
-CBitfieldChannel::CBitfieldChannel(std::uint32_t mask)
+void plainChannelMasks(int bitsPerPixel, std::uint32_t masks[3])
 {
-    if (mask == 0)
-        return;
-    while (((mask >> shift) & 1u) == 0)
-        ++shift;
-    const std::uint32_t m = mask >> shift;
-    while (bits < 32 && (m >> bits) != 0)
-        ++bits;
+    const bool is16 = bitsPerPixel == 16;
+    masks[0] = is16 ? 0x7C00u : 0xFF0000u;
+    masks[1] = is16 ? 0x03E0u : 0x00FF00u;
+    masks[2] = is16 ? 0x001Fu : 0x0000FFu;
 }
 
-std::uint8_t CBitfieldChannel::widen(std::uint32_t pixel) const
+void widenRow(const std::uint8_t* src, int width, int bitsPerPixel, const std::uint32_t masks[3],
+              std::uint8_t* bgr)
 {
-    if (bits == 0)
-        return 0;
-    const std::uint32_t f = (bits >= 32 ? pixel >> shift : (pixel >> shift) & ((1u << bits) - 1u));
-    if (bits >= 8)
-        return std::uint8_t(f >> (bits - 8));
-    std::uint32_t r = 0;
-    int filled = 0;
-    while (filled < 8) {
-        r = (r << bits) | f;
-        filled += bits;
+    const CBitfieldChannel red(masks[0]), green(masks[1]), blue(masks[2]);
+    const std::size_t bytes = std::size_t(bitsPerPixel / 8);
+    for (int x = 0; x < width; ++x) {
+        const std::uint8_t* p = src + std::size_t(x) * bytes;
+        const std::uint32_t v = bytes == 2 ? getU16(p) : getU32(p);
+        bgr[3 * x + 0] = blue.widen(v);
+        bgr[3 * x + 1] = green.widen(v);
+        bgr[3 * x + 2] = red.widen(v);
     }
-    return std::uint8_t(r >> (filled - 8));
 }
 
 std::int64_t bmpStride(std::int64_t width, int bitsPerPixel)
