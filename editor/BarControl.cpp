@@ -156,11 +156,7 @@ void CBarControl::onMouseDown(CDrawContext* context, CPoint& where, long buttons
             clampValue();
         }
         notify(context);
-        runIdleWork();
-        buttons = context ? context->getMouseButtons() : 0;
-        if (context)
-            context->getMouseLocation(p);
-    } while (buttons & kLButton);
+    } while (followMouse(context, p));
     endEdit();
 }
 

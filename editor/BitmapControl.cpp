@@ -208,11 +208,7 @@ void CBitmapControl::onMouseDown(CDrawContext* context, CPoint& where, long butt
             setDirty(true);
             notify(context);
         }
-        runIdleWork();
-        buttons = context ? context->getMouseButtons() : 0;
-        if (context)
-            context->getMouseLocation(p);
-    } while (buttons & kLButton);
+    } while (followMouse(context, p));
     endEdit();
 }
 

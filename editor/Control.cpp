@@ -112,4 +112,14 @@ long CControl::resolveButtons(CDrawContext* context, long buttons)
     return context ? context->getMouseButtons() : 0;
 }
 
+bool CControl::followMouse(CDrawContext* context, CPoint& where)
+{
+    runIdleWork();
+    if (!context)
+        return false;
+    const long buttons = context->getMouseButtons();
+    context->getMouseLocation(where);
+    return (buttons & kLButton) != 0;
+}
+
 }  // namespace VSTGUI

@@ -61,6 +61,9 @@ protected:
     void callListener(CDrawContext* context);
     // Mouse state to act on: the given buttons, or the platform's when -1.
     long resolveButtons(CDrawContext* context, long buttons);
+    // One turn of a mouse loop after its work: idle work, then the pointer position (into
+    // where, context coordinates); true while the left button is still held.
+    bool followMouse(CDrawContext* context, CPoint& where);
 
     CControlListener* listener;
     long tag;

@@ -50,11 +50,7 @@ void CKickButton::onMouseDown(CDrawContext* context, CPoint& where, long buttons
     do {
         value = size.pointInside(p) ? 1.f : 0.f;
         report(context);
-        runIdleWork();
-        buttons = context ? context->getMouseButtons() : 0;
-        if (context)
-            context->getMouseLocation(p);
-    } while (buttons & kLButton);
+    } while (followMouse(context, p));
     endEdit();
     value = 0.f;
     report(context);
