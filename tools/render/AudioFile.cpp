@@ -2,9 +2,9 @@
 
 #include "RenderError.h"
 #include "TempFile.h"
+#include "Text.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cmath>
 #include <sndfile.h>
 
@@ -13,14 +13,6 @@ namespace fs = std::filesystem;
 namespace render {
 
 namespace {
-
-std::string lowerExtension(const fs::path& path)
-{
-    std::string ext = path.extension().string();
-    std::transform(ext.begin(), ext.end(), ext.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return ext;
-}
 
 // Frames read or written per libsndfile call; keeps the interleaving buffer small.
 constexpr size_t kChunkFrames = 8192;
@@ -86,9 +78,7 @@ CAudioBuffer readAudioFile(const fs::path& path)
 
 bool parseSampleFormat(const std::string& text, ESampleFormat& format)
 {
-    std::string t = text;
-    std::transform(t.begin(), t.end(), t.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    const std::string t = lowerCase(text);
     if (t == "16" || t == "pcm16" || t == "s16") {
         format = ESampleFormat::kPcm16;
     }
@@ -113,7 +103,7 @@ struct CAudioWriter::Impl {
 
 CAudioWriter::CAudioWriter(const fs::path& target, int sampleRate, ESampleFormat format)
 {
-    const std::string ext = lowerExtension(target);
+    const std::string ext = lowerCase(target.extension().string());
     int major = 0;
     if (ext == ".wav") {
         major = SF_FORMAT_WAV;

@@ -1,7 +1,8 @@
 #include "NameMatch.h"
 
+#include "Text.h"
+
 #include <algorithm>
-#include <cctype>
 
 namespace render {
 
@@ -25,24 +26,11 @@ size_t editDistance(const std::string& a, const std::string& b)
     return row[b.size()];
 }
 
-std::string trimmed(const std::string& s)
-{
-    size_t a = 0, b = s.size();
-    while (a < b && std::isspace(static_cast<unsigned char>(s[a])))
-        ++a;
-    while (b > a && std::isspace(static_cast<unsigned char>(s[b - 1])))
-        --b;
-    return s.substr(a, b - a);
-}
-
 }  // namespace
 
 std::string normaliseName(const std::string& name)
 {
-    std::string out = trimmed(name);
-    std::transform(out.begin(), out.end(), out.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return out;
+    return lowerCase(trimmed(name));
 }
 
 int findName(const std::vector<std::string>& names, const std::string& wanted)

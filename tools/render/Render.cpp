@@ -9,6 +9,7 @@
 #include "RenderPicture.h"
 #include "StateChunk.h"
 #include "TempFile.h"
+#include "Text.h"
 
 #include <algorithm>
 #include <cctype>
@@ -48,16 +49,6 @@ constexpr int kOtherPluginSettings = 8;
 std::string quote(const std::string& s)
 {
     return "\"" + s + "\"";
-}
-
-std::string trim(const std::string& s)
-{
-    size_t a = 0, b = s.size();
-    while (a < b && std::isspace(static_cast<unsigned char>(s[a])))
-        ++a;
-    while (b > a && std::isspace(static_cast<unsigned char>(s[b - 1])))
-        --b;
-    return s.substr(a, b - a);
 }
 
 std::string formatFixed(double value, int decimals)
@@ -247,7 +238,7 @@ void applySettings(CPluginHost& host, const std::vector<CParamSetting>& sets)
         const int index = findName(names, s.name);
         if (index < 0) {
             std::string message =
-                host.modulePath().string() + ": no parameter named " + quote(trim(s.name));
+                host.modulePath().string() + ": no parameter named " + quote(trimmed(s.name));
             const std::vector<std::string> close = closeMatches(names, s.name);
             if (close.empty()) {
                 message += " (--list-params shows them all)";
@@ -267,9 +258,9 @@ void listParams(CPluginHost& host)
 {
     std::printf("%5s  %-18s  %-8s  %-10s  %s\n", "index", "name", "value", "display", "label");
     for (int i = 0; i < host.numParams(); ++i) {
-        std::printf("%5d  %-18s  %-8.5f  %-10s  %s\n", i, trim(host.paramName(i)).c_str(),
-                    static_cast<double>(host.getParam(i)), trim(host.paramDisplay(i)).c_str(),
-                    trim(host.paramLabel(i)).c_str());
+        std::printf("%5d  %-18s  %-8.5f  %-10s  %s\n", i, trimmed(host.paramName(i)).c_str(),
+                    static_cast<double>(host.getParam(i)), trimmed(host.paramDisplay(i)).c_str(),
+                    trimmed(host.paramLabel(i)).c_str());
     }
 }
 
@@ -287,11 +278,11 @@ void listPrograms(CPluginHost& host)
 
 std::pair<std::string, std::string> setting(CPluginHost& host, int index)
 {
-    std::string value = trim(host.paramDisplay(index));
-    const std::string label = trim(host.paramLabel(index));
+    std::string value = trimmed(host.paramDisplay(index));
+    const std::string label = trimmed(host.paramLabel(index));
     if (!label.empty())
         value += " " + label;
-    return {trim(host.paramName(index)), value};
+    return {trimmed(host.paramName(index)), value};
 }
 
 std::vector<std::pair<std::string, std::string>>
