@@ -20,10 +20,9 @@ using EntryProc = AEffect* (*)(audioMasterCallback);
 // null effect), so the callback reaches the one host of this process through a static.
 CPluginHost* gHost = nullptr;
 
-VstIntPtr hostCallback(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr,
-                       float opt)
+VstIntPtr hostCallback(AEffect*, VstInt32 opcode, VstInt32, VstIntPtr, void* ptr, float)
 {
-    return gHost ? gHost->callback(effect, opcode, index, value, ptr, opt) : 0;
+    return gHost ? gHost->callback(opcode, ptr) : 0;
 }
 
 // Text buffers handed to the plug-in: far above the official 8/24/64 bytes, since many
@@ -286,15 +285,12 @@ void CPluginHost::fillTimeInfo()
         transportChanged_ = false;
 }
 
-VstIntPtr CPluginHost::callback(AEffect*, VstInt32 opcode, VstInt32 index, VstIntPtr, void* ptr,
-                                float)
+VstIntPtr CPluginHost::callback(VstInt32 opcode, void* ptr)
 {
     switch (opcode) {
     case audioMasterVersion:
         return 2400;
     case audioMasterAutomate:
-        ++automateCalls_;
-        return 0;
     case audioMasterCurrentId:
         return 0;
     case audioMasterIdle:
@@ -343,7 +339,6 @@ VstIntPtr CPluginHost::callback(AEffect*, VstInt32 opcode, VstInt32 index, VstIn
         return 1;
     case audioMasterBeginEdit:
     case audioMasterEndEdit:
-        (void)index;
         return 1;
     case audioMasterSizeWindow:
     case audioMasterGetDirectory:

@@ -34,7 +34,6 @@ public:
     CPluginHost(const CPluginHost&) = delete;
     CPluginHost& operator=(const CPluginHost&) = delete;
 
-    AEffect* effect() const { return effect_; }
     const std::filesystem::path& modulePath() const { return module_; }
 
     /** Opens the effect and gives it the sample rate and largest block (while suspended). */
@@ -72,12 +71,8 @@ public:
      */
     void process(const float* inL, const float* inR, float* outL, float* outR, int frames);
 
-    /** Host-side counters, visible to tests and the summary. */
-    int automateCalls() const { return automateCalls_; }
-
-    /** Answers one host opcode (public for the static trampoline and for tests). */
-    VstIntPtr callback(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr,
-                       float opt);
+    /** Answers one host opcode (public for the static trampoline). */
+    VstIntPtr callback(VstInt32 opcode, void* ptr);
 
 private:
     VstIntPtr dispatch(VstInt32 opcode, VstInt32 index = 0, VstIntPtr value = 0,
@@ -96,7 +91,6 @@ private:
     VstTimeInfo timeInfo_{};
     std::vector<std::vector<float>> scratch_;  // silent inputs and unused outputs
     std::vector<float*> inputs_, outputs_;
-    int automateCalls_ = 0;
 };
 
 /** The default plug-in: Skorvaline.so in the build folder that holds this executable's folder. */

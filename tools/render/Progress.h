@@ -22,7 +22,7 @@ public:
     /** The bar text for a state, without the carriage return (for tests). */
     static std::string formatLine(double fraction, double speed, double secondsLeft, int width);
 
-    /** Whether stderr is a terminal and not turned off by the caller. */
+    /** Whether stderr is a terminal. */
     static bool stderrIsTerminal();
 
 private:

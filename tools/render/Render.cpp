@@ -204,9 +204,8 @@ void applyFilterMap(CPluginHost& host, const std::string& file, bool left)
         throw CRenderError(file + ": the path has " + std::to_string(absolute.string().size()) +
                            " characters; the plug-in keeps at most " + std::to_string(kMaxMapPath));
 
+    // runRender has already refused effects without a state chunk.
     const std::string plugin = host.modulePath().string();
-    if (!host.hasChunks())
-        throw CRenderError(plugin + ": keeps no state chunk, so " + option + " cannot be applied");
     const std::string xml = stateXml(host);
     if (xml.empty())
         throw CRenderError(plugin + ": gave no readable state chunk, so " + option +

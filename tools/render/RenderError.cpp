@@ -13,11 +13,6 @@ extern "C" void onInterrupt(int)
 }
 }  // namespace
 
-bool interruptRequested()
-{
-    return gInterrupted != 0;
-}
-
 void installInterruptHandler()
 {
     // No SA_RESTART: a blocking write returns early and the loop sees the flag sooner.
@@ -31,7 +26,7 @@ void installInterruptHandler()
 
 void checkInterrupt()
 {
-    if (interruptRequested())
+    if (gInterrupted != 0)
         throw CRenderError("interrupted; no output written", 130);
 }
 

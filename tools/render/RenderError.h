@@ -20,8 +20,7 @@ private:
     int exitCode_;
 };
 
-/** Set from the SIGINT/SIGTERM handler; long loops poll it and unwind with an error. */
-bool interruptRequested();
+/** SIGINT, SIGTERM and SIGHUP only set a flag; long loops poll it through checkInterrupt. */
 void installInterruptHandler();
 /** Throws CRenderError (exit code 130) when an interrupt arrived. */
 void checkInterrupt();

@@ -96,18 +96,6 @@ std::string chunkToXml(const void* data, size_t size)
     return text;
 }
 
-std::string zlibCompress(const std::string& bytes)
-{
-    uLongf size = compressBound(static_cast<uLong>(bytes.size()));
-    std::string out(size, '\0');
-    if (compress2(reinterpret_cast<Bytef*>(out.data()), &size,
-                  reinterpret_cast<const Bytef*>(bytes.data()), static_cast<uLong>(bytes.size()),
-                  9) != Z_OK)
-        return {};
-    out.resize(size);
-    return out;
-}
-
 std::string setFilterMapPath(const std::string& xml, const std::string& entryId,
                              const std::string& path, std::string& error)
 {
@@ -142,7 +130,6 @@ CPresetSummary readFirstPreset(const std::string& xml)
     if (!preset)
         return s;
     s.valid = true;
-    s.name = attribute(preset, "name");
     const tinyxml2::XMLElement* left = findEntry(preset, "Bitmap L");
     const tinyxml2::XMLElement* right = findEntry(preset, "Bitmap R");
     s.pathLeft = attribute(left, "path");

@@ -17,9 +17,6 @@ namespace render {
  */
 std::string chunkToXml(const void* data, size_t size);
 
-/** Compresses `bytes` into a zlib stream (used by tests to build hostile chunks). */
-std::string zlibCompress(const std::string& bytes);
-
 /**
  * Points entry `entryId` ("Bitmap L" or "Bitmap R") of the first preset of the document at
  * `path` and removes its "base64" image text, so the plug-in loads the file. Returns the
@@ -31,7 +28,6 @@ std::string setFilterMapPath(const std::string& xml, const std::string& entryId,
 /** One preset as the picture and the messages need it. */
 struct CPresetSummary {
     bool valid = false;
-    std::string name;
     std::string pathLeft, pathRight;
     std::string imageLeft, imageRight;  // Base64 image text, empty when not stored
 };

@@ -43,13 +43,6 @@ CTempFile::~CTempFile()
         unlink(temp_.c_str());
 }
 
-int CTempFile::releaseFd()
-{
-    int fd = fd_;
-    fd_ = -1;
-    return fd;
-}
-
 void CTempFile::writeAll(const std::string& bytes)
 {
     size_t done = 0;
@@ -70,7 +63,8 @@ void CTempFile::commit()
         // under the target's name.
         const bool synced = fsync(fd_) == 0 || errno == EINVAL;
         const int syncError = errno;
-        const int fd = releaseFd();
+        const int fd = fd_;
+        fd_ = -1;
         if (!synced || close(fd) != 0)
             throw CRenderError(target_.string() + ": write failed (" +
                                std::strerror(synced ? errno : syncError) + ")");

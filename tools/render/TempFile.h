@@ -20,10 +20,8 @@ public:
     CTempFile(const CTempFile&) = delete;
     CTempFile& operator=(const CTempFile&) = delete;
 
-    /** Open descriptor of the temporary file; ownership passes to whoever calls release. */
+    /** Open descriptor of the temporary file, still owned by this object. */
     int fd() const { return fd_; }
-    int releaseFd();
-    const std::filesystem::path& tempPath() const { return temp_; }
     const std::filesystem::path& target() const { return target_; }
 
     /** Writes the whole byte string (for text outputs) and closes the descriptor. */
