@@ -106,6 +106,7 @@ private:
     // and, for 8 bits or fewer, the colour table from it.
     void adopt(CBmpPicture&& picture);
     void adoptBuffer(const std::uint8_t* data, std::size_t size, bool withFileHeader);
+    // True when valid at 24 bits or more, converting shallower pictures first.
     bool ensure24Bit();
     // Blue, green, red of every pixel of row y (3 x width bytes): through the colour table
     // up to 8 bits, through the channel masks at 16 and 32 bits.

@@ -62,9 +62,12 @@ void CBitmapHelper::setAllBytes(int x, int y, std::uint8_t value)
 
 bool CBitmapHelper::ensure24Bit()
 {
+    // Checked first: converting an invalid holder would set the modified flag.
+    if (!isValid())
+        return false;
     if (bitsPerPixel < 24)
         convertTo24Bit();
-    return isValid() && bitsPerPixel >= 24;
+    return bitsPerPixel >= 24;
 }
 
 int CBitmapHelper::escape(double cu, double cv, double shape)
@@ -106,7 +109,7 @@ void CBitmapHelper::convertTo24Bit()
 
 void CBitmapHelper::normalize(bool perColumn)
 {
-    if (!isValid() || !ensure24Bit())
+    if (!ensure24Bit())
         return;
     auto stretch = [this](int x0, int x1) {
         int max = 0, min = 255;
@@ -136,7 +139,7 @@ void CBitmapHelper::normalize(bool perColumn)
 
 void CBitmapHelper::differences(bool absolute)
 {
-    if (!isValid() || !ensure24Bit())
+    if (!ensure24Bit())
         return;
     for (int x = 0; x < width; ++x) {
         int prev = 0;  // the bottom row is compared with 0
@@ -160,7 +163,7 @@ void CBitmapHelper::differences(bool absolute)
 
 void CBitmapHelper::invert()
 {
-    if (!isValid() || !ensure24Bit())
+    if (!ensure24Bit())
         return;
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x)
@@ -199,7 +202,7 @@ void CBitmapHelper::flip(bool vertical)
 void CBitmapHelper::rotateClockwise(int)
 {
     modified = true;
-    if (!isValid() || !ensure24Bit())
+    if (!ensure24Bit())
         return;
     // Old pixel (x, y) goes to (y, oldWidth - 1 - x): the old left column becomes the top row.
     CBmpPicture picture = blankLike(height, width, bitsPerPixel, *headerBlock);
