@@ -67,14 +67,14 @@ void CBitmapArrayAnalyser::getColumn(float* destination, int count, float)
     const long length = stopColumn - startColumn;
     long column = startColumn +
                   roundClamped(double(scanIndex.load(std::memory_order_relaxed) * float(length)));
+    // Keep every read inside the array: the column into the picture, the row offset in
+    // 0..height (a NaN offset counts as 0), so the count is never negative.
+    column = column < 0 ? 0 : (column >= width ? width - 1 : column);
     long rowOffset = 0;
     if (analysis.load(std::memory_order_relaxed) < 0.5f) {
         const double r = std::floor(double(verticalOffset.load(std::memory_order_relaxed) * h));
-        rowOffset = r == r ? long(r < 0.0 ? 0.0 : (r > h ? h : r)) : 0;
+        rowOffset = r > 0.0 ? long(r < h ? r : h) : 0;
     }
-    // Keep every read inside the array: the column into the picture, the count >= 0.
-    column = column < 0 ? 0 : (column >= width ? width - 1 : column);
-    rowOffset = rowOffset < 0 ? 0 : (rowOffset > height ? height : rowOffset);
     long n = long(height) - rowOffset;
     n = count < n ? count : n;
     if (n <= 0)
