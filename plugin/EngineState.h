@@ -14,6 +14,8 @@
 #include <atomic>
 #include <memory>
 
+#include "plugin/EngineConfig.h"
+
 template <typename T>
 class Delay;
 class CSelBand;
@@ -65,7 +67,7 @@ struct EngineState {
     std::atomic<float> saturation[2] = {{0.0f}, {0.0f}};
     std::atomic<float> tabFilter[2] = {{0.0f}, {0.0f}};
     std::atomic<float> orderValue{0.0f};
-    std::atomic<int> order{12};
+    std::atomic<int> order{engine::kInitialOrder};
     std::atomic<float> stepValue{0.0f};
     std::atomic<double> stepLength{32.0};
     std::atomic<int> stepUnits{0};
@@ -92,7 +94,7 @@ struct EngineState {
     float toneLow[2] = {0.0f, 0.0f};
     float toneOut[2] = {0.0f, 0.0f};
     float envelope = 0.0f;
-    float offset = 1e-13f;  // alternating anti-denormal offset of the first pass
+    float offset = engine::kEngineOffset;  // alternating anti-denormal offset of the first pass
     // Scan clock.
     double scanPhase = 0.0;
     int scanCounter = 0;
@@ -104,8 +106,8 @@ struct EngineState {
     float* columnR = nullptr;
     float* analysisFrame = nullptr;
     float* work = nullptr;
-    int resolution = 8;
-    int resolution4 = 8;
+    int resolution = 8;   // sub-block length R, from the configuration at construction
+    int resolution4 = 8;  // R rounded up to a multiple of 4: the stride of the work arrays
 
     // ---- units (created at construction, owned) -------------------------------------------
     Delay<float>* lines[kNumLines] = {nullptr, nullptr, nullptr, nullptr};

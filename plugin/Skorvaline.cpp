@@ -50,7 +50,7 @@ fxSkorvaline::fxSkorvaline(audioMasterCallback audioMaster)
     // 5. The process-wide configuration; the engine reads its resolution once, here.
     CConfig& config = CConfig::get();
     config.load(kProductName, "");
-    resolution = config.getResolution();
+    engine.resolution = config.getResolution();
 
     // 6. Sixteen programs with their defaults.
     programs = new fxSkorvalineProgram[kNumPrograms];

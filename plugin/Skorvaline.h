@@ -29,7 +29,7 @@ struct CPreset;
 class fxSkorvaline : public AudioEffectX {
 public:
     static constexpr VstInt32 kNumPrograms = 16;
-    static constexpr VstInt32 kNumParams = 53;
+    static constexpr VstInt32 kNumParams = skv::kNumParams;
     /// Program names hold 23 characters; longer names are cut.
     static constexpr int kMaxProgramNameChars = kVstMaxProgNameLen - 1;
     static constexpr VstInt32 kUniqueId = vstFourCC('S', 'k', 'v', 'L');
@@ -159,9 +159,6 @@ protected:
     std::atomic<double> barStart{0.0};          // quarter notes
     std::atomic<double> timeSigNumerator{4.0};
     std::atomic<double> timeSigDenominator{4.0};
-
-    // Processing resolution read once from the configuration at construction (1..4096).
-    int resolution = 8;
 
     // Engine state (SkorvalineParameters.cpp, SkorvalineProcess.cpp).
     skv::EngineState engine;

@@ -108,18 +108,12 @@ void fxSkorvaline::createAudioUnits()
 {
     EngineState& e = engine;
     // The work arrays are sized from the resolution the configuration handed out at
-    // construction step 5; a value that cannot partition a block falls back to the default.
-    int r = resolution;
-    if (r < 1)
-        r = eng::kFallbackResolution;
-    if (r > eng::kMaxResolution)
-        r = eng::kMaxResolution;
-    e.resolution = r;
-    e.resolution4 = (r + 3) & ~3;
+    // construction step 5 (CConfig::getResolution keeps it within 1..4096).
+    e.resolution4 = (e.resolution + 3) & ~3;
     e.work = allocateAligned(static_cast<std::size_t>(kWorkArrays) * e.resolution4);
 
     for (auto& line : e.lines)
-        line = new Delay<float>(eng::kDelayLineSamples);
+        line = new Delay<float>(kMaxDelaySamples);
     for (int c = 0; c < 2; ++c) {
         CLattice* l = new CLattice();
         e.lattice[c] = l;
@@ -139,14 +133,7 @@ void fxSkorvaline::createAudioUnits()
     fillSeededColumn(e.columnR, eng::kSeededStartValues, eng::kSeedRight);
     e.lattice[0]->setTargetCoefficients(e.columnL, eng::kSeededStartValues);
     e.lattice[1]->setTargetCoefficients(e.columnR, eng::kSeededStartValues);
-    e.order.store(eng::kInitialOrder, kRelaxed);
     e.lpc->analysisWarp = eng::kAnalysisWarp;
-
-    e.envelope = 0.0f;
-    e.offset = eng::kEngineOffset;
-    e.tempoCountdown = 0;
-    e.scanPhase = 0.0;
-    e.scanCounter = 0;
     attachFilterMaps();
 }
 
