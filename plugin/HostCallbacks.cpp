@@ -1,6 +1,8 @@
 // Time-information fallbacks of the tempo update.
 #include "plugin/HostCallbacks.h"
 
+#include "plugin/ParameterTable.h"
+
 #include <cmath>
 
 namespace skv {
@@ -37,14 +39,7 @@ double samplesPerBeat(double sampleRate, double tempo)
     if (!std::isfinite(tempo) || tempo <= 0.0) {
         tempo = kDefaultTempo;
     }
-    // Nearest, halves to even, written out so the host's rounding mode cannot change it.
-    double exact = sampleRate / (tempo / 60.0);
-    double lower = std::floor(exact);
-    double rest = exact - lower;
-    double rounded = lower;
-    if (rest > 0.5 || (rest == 0.5 && std::fmod(lower, 2.0) != 0.0)) {
-        rounded = lower + 1.0;
-    }
+    const double rounded = roundHalfEven(sampleRate / (tempo / 60.0));
     return rounded < 1.0 ? 1.0 : rounded;
 }
 

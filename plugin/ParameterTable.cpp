@@ -92,6 +92,20 @@ void copyDisplay(const char* from, char* text)
     text[n] = '\0';
 }
 
+// Samples per beat as the synced rules use it: at least one sample, so that a degenerate tempo
+// cannot divide by zero.
+double usableBeat(double spb)
+{
+    return spb >= 1.0 ? spb : 1.0;
+}
+
+// Whole units of 1/c beat covering x of four seconds, at least 0 (both synced modes).
+double syncedUnits(double c, float x, double spb)
+{
+    const double n = std::ceil((c * static_cast<double>(x) * kFullDelay - 0.5) / spb);
+    return n < 0.0 ? 0.0 : n;
+}
+
 }  // namespace
 
 const char* parameterName(int index)
@@ -171,11 +185,8 @@ DelayTime computeDelayTime(float x, float sync, int order, double spb)
         r.length = length < 1.0f ? 0.0f : length;
         return r;
     }
-    if (!(spb >= 1.0))
-        spb = 1.0;
-    double n = std::ceil((c * static_cast<double>(x) * kFullDelay - 0.5) / spb);
-    if (n < 0.0)
-        n = 0.0;
+    spb = usableBeat(spb);
+    const double n = syncedUnits(c, x, spb);
     r.synced = true;
     r.units = static_cast<int>(n);
     r.beats = n / c;
@@ -197,11 +208,8 @@ StepTime computeStepTime(float x, float sync, double spb)
         length = static_cast<double>(x) * kFullDelay;
     }
     else {
-        if (!(spb >= 1.0))
-            spb = 1.0;
-        double n = std::ceil((c * static_cast<double>(x) * kFullDelay - 0.5) / spb);
-        if (n < 0.0)
-            n = 0.0;
+        spb = usableBeat(spb);
+        const double n = syncedUnits(c, x, spb);
         r.synced = true;
         r.units = static_cast<int>(n);
         r.unitsPerBeat = c;
