@@ -18,7 +18,6 @@
 #include "vst/AEffEditor.h"
 
 using namespace skv;
-namespace eng = skv::engine;
 
 namespace {
 
@@ -245,7 +244,6 @@ float fxSkorvaline::getParameter(VstInt32 index)
     const EngineState& e = engine;
     if (index == kParamLViewSwitch || index == kParamRViewSwitch)
         return viewSwitch[index - kParamLViewSwitch];
-    auto map = [&e](int c) { return e.maps[c]; };
     switch (index) {
     case kParamLPreDelay:
     case kParamRPreDelay:
@@ -287,27 +285,27 @@ float fxSkorvaline::getParameter(VstInt32 index)
         return e.saturation[channelOf(index, kParamLSaturate)].load(kRelaxed);
     case kParamLStartLoop:
     case kParamRStartLoop: {
-        auto* m = map(channelOf(index, kParamLStartLoop));
+        auto* m = e.maps[channelOf(index, kParamLStartLoop)];
         return m ? m->getLoopStart() : 0.0f;
     }
     case kParamLStopLoop:
     case kParamRStopLoop: {
-        auto* m = map(channelOf(index, kParamLStopLoop));
+        auto* m = e.maps[channelOf(index, kParamLStopLoop)];
         return m ? m->getLoopStop() : 0.0f;
     }
     case kParamLOffsetVert:
     case kParamROffsetVert: {
-        auto* m = map(channelOf(index, kParamLOffsetVert));
+        auto* m = e.maps[channelOf(index, kParamLOffsetVert)];
         return m ? m->getVerticalOffset() : 0.0f;
     }
     case kParamLIndex:
     case kParamRIndex: {
-        auto* m = map(channelOf(index, kParamLIndex));
+        auto* m = e.maps[channelOf(index, kParamLIndex)];
         return m ? m->getScanIndex() : 0.0f;
     }
     case kParamAnalysisL:
     case kParamAnalysisR: {
-        auto* m = map(channelOf(index, kParamAnalysisL));
+        auto* m = e.maps[channelOf(index, kParamAnalysisL)];
         return m ? m->getAnalysis() : 0.0f;
     }
     case kParamTabFilterL:
