@@ -7,7 +7,6 @@
 #include <dlfcn.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -35,6 +34,14 @@ const XMLNode* findSection(const XMLNode* parent, const std::string& name)
     return nullptr;
 }
 
+/// The same, for a section that must be an element: null when the first match is a comment
+/// or text, which makes the file unreadable rather than sending the search further.
+const XMLElement* findElementSection(const XMLNode* parent, const std::string& name)
+{
+    const XMLNode* node = findSection(parent, name);
+    return node ? node->ToElement() : nullptr;
+}
+
 /// Leading decimal digits (with an optional sign) as an int, 0 when there are none;
 /// values beyond the int range saturate instead of overflowing.
 int leadingInt(const char* text)
@@ -42,7 +49,6 @@ int leadingInt(const char* text)
     if (!text) {
         return 0;
     }
-    errno = 0;
     char* end = nullptr;
     long value = std::strtol(text, &end, 10);
     if (end == text) {
@@ -117,21 +123,12 @@ bool CConfig::read()
     if (document.LoadFile(configPath.c_str()) != XML_SUCCESS) {
         return false;
     }
-    const XMLNode* root = nullptr;
-    for (const XMLNode* node = document.FirstChild(); node; node = node->NextSibling()) {
-        if (startsWith(node->Value(), rootName)) {
-            root = node;
-            break;
-        }
-    }
+    const XMLNode* root = findSection(&document, rootName);
     if (!root) {
         return false;
     }
 
-    const XMLElement* skin = nullptr;
-    if (const XMLNode* node = findSection(root, "Skin")) {
-        skin = node->ToElement();
-    }
+    const XMLElement* skin = findElementSection(root, "Skin");
     if (!skin) {
         return false;
     }
@@ -152,20 +149,14 @@ bool CConfig::read()
         controllerMap[key ? key : ""] = leadingInt(number);
     }
 
-    const XMLElement* files = nullptr;
-    if (const XMLNode* node = findSection(root, "Files")) {
-        files = node->ToElement();
-    }
+    const XMLElement* files = findElementSection(root, "Files");
     if (!files) {
         return false;
     }
     const char* zip = files->Attribute("zip-presets");
     zipPresets = zip && std::strcmp(zip, "yes") == 0;
 
-    const XMLElement* processing = nullptr;
-    if (const XMLNode* node = findSection(root, "Processing")) {
-        processing = node->ToElement();
-    }
+    const XMLElement* processing = findElementSection(root, "Processing");
     if (!processing) {
         return false;
     }
