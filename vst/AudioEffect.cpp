@@ -141,8 +141,7 @@ VstIntPtr AudioEffect::dispatcher(VstInt32 opcode, VstInt32 index, VstIntPtr val
 
 VstInt32 AudioEffect::getMasterVersion()
 {
-    VstIntPtr version = callHost(audioMasterVersion);
-    return version ? static_cast<VstInt32>(version) : 0;
+    return static_cast<VstInt32>(callHost(audioMasterVersion));
 }
 
 VstInt32 AudioEffect::getCurrentUniqueId()
