@@ -22,21 +22,16 @@ CBarControl::CBarControl(long t, CControlListener* l, const CRect& r, const CCol
 {
 }
 
-CBarControl::~CBarControl()
-{
-    delete offscreen;
-}
+CBarControl::~CBarControl() = default;
 
 void CBarControl::onAttached(CView*)
 {
-    delete offscreen;
-    offscreen = new COffscreenContext(parentFrame, width, height, backColor);
+    offscreen = std::make_unique<COffscreenContext>(parentFrame, width, height, backColor);
 }
 
 void CBarControl::onRemoved()
 {
-    delete offscreen;
-    offscreen = nullptr;
+    offscreen.reset();
 }
 
 CRect CBarControl::barRect() const
@@ -89,17 +84,9 @@ void CBarControl::drawInto(CDrawContext* off)
 
 void CBarControl::draw(CDrawContext* context)
 {
-    if (context) {
-        if (offscreen) {
-            drawInto(offscreen);
-            offscreen->copyFrom(context, size);
-        }
-        else {
-            COffscreenContext temp(parentFrame, width, height, backColor);
-            drawInto(&temp);
-            temp.copyFrom(context, size);
-        }
-    }
+    if (context)
+        COffscreenContext::paintAndCopy(offscreen.get(), parentFrame, width, height, backColor,
+                                        context, size, [this](CDrawContext* c) { drawInto(c); });
     setDirty(false);
 }
 

@@ -5,6 +5,8 @@
 
 #include "editor/Control.h"
 
+#include <memory>
+
 namespace VSTGUI {
 
 class COffscreenContext;
@@ -55,7 +57,7 @@ private:
     CColor backColor, secondColor, barColor;
     long style;
     int width, height;
-    COffscreenContext* offscreen = nullptr;
+    std::unique_ptr<COffscreenContext> offscreen;
 };
 
 class CVerticalBarControl : public CBarControl {

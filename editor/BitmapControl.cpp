@@ -29,20 +29,17 @@ CBitmapControl::CBitmapControl(const CRect& r, CControlListener* l, long t, CBit
 
 CBitmapControl::~CBitmapControl()
 {
-    delete offscreen;
     picture->release();
 }
 
 void CBitmapControl::onAttached(CView*)
 {
-    delete offscreen;
-    offscreen = new COffscreenContext(parentFrame, viewWidth, viewHeight, backColor);
+    offscreen = std::make_unique<COffscreenContext>(parentFrame, viewWidth, viewHeight, backColor);
 }
 
 void CBitmapControl::onRemoved()
 {
-    delete offscreen;
-    offscreen = nullptr;
+    offscreen.reset();
 }
 
 void CBitmapControl::setFilterMap(std::shared_ptr<kfx::CBitmapArrayAnalyser> h)
@@ -135,17 +132,10 @@ void CBitmapControl::drawInto(CDrawContext* off)
 
 void CBitmapControl::draw(CDrawContext* context)
 {
-    if (context && !picture->isBusy()) {
-        if (offscreen) {
-            drawInto(offscreen);
-            offscreen->copyFrom(context, size);
-        }
-        else {
-            COffscreenContext temp(parentFrame, viewWidth, viewHeight, backColor);
-            drawInto(&temp);
-            temp.copyFrom(context, size);
-        }
-    }
+    if (context && !picture->isBusy())
+        COffscreenContext::paintAndCopy(offscreen.get(), parentFrame, viewWidth, viewHeight,
+                                        backColor, context, size,
+                                        [this](CDrawContext* c) { drawInto(c); });
     setDirty(false);
 }
 

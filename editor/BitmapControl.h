@@ -82,7 +82,7 @@ private:
     int filterOrder = 31;
     float analysisMode = 0.f;
     long lastReport;
-    COffscreenContext* offscreen = nullptr;
+    std::unique_ptr<COffscreenContext> offscreen;
 };
 
 }  // namespace VSTGUI

@@ -115,6 +115,24 @@ public:
     // Colour of one pixel of the picture (ignores the offset); black outside.
     CColor getPoint(const CPoint& p);
 
+    // The way controls with a surface of their own draw: paint into surface (or, when there
+    // is none, such as while the control is detached, into a width x height picture on
+    // background made for the moment), then copy the picture to dest at destRect.
+    template <typename Paint>
+    static void paintAndCopy(COffscreenContext* surface, CFrame* frame, int width, int height,
+                             const CColor& background, CDrawContext* dest, const CRect& destRect,
+                             Paint&& paint)
+    {
+        if (surface) {
+            paint(surface);
+            surface->copyFrom(dest, destRect);
+            return;
+        }
+        COffscreenContext temp(frame, width, height, background);
+        paint(&temp);
+        temp.copyFrom(dest, destRect);
+    }
+
 private:
     int width;
     int height;
