@@ -31,6 +31,5 @@ constexpr int kEscapeIterations = 600;
 
 // Built-in picture "#n" is bitmap resource kBuiltInResourceBase + n.
 constexpr int kBuiltInResourceBase = 10000;
-constexpr int kBuiltInPictureCount = 3;
 
 }  // namespace kfx

@@ -11,6 +11,7 @@
 #include "config/BankStore.h"
 #include "config/Config.h"
 #include "filtermap/BitmapArrayAnalyser.h"
+#include "filtermap/FilterMapConfig.h"
 #include "plugin/HostCallbacks.h"
 #include "plugin/ParameterTable.h"
 #include "resources/BuiltInResources.h"
@@ -41,7 +42,6 @@ constexpr std::size_t kMaxStateBytes = std::size_t(256) << 20;
 
 // A stored tempo outside (0, kMaxProgramTempo] is taken as the default tempo.
 constexpr float kMaxProgramTempo = 10000.0f;
-constexpr int kFirstBuiltInPicture = 10000;
 // "#n" beyond this names no picture of ours; kept small so 10000 + n cannot overflow.
 constexpr long kMaxBuiltInNumber = 1000000;
 
@@ -66,7 +66,7 @@ int builtInResourceNumber(const std::string& reference)
     if (end == digits || errno == ERANGE || n < 0 || n > kMaxBuiltInNumber) {
         return -1;
     }
-    return kFirstBuiltInPicture + static_cast<int>(n);
+    return kfx::kBuiltInResourceBase + static_cast<int>(n);
 }
 
 bool fileExists(const std::string& path)
