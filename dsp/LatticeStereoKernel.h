@@ -9,6 +9,8 @@
 
 #include <emmintrin.h>
 
+#include "dsp/Denormal.h"
+#include "dsp/LanePairs.h"
 #include "dsp/UnitWIIRLattice.h"
 
 namespace usp {
@@ -40,18 +42,6 @@ void processStereoLattice(CUnitWIIRLattice<float, Capacity>& left,
 // ---------------------------------------------------------------------------------------------
 
 namespace detail {
-
-// A left/right pair lives in 8 bytes (left first) and in the two low lanes of a register,
-// whose upper lanes stay zero. movq loads and stores move exactly one pair.
-inline __m128 loadPair(const float* p)
-{
-    return _mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)));
-}
-
-inline void storePair(float* p, __m128 v)
-{
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(p), _mm_castps_si128(v));
-}
 
 // pairs[2j] = l[j], pairs[2j + 1] = r[j] for j < n4 (a multiple of 4).
 inline void interleave(const float* l, const float* r, float* pairs, int n4)
@@ -111,11 +101,10 @@ void processStereoLattice(CUnitWIIRLattice<float, Capacity>& left,
                        right.pingPong ? right.stateB : right.stateA, bufB, n4);
 
     const __m128 zero = _mm_setzero_ps();
-    const __m128 lambda = _mm_setr_ps(left.warp, right.warp, 0.0f, 0.0f);
-    const __m128 c = _mm_setr_ps(left.warpComplement, right.warpComplement, 0.0f, 0.0f);
-    const __m128 g = _mm_setr_ps(left.gain, right.gain, 0.0f, 0.0f);
+    const __m128 lambda = skv::pairOf(left.warp, right.warp);
+    const __m128 c = skv::pairOf(left.warpComplement, right.warpComplement);
+    const __m128 g = skv::pairOf(left.gain, right.gain);
     const __m128 signMask = _mm_set1_ps(-0.0f);
-    const __m128 threshold = _mm_set1_ps(skv::kDenormalThreshold);
 
     float* p = bufA;  // read this sample
     float* q = bufB;  // written this sample, read by the next prediction
@@ -127,14 +116,14 @@ void processStereoLattice(CUnitWIIRLattice<float, Capacity>& left,
         acc = _mm_load_ps(ready->acc);
     }
     else {
-        __m128 u = _mm_mul_ps(c, detail::loadPair(p));
-        acc = _mm_mul_ps(detail::loadPair(kk), u);
+        __m128 u = _mm_mul_ps(c, skv::loadPair(p));
+        acc = _mm_mul_ps(skv::loadPair(kk), u);
         __m128 back = _mm_xor_ps(acc, signMask);
         __m128 z = zero;
         for (int j = 1; j < order; ++j) {
-            const __m128 kj = detail::loadPair(kk + 2 * j);
-            const __m128 kLag = detail::loadPair(kk + 2 * j - 2);
-            const __m128 uj = _mm_add_ps(_mm_mul_ps(c, detail::loadPair(p + 2 * j)),
+            const __m128 kj = skv::loadPair(kk + 2 * j);
+            const __m128 kLag = skv::loadPair(kk + 2 * j - 2);
+            const __m128 uj = _mm_add_ps(_mm_mul_ps(c, skv::loadPair(p + 2 * j)),
                                          _mm_mul_ps(lambda, _mm_sub_ps(_mm_mul_ps(kLag, z), u)));
             z = back;
             const __m128 t = _mm_mul_ps(kj, uj);
@@ -146,7 +135,7 @@ void processStereoLattice(CUnitWIIRLattice<float, Capacity>& left,
 
     __m128 lastOut = zero;
     for (int i = 0; i < n; ++i) {
-        const __m128 x = _mm_setr_ps(inL[i], inR[i], 0.0f, 0.0f);
+        const __m128 x = skv::pairOf(inL[i], inR[i]);
         const __m128 y = _mm_mul_ps(g, _mm_add_ps(x, acc));
 
         // Update pass of this sample, fused with the prediction pass of the next one. The
@@ -155,31 +144,31 @@ void processStereoLattice(CUnitWIIRLattice<float, Capacity>& left,
         // processor picks ready work) every update stage comes before the prediction work
         // of the stage before it; this is worth some 5 % at order 80.
         __m128 f = y;
-        __m128 kPrev = detail::loadPair(kk);
-        __m128 u = _mm_mul_ps(c, detail::loadPair(q));
+        __m128 kPrev = skv::loadPair(kk);
+        __m128 u = _mm_mul_ps(c, skv::loadPair(q));
         __m128 nextAcc = _mm_mul_ps(kPrev, u);
         __m128 back = _mm_xor_ps(nextAcc, signMask);
         __m128 z = zero;
         if (order > 1) {
             // Update stage 1.
-            const __m128 p0 = detail::loadPair(p);
-            __m128 pPrev = detail::loadPair(p + 2);
+            const __m128 p0 = skv::loadPair(p);
+            __m128 pPrev = skv::loadPair(p + 2);
             __m128 v = _mm_add_ps(_mm_mul_ps(lambda, p0), y);
             {
                 const __m128 m = _mm_sub_ps(p0, _mm_mul_ps(lambda, v));
                 v = _mm_sub_ps(_mm_add_ps(_mm_mul_ps(lambda, pPrev), m), _mm_mul_ps(f, kPrev));
-                detail::storePair(q + 2, v);
+                skv::storePair(q + 2, v);
                 f = _mm_sub_ps(f, _mm_mul_ps(m, kPrev));
             }
             __m128 kLag = kPrev;  // k[j - 2] for the lagging prediction stage j - 1
-            kPrev = detail::loadPair(kk + 2);
+            kPrev = skv::loadPair(kk + 2);
             for (int j = 2; j < order; ++j) {
                 // Update stage j.
-                const __m128 pj = detail::loadPair(p + 2 * j);
+                const __m128 pj = skv::loadPair(p + 2 * j);
                 const __m128 m = _mm_sub_ps(pPrev, _mm_mul_ps(lambda, v));
                 const __m128 vLag = v;
                 v = _mm_sub_ps(_mm_add_ps(_mm_mul_ps(lambda, pj), m), _mm_mul_ps(f, kPrev));
-                detail::storePair(q + 2 * j, v);
+                skv::storePair(q + 2 * j, v);
                 f = _mm_sub_ps(f, _mm_mul_ps(m, kPrev));
 
                 // Prediction stage j - 1 of the next sample, from v_(j-1).
@@ -192,7 +181,7 @@ void processStereoLattice(CUnitWIIRLattice<float, Capacity>& left,
                 u = uj;
 
                 kLag = kPrev;
-                kPrev = detail::loadPair(kk + 2 * j);
+                kPrev = skv::loadPair(kk + 2 * j);
                 pPrev = pj;
             }
             // Prediction stage order - 1.
@@ -203,10 +192,8 @@ void processStereoLattice(CUnitWIIRLattice<float, Capacity>& left,
         acc = nextAcc;
 
         // Outputs below the threshold are returned as 0; the state keeps the exact y.
-        const __m128 small = _mm_cmplt_ps(_mm_andnot_ps(signMask, y), threshold);
-        lastOut = _mm_andnot_ps(small, y);
-        outL[i] = _mm_cvtss_f32(lastOut);
-        outR[i] = _mm_cvtss_f32(_mm_shuffle_ps(lastOut, lastOut, _MM_SHUFFLE(1, 1, 1, 1)));
+        lastOut = skv::flushDenormal(y);
+        skv::scatterPair(outL + i, outR + i, lastOut);
 
         float* t = p;
         p = q;
@@ -226,8 +213,8 @@ void processStereoLattice(CUnitWIIRLattice<float, Capacity>& left,
                          right.pingPong ? right.stateA : right.stateB, n4);
     detail::deinterleave(q, left.pingPong ? left.stateB : left.stateA,
                          right.pingPong ? right.stateB : right.stateA, n4);
-    left.output = _mm_cvtss_f32(lastOut);
-    right.output = _mm_cvtss_f32(_mm_shuffle_ps(lastOut, lastOut, _MM_SHUFFLE(1, 1, 1, 1)));
+    left.output = skv::lane0(lastOut);
+    right.output = skv::lane1(lastOut);
 }
 
 }  // namespace usp

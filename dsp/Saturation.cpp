@@ -7,6 +7,8 @@
 #include <cstring>
 #include <functional>
 
+#include "dsp/LanePairs.h"
+
 os2Distort::os2Distort() : lowpass(std::make_unique<Filter<kFilterCoefficients>>())
 {
     std::memcpy(lowpassB, kLowpassB, sizeof lowpassB);
@@ -163,21 +165,17 @@ void os2Distort::recoverIfNonFinite() noexcept
 
 namespace {
 
-inline __m128 pairOf(float a, float b) noexcept
-{
-    return _mm_setr_ps(a, b, 0.0f, 0.0f);
-}
+using skv::gatherPair;
+using skv::lane0;
+using skv::lane1;
+using skv::loadPair;
+using skv::pairOf;
+using skv::scatterPair;
+using skv::storePair;
+
 inline __m128 twicePairOf(float a, float b) noexcept
 {
     return _mm_setr_ps(a, b, a, b);
-}
-inline float lane0(__m128 v) noexcept
-{
-    return _mm_cvtss_f32(v);
-}
-inline float lane1(__m128 v) noexcept
-{
-    return _mm_cvtss_f32(_mm_shuffle_ps(v, v, _MM_SHUFFLE(1, 1, 1, 1)));
 }
 SKV_LANES_INLINE __m128 pick(__m128 mask, __m128 a, __m128 b) noexcept
 {
@@ -186,25 +184,6 @@ SKV_LANES_INLINE __m128 pick(__m128 mask, __m128 a, __m128 b) noexcept
 SKV_LANES_INLINE __m128 negate(__m128 v) noexcept
 {
     return _mm_xor_ps(v, _mm_set1_ps(-0.0f));
-}
-
-// Lanes 0 and 1 from and to a pair of floats (8 bytes; __m128i accesses may alias anything).
-SKV_LANES_INLINE __m128 loadLow(const float* p) noexcept
-{
-    return _mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)));
-}
-SKV_LANES_INLINE void storeLow(float* p, __m128 v) noexcept
-{
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(p), _mm_castps_si128(v));
-}
-SKV_LANES_INLINE __m128 loadPair(const float* l, const float* r, int i) noexcept
-{
-    return _mm_unpacklo_ps(_mm_load_ss(l + i), _mm_load_ss(r + i));
-}
-SKV_LANES_INLINE void storePair(float* l, float* r, int i, __m128 v) noexcept
-{
-    _mm_store_ss(l + i, v);
-    _mm_store_ss(r + i, _mm_shuffle_ps(v, v, _MM_SHUFFLE(1, 1, 1, 1)));
 }
 
 // std::min(hi, std::max(lo, x)) lane by lane: maxps/minps return their second operand when
@@ -410,10 +389,10 @@ struct OutputStagePair {
         __m128 env = envelope, off = offset;
         __m128 a = h0, b = h1, c = h2, d = h3;
         for (int i = 0; i < len; ++i) {
-            const __m128 x = limitInput(loadPair(l, r, i));
+            const __m128 x = limitInput(gatherPair(l + i, r + i));
             env = follow(env, x, off, attack, release);
             off = negate(off);
-            storeLow(envelopes + 2 * i, env);
+            storePair(envelopes + 2 * i, env);
             if (Oversample) {
                 a = b;
                 b = c;
@@ -429,7 +408,7 @@ struct OutputStagePair {
         h3 = d;
         // An odd count leaves half a register for pass 2: give it a real envelope.
         if (len & 1)
-            storeLow(envelopes + 2 * len, env);
+            storePair(envelopes + 2 * len, env);
     }
 
     // Pass 2: the gain targets, two samples of both channels per register.
@@ -447,15 +426,11 @@ struct OutputStagePair {
         }
     }
 
-    // The gain glides towards the target and is flushed like skv::flushDenormal (|g| below
-    // the threshold becomes +0).
+    // The gain glides towards the target and is flushed, as in os2Distort::Compressor.
     SKV_LANES_INLINE static __m128 glide(__m128 gain, __m128 target) noexcept
     {
-        const __m128 g = _mm_add_ps(
-            target, _mm_mul_ps(_mm_set1_ps(os2Distort::kGainGlide), _mm_sub_ps(gain, target)));
-        const __m128 tiny = _mm_cmplt_ps(_mm_andnot_ps(_mm_set1_ps(-0.0f), g),
-                                         _mm_set1_ps(skv::kDenormalThreshold));
-        return _mm_andnot_ps(tiny, g);
+        return skv::flushDenormal(_mm_add_ps(
+            target, _mm_mul_ps(_mm_set1_ps(os2Distort::kGainGlide), _mm_sub_ps(gain, target))));
     }
 
     // Pass 3 without oversampling: gain, offset and clipper.
@@ -463,9 +438,9 @@ struct OutputStagePair {
     {
         __m128 g = gain, off = offset;
         for (int i = 0; i < len; ++i) {
-            const __m128 x = limitInput(loadPair(l, r, i));
-            g = glide(g, loadLow(targets + 2 * i));
-            storePair(l, r, i, clip(_mm_add_ps(_mm_mul_ps(x, g), off), k));
+            const __m128 x = limitInput(gatherPair(l + i, r + i));
+            g = glide(g, loadPair(targets + 2 * i));
+            scatterPair(l + i, r + i, clip(_mm_add_ps(_mm_mul_ps(x, g), off), k));
             off = negate(off);
         }
         gain = g;
@@ -485,11 +460,11 @@ struct OutputStagePair {
         LowpassPair f = low;
         __m128 y = last;
         for (int i = 0; i < len; ++i) {
-            g = glide(g, loadLow(targets + 2 * i));
+            g = glide(g, loadPair(targets + 2 * i));
             const __m128 both = _mm_add_ps(_mm_load_ps(points + 4 * i), off);
             off = negate(off);
             y = f.twoSteps(clip(_mm_mul_ps(both, _mm_movelh_ps(g, g)), k2));
-            storePair(l, r, i, y);
+            scatterPair(l + i, r + i, y);
         }
         low = f;
         gain = g;

@@ -244,13 +244,10 @@ void CSelBand::runGroup(int group, const float* x, int n, float* products) noexc
     const __m128 target = _mm_load_ps(&gainTarget[g * CDrivenSVF4::kLanes]);
     __m128 smoothed = _mm_load_ps(gs);
     const __m128 s = _mm_set1_ps(smoothing);
-    const __m128 magnitude = _mm_castsi128_ps(_mm_set1_epi32(0x7fffffff));
-    const __m128 threshold = _mm_set1_ps(skv::kDenormalThreshold);
     for (int j = 0; j < n; ++j) {
-        // Gain glide with the flush of skv::flushDenormal, so a gain gliding to 0 never
-        // decays into subnormals.
-        __m128 gain = _mm_add_ps(target, _mm_mul_ps(s, _mm_sub_ps(smoothed, target)));
-        gain = _mm_andnot_ps(_mm_cmplt_ps(_mm_and_ps(gain, magnitude), threshold), gain);
+        // Flushed, so that a gain gliding to 0 never decays into subnormals.
+        const __m128 gain =
+            skv::flushDenormal(_mm_add_ps(target, _mm_mul_ps(s, _mm_sub_ps(smoothed, target))));
         smoothed = gain;
         const __m128 y = CDrivenSVF4::step(r, _mm_set1_ps(x[j]));
         _mm_store_ps(products + j * CDrivenSVF4::kLanes, _mm_mul_ps(y, gain));
