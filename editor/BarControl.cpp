@@ -3,17 +3,7 @@
 #include "editor/DrawContext.h"
 #include "editor/Frame.h"
 
-#include <cmath>
-
 namespace VSTGUI {
-
-namespace {
-// Nearest integer, halves to even (the default rounding mode).
-int roundEven(double v)
-{
-    return int(std::nearbyint(v));
-}
-}  // namespace
 
 CBarControl::CBarControl(long t, CControlListener* l, const CRect& r, const CColor& bg,
                          const CColor& second, const CColor& bar, long s)
@@ -42,18 +32,18 @@ CRect CBarControl::barRect() const
     auto span = [&](int extent, bool fromFar, int& lo, int& hi) {
         const int d = extent - 5;
         if (fromFar) {
-            lo = extent - 3 - roundEven(a * d);
+            lo = extent - 3 - roundHalfEven(a * d);
             hi = extent - 3;
         }
         else if (bipolar) {
             const int m = d / 2 + 2;
-            const int p = roundEven(a * d) + 2;
+            const int p = roundHalfEven(a * d) + 2;
             lo = a >= 0.5 ? m : p;
             hi = a >= 0.5 ? p : m;
         }
         else {
             lo = 2;
-            hi = roundEven(a * d) + 2;
+            hi = roundHalfEven(a * d) + 2;
         }
     };
     CRect r;

@@ -5,6 +5,7 @@
 #include "vst/VstAbi.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 
 namespace VSTGUI {
@@ -87,6 +88,13 @@ struct CRect {
 inline bool CPoint::isInside(const CRect& r) const
 {
     return r.pointInside(*this);
+}
+
+// Nearest integer, halves to even (the default rounding mode), for pixel positions worked
+// out from fractions.
+inline int roundHalfEven(double v)
+{
+    return int(std::nearbyint(v));
 }
 
 // RGB with a fourth byte that nothing reads.

@@ -2,8 +2,6 @@
 
 #include "editor/DrawContext.h"
 
-#include <cmath>
-
 namespace VSTGUI {
 
 CLabelRollButton::CLabelRollButton(const CRect& r, CControlListener* l, long t, const CColor& c0,
@@ -49,7 +47,7 @@ CLabelRadioButton::CLabelRadioButton(const CRect& r, CControlListener* l, long t
 
 int CLabelRadioButton::cellLeft(int i) const
 {
-    return size.left + int(std::nearbyint(double(i) * size.width() / entries.count));
+    return size.left + roundHalfEven(double(i) * size.width() / entries.count);
 }
 
 int CLabelRadioButton::selectedCell() const
