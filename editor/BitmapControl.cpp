@@ -10,9 +10,14 @@
 namespace VSTGUI {
 
 namespace {
-int roundEven(double v)
+// A fraction of extent pixels as whole pixels, and pixels as a fraction (0 without extent).
+int toPixels(float fraction, int extent)
 {
-    return int(std::nearbyint(v));
+    return roundHalfEven(double(fraction) * extent);
+}
+float toFraction(int pixels, int extent)
+{
+    return extent > 0 ? float(pixels) / float(extent) : 0.f;
 }
 }  // namespace
 
@@ -65,45 +70,42 @@ void CBitmapControl::setFilterMap(std::shared_ptr<kfx::CBitmapArrayAnalyser> h)
 
 void CBitmapControl::setStart(float f)
 {
-    startFraction = f;
-    start = roundEven(double(f) * imageWidth);
+    start = toPixels(f, imageWidth);
     setDirty(true);
 }
 
 float CBitmapControl::getStart() const
 {
-    return imageWidth > 0 ? float(start) / float(imageWidth) : 0.f;
+    return toFraction(start, imageWidth);
 }
 
 void CBitmapControl::setStop(float f)
 {
-    stopFraction = f;
-    stop = roundEven(double(f) * imageWidth);
+    stop = toPixels(f, imageWidth);
     setDirty(true);
 }
 
 float CBitmapControl::getStop() const
 {
-    return imageWidth > 0 ? float(stop) / float(imageWidth) : 0.f;
+    return toFraction(stop, imageWidth);
 }
 
 void CBitmapControl::setScanPosition(float f)
 {
     scanFraction = f;
-    scanPos = start + roundEven(double(f) * (stop - start));
+    scanPos = start + toPixels(f, stop - start);
     setDirty(true);
 }
 
 void CBitmapControl::setVerticalOffset(float f)
 {
-    offsetFraction = f;
-    vOffset = roundEven(double(f) * imageHeight);
+    vOffset = toPixels(f, imageHeight);
     setDirty(true);
 }
 
 float CBitmapControl::getVerticalOffset() const
 {
-    return imageHeight > 0 ? float(vOffset) / float(imageHeight) : 0.f;
+    return toFraction(vOffset, imageHeight);
 }
 
 void CBitmapControl::drawInto(CDrawContext* off)
@@ -147,6 +149,14 @@ void CBitmapControl::encodeValue()
         std::fmod((start + 3.0 * stop + 7.0 * scroll) / (11.0 * w) + vOffset / (13.0 * h), 1.0));
 }
 
+void CBitmapControl::reportMove(CDrawContext* context, long report)
+{
+    lastReport = report;
+    encodeValue();
+    setDirty(true);
+    notify(context);
+}
+
 void CBitmapControl::onMouseDown(CDrawContext* context, CPoint& where, long buttons)
 {
     buttons = resolveButtons(context, buttons);
@@ -160,22 +170,14 @@ void CBitmapControl::onMouseDown(CDrawContext* context, CPoint& where, long butt
     if ((buttons & kLButton) && (buttons & kShift)) {
         // Never left of the image: a negative start would become a negative parameter.
         start = std::max(0, std::min(px, stop - 1));
-        startFraction = getStart();
-        lastReport = tag + 1;
-        encodeValue();
-        setDirty(true);
-        notify(context);
+        reportMove(context, tag + 1);
         return;
     }
     if ((buttons & kRButton) && (buttons & kShift)) {
         stop = std::max(px, start + 1);
         if (imageWidth > start)
             stop = std::min(stop, imageWidth);
-        stopFraction = getStop();
-        lastReport = tag + 2;
-        encodeValue();
-        setDirty(true);
-        notify(context);
+        reportMove(context, tag + 2);
         return;
     }
     if (!(buttons & kLButton))
@@ -193,10 +195,7 @@ void CBitmapControl::onMouseDown(CDrawContext* context, CPoint& where, long butt
         if (ns != scroll || no != vOffset) {
             scroll = ns;
             vOffset = no;
-            offsetFraction = getVerticalOffset();
-            encodeValue();
-            setDirty(true);
-            notify(context);
+            reportMove(context, tag + 3);
         }
     } while (followMouse(context, p));
     endEdit();

@@ -69,6 +69,8 @@ private:
     void drawInto(CDrawContext* off);
     // A value that changes with every position change, so that the toolkit sees one.
     void encodeValue();
+    // After a gesture moved a position: remember which one (report), encode it, notify.
+    void reportMove(CDrawContext* context, long report);
 
     std::shared_ptr<kfx::CBitmapArrayAnalyser> holder;
     CBitmapEx* picture;
@@ -78,7 +80,7 @@ private:
     int scroll = 0;
     int vOffset = 0;
     int start = 60, stop = 200, scanPos = 60;
-    float startFraction = 0.f, stopFraction = 0.f, scanFraction = 0.f, offsetFraction = 0.f;
+    float scanFraction = 0.f;  // as last set: the scan pixel alone cannot give it back
     int filterOrder = 31;
     float analysisMode = 0.f;
     long lastReport;
