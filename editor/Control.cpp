@@ -105,6 +105,16 @@ void CControl::callListener(CDrawContext* context)
         listener->valueChanged(context, this);
 }
 
+void CControl::drawBackground(CDrawContext* context, const CRect& rect, const CPoint& offset)
+{
+    if (!pBackground)
+        return;
+    if (transparent)
+        pBackground->drawTransparent(context, rect, offset);
+    else
+        pBackground->draw(context, rect, offset);
+}
+
 long CControl::resolveButtons(CDrawContext* context, long buttons)
 {
     if (buttons != -1)

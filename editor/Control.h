@@ -59,6 +59,9 @@ protected:
     void notify(CDrawContext* context);
     // Calls the listener unconditionally.
     void callListener(CDrawContext* context);
+    // The background picture (if any) 1:1 into rect from offset, leaving out its transparent
+    // colour when the control is transparent.
+    void drawBackground(CDrawContext* context, const CRect& rect, const CPoint& offset = CPoint());
     // Mouse state to act on: the given buttons, or the platform's when -1.
     long resolveButtons(CDrawContext* context, long buttons);
     // One turn of a mouse loop after its work: idle work, then the pointer position (into

@@ -1,6 +1,5 @@
 #include "editor/KickButton.h"
 
-#include "editor/Bitmap.h"
 #include "editor/DrawContext.h"
 #include "editor/Frame.h"
 
@@ -14,13 +13,8 @@ CKickButton::CKickButton(const CRect& r, CControlListener* l, long t, CBitmap* b
 
 void CKickButton::draw(CDrawContext* context)
 {
-    if (pBackground) {
-        CPoint where(offset.h, offset.v + (value != 0.f ? heightOfOneImage : 0));
-        if (transparent)
-            pBackground->drawTransparent(context, size, where);
-        else
-            pBackground->draw(context, size, where);
-    }
+    drawBackground(context, size,
+                   CPoint(offset.h, offset.v + (value != 0.f ? heightOfOneImage : 0)));
     setDirty(false);
 }
 

@@ -84,12 +84,7 @@ COptionMenu* COptionMenu::getLastItemMenu(long& index) const
 void COptionMenu::draw(CDrawContext* context)
 {
     if (style & kNoTextStyle) {
-        if (pBackground) {
-            if (transparent)
-                pBackground->drawTransparent(context, size, CPoint());
-            else
-                pBackground->draw(context, size, CPoint());
-        }
+        drawBackground(context, size);
         setDirty(false);
         return;
     }

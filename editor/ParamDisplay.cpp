@@ -23,10 +23,7 @@ void CParamDisplay::setText(const char* t)
 void CParamDisplay::drawBack(CDrawContext* context)
 {
     if (pBackground) {
-        if (transparent)
-            pBackground->drawTransparent(context, size, CPoint());
-        else
-            pBackground->draw(context, size, CPoint());
+        drawBackground(context, size);
     }
     else if (!transparent) {
         context->setFillColor(backColor);

@@ -21,13 +21,9 @@ int CMultiStateButton::currentFrame() const
 
 void CMultiStateButton::draw(CDrawContext* context)
 {
-    if (pBackground) {
-        CPoint off(0, currentFrame() * pBackground->getHeight() / states);
-        if (transparent)
-            pBackground->drawTransparent(context, size, off);
-        else
-            pBackground->draw(context, size, off);
-    }
+    if (pBackground)
+        drawBackground(context, size,
+                       CPoint(0, currentFrame() * pBackground->getHeight() / states));
     setDirty(false);
 }
 
@@ -48,14 +44,9 @@ CAboutButton::CAboutButton(const CRect& r, CControlListener* l, long t, CBitmap*
 
 void CAboutButton::draw(CDrawContext* context)
 {
-    if (pBackground) {
-        CRect r(size.left, size.top, size.left + pBackground->getWidth(),
-                size.top + pBackground->getHeight());
-        if (transparent)
-            pBackground->drawTransparent(context, r);
-        else
-            pBackground->draw(context, r);
-    }
+    if (pBackground)
+        drawBackground(context, CRect(size.left, size.top, size.left + pBackground->getWidth(),
+                                      size.top + pBackground->getHeight()));
     setDirty(false);
 }
 

@@ -1,6 +1,5 @@
 #include "editor/SplashScreen.h"
 
-#include "editor/Bitmap.h"
 #include "editor/DrawContext.h"
 #include "editor/Frame.h"
 
@@ -14,12 +13,8 @@ CSplashScreen::CSplashScreen(const CRect& clickArea, CControlListener* l, long t
 
 void CSplashScreen::draw(CDrawContext* context)
 {
-    if (shown && pBackground) {
-        if (transparent)
-            pBackground->drawTransparent(context, size, offset);
-        else
-            pBackground->draw(context, size, offset);
-    }
+    if (shown)
+        drawBackground(context, size, offset);
     setDirty(false);
 }
 
