@@ -114,14 +114,6 @@ std::string stateXml(CPluginHost& host)
     return chunkToXml(chunk.data(), chunk.size());
 }
 
-/** The effect's program chunks are XML text only when it begins with the declaration. */
-std::string withDeclaration(const std::string& xml)
-{
-    if (xml.compare(0, 5, "<?xml") == 0)
-        return xml;
-    return "<?xml version=\"1.0\"?>\n" + xml;
-}
-
 /** A preset file checked and turned into the chunk the effect is given. */
 struct CPresetChunk {
     std::string bytes;    // XML text with its terminating zero byte
@@ -150,9 +142,7 @@ CPresetChunk readPresetFile(const fs::path& path, bool isSkorvaline)
     if (doc.Parse(xml.c_str(), xml.size()) != tinyxml2::XML_SUCCESS)
         throw CRenderError(path.string() + ": not well-formed XML (line " +
                            std::to_string(doc.ErrorLineNum()) + ": " + doc.ErrorName() + ")");
-    const tinyxml2::XMLElement* bank = doc.FirstChildElement();
-    while (bank && std::strncmp(bank->Name(), "Bank", 4) != 0)
-        bank = bank->NextSiblingElement();
+    const tinyxml2::XMLElement* bank = firstBank(doc);
     if (!bank)
         throw CRenderError(path.string() + ": has no \"Bank\" element; not a preset-bank document");
     int presets = 0;
@@ -174,11 +164,7 @@ CPresetChunk readPresetFile(const fs::path& path, bool isSkorvaline)
     if (isSkorvaline && !ours)
         throw CRenderError(path.string() +
                            ": holds no Skorvaline preset (plugin=" + quote(otherPlugin) + ")");
-    CPresetChunk chunk;
-    chunk.bytes = withDeclaration(xml);
-    chunk.bytes.push_back('\0');
-    chunk.program = presets == 1;
-    return chunk;
+    return {xmlChunk(xml), presets == 1};
 }
 
 void applyFilterMap(CPluginHost& host, const std::string& file, bool left)
@@ -211,12 +197,10 @@ void applyFilterMap(CPluginHost& host, const std::string& file, bool left)
         throw CRenderError(plugin + ": gave no readable state chunk, so " + option +
                            " cannot be applied");
     std::string error;
-    std::string edited = setFilterMapPath(xml, entry, absolute.string(), error);
+    const std::string edited = setFilterMapPath(xml, entry, absolute.string(), error);
     if (edited.empty())
         throw CRenderError(plugin + ": " + error);
-    edited = withDeclaration(edited);
-    edited.push_back('\0');
-    if (host.setChunk(edited, true) == 0)
+    if (host.setChunk(xmlChunk(edited), true) == 0)
         throw CRenderError(file + ": the plug-in refused the state carrying this filter map");
     // The effect stores a picture's image text only when it could read the file.
     const CPresetSummary now = readFirstPreset(stateXml(host));

@@ -45,14 +45,6 @@ bool inflateAll(const void* data, size_t size, std::string& out)
     return rc == Z_STREAM_END;
 }
 
-const tinyxml2::XMLElement* firstBank(const tinyxml2::XMLDocument& doc)
-{
-    for (const tinyxml2::XMLElement* e = doc.FirstChildElement(); e; e = e->NextSiblingElement())
-        if (std::strncmp(e->Name(), "Bank", 4) == 0)
-            return e;
-    return nullptr;
-}
-
 const tinyxml2::XMLElement* findEntry(const tinyxml2::XMLElement* preset, const std::string& id)
 {
     for (const tinyxml2::XMLElement* p = preset->FirstChildElement(); p;
@@ -76,6 +68,21 @@ uint32_t readU32(const uint8_t* p)
 }
 
 }  // namespace
+
+const tinyxml2::XMLElement* firstBank(const tinyxml2::XMLDocument& doc)
+{
+    for (const tinyxml2::XMLElement* e = doc.FirstChildElement(); e; e = e->NextSiblingElement())
+        if (std::strncmp(e->Name(), "Bank", 4) == 0)
+            return e;
+    return nullptr;
+}
+
+std::string xmlChunk(const std::string& xml)
+{
+    std::string chunk = xml.compare(0, 5, "<?xml") == 0 ? xml : "<?xml version=\"1.0\"?>\n" + xml;
+    chunk.push_back('\0');
+    return chunk;
+}
 
 std::string chunkToXml(const void* data, size_t size)
 {

@@ -9,6 +9,11 @@
 #include <string>
 #include <vector>
 
+namespace tinyxml2 {
+class XMLDocument;
+class XMLElement;
+}  // namespace tinyxml2
+
 namespace render {
 
 /**
@@ -16,6 +21,15 @@ namespace render {
  * begins with "<?xml"; empty when it is neither. Trailing zero bytes are dropped.
  */
 std::string chunkToXml(const void* data, size_t size);
+
+/** The document's first top-level element whose name begins with "Bank"; null if none. */
+const tinyxml2::XMLElement* firstBank(const tinyxml2::XMLDocument& doc);
+
+/**
+ * The chunk handed to a plug-in for preset-bank text: the XML declaration added when
+ * missing (plug-ins recognise XML chunks by it) and a terminating zero byte.
+ */
+std::string xmlChunk(const std::string& xml);
 
 /**
  * Points entry `entryId` ("Bitmap L" or "Bitmap R") of the first preset of the document at
