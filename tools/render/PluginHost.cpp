@@ -154,6 +154,13 @@ std::string CPluginHost::paramName(int index)
 {
     return dispatchText(effGetParamName, index);
 }
+std::vector<std::string> CPluginHost::paramNames()
+{
+    std::vector<std::string> names;
+    for (int i = 0; i < numParams(); ++i)
+        names.push_back(paramName(i));
+    return names;
+}
 std::string CPluginHost::paramDisplay(int index)
 {
     return dispatchText(effGetParamDisplay, index);

@@ -43,6 +43,8 @@ public:
     int numPrograms() const { return effect_->numPrograms; }
     std::string effectName();
     std::string paramName(int index);
+    /** Every parameter's name, by index. */
+    std::vector<std::string> paramNames();
     std::string paramDisplay(int index);
     std::string paramLabel(int index);
     float getParam(int index);

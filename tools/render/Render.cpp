@@ -58,6 +58,12 @@ std::string formatFixed(double value, int decimals)
     return buffer;
 }
 
+/** Whole numbers without decimals (120 BPM, 4 s), others with two (97.50 BPM). */
+std::string formatShort(double value)
+{
+    return formatFixed(value, value == std::floor(value) ? 0 : 2);
+}
+
 std::string readFileBytes(const fs::path& path, uintmax_t limit)
 {
     std::error_code ec;
@@ -214,9 +220,7 @@ void applySettings(CPluginHost& host, const std::vector<CParamSetting>& sets)
 {
     if (sets.empty())
         return;
-    std::vector<std::string> names;
-    for (int i = 0; i < host.numParams(); ++i)
-        names.push_back(host.paramName(i));
+    const std::vector<std::string> names = host.paramNames();
     for (const CParamSetting& s : sets) {
         const int index = findName(names, s.name);
         if (index < 0) {
@@ -272,9 +276,7 @@ std::vector<std::pair<std::string, std::string>>
 pictureSettings(CPluginHost& host, const CRenderOptions& o, const CTransport& transport)
 {
     std::vector<int> indices;
-    std::vector<std::string> names;
-    for (int i = 0; i < host.numParams(); ++i)
-        names.push_back(host.paramName(i));
+    const std::vector<std::string> names = host.paramNames();
     if (host.uniqueId() == kSkorvalineId) {
         for (const char* name : kMainSettings) {
             const int index = findName(names, name);
@@ -295,8 +297,7 @@ pictureSettings(CPluginHost& host, const CRenderOptions& o, const CTransport& tr
     std::vector<std::pair<std::string, std::string>> out;
     for (int index : indices)
         out.push_back(setting(host, index));
-    const bool wholeTempo = transport.tempo == std::floor(transport.tempo);
-    out.emplace_back("Tempo", formatFixed(transport.tempo, wholeTempo ? 0 : 2) + " BPM");
+    out.emplace_back("Tempo", formatShort(transport.tempo) + " BPM");
     out.emplace_back("Rate", std::to_string(static_cast<int>(transport.sampleRate)) + " Hz");
     out.emplace_back("Block", std::to_string(o.block));
     return out;
@@ -510,9 +511,8 @@ int runRender(const CRenderOptions& o)
                         std::to_string(programIndex) + " " + quote(programName);
         content.settings = pictureSettings(host, o, transport);
         content.inputLabel = "Input: " + inputName;
-        content.outputLabel = "Output: " + outputPath.filename().string() + " (" +
-                              formatFixed(o.tail, o.tail == std::floor(o.tail) ? 0 : 2) +
-                              " s tail)";
+        content.outputLabel =
+            "Output: " + outputPath.filename().string() + " (" + formatShort(o.tail) + " s tail)";
         content.input = &input;
         content.output = &output;
         content.tailStart = tailFrames > 0 ? inputFrames : 0;
