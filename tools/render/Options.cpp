@@ -15,13 +15,14 @@ namespace {
     throw CRenderError(message + " (see --help)", 2);
 }
 
+// Overflow comes back as an infinity and is refused with NaN; an underflow is simply a
+// number close to 0.
 double parseNumber(const std::string& option, const std::string& text)
 {
     const char* begin = text.c_str();
     char* end = nullptr;
-    errno = 0;
-    double value = std::strtod(begin, &end);
-    if (text.empty() || end == begin || *end != '\0' || errno == ERANGE || !std::isfinite(value))
+    const double value = std::strtod(begin, &end);
+    if (text.empty() || end == begin || *end != '\0' || !std::isfinite(value))
         usageError(option + ": \"" + text + "\" is not a number");
     return value;
 }
@@ -103,12 +104,8 @@ CRenderOptions parseOptions(const std::vector<std::string>& args)
             if (at == std::string::npos || at == 0)
                 usageError("--set: \"" + v + "\" is not NAME=VALUE");
             const std::string text = v.substr(at + 1);
-            const char* begin = text.c_str();
-            char* end = nullptr;
-            const double x = std::strtod(begin, &end);
-            if (text.empty() || end == begin || *end != '\0' || std::isnan(x))
-                usageError("--set \"" + v + "\": \"" + text + "\" is not a number");
-            if (!(x >= 0.0 && x <= 1.0))
+            const double x = parseNumber("--set \"" + v + "\"", text);
+            if (x < 0.0 || x > 1.0)
                 usageError("--set \"" + v + "\": " + text + " is outside 0..1");
             o.sets.push_back({v.substr(0, at), static_cast<float>(x)});
         }
