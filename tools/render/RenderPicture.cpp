@@ -17,6 +17,19 @@ struct CRgb {
     double r, g, b;
 };
 
+// The colour at t in 0..1 on a scale of evenly spaced stops, linear between neighbours.
+template <size_t N>
+CRgb colourScale(const CRgb (&stops)[N], double t)
+{
+    static_assert(N >= 2, "a scale needs two ends");
+    t = std::clamp(t, 0.0, 1.0) * (N - 1);
+    const size_t i = std::min(static_cast<size_t>(t), N - 2);
+    const double f = t - static_cast<double>(i);
+    return {stops[i].r + (stops[i + 1].r - stops[i].r) * f,
+            stops[i].g + (stops[i + 1].g - stops[i].g) * f,
+            stops[i].b + (stops[i + 1].b - stops[i].b) * f};
+}
+
 // Perceptually ordered dark-to-bright palette (black, purple, red, orange, pale yellow).
 CRgb heatColour(double t)
 {
@@ -25,13 +38,7 @@ CRgb heatColour(double t)
         {0.471, 0.110, 0.427}, {0.647, 0.173, 0.376}, {0.812, 0.267, 0.275},
         {0.929, 0.412, 0.145}, {0.984, 0.608, 0.024}, {0.988, 1.000, 0.643},
     };
-    constexpr int n = sizeof stops / sizeof stops[0];
-    t = std::clamp(t, 0.0, 1.0) * (n - 1);
-    int i = std::min(static_cast<int>(t), n - 2);
-    double f = t - i;
-    return {stops[i].r + (stops[i + 1].r - stops[i].r) * f,
-            stops[i].g + (stops[i + 1].g - stops[i].g) * f,
-            stops[i].b + (stops[i + 1].b - stops[i].b) * f};
+    return colourScale(stops, t);
 }
 
 // Filter-map values run from -1 to +1: cool for negative, dark at 0, warm for positive, in
@@ -42,13 +49,7 @@ CRgb mapColour(double t)
         {0.55, 0.88, 1.00}, {0.20, 0.55, 0.85}, {0.09, 0.10, 0.14},
         {0.85, 0.45, 0.18}, {1.00, 0.85, 0.55},
     };
-    constexpr int n = sizeof stops / sizeof stops[0];
-    t = std::clamp(t, 0.0, 1.0) * (n - 1);
-    int i = std::min(static_cast<int>(t), n - 2);
-    double f = t - i;
-    return {stops[i].r + (stops[i + 1].r - stops[i].r) * f,
-            stops[i].g + (stops[i + 1].g - stops[i].g) * f,
-            stops[i].b + (stops[i + 1].b - stops[i].b) * f};
+    return colourScale(stops, t);
 }
 
 uint32_t packRgb(const CRgb& c)
@@ -83,19 +84,7 @@ void setColour(cairo_t* cr, const CRgb& c, double alpha = 1.0)
     cairo_set_source_rgba(cr, c.r, c.g, c.b, alpha);
 }
 
-void text(cairo_t* cr, double x, double y, const std::string& s, double size, bool bold = false,
-          const CRgb& colour = kText, double align = 0.0)
-{
-    cairo_select_font_face(cr, "Liberation Sans", CAIRO_FONT_SLANT_NORMAL,
-                           bold ? CAIRO_FONT_WEIGHT_BOLD : CAIRO_FONT_WEIGHT_NORMAL);
-    cairo_set_font_size(cr, size);
-    cairo_text_extents_t e;
-    cairo_text_extents(cr, s.c_str(), &e);
-    setColour(cr, colour);
-    cairo_move_to(cr, x - align * e.x_advance, y);
-    cairo_show_text(cr, s.c_str());
-}
-
+/** Selects the picture's font at `size` and returns the advance width of `s` in it. */
 double textWidth(cairo_t* cr, const std::string& s, double size, bool bold)
 {
     cairo_select_font_face(cr, "Liberation Sans", CAIRO_FONT_SLANT_NORMAL,
@@ -104,6 +93,16 @@ double textWidth(cairo_t* cr, const std::string& s, double size, bool bold)
     cairo_text_extents_t e;
     cairo_text_extents(cr, s.c_str(), &e);
     return e.x_advance;
+}
+
+// `align` 0 puts the text's left end at x, 0.5 its middle, 1 its right end.
+void text(cairo_t* cr, double x, double y, const std::string& s, double size, bool bold = false,
+          const CRgb& colour = kText, double align = 0.0)
+{
+    const double width = textWidth(cr, s, size, bold);
+    setColour(cr, colour);
+    cairo_move_to(cr, x - align * width, y);
+    cairo_show_text(cr, s.c_str());
 }
 
 // A dashed line where the input ended, over the waveform and the spectrogram of the output.
