@@ -12,12 +12,6 @@ class RenderHost : public ::testing::Test {
 protected:
     CRenderScratch scratch;
     const fs::path effect = testEffect(0);
-
-    CToolRun renderWith(const fs::path& plugin, std::vector<std::string> args)
-    {
-        args.insert(args.begin(), {"--plugin", plugin.string()});
-        return scratch.run(args);
-    }
 };
 
 }  // namespace
@@ -26,7 +20,7 @@ TEST_F(RenderHost, PassThroughEffectReturnsTheInputExactly)
 {
     const CAudio input = makeTestSignal(44100, 10000);
     writeAudio(scratch.path("in.wav"), input, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
-    const CToolRun r = renderWith(
+    const CToolRun r = scratch.runWith(
         effect, {"in.wav", "out.wav", "--format", "float", "--tail", "0.1", "--block", "333"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     const CAudio out = readAudio(scratch.path("out.wav"));
@@ -43,7 +37,7 @@ TEST_F(RenderHost, MonoInputFeedsBothInputs)
     mono.samples.resize(3000);
     writeAudio(scratch.path("mono.aiff"), mono, SF_FORMAT_AIFF | SF_FORMAT_FLOAT);
     const CToolRun r =
-        renderWith(effect, {"mono.aiff", "out.wav", "--format", "float", "--tail", "0"});
+        scratch.runWith(effect, {"mono.aiff", "out.wav", "--format", "float", "--tail", "0"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     const CAudio out = readAudio(scratch.path("out.wav"));
     ASSERT_EQ(out.channels, 2);
@@ -60,7 +54,8 @@ TEST_F(RenderHost, FlacInputAndTwentyFourBitOutputKeepTheSamples)
     writeAudio(scratch.path("in.flac"), makeTestSignal(32000, 5000),
                SF_FORMAT_FLAC | SF_FORMAT_PCM_16);
     const CAudio input = readAudio(scratch.path("in.flac"));  // as the file holds it
-    const CToolRun r = renderWith(effect, {"in.flac", "out.wav", "--format", "24", "--tail", "0"});
+    const CToolRun r =
+        scratch.runWith(effect, {"in.flac", "out.wav", "--format", "24", "--tail", "0"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     int format = 0;
     const CAudio out = readAudio(scratch.path("out.wav"), &format);
@@ -79,7 +74,7 @@ TEST_F(RenderHost, OggVorbisInputIsRead)
                SF_FORMAT_OGG | SF_FORMAT_VORBIS);
     const CAudio input = readAudio(scratch.path("in.ogg"));
     const CToolRun r =
-        renderWith(effect, {"in.ogg", "out.wav", "--format", "float", "--tail", "0"});
+        scratch.runWith(effect, {"in.ogg", "out.wav", "--format", "float", "--tail", "0"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     const CAudio out = readAudio(scratch.path("out.wav"));
     ASSERT_EQ(out.frames(), input.frames());
@@ -90,8 +85,8 @@ TEST_F(RenderHost, SetAndListWorkOnAnotherEffect)
 {
     const CAudio input = makeTestSignal(44100, 2000);
     writeAudio(scratch.path("in.wav"), input, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
-    CToolRun r = renderWith(effect, {"in.wav", "out.wav", "--format", "float", "--tail", "0",
-                                     "--set", "GAIN=0.25", "--list-params"});
+    CToolRun r = scratch.runWith(effect, {"in.wav", "out.wav", "--format", "float", "--tail", "0",
+                                          "--set", "GAIN=0.25", "--list-params"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     const auto gain = paramLine(r.out, 0);
     ASSERT_GE(gain.size(), 4u) << r.out;
@@ -114,8 +109,8 @@ TEST_F(RenderHost, TimeInfoGivesTempoPlayingTransportAndAdvancingPpq)
     writeAudio(scratch.path("in.wav"), makeTestSignal(rate, frames),
                SF_FORMAT_WAV | SF_FORMAT_FLOAT);
     const CToolRun r =
-        renderWith(effect, {"in.wav", "out.wav", "--format", "float", "--tail", "0.05", "--tempo",
-                            "90", "--block", "300", "--set", "Probe=1"});
+        scratch.runWith(effect, {"in.wav", "out.wav", "--format", "float", "--tail", "0.05",
+                                 "--tempo", "90", "--block", "300", "--set", "Probe=1"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     const CAudio out = readAudio(scratch.path("out.wav"));
     ASSERT_EQ(out.frames(), frames + 2400);
@@ -132,11 +127,11 @@ TEST_F(RenderHost, PresetRoundTripThroughAnotherEffect)
 {
     const CAudio input = makeTestSignal(44100, 1000);
     writeAudio(scratch.path("in.wav"), input, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
-    CToolRun r =
-        renderWith(effect, {"--set", "Gain=0.5", "--save-preset", "half.xml", "--list-params"});
+    CToolRun r = scratch.runWith(
+        effect, {"--set", "Gain=0.5", "--save-preset", "half.xml", "--list-params"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_NE(readText(scratch.path("half.xml")).find("value=\"0.5\""), std::string::npos);
-    r = renderWith(
+    r = scratch.runWith(
         effect, {"in.wav", "out.wav", "--format", "float", "--tail", "0", "--preset", "half.xml"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     const CAudio out = readAudio(scratch.path("out.wav"));
@@ -147,7 +142,8 @@ TEST_F(RenderHost, PresetRoundTripThroughAnotherEffect)
 TEST_F(RenderHost, EntryPointNamedMainIsFound)
 {
     writeAudio(scratch.path("in.wav"), makeTestSignal(44100, 100), SF_FORMAT_WAV | SF_FORMAT_FLOAT);
-    const CToolRun r = renderWith(testEffect(4), {"in.wav", "out.wav", "--tail", "0", "--quiet"});
+    const CToolRun r =
+        scratch.runWith(testEffect(4), {"in.wav", "out.wav", "--tail", "0", "--quiet"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(readAudio(scratch.path("out.wav")).frames(), 100u);
 }
@@ -165,21 +161,12 @@ TEST_F(RenderHost, ProgressBarOnlyOnATerminal)
     EXPECT_EQ(plain.err, "");
 
     int master = -1;
-    std::vector<std::string> argv{kRenderTool.string()};
-    argv.insert(argv.end(), args.begin(), args.end());
-    std::vector<char*> cargv;
-    for (std::string& a : argv)
-        cargv.push_back(a.data());
-    cargv.push_back(nullptr);
+    const CToolArgv argv(kRenderTool, args);
     const std::string dir = scratch.work().string();
     const pid_t pid = ::forkpty(&master, nullptr, nullptr, nullptr);
     ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        if (::chdir(dir.c_str()) != 0)
-            ::_exit(126);
-        ::execv(cargv[0], cargv.data());
-        ::_exit(127);
-    }
+    if (pid == 0)
+        argv.execIn(dir);
     std::string terminal;
     char buffer[4096];
     for (;;) {

@@ -63,6 +63,33 @@ inline int exitCodeOf(int status)
     return -1;
 }
 
+/** The argument vector execv wants: the tool, then its arguments, built before a fork. */
+class CToolArgv {
+public:
+    CToolArgv(const fs::path& tool, const std::vector<std::string>& args) : strings_{tool.string()}
+    {
+        strings_.insert(strings_.end(), args.begin(), args.end());
+        for (std::string& a : strings_)
+            pointers_.push_back(a.data());
+        pointers_.push_back(nullptr);
+    }
+    CToolArgv(const CToolArgv&) = delete;
+    CToolArgv& operator=(const CToolArgv&) = delete;
+
+    /** In a forked child: runs the tool in `folder`; exits 126 or 127 when that fails. */
+    [[noreturn]] void execIn(const std::string& folder) const
+    {
+        if (::chdir(folder.c_str()) != 0)
+            ::_exit(126);
+        ::execv(pointers_[0], pointers_.data());
+        ::_exit(127);
+    }
+
+private:
+    std::vector<std::string> strings_;
+    std::vector<char*> pointers_;
+};
+
 class CRenderScratch {
 public:
     CRenderScratch()
@@ -94,23 +121,17 @@ public:
     {
         const std::string out = (root_ / "io" / "stdout").string();
         const std::string err = (root_ / "io" / "stderr").string();
-        std::vector<std::string> argv{tool.string()};
-        argv.insert(argv.end(), args.begin(), args.end());
-        std::vector<char*> cargv;
-        for (std::string& a : argv)
-            cargv.push_back(a.data());
-        cargv.push_back(nullptr);
+        const CToolArgv argv(tool, args);
         const std::string dir = work().string();
         const pid_t pid = ::fork();
         if (pid == 0) {
             const int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
             const int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            if (o < 0 || e < 0 || ::chdir(dir.c_str()) != 0)
+            if (o < 0 || e < 0)
                 ::_exit(126);
             ::dup2(o, 1);
             ::dup2(e, 2);
-            ::execv(cargv[0], cargv.data());
-            ::_exit(127);
+            argv.execIn(dir);
         }
         return pid;
     }
@@ -133,12 +154,15 @@ public:
         return wait(start(args, tool));
     }
 
-    /** Runs the tool on this folder's copy of Skorvaline.so. */
-    CToolRun render(std::vector<std::string> args) const
+    /** Runs the tool hosting the effect `effectModule`. */
+    CToolRun runWith(const fs::path& effectModule, std::vector<std::string> args) const
     {
-        args.insert(args.begin(), {"--plugin", plugin().string()});
+        args.insert(args.begin(), {"--plugin", effectModule.string()});
         return run(args);
     }
+
+    /** Runs the tool on this folder's copy of Skorvaline.so. */
+    CToolRun render(std::vector<std::string> args) const { return runWith(plugin(), args); }
 
     /** Names of everything in the work folder, hidden temporary files included. */
     std::vector<std::string> files() const
