@@ -34,7 +34,6 @@ void os2Distort::reset() noexcept
     lowpass->clear();
 }
 
-// The compressor's per-sample state and settings, held in locals for a run of samples.
 struct os2Distort::Compressor {
     float envelope, gain, offset;
     float threshold, thresholdLog, attack, release, ratio;
@@ -55,11 +54,15 @@ struct os2Distort::Compressor {
     }
 };
 
+os2Distort::Compressor os2Distort::compressor() const noexcept
+{
+    return {envelope, gain, offset, threshold, thresholdLog, attackCoeff, releaseCoeff, ratio};
+}
+
 template <bool Oversample>
 void os2Distort::run(float* io, int n) noexcept
 {
-    Compressor comp{envelope,     gain,        offset,       threshold,
-                    thresholdLog, attackCoeff, releaseCoeff, ratio};
+    Compressor comp = compressor();
     const float k = drive;
     if (!Oversample) {
         for (int i = 0; i < n; ++i) {
@@ -71,7 +74,7 @@ void os2Distort::run(float* io, int n) noexcept
         }
     }
     else {
-        // Two passes over chunks of the block: first the compressor gains (the envelope and
+        // Two passes over each chunk: first the compressor gains (the envelope and
         // gain recursions with the log/exp law between them), then interpolation, clipping
         // and the down-sampler, whose recursion is the other long chain. The operations and
         // their order per sample are those of the sample-by-sample description.
@@ -337,17 +340,12 @@ SKV_LANES_INLINE __m128 midpoint(__m128 h0, __m128 h1, __m128 h2, __m128 h3) noe
     return _mm_add_ps(_mm_mul_ps(cubic, t), h1);
 }
 
-// One unit's compressor state and settings, as handed to OutputStagePair.
-struct CompressorLane {
-    float envelope, gain, offset, attack, release, threshold, thresholdLog, ratio;
-};
-
 // The compressor of both units (os2Distort::Compressor) and the 2x path's interpolation, pass
-// by pass over a chunk of at most kChunk samples. The chunk buffers hold, per sample, the
-// envelopes and the gain targets of both channels (L, R) and, for the 2x path, the midpoint
-// and the input two samples back (mid L, mid R, h1 L, h1 R).
+// by pass over a chunk of at most os2Distort::kChunk samples. The chunk buffers hold, per sample,
+// the envelopes and the gain targets of both channels (L, R) and, for the 2x path, the midpoint and
+// the input two samples back (mid L, mid R, h1 L, h1 R).
 struct OutputStagePair {
-    static constexpr int kChunk = 64;
+    static constexpr int kChunk = os2Distort::kChunk;
 
     __m128 envelope, gain, offset;       ///< lanes L, R
     __m128 attack, release;              ///< lanes L, R
@@ -357,7 +355,7 @@ struct OutputStagePair {
     alignas(16) float targets[2 * kChunk + 2];
     alignas(16) float points[4 * kChunk];
 
-    OutputStagePair(const CompressorLane& l, const CompressorLane& r) noexcept
+    OutputStagePair(const os2Distort::Compressor& l, const os2Distort::Compressor& r) noexcept
         : envelope(pairOf(l.envelope, r.envelope)), gain(pairOf(l.gain, r.gain)),
           offset(pairOf(l.offset, r.offset)), attack(pairOf(l.attack, r.attack)),
           release(pairOf(l.release, r.release)),
@@ -489,12 +487,9 @@ void processStereo(os2Distort& left, os2Distort& right, float* l, float* r, int 
         return;
     }
 
-    OutputStagePair stage({left.envelope, left.gain, left.offset, left.attackCoeff,
-                           left.releaseCoeff, left.threshold, left.thresholdLog, left.ratio},
-                          {right.envelope, right.gain, right.offset, right.attackCoeff,
-                           right.releaseCoeff, right.threshold, right.thresholdLog, right.ratio});
+    OutputStagePair stage(left.compressor(), right.compressor());
     const __m128 k = pairOf(left.drive, right.drive);
-    constexpr int kChunk = OutputStagePair::kChunk;
+    constexpr int kChunk = os2Distort::kChunk;
 
     if (!left.oversample) {
         for (int start = 0; start < n; start += kChunk) {

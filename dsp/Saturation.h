@@ -67,9 +67,6 @@ private:
     float b[N + 1] = {};
 };
 
-/// Compressor, soft clipper and optional 2x oversampling for one channel. The owner writes
-/// the settings once per sub-block (configure) and runs process/processSample on the audio
-/// thread; nothing here allocates after construction.
 class os2Distort;
 
 /// Runs the left and right units together, one SSE lane each: every lane performs exactly the
@@ -79,6 +76,9 @@ class os2Distort;
 /// two single calls instead. Audio thread; n <= 0 processes nothing.
 void processStereo(os2Distort& left, os2Distort& right, float* l, float* r, int n) noexcept;
 
+/// Compressor, soft clipper and optional 2x oversampling for one channel. The owner writes
+/// the settings once per sub-block (configure) and runs process/processSample on the audio
+/// thread; nothing here allocates after construction.
 class os2Distort {
 public:
     static constexpr int kFilterCoefficients = 5;
@@ -91,6 +91,13 @@ public:
                                             0.45969385289874, 0.11492346322469, 0.0};
     static constexpr double kLowpassA[6] = {
         1.0, 0.18370887947459, 0.65875675400081, -0.05048033194436, 0.05740547636112, 0.0};
+    /// Blocks go through the passes of the 2x and the two-channel paths in chunks of this many
+    /// samples (the size of their stack buffers).
+    static constexpr int kChunk = 64;
+
+    /// The compressor's per-sample state and settings as a run holds them in locals (defined
+    /// in Saturation.cpp).
+    struct Compressor;
 
     os2Distort();
     virtual ~os2Distort() = default;
@@ -135,18 +142,13 @@ public:
     float getGain() const noexcept { return gain; }
     float getEnvelope() const noexcept { return envelope; }
     float getOffset() const noexcept { return offset; }
-    float getThresholdLog() const noexcept { return thresholdLog; }
-    bool isOversampling() const noexcept { return oversample; }
     const float* getHistory() const noexcept { return history; }
     const Filter<kFilterCoefficients>& getLowpass() const noexcept { return *lowpass; }
 
 private:
     friend void processStereo(os2Distort&, os2Distort&, float*, float*, int) noexcept;
 
-    /// The 2x path works on chunks of this many samples: gains first, then the filter.
-    static constexpr int kChunk = 64;
-
-    struct Compressor;
+    Compressor compressor() const noexcept;
     template <bool Oversample>
     void run(float* inOut, int n) noexcept;
     void recoverIfNonFinite() noexcept;
