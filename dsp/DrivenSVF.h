@@ -10,13 +10,15 @@
 #include <algorithm>
 #include <cmath>
 
+#include "dsp/DspConfig.h"
+
 /// Audio thread only (the owning bank writes the targets and the glide between samples).
 class CDrivenSVF {
 public:
     static constexpr float kInitialValue = 0.1f;  ///< cutoff, freqCoeff, damping, q after reset
     static constexpr float kInitialGlide = 0.5f;
     static constexpr float kInitialDampingTarget = 0.1f;
-    static constexpr float kDenormalOffset = 1e-13f;
+    static constexpr float kDenormalOffset = skv::kDenormalOffsetSmall;
     static constexpr float kGlideBias = 1e-9f;      ///< keeps the glides off zero
     static constexpr float kMaxHalfCutoff = 0.25f;  ///< cap of d = cutoff/2
     static constexpr float kMaxQ = 2.0f;

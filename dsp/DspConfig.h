@@ -36,6 +36,6 @@ constexpr int kSelfAnalysisLength = 512;
 // magnitudes below the threshold to zero.
 constexpr float kDenormalThreshold = 1e-10f;
 constexpr float kDenormalOffset = 1e-10f;       // units' own alternating offset
-constexpr float kDenormalOffsetSmall = 1e-13f;  // the engine's and the down-sampler's offset
+constexpr float kDenormalOffsetSmall = 1e-13f;  // the engine's and the band filters' offset
 
 }  // namespace skv
