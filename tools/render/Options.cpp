@@ -143,7 +143,8 @@ CRenderOptions parseOptions(const std::vector<std::string>& args)
         else if (name == "--tail") {
             double t = parseNumber(name, value());
             if (t < 0.0 || t > kMaxTail)
-                usageError("--tail: seconds must be within 0..3600");
+                usageError("--tail: seconds must be within 0.." +
+                           std::to_string(static_cast<int>(kMaxTail)));
             o.tail = t;
         }
         else if (name == "--format") {
