@@ -146,13 +146,14 @@ public:
         return y;
     }
 
-private:
+    /// Stores v into the lanes of field (16-byte aligned) whose mask bits are all set.
     static void blend(float* field, __m128 v, __m128 laneMask) noexcept
     {
         const __m128 kept = _mm_andnot_ps(laneMask, _mm_load_ps(field));
         _mm_store_ps(field, _mm_or_ps(_mm_and_ps(laneMask, v), kept));
     }
 
+private:
     alignas(16) float cutoffTarget[kLanes];
     alignas(16) float dampingTarget[kLanes];
     alignas(16) float denormal[kLanes];

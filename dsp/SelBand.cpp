@@ -63,7 +63,7 @@ void CSelBand::setBandTargets(int i, float cutoff, float damping) noexcept
 
 void CSelBand::refreshTunings() noexcept
 {
-    const float exponent = 3.2f * warpParam + 0.8f;
+    const float exponent = cutoffExponent();
     for (int i = 0; i < activeBands; ++i)
         setBandTargets(i, std::pow(peakPosition[i], exponent), resonanceTarget(peakHeight[i]));
 }
@@ -73,18 +73,19 @@ void CSelBand::setFromColumn(const float* values) noexcept
     applyPendingChanges();
     const int n = activeBands;
     const float step = 1.0f / static_cast<float>(n);
-    const float exponent = 3.2f * warpParam + 0.8f;
+    const float column = static_cast<float>(kColumnLength);
+    const float exponent = cutoffExponent();
     float total = 0.0f;
     // Sum of the segment sums that produce a gain; the fallback normaliser below.
     float contributing = 0.0f;
     for (int i = 0; i < n; ++i) {
-        const int start = static_cast<int>(std::floor(static_cast<float>(i) * step * 80.0f));
+        const int start = static_cast<int>(std::floor(static_cast<float>(i) * step * column));
         // For some counts (41 for one) n * step * 80 rounds to just below 80, which would drop
         // the column's last value; the last segment always runs to the end.
         const int end =
             i == n - 1
                 ? kColumnLength
-                : std::min(static_cast<int>(std::floor(static_cast<float>(i + 1) * step * 80.0f)),
+                : std::min(static_cast<int>(std::floor(static_cast<float>(i + 1) * step * column)),
                            kColumnLength);
         float peak = 0.0f;
         int peakIndex = start;
@@ -121,7 +122,7 @@ void CSelBand::setFromColumn(const float* values) noexcept
     float norm = total;
     if (!(total > 0.0f))
         norm = contributing;
-    const float scale = norm > 0.0f ? (80.0f / norm) * 2.0f : 0.0f;
+    const float scale = norm > 0.0f ? (column / norm) * 2.0f : 0.0f;
     for (int i = 0; i < n; ++i)
         gainTarget[i] = gainTarget[i] * scale;
 }
@@ -201,7 +202,7 @@ void CSelBand::runBands(const float* x, float* sums, int n) noexcept
 void CSelBand::sumBands(const float* x, float* sums, int n) noexcept
 {
     alignas(16) float products[kChunk * CDrivenSVF4::kLanes];
-    const int groupsUsed = (activeBands + CDrivenSVF4::kLanes - 1) / CDrivenSVF4::kLanes;
+    const int groupsUsed = groupsInUse();
     const int n4 = n & ~3;
     for (int g = 0; g < groupsUsed; ++g) {
         runGroup(g, x, n, products);
@@ -260,8 +261,7 @@ void CSelBand::runGroup(int group, const float* x, int n, float* products) noexc
         // Lanes beyond the active bands ran along but keep their old state, as idle bands do.
         const __m128 mask = laneMask(group);
         groups[g].store(r, mask);
-        _mm_store_ps(gs,
-                     _mm_or_ps(_mm_and_ps(mask, smoothed), _mm_andnot_ps(mask, _mm_load_ps(gs))));
+        CDrivenSVF4::blend(gs, smoothed, mask);
     }
 }
 
@@ -276,7 +276,7 @@ void CSelBand::recoverFromNonFinite(int extraSteps) noexcept
 {
     // Only reachable through hostile targets; start the bands afresh rather than let NaN
     // stay in their states and gains for good.
-    const int groupsUsed = (activeBands + CDrivenSVF4::kLanes - 1) / CDrivenSVF4::kLanes;
+    const int groupsUsed = groupsInUse();
     for (int g = 0; g < kGroups; ++g) {
         CDrivenSVF4& group = groups[static_cast<std::size_t>(g)];
         group.resetBands();

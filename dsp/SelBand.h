@@ -104,6 +104,13 @@ private:
 
     void applyRequests(unsigned flags) noexcept;
     void refreshTunings() noexcept;
+    /// Exponent of the position-to-frequency law for the bend in force.
+    float cutoffExponent() const noexcept { return 3.2f * warpParam + 0.8f; }
+    /// Groups of four holding the active bands.
+    int groupsInUse() const noexcept
+    {
+        return (activeBands + CDrivenSVF4::kLanes - 1) / CDrivenSVF4::kLanes;
+    }
     float resonanceTarget(float peak) const noexcept;
     void setBandTargets(int i, float cutoff, float damping) noexcept;
     /// Sums of the weighted band outputs for n <= kChunk samples of clamped input, with no
