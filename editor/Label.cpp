@@ -1,22 +1,9 @@
 #include "editor/Label.h"
 
-#include "editor/DrawContext.h"
-
 #include <cstdio>
 #include <cstring>
 
 namespace VSTGUI {
-
-void drawLabelText(CDrawContext* context, const CRect& area, const char* text, long fontId,
-                   const CColor& color)
-{
-    if (!text || !*text)
-        return;
-    context->setFont(fontId);
-    context->setFontColor(color);
-    context->drawString(text, CRect(area.left + 1, area.top, area.right, area.bottom), false,
-                        kCenterText);
-}
 
 bool CLabelEntries::add(const char* shortName, const char* longName)
 {
@@ -40,23 +27,18 @@ CFormatDisplay::CFormatDisplay(const CRect& r, CControlListener* l, long t) : CP
 
 void CFormatDisplay::draw(CDrawContext* context)
 {
-    context->setFillColor(backColor);
-    context->fillRect(size);
-    drawLabelText(context, size, text, fontID, fontColor);
+    drawLabel(context);
     setDirty(false);
 }
 
 CLabel::CLabel(const CRect& r, const char* t) : CParamDisplay(r)
 {
-    setText(t);
-    setDirty(true);
+    setText(t);  // which marks it dirty
 }
 
 void CLabel::draw(CDrawContext* context)
 {
-    context->setFillColor(backColor);
-    context->fillRect(size);
-    drawLabelText(context, size, text, fontID, fontColor);
+    drawLabel(context);
     setDirty(false);
 }
 

@@ -35,9 +35,4 @@ struct CLabelEntries {
     bool add(const char* shortName, const char* longName);
 };
 
-// Fills the label area like the editor's text controls: background, then the text centred
-// in (left + 1, top, right, bottom).
-void drawLabelText(CDrawContext* context, const CRect& area, const char* text, long fontId,
-                   const CColor& color);
-
 }  // namespace VSTGUI

@@ -18,7 +18,7 @@ void CLabelRollButton::draw(CDrawContext* context)
 {
     context->setFillColor(colors[0]);
     context->fillRect(size);
-    drawLabelText(context, size, entries.shortText[current], fontID, colors[1]);
+    drawLabelText(context, entries.shortText[current], colors[1]);
     int x = current == 0 ? size.right - 2 : size.left + 2;
     context->setFrameColor(colors[3]);
     context->drawLine(CPoint(x, size.top + 2), CPoint(x, size.bottom - 2));
@@ -69,16 +69,12 @@ void CLabelRadioButton::draw(CDrawContext* context)
             context->setFillColor(colors[0]);
             context->fillRect(
                 CRect(x + 1, size.top, x + cellWidth - 1, size.bottom + tabExtension));
-            context->setFont(fontID);
-            context->setFontColor(colors[1]);
-            context->drawString(entries.shortText[i], textArea, false, kCenterText);
+            drawText(context, entries.shortText[i], textArea, colors[1]);
         }
         else {
             context->setFillColor(colors[2]);
             context->fillRect(CRect(x + 1, size.top + 1, x + cellWidth - 1, size.bottom));
-            context->setFont(fontID);
-            context->setFontColor(colors[3]);
-            context->drawString(entries.longText[i], textArea, false, kCenterText);
+            drawText(context, entries.longText[i], textArea, colors[3]);
         }
     }
     setDirty(false);

@@ -91,7 +91,7 @@ void COptionMenu::draw(CDrawContext* context)
     drawBack(context);
     const char* current = getEntry(getCurrent());
     if (current && !isSeparator(getCurrent()))
-        drawText(context, current, size);
+        drawText(context, current, size, fontColor);
     setDirty(false);
 }
 

@@ -31,13 +31,26 @@ void CParamDisplay::drawBack(CDrawContext* context)
     }
 }
 
-void CParamDisplay::drawText(CDrawContext* context, const char* string, const CRect& area)
+void CParamDisplay::drawText(CDrawContext* context, const char* string, const CRect& area,
+                             const CColor& color)
 {
     if (!string || !*string)
         return;
     context->setFont(fontID);
-    context->setFontColor(fontColor);
+    context->setFontColor(color);
     context->drawString(string, area, false, kCenterText);
+}
+
+void CParamDisplay::drawLabelText(CDrawContext* context, const char* string, const CColor& color)
+{
+    drawText(context, string, CRect(size.left + 1, size.top, size.right, size.bottom), color);
+}
+
+void CParamDisplay::drawLabel(CDrawContext* context)
+{
+    context->setFillColor(backColor);
+    context->fillRect(size);
+    drawLabelText(context, text, fontColor);
 }
 
 void CParamDisplay::draw(CDrawContext* context)
@@ -45,7 +58,7 @@ void CParamDisplay::draw(CDrawContext* context)
     if (!(style & kNoDrawStyle)) {
         drawBack(context);
         if (!(style & kNoTextStyle))
-            drawText(context, text, size);
+            drawText(context, text, size, fontColor);
         if (!(style & kNoFrame) && (style & (k3DIn | k3DOut))) {
             context->setFrameColor(frameColor);
             context->drawRect(CRect(size.left, size.top, size.right - 1, size.bottom - 1));

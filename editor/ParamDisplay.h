@@ -63,7 +63,13 @@ public:
 protected:
     // Fills the rectangle with the background colour (or draws the background picture).
     void drawBack(CDrawContext* context);
-    void drawText(CDrawContext* context, const char* string, const CRect& area);
+    // string centred on one line in area, in the display's font and the given colour.
+    void drawText(CDrawContext* context, const char* string, const CRect& area,
+                  const CColor& color);
+    // The editor's text controls centre their text in (left + 1, top, right, bottom).
+    void drawLabelText(CDrawContext* context, const char* string, const CColor& color);
+    // Labels and value displays: the background colour, then the text in the text colour.
+    void drawLabel(CDrawContext* context);
 
     long fontID = kNormalFontSmall;
     CColor fontColor = kWhiteCColor;
