@@ -7,11 +7,11 @@ namespace VSTGUI {
 
 CViewContainer2::CViewContainer2(const CRect& r, CFrame* frame, const CColor& corner,
                                  const CColor& fill, const CColor& border)
-    : CViewContainer(r, frame), cornerColor(corner), fillColor(fill), borderColor(border),
-      panel(new CBitmap(std::max(1, r.width()), std::max(1, r.height())))
+    : CViewContainer(r, frame), cornerColor(corner), fillColor(fill), borderColor(border)
 {
     const int w = r.width(), h = r.height();
     const int q = kCornerDiameter / 2;
+    auto* panel = new CBitmap(std::max(1, w), std::max(1, h));
     COffscreenContext corners(nullptr, kCornerDiameter + 1, kCornerDiameter + 1, cornerColor);
     corners.setFillColor(borderColor);
     corners.fillEllipse(CRect(0, 0, kCornerDiameter, kCornerDiameter));
@@ -32,19 +32,8 @@ CViewContainer2::CViewContainer2(const CRect& r, CFrame* frame, const CColor& co
         corners.copyFrom(&pic, CRect(0, h - q, q, h), CPoint(0, q));
         corners.copyFrom(&pic, CRect(w - q, h - q, w, h), CPoint(q, q));
     }
-}
-
-CViewContainer2::~CViewContainer2()
-{
+    setBackground(panel);  // the container keeps its own reference
     panel->release();
-}
-
-void CViewContainer2::drawBackgroundRect(CDrawContext* context, const CRect& rect)
-{
-    CRect r = rect;
-    r.bound(CRect(0, 0, size.width(), size.height()));
-    if (!r.isEmpty())
-        panel->draw(context, r, CPoint(r.left, r.top));
 }
 
 }  // namespace VSTGUI
