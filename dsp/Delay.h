@@ -21,6 +21,9 @@
 template <typename T>
 class Delay {
 public:
+    /// Delay in samples a new line starts at.
+    static constexpr int kStartDelay = 1000;
+
     /// Ring of the smallest power of two not below `requestedLength` samples, zero-filled.
     /// Throws std::bad_alloc if the ring cannot be allocated.
     explicit Delay(int requestedLength);
@@ -75,20 +78,17 @@ private:
 template <typename T>
 Delay<T>::Delay(int requestedLength)
     : writeIndex(0), readIndex(0), fadeIndex(0), length(skv::nextPowerOfTwo(requestedLength)),
-      intDelay(0), targetDelay(1000.0f), currentDelay(1000.0f), appliedDelay(-1.0f),
-      glideRate(0.0f),
-      fraction(0.0f), lagrangeNodes{0.0f, 0.0f, 0.0f, 0.0f}, coeffs{0.0f, 0.0f, 0.0f, 0.0f},
-      buffer(nullptr), lastOutput(T(0)), reverse(false)
+      intDelay(0),
+      // The owner sets the target before the first sample; until then the line stays where it
+      // starts instead of gliding towards an unset value.
+      targetDelay(static_cast<float>(kStartDelay)), currentDelay(targetDelay), appliedDelay(-1.0f),
+      glideRate(0.0f), fraction(0.0f), lagrangeNodes{}, coeffs{}, buffer(nullptr), lastOutput(T(0)),
+      reverse(false),
       // A line switched to reverse before any setDelay plays segments as long as the delay it
-      // starts with (1000 samples), so its first jump comes after one such segment.
-      ,
-      reverseCounter(1000), reversePeriod(1000), mask(0)
+      // starts with, so its first jump comes after one such segment.
+      reverseCounter(kStartDelay), reversePeriod(kStartDelay), mask(length - 1)
 {
-    mask = length - 1;
-    writeIndex = length - 1;
-    // The owner sets the target before the first sample; until then the line stays where it
-    // starts instead of gliding towards an unset value.
-    targetDelay = currentDelay;
+    writeIndex = mask;
     buffer = allocateRing(length);
 }
 

@@ -174,14 +174,10 @@ private:
 template <int N>
 Filter<N>::Filter() : Delay<float>(kRingLength)
 {
-    // One spare slot beyond the power-of-two length, as the ring has always had.
+    // The same ring with one spare slot beyond the power-of-two length (never addressed: every
+    // index goes through the mask). Length, mask and indices stay as the line set them.
     freeRing(buffer);
-    buffer = nullptr;
     buffer = allocateRing(kRingLength + 1);
-    length = kRingLength;
-    mask = kRingLength - 1;
-    writeIndex = kRingLength - 1;
-    readIndex = 0;
 }
 
 template <int N>
