@@ -3,7 +3,9 @@
 
 #include "plugin/ParameterTable.h"
 
+#include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace skv {
 
@@ -39,8 +41,9 @@ double samplesPerBeat(double sampleRate, double tempo)
     if (!std::isfinite(tempo) || tempo <= 0.0) {
         tempo = kDefaultTempo;
     }
+    // A positive tempo near 0 (below about 1e-300) makes the beat overflow to infinity.
     const double rounded = roundHalfEven(sampleRate / (tempo / 60.0));
-    return rounded < 1.0 ? 1.0 : rounded;
+    return std::clamp(rounded, 1.0, std::numeric_limits<double>::max());
 }
 
 }  // namespace skv

@@ -29,7 +29,8 @@ struct HostTime {
 /// 0 or not finite, signature parts not above 0, positions not finite) keep the defaults.
 HostTime readHostTime(const VstTimeInfo* info);
 
-/// Samples per beat at the given tempo, rounded to nearest (halves to even), at least 1.
+/// Samples per beat at the given tempo, rounded to nearest (halves to even), at least 1 and
+/// finite.
 /// A sample rate that is not finite or not above 0 counts as 44100 Hz.
 double samplesPerBeat(double sampleRate, double tempo);
 

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 
 namespace skv {
 
@@ -93,10 +94,13 @@ void copyDisplay(const char* from, char* text)
 }
 
 // Samples per beat as the synced rules use it: at least one sample, so that a degenerate tempo
-// cannot divide by zero.
+// cannot divide by zero, and finite, since zero units of an infinite beat would give NaN.
 double usableBeat(double spb)
 {
-    return spb >= 1.0 ? spb : 1.0;
+    constexpr double kLongest = std::numeric_limits<double>::max();
+    if (!(spb >= 1.0))
+        return 1.0;
+    return spb < kLongest ? spb : kLongest;
 }
 
 // Whole units of 1/c beat covering x of four seconds, at least 0 (both synced modes).

@@ -115,7 +115,8 @@ struct DelayTime {
 };
 
 // Delay-time rule for the pre-delays and main delays: x the normalised value, sync the Sync
-// Delay setting, order the current filter order, spb the samples per beat (at least 1 is used).
+// Delay setting, order the current filter order, spb the samples per beat (held within 1 and
+// the largest finite double).
 DelayTime computeDelayTime(float x, float sync, int order, double spb);
 
 // Result of the step-time rule.

@@ -489,6 +489,32 @@ TEST_F(Engine, MainDelaysKeepTheirOwnValuesAfterATempoChange)
     EXPECT_EQ(display(3), "14");
 }
 
+TEST(EngineTempo, TempoNearZeroKeepsTheDelaysFinite)
+{
+    // The host's tempo is positive, so it is taken, but its beat lasts longer than a double
+    // can count: every synced delay simply reaches its longest length.
+    skvtest::CTestHost host;
+    host.timeInfo.tempo = 1e-305;
+    host.timeInfo.flags = kVstTempoValid;
+    ASSERT_NE(host.create(), nullptr);
+    host.setParameter(47, 0.3f);  // eighths
+    host.setParameter(48, 0.3f);
+    Buffer in(4096, 0.25f), outL(in.size()), outR(in.size());
+    host.processReplacing(in, in, outL, outR);  // the first synced block polls the tempo
+    for (VstInt32 index : {0, 1, 2, 3})
+        host.setParameter(index, 0.5f);
+    host.setParameter(3, 0.0f);
+    for (VstInt32 index : {0, 1, 2}) {
+        EXPECT_EQ(host.getParameter(index), 1.0f) << index;
+        EXPECT_EQ(host.getString(effGetParamDisplay, index), "1") << index;
+    }
+    EXPECT_EQ(host.getParameter(3), 0.0f);
+    EXPECT_EQ(host.getString(effGetParamDisplay, 3), "0");
+    host.processReplacing(in, in, outL, outR);
+    for (std::size_t i = 0; i < outL.size(); ++i)
+        ASSERT_TRUE(std::isfinite(outL[i]) && std::isfinite(outR[i])) << i;
+}
+
 TEST_F(Engine, EnvelopeFollowerGatesTheFeedback)
 {
     auto secondEcho = [this](float envFollow) {

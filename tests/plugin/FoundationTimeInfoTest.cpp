@@ -78,6 +78,8 @@ TEST(FoundationTimeInfo, SamplesPerBeatRoundsHalvesToEven)
     EXPECT_EQ(skv::samplesPerBeat(44100.0, 44100.0 * 60.0 / 22051.5), 22052.0);
     EXPECT_EQ(skv::samplesPerBeat(2.0, 60.0 * 4.0), 1.0);  // 0.5 would round to 0: at least 1
     EXPECT_EQ(skv::samplesPerBeat(1.0, 1e9), 1.0);
+    // A tempo so close to 0 that the beat overflows: held at the largest finite length.
+    EXPECT_EQ(skv::samplesPerBeat(44100.0, 1e-305), std::numeric_limits<double>::max());
 }
 
 TEST(FoundationTimeInfo, UnusableSampleRateCountsAs44100)

@@ -163,6 +163,18 @@ TEST(ParameterTable, DelayTimeSyncedSnapsToTheGrid)
     EXPECT_TRUE(std::isfinite(d.length));
     EXPECT_LE(d.length, 176399.0f);
 
+    // A tempo near 0 makes the beat infinitely long: one unit already exceeds the ceiling, and
+    // zero units must not become 0 * infinity.
+    const double endless = std::numeric_limits<double>::infinity();
+    d = computeDelayTime(0.5f, 0.3f, 2, endless);
+    EXPECT_EQ(d.units, 1);
+    EXPECT_EQ(d.length, 176399.0f);
+    EXPECT_EQ(d.normalised, 1.0f);
+    d = computeDelayTime(0.0f, 0.3f, 2, endless);
+    EXPECT_EQ(d.units, 0);
+    EXPECT_EQ(d.length, 0.0f);
+    EXPECT_EQ(d.normalised, 0.0f);
+
     // Two-beat units from 11/12 up: 0.5 * 4 s = 4 beats = 2 units.
     d = computeDelayTime(0.5f, 1.0f, 2, 22050.0);
     EXPECT_EQ(d.units, 2);
@@ -190,6 +202,10 @@ TEST(ParameterTable, StepTime)
     EXPECT_DOUBLE_EQ(s.length, 128.0 / 16.0 * 22051.0);
     // Short synced steps are raised to 32 samples.
     EXPECT_EQ(computeStepTime(1e-5f, 0.2f, 100.0).length, 32.0);
+    // An infinitely long beat: no step at all rather than a NaN length.
+    const double endless = std::numeric_limits<double>::infinity();
+    EXPECT_FALSE(std::isnan(computeStepTime(0.5f, 0.3f, endless).length));
+    EXPECT_EQ(computeStepTime(0.0f, 0.3f, endless).length, 32.0);
 }
 
 TEST(ParameterTable, CompressorTimes)
