@@ -92,9 +92,13 @@ fs::path comparable(const fs::path& p)
     return ec ? fs::absolute(p).lexically_normal() : c;
 }
 
+/** The same name once resolved, or two names (hard links) of one existing file. */
 bool samePath(const fs::path& a, const fs::path& b)
 {
-    return comparable(a) == comparable(b) || sameFile(a, b);
+    if (comparable(a) == comparable(b))
+        return true;
+    std::error_code ec;
+    return fs::exists(a, ec) && fs::exists(b, ec) && fs::equivalent(a, b, ec);
 }
 
 // Renaming an output onto a file the run reads would destroy it, and two outputs under one

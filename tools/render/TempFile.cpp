@@ -75,10 +75,4 @@ void CTempFile::commit()
     committed_ = true;
 }
 
-bool sameFile(const fs::path& a, const fs::path& b)
-{
-    std::error_code ec;
-    return fs::exists(a, ec) && fs::exists(b, ec) && fs::equivalent(a, b, ec);
-}
-
 }  // namespace render

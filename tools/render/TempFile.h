@@ -36,7 +36,4 @@ private:
     bool committed_ = false;
 };
 
-/** True when both paths name the same existing file. */
-bool sameFile(const std::filesystem::path& a, const std::filesystem::path& b);
-
 }  // namespace render
