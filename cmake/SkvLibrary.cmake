@@ -15,8 +15,8 @@ function(skv_add_folder_library name folder)
   endif()
 endfunction()
 
-# skv_add_test_folder(<exe> <folder> DEPS ...): one GoogleTest executable from every
-# *Test.cpp in the folder, registered with CTest test by test.
+# skv_add_test_folder(<exe> <folder> DEPS ...): one GoogleTest executable from every .cpp
+# in the folder (found again on each build), registered with CTest test by test.
 function(skv_add_test_folder exe folder)
   cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
   file(GLOB srcs CONFIGURE_DEPENDS ${folder}/*.cpp)
