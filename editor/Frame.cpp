@@ -678,28 +678,24 @@ void CFrame::onMouseDown(CDrawContext* context, CPoint& where, long buttons)
     CViewContainer::onMouseDown(context, where, buttons);
 }
 
+long CFrame::routeKey(VstKeyCode& key, KeyHandler handler)
+{
+    long r = focusView ? (focusView->*handler)(key) : -1;
+    if (r == -1 && modalView)
+        r = (modalView->*handler)(key);
+    if (r == -1)
+        r = offerKeyToChildren(key, handler);
+    return r;
+}
+
 long CFrame::onKeyDown(VstKeyCode& key)
 {
-    long r = -1;
-    if (focusView)
-        r = focusView->onKeyDown(key);
-    if (r == -1 && modalView)
-        r = modalView->onKeyDown(key);
-    if (r == -1)
-        r = CViewContainer::onKeyDown(key);
-    return r;
+    return routeKey(key, &CView::onKeyDown);
 }
 
 long CFrame::onKeyUp(VstKeyCode& key)
 {
-    long r = -1;
-    if (focusView)
-        r = focusView->onKeyUp(key);
-    if (r == -1 && modalView)
-        r = modalView->onKeyUp(key);
-    if (r == -1)
-        r = CViewContainer::onKeyUp(key);
-    return r;
+    return routeKey(key, &CView::onKeyUp);
 }
 
 bool CFrame::onWheel(float distance)

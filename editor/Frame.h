@@ -92,6 +92,8 @@ public:
     struct Platform;
 
 private:
+    // Offers a key to the focus view, then the modal view, then the children.
+    long routeKey(VstKeyCode& key, KeyHandler handler);
     void handleEvent(::_XEvent& event);
     void paintArea(const CRect& area);
 

@@ -143,20 +143,23 @@ CView* CViewContainer::getView(int index) const
     return index >= 0 && index < int(children.size()) ? children[std::size_t(index)] : nullptr;
 }
 
+CView* CViewContainer::childAt(const CPoint& local, long buttons) const
+{
+    for (auto it = children.rbegin(); it != children.rend(); ++it)
+        if ((*it)->getMouseEnabled() && (*it)->hitTest(local, buttons))
+            return *it;
+    return nullptr;
+}
+
 CView* CViewContainer::getViewAt(const CPoint& where) const
 {
     CPoint local(where.h - size.left, where.v - size.top);
-    for (auto it = children.rbegin(); it != children.rend(); ++it) {
-        CView* v = *it;
-        if (!v->getMouseEnabled() || !v->hitTest(local))
-            continue;
-        if (v->isContainer()) {
-            CView* inner = static_cast<CViewContainer*>(v)->getViewAt(local);
-            return inner ? inner : v;
-        }
-        return v;
+    CView* v = childAt(local);
+    if (v && v->isContainer()) {
+        CView* inner = static_cast<CViewContainer*>(v)->getViewAt(local);
+        return inner ? inner : v;
     }
-    return nullptr;
+    return v;
 }
 
 void CViewContainer::setDirtyInRect(const CRect& r)
@@ -248,69 +251,59 @@ void CViewContainer::redrawIfDirty(CDrawContext* context)
 void CViewContainer::onMouseDown(CDrawContext* context, CPoint& where, long buttons)
 {
     CPoint local(where.h - size.left, where.v - size.top);
-    for (auto it = children.rbegin(); it != children.rend(); ++it) {
-        CView* v = *it;
-        if (v->getMouseEnabled() && v->hitTest(local, buttons)) {
-            CPoint outer = context ? context->getOffset() : CPoint();
-            if (context)
-                context->setOffset(childOffset(outer));
-            v->retain();  // the view may detach itself while handling the click
-            v->onMouseDown(context, local, buttons);
-            v->release();
-            if (context)
-                context->setOffset(outer);
-            return;
-        }
-    }
+    CView* v = childAt(local, buttons);
+    if (!v)
+        return;
+    CPoint outer = context ? context->getOffset() : CPoint();
+    if (context)
+        context->setOffset(childOffset(outer));
+    v->retain();  // the view may detach itself while handling the click
+    v->onMouseDown(context, local, buttons);
+    v->release();
+    if (context)
+        context->setOffset(outer);
 }
 
 bool CViewContainer::onWheel(CDrawContext* context, const CPoint& where, float distance)
 {
     CPoint local(where.h - size.left, where.v - size.top);
+    CView* v = childAt(local);
+    if (!v)
+        return false;
+    CPoint outer = context ? context->getOffset() : CPoint();
+    if (context)
+        context->setOffset(childOffset(outer));
+    bool used = v->onWheel(context, local, distance);
+    if (context)
+        context->setOffset(outer);
+    return used;
+}
+
+long CViewContainer::offerKeyToChildren(VstKeyCode& key, KeyHandler handler)
+{
     for (auto it = children.rbegin(); it != children.rend(); ++it) {
-        CView* v = *it;
-        if (v->getMouseEnabled() && v->hitTest(local)) {
-            CPoint outer = context ? context->getOffset() : CPoint();
-            if (context)
-                context->setOffset(childOffset(outer));
-            bool used = v->onWheel(context, local, distance);
-            if (context)
-                context->setOffset(outer);
-            return used;
-        }
+        long r = ((*it)->*handler)(key);
+        if (r != -1)
+            return r;
     }
-    return false;
+    return -1;
 }
 
 long CViewContainer::onKeyDown(VstKeyCode& key)
 {
-    for (auto it = children.rbegin(); it != children.rend(); ++it) {
-        long r = (*it)->onKeyDown(key);
-        if (r != -1)
-            return r;
-    }
-    return -1;
+    return offerKeyToChildren(key, &CView::onKeyDown);
 }
 
 long CViewContainer::onKeyUp(VstKeyCode& key)
 {
-    for (auto it = children.rbegin(); it != children.rend(); ++it) {
-        long r = (*it)->onKeyUp(key);
-        if (r != -1)
-            return r;
-    }
-    return -1;
+    return offerKeyToChildren(key, &CView::onKeyUp);
 }
 
 bool CViewContainer::onDrop(const std::vector<std::string>& items, long kind, const CPoint& where)
 {
     CPoint local(where.h - size.left, where.v - size.top);
-    for (auto it = children.rbegin(); it != children.rend(); ++it) {
-        CView* v = *it;
-        if (v->getMouseEnabled() && v->hitTest(local))
-            return v->onDrop(items, kind, local);
-    }
-    return false;
+    CView* v = childAt(local);
+    return v ? v->onDrop(items, kind, local) : false;
 }
 
 bool CViewContainer::isDirty() const

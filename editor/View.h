@@ -132,6 +132,11 @@ protected:
     {
         return CPoint(outer.h + size.left, outer.v + size.top);
     }
+    // The topmost mouse-enabled child whose hit test takes local (container coordinates).
+    CView* childAt(const CPoint& local, long buttons = -1) const;
+    // Offers a key to the children, the last added first, until one answers other than -1.
+    using KeyHandler = long (CView::*)(VstKeyCode&);
+    long offerKeyToChildren(VstKeyCode& key, KeyHandler handler);
 
     std::vector<CView*> children;
     CColor backgroundColor = kGreyCColor;
