@@ -77,13 +77,6 @@ double roundRectCoverage(double px, double py, double l, double t, double r, dou
     return inside / 16.0;
 }
 
-void roundRect(CPicture& p, double l, double t, double r, double b, double radius, Rgb c)
-{
-    for (int y = int(std::floor(t)); y < int(std::ceil(b)); ++y)
-        for (int x = int(std::floor(l)); x < int(std::ceil(r)); ++x)
-            blend(p, x, y, c, roundRectCoverage(x, y, l, t, r, b, radius));
-}
-
 // A rounded rectangle whose colour runs from top to bottom.
 void roundRectGradient(CPicture& p, double l, double t, double r, double b, double radius, Rgb top,
                        Rgb bottom)
@@ -93,6 +86,11 @@ void roundRectGradient(CPicture& p, double l, double t, double r, double b, doub
         for (int x = int(std::floor(l)); x < int(std::ceil(r)); ++x)
             blend(p, x, y, c, roundRectCoverage(x, y, l, t, r, b, radius));
     }
+}
+
+void roundRect(CPicture& p, double l, double t, double r, double b, double radius, Rgb c)
+{
+    roundRectGradient(p, l, t, r, b, radius, c, c);
 }
 
 // ---- Stroke lettering -------------------------------------------------------------------
