@@ -239,18 +239,18 @@ void CWarpedLPCExtraction<T, F, C>::extract(const T* data, T* out, int order, T 
         for (int j = 0; j <= p; ++j)
             autocorr[j] = T(0);
     }
+    else if (warped) {
+        autocorr[0] = T(1);
+        for (int j = 1; j <= p; ++j)
+            autocorr[j] = static_cast<T>(correlateAndWarp(warp, n) / warpedEnergy);
+    }
     else {
         autocorr[0] = T(1);
         for (int j = 1; j <= p; ++j) {
-            if (warped) {
-                autocorr[j] = static_cast<T>(correlateAndWarp(warp, n) / warpedEnergy);
-            }
-            else {
-                double s = 0.0;
-                for (int i = 0; i + j < n; ++i)
-                    s += static_cast<double>(frame[i]) * frame[i + j];
-                autocorr[j] = static_cast<T>(s / energy);
-            }
+            double s = 0.0;
+            for (int i = 0; i + j < n; ++i)
+                s += static_cast<double>(frame[i]) * frame[i + j];
+            autocorr[j] = static_cast<T>(s / energy);
         }
     }
 
