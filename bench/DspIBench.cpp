@@ -52,18 +52,23 @@ void prepare(Lattice& lat, int order, unsigned seed)
 
 constexpr int kFrames = 512;
 
-// Two lattices, the written order, one channel after the other per sample; one glide per
-// sub-block as the engine does.
-void BM_LatticeReference(benchmark::State& state)
-{
-    const int order = static_cast<int>(state.range(0));
-    const int block = static_cast<int>(state.range(1));
+// A left/right pair of prepared lattices fed kFrames of noise per pass in sub-blocks of
+// `block` samples, with one glide per sub-block as the engine does.
+struct LatticeRun {
     Lattice left, right;
-    prepare(left, order, 1);
-    prepare(right, order, 2);
+    const int block;
     const std::vector<float> inL = noise(kFrames, 3), inR = noise(kFrames, 4);
-    std::vector<float> outL(kFrames), outR(kFrames);
-    for (auto _ : state) {
+    std::vector<float> outL = std::vector<float>(kFrames), outR = std::vector<float>(kFrames);
+
+    LatticeRun(int order, int blockSize) : block(blockSize)
+    {
+        prepare(left, order, 1);
+        prepare(right, order, 2);
+    }
+
+    // The written order: one channel after the other per sample.
+    void reference()
+    {
         for (int pos = 0; pos < kFrames; pos += block) {
             right.glideCoefficients(0.6f, 0.9f);
             left.glideCoefficients(0.6f, 0.9f);
@@ -72,34 +77,42 @@ void BM_LatticeReference(benchmark::State& state)
                 outR[i] = right.process(inR[i]);
             }
         }
-        benchmark::DoNotOptimize(outL.data());
-        benchmark::DoNotOptimize(outR.data());
-        benchmark::ClobberMemory();
+        keep();
     }
-    nsPer(state, "ns_per_frame", kFrames);
-}
 
-// The same work through the fused stereo kernel.
-void BM_LatticeStereoKernel(benchmark::State& state)
-{
-    const int order = static_cast<int>(state.range(0));
-    const int block = static_cast<int>(state.range(1));
-    Lattice left, right;
-    prepare(left, order, 1);
-    prepare(right, order, 2);
-    const std::vector<float> inL = noise(kFrames, 3), inR = noise(kFrames, 4);
-    std::vector<float> outL(kFrames), outR(kFrames);
-    for (auto _ : state) {
+    // The same work through the fused stereo kernel.
+    void kernel()
+    {
         for (int pos = 0; pos < kFrames; pos += block) {
             right.glideCoefficients(0.6f, 0.9f);
             left.glideCoefficients(0.6f, 0.9f);
             usp::processStereoLattice(left, right, inL.data() + pos, inR.data() + pos,
                                       outL.data() + pos, outR.data() + pos, block);
         }
+        keep();
+    }
+
+    void keep()
+    {
         benchmark::DoNotOptimize(outL.data());
         benchmark::DoNotOptimize(outR.data());
         benchmark::ClobberMemory();
     }
+};
+
+void BM_LatticeReference(benchmark::State& state)
+{
+    LatticeRun run(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
+    for (auto _ : state)
+        run.reference();
+    nsPer(state, "ns_per_frame", kFrames);
+}
+
+void BM_LatticeStereoKernel(benchmark::State& state)
+{
+    LatticeRun run(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
+    for (auto _ : state)
+        run.kernel();
     nsPer(state, "ns_per_frame", kFrames);
 }
 
@@ -116,35 +129,13 @@ void BM_LatticeSpeedup(benchmark::State& state)
 {
     const int order = static_cast<int>(state.range(0));
     const int block = static_cast<int>(state.range(1));
-    Lattice refL, refR, fastL, fastR;
-    prepare(refL, order, 1);
-    prepare(refR, order, 2);
-    prepare(fastL, order, 1);
-    prepare(fastR, order, 2);
-    const std::vector<float> inL = noise(kFrames, 3), inR = noise(kFrames, 4);
-    std::vector<float> outL(kFrames), outR(kFrames);
+    LatticeRun ref(order, block), fast(order, block);
     double refNs = 0.0, fastNs = 0.0, frames = 0.0;
     for (auto _ : state) {
         const double t0 = threadCpuNs();
-        for (int pos = 0; pos < kFrames; pos += block) {
-            refR.glideCoefficients(0.6f, 0.9f);
-            refL.glideCoefficients(0.6f, 0.9f);
-            for (int i = pos; i < pos + block; ++i) {
-                outL[i] = refL.process(inL[i]);
-                outR[i] = refR.process(inR[i]);
-            }
-        }
-        benchmark::DoNotOptimize(outL.data());
-        benchmark::ClobberMemory();
+        ref.reference();
         const double t1 = threadCpuNs();
-        for (int pos = 0; pos < kFrames; pos += block) {
-            fastR.glideCoefficients(0.6f, 0.9f);
-            fastL.glideCoefficients(0.6f, 0.9f);
-            usp::processStereoLattice(fastL, fastR, inL.data() + pos, inR.data() + pos,
-                                      outL.data() + pos, outR.data() + pos, block);
-        }
-        benchmark::DoNotOptimize(outL.data());
-        benchmark::ClobberMemory();
+        fast.kernel();
         const double t2 = threadCpuNs();
         refNs += t1 - t0;
         fastNs += t2 - t1;
@@ -165,6 +156,15 @@ BENCHMARK(BM_LatticeReference)->Apply(latticeArgs);
 BENCHMARK(BM_LatticeStereoKernel)->Apply(latticeArgs);
 BENCHMARK(BM_LatticeSpeedup)->Apply(latticeArgs);
 
+// kFrames samples through the line.
+void play(Delay<float>& line, const std::vector<float>& in, std::vector<float>& out)
+{
+    for (int i = 0; i < kFrames; ++i)
+        out[i] = line.processSample(in[i]);
+    benchmark::DoNotOptimize(out.data());
+    benchmark::ClobberMemory();
+}
+
 // One line at a steady fractional delay: taps and weights stay as they are.
 void BM_DelaySteady(benchmark::State& state)
 {
@@ -174,12 +174,8 @@ void BM_DelaySteady(benchmark::State& state)
     std::vector<float> out(kFrames);
     for (int i = 0; i < 40000; ++i)  // let the start-up glide settle
         line.processSample(0.0f);
-    for (auto _ : state) {
-        for (int i = 0; i < kFrames; ++i)
-            out[i] = line.processSample(in[i]);
-        benchmark::DoNotOptimize(out.data());
-        benchmark::ClobberMemory();
-    }
+    for (auto _ : state)
+        play(line, in, out);
     nsPer(state, "ns_per_sample", kFrames);
 }
 BENCHMARK(BM_DelaySteady);
@@ -193,10 +189,7 @@ void BM_DelayGliding(benchmark::State& state)
     bool up = false;
     for (auto _ : state) {
         line.setDelay((up = !up) ? 30000.0f : 1000.0f);
-        for (int i = 0; i < kFrames; ++i)
-            out[i] = line.processSample(in[i]);
-        benchmark::DoNotOptimize(out.data());
-        benchmark::ClobberMemory();
+        play(line, in, out);
     }
     nsPer(state, "ns_per_sample", kFrames);
 }
@@ -210,12 +203,8 @@ void BM_DelayReverse(benchmark::State& state)
     line.setDelay(4410.0f);
     const std::vector<float> in = noise(kFrames, 7);
     std::vector<float> out(kFrames);
-    for (auto _ : state) {
-        for (int i = 0; i < kFrames; ++i)
-            out[i] = line.processSample(in[i]);
-        benchmark::DoNotOptimize(out.data());
-        benchmark::ClobberMemory();
-    }
+    for (auto _ : state)
+        play(line, in, out);
     nsPer(state, "ns_per_sample", kFrames);
 }
 BENCHMARK(BM_DelayReverse);

@@ -73,13 +73,14 @@ void BM_Os2DistortBlock(benchmark::State& state)
     }
     perSample(state, n);
 }
-BENCHMARK(BM_Os2DistortBlock)
-    ->Args({0, 8})
-    ->Args({0, 32})
-    ->Args({0, 256})
-    ->Args({1, 8})
-    ->Args({1, 32})
-    ->Args({1, 256});
+// Plain and 2x, each per sub-block of 8, 32 and 256 samples.
+void outputStageArgs(benchmark::internal::Benchmark* b)
+{
+    for (int os : {0, 1})
+        for (int block : {8, 32, 256})
+            b->Args({os, block});
+}
+BENCHMARK(BM_Os2DistortBlock)->Apply(outputStageArgs);
 
 // Both channels in one two-lane pass (processStereo), left and right with their own settings,
 // per sub-block of range(1) samples (the engine's default is 8). ns per channel-sample.
@@ -105,13 +106,7 @@ void BM_Os2DistortStereo(benchmark::State& state)
     }
     perSample(state, 2 * n);
 }
-BENCHMARK(BM_Os2DistortStereo)
-    ->Args({0, 8})
-    ->Args({0, 32})
-    ->Args({0, 256})
-    ->Args({1, 8})
-    ->Args({1, 32})
-    ->Args({1, 256});
+BENCHMARK(BM_Os2DistortStereo)->Apply(outputStageArgs);
 
 void BM_DrivenSVF(benchmark::State& state)
 {
@@ -133,11 +128,9 @@ void BM_DrivenSVF(benchmark::State& state)
 }
 BENCHMARK(BM_DrivenSVF);
 
-void BM_SelBand(benchmark::State& state)
+// A bank of `bands` bands tuned from a sine-shaped column.
+void prepare(CSelBand& bank, int bands)
 {
-    const int bands = static_cast<int>(state.range(0));
-    const int n = 256;
-    CSelBand bank;
     bank.setActiveBands(bands);
     bank.setSmoothing(0.99f);
     bank.applyPendingChanges();
@@ -145,6 +138,13 @@ void BM_SelBand(benchmark::State& state)
     for (int k = 0; k < 80; ++k)
         column[k] = 0.9f * std::sin(0.37f * k);
     bank.setFromColumn(column.data());
+}
+
+void BM_SelBand(benchmark::State& state)
+{
+    const int n = 256;
+    CSelBand bank;
+    prepare(bank, static_cast<int>(state.range(0)));
     const std::vector<float> in = noise(n);
     std::vector<float> out(n);
     for (auto _ : state) {
@@ -161,17 +161,10 @@ BENCHMARK(BM_SelBand)->Arg(3)->Arg(20);
 // (the engine's default is 8).
 void BM_SelBandBlock(benchmark::State& state)
 {
-    const int bands = static_cast<int>(state.range(0));
     const int block = static_cast<int>(state.range(1));
     const int n = 256;
     CSelBand bank;
-    bank.setActiveBands(bands);
-    bank.setSmoothing(0.99f);
-    bank.applyPendingChanges();
-    std::vector<float> column(80);
-    for (int k = 0; k < 80; ++k)
-        column[k] = 0.9f * std::sin(0.37f * k);
-    bank.setFromColumn(column.data());
+    prepare(bank, static_cast<int>(state.range(0)));
     const std::vector<float> in = noise(n);
     std::vector<float> out(n);
     float warp = 0.6f;
