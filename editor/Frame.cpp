@@ -119,6 +119,22 @@ struct CFrame::Platform {
     bool dropPending = false;
 };
 
+namespace {
+// Tells the drag source that the drop is over and whether it was taken (as a copy).
+void sendXdndFinished(Display* d, const CFrame::Platform& p, bool accepted)
+{
+    XEvent fin{};
+    fin.xclient.type = ClientMessage;
+    fin.xclient.window = p.dragSource;
+    fin.xclient.message_type = p.aXdndFinished;
+    fin.xclient.format = 32;
+    fin.xclient.data.l[0] = long(p.window);
+    fin.xclient.data.l[1] = accepted ? 1 : 0;
+    fin.xclient.data.l[2] = accepted ? long(p.aXdndActionCopy) : 0;
+    XSendEvent(d, p.dragSource, False, NoEventMask, &fin);
+}
+}  // namespace
+
 std::string CFrame::windowClassName()
 {
     Dl_info info{};
@@ -231,11 +247,11 @@ unsigned long CFrame::getWindow() const
     return platform->window;
 }
 
-CDrawContext* CFrame::createDrawContext()
+std::unique_ptr<CDrawContext> CFrame::createDrawContext()
 {
     if (!platform->window || !platform->surface)
         return nullptr;
-    auto* ctx = new CDrawContext(this, platform->surface->getImage());
+    auto ctx = std::make_unique<CDrawContext>(this, platform->surface->getImage());
     ctx->setDamageSink(platform->surface.get());
     return ctx;
 }
@@ -260,30 +276,29 @@ void CFrame::drawRect(CDrawContext* context, const CRect& update)
     bool was = drawing;
     drawing = true;
     CViewContainer::drawInRect(context, update);
-    if (modalView) {
+    if (modalView && modalView->frameRect().rectOverlap(update)) {
         // The modal view lies above every other view, wherever it sits in the tree.
-        const CRect inFrame = modalView->frameRect();
-        if (inFrame.rectOverlap(update)) {
-            const CPoint outer = context->getOffset();
-            context->setOffset(CPoint(outer.h + inFrame.left - modalView->getViewSize().left,
-                                      outer.v + inFrame.top - modalView->getViewSize().top));
-            CRect clip = update;
-            clip.offset(-(inFrame.left - modalView->getViewSize().left),
-                        -(inFrame.top - modalView->getViewSize().top));
-            modalView->drawInRect(context, clip);
-            context->setOffset(outer);
-        }
+        const CPoint origin = modalViewOrigin();
+        const CPoint outer = context->getOffset();
+        context->setOffset(CPoint(outer.h + origin.h, outer.v + origin.v));
+        CRect clip = update;
+        clip.offset(-origin.h, -origin.v);
+        modalView->drawInRect(context, clip);
+        context->setOffset(outer);
     }
     drawing = was;
 }
 
+CPoint CFrame::modalViewOrigin() const
+{
+    const CRect inFrame = modalView->frameRect();
+    return CPoint(inFrame.left - modalView->getViewSize().left,
+                  inFrame.top - modalView->getViewSize().top);
+}
+
 void CFrame::paintArea(const CRect& area)
 {
-    CDrawContext* ctx = createDrawContext();
-    if (!ctx)
-        return;
-    drawRect(ctx, area);
-    delete ctx;
+    drawRect(createDrawContext().get(), area);
     present();
 }
 
@@ -291,9 +306,7 @@ void CFrame::redrawDirtyViews()
 {
     if (!platform->window || drawing || !isDirty())
         return;
-    CDrawContext* ctx = createDrawContext();
-    drawDirtyViews(ctx);
-    delete ctx;
+    drawDirtyViews(createDrawContext().get());
     present();
 }
 
@@ -306,10 +319,8 @@ void CFrame::drawDirtyViews(CDrawContext* context)
         // The modal view covers what lies below it: views that change meanwhile stay dirty
         // and are drawn when the frame is redrawn after the modal view is gone.
         if (modalView->isDirty()) {
-            const CRect inFrame = modalView->frameRect();
             const CPoint outer = context->getOffset();
-            context->setOffset(CPoint(inFrame.left - modalView->getViewSize().left,
-                                      inFrame.top - modalView->getViewSize().top));
+            context->setOffset(modalViewOrigin());
             modalView->redrawIfDirty(context);
             context->setOffset(outer);
         }
@@ -463,9 +474,7 @@ void CFrame::handleEvent(XEvent& ev)
         CPoint where(ev.xbutton.x, ev.xbutton.y);
         unsigned int b = ev.xbutton.button;
         if (b == Button4 || b == Button5) {
-            CDrawContext* ctx = createDrawContext();
-            onWheel(ctx, where, b == Button4 ? 1.f : -1.f);
-            delete ctx;
+            onWheel(createDrawContext().get(), where, b == Button4 ? 1.f : -1.f);
             present();
             break;
         }
@@ -475,9 +484,7 @@ void CFrame::handleEvent(XEvent& ev)
         long buttons = buttonsFromState(ev.xbutton.state) | (b == Button1   ? kLButton
                                                              : b == Button2 ? kMButton
                                                                             : kRButton);
-        CDrawContext* ctx = createDrawContext();
-        onMouseDown(ctx, where, buttons);
-        delete ctx;
+        onMouseDown(createDrawContext().get(), where, buttons);
         present();
         break;
     }
@@ -563,13 +570,7 @@ void CFrame::handleEvent(XEvent& ev)
         else if (t == p.aXdndDrop) {
             p.dragSource = Window(l[0]);
             if (p.dragType == None) {
-                XEvent fin{};
-                fin.xclient.type = ClientMessage;
-                fin.xclient.window = p.dragSource;
-                fin.xclient.message_type = p.aXdndFinished;
-                fin.xclient.format = 32;
-                fin.xclient.data.l[0] = long(p.window);
-                XSendEvent(d, p.dragSource, False, NoEventMask, &fin);
+                sendXdndFinished(d, p, false);
                 XFlush(d);
                 break;
             }
@@ -611,17 +612,9 @@ void CFrame::handleEvent(XEvent& ev)
         }
         if (!p.window)
             break;  // the drop target itself went away meanwhile
-        XEvent fin{};
-        fin.xclient.type = ClientMessage;
-        fin.xclient.window = p.dragSource;
-        fin.xclient.message_type = p.aXdndFinished;
-        fin.xclient.format = 32;
-        fin.xclient.data.l[0] = long(p.window);
-        fin.xclient.data.l[1] = accepted ? 1 : 0;
-        fin.xclient.data.l[2] = accepted ? long(p.aXdndActionCopy) : 0;
         {
             CXErrorTrap trap(d);
-            XSendEvent(d, p.dragSource, False, NoEventMask, &fin);
+            sendXdndFinished(d, p, accepted);
         }
         p.dragSource = 0;
         break;
@@ -703,16 +696,9 @@ bool CFrame::onWheel(float distance)
     CPoint where;
     if (!getCurrentLocation(where))
         return false;
-    CDrawContext* ctx = createDrawContext();
-    bool used = onWheel(ctx, where, distance);
-    delete ctx;
+    const bool used = onWheel(createDrawContext().get(), where, distance);
     present();
     return used;
-}
-
-bool CFrame::onWheel(CDrawContext* context, const CPoint& where, float distance)
-{
-    return CViewContainer::onWheel(context, where, distance);
 }
 
 void CFrame::beginEdit(long tag)
@@ -727,33 +713,32 @@ void CFrame::endEdit(long tag)
         editor->endEdit(tag);
 }
 
-long CFrame::getMouseButtons()
-{
-    if (!platform->window)
-        return 0;
-    Window root, child;
-    int rx, ry, wx, wy;
-    unsigned int mask = 0;
-    if (!XQueryPointer(platform->display, platform->window, &root, &child, &rx, &ry, &wx, &wy,
-                       &mask))
-        return 0;
-    // The server's masks already follow the pointer mapping: with a swapped (left-handed)
-    // mapping the physical left button arrives as button 3 and is reported as kRButton.
-    return buttonsFromState(mask);
-}
-
-bool CFrame::getCurrentLocation(CPoint& where)
+bool CFrame::queryPointer(CPoint& where, unsigned int& mask)
 {
     if (!platform->window)
         return false;
     Window root, child;
     int rx, ry, wx, wy;
-    unsigned int mask = 0;
     if (!XQueryPointer(platform->display, platform->window, &root, &child, &rx, &ry, &wx, &wy,
                        &mask))
         return false;
     where = CPoint(wx, wy);
     return true;
+}
+
+long CFrame::getMouseButtons()
+{
+    CPoint where;
+    unsigned int mask = 0;
+    // The server's masks already follow the pointer mapping: with a swapped (left-handed)
+    // mapping the physical left button arrives as button 3 and is reported as kRButton.
+    return queryPointer(where, mask) ? buttonsFromState(mask) : 0;
+}
+
+bool CFrame::getCurrentLocation(CPoint& where)
+{
+    unsigned int mask = 0;
+    return queryPointer(where, mask);
 }
 
 }  // namespace VSTGUI

@@ -32,6 +32,8 @@ public:
     bool dispatchOnePaint();
     // Draws dirty views into the window now.
     void redrawDirtyViews();
+    // Draws the frame within area into the window now.
+    void paintArea(const CRect& area);
     // Draws the dirty views into context; while a modal view is set only that view (the
     // others stay dirty until the frame is redrawn).
     void drawDirtyViews(CDrawContext* context);
@@ -39,9 +41,9 @@ public:
     // top) within update.
     void drawRect(CDrawContext* context, const CRect& update);
     void draw(CDrawContext* context) override;
-    // A context on the window (null without one); the caller deletes it. It draws into
-    // the window's back buffer; present copies what was drawn to the window.
-    CDrawContext* createDrawContext();
+    // A context on the window (null without one). It draws into the window's back buffer;
+    // present copies what was drawn to the window.
+    std::unique_ptr<CDrawContext> createDrawContext();
     void present();
 
     // At most one modal view; setting one while another is set is refused (false), null
@@ -58,7 +60,7 @@ public:
     long onKeyUp(VstKeyCode& key) override;
     // The host's wheel: to the view under the pointer.
     bool onWheel(float distance);
-    bool onWheel(CDrawContext* context, const CPoint& where, float distance) override;
+    using CViewContainer::onWheel;
 
     // A gesture on a control's tag: the effect's beginEdit / endEdit through the editor.
     void beginEdit(long tag);
@@ -95,7 +97,11 @@ private:
     // Offers a key to the focus view, then the modal view, then the children.
     long routeKey(VstKeyCode& key, KeyHandler handler);
     void handleEvent(::_XEvent& event);
-    void paintArea(const CRect& area);
+    // The pointer in window coordinates and the server's button and modifier mask; false
+    // without a window.
+    bool queryPointer(CPoint& where, unsigned int& mask);
+    // The offset that drawing the modal view needs: where its container lies in the frame.
+    CPoint modalViewOrigin() const;
 
     AEffGUIEditor* editor;
     unsigned long parentWindow;

@@ -1,7 +1,6 @@
 #include "editor/GUIEditor.h"
 
 #include "editor/Control.h"
-#include "editor/DrawContext.h"
 #include "editor/Frame.h"
 #include "vst/AudioEffectX.h"
 
@@ -80,12 +79,7 @@ void AEffGUIEditor::draw(ERect* r)
 {
     if (!frame)
         return;
-    CRect area = r ? CRect(r->left, r->top, r->right, r->bottom) : frame->getViewSize();
-    if (CDrawContext* ctx = frame->createDrawContext()) {
-        frame->drawRect(ctx, area);
-        delete ctx;
-        frame->present();
-    }
+    frame->paintArea(r ? CRect(r->left, r->top, r->right, r->bottom) : frame->getViewSize());
 }
 
 void AEffGUIEditor::runIdleWork()

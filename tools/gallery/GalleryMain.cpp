@@ -372,9 +372,7 @@ int main(int argc, char** argv)
         ok = save(grab(frame->getDisplay(), frame->getWindow(), 788, 390), out) && ok;
         if (menu) {
             const CRect r = menu->frameRect();
-            CDrawContext* ctx = frame->createDrawContext();
-            menu->popup(ctx, r.left, r.bottom);
-            delete ctx;
+            menu->popup(frame->createDrawContext().get(), r.left, r.bottom);
             ok = save(editor.shot, menuPath(out)) && ok;
         }
         editor.close();  // releases the frame
