@@ -276,13 +276,8 @@ TEST(BitmapHelper, DecodeAcceptsLongerHeadersAndIgnoresLineBreaks)
 {
     kfx::CBitmapHelper h("h");
     // 44-byte header: pixels start at byte 44; 2x1 24-bit, stride 8.
-    std::vector<std::uint8_t> p(44 + 8, 0);
-    put32(p, 0, 44);
-    put32(p, 4, 2);
-    put32(p, 8, 1);
-    put16(p, 12, 1);
-    put16(p, 14, 24);
-    put32(p, 20, 8);
+    std::vector<std::uint8_t> p = infoHeader(44, 2, 1, 24, 0, 8);
+    p.resize(44 + 8, 0);
     p[44] = 9;
     p[47] = 200;
     std::string text = kfx::base64Encode(p.data(), p.size());
@@ -349,14 +344,8 @@ std::string imageText(int width, int height, int bits, std::uint32_t compression
                       const std::vector<std::uint8_t>& pixels,
                       const std::vector<std::uint8_t>& extra = {})
 {
-    std::vector<std::uint8_t> p(40 + extra.size(), 0);
-    put32(p, 0, std::uint32_t(p.size()));
-    put32(p, 4, std::uint32_t(width));
-    put32(p, 8, std::uint32_t(height));
-    put16(p, 12, 1);
-    put16(p, 14, std::uint32_t(bits));
-    put32(p, 16, compression);
-    put32(p, 20, std::uint32_t(pixels.size()));
+    std::vector<std::uint8_t> p =
+        infoHeader(40 + extra.size(), width, height, bits, compression, pixels.size());
     std::copy(extra.begin(), extra.end(), p.begin() + 40);
     p.insert(p.end(), pixels.begin(), pixels.end());
     return kfx::base64Encode(p.data(), p.size());

@@ -37,6 +37,24 @@ inline int strideOf(int width, int bits)
     return ((width * bits + 31) / 32) * 4;
 }
 
+// A BMP info header of `size` bytes: the 40-byte fields (one plane, no resolution), then
+// zeros up to `size`, which the size field states.
+inline std::vector<std::uint8_t> infoHeader(std::size_t size, int width, int height, int bits,
+                                            std::uint32_t compression, std::size_t imageSize,
+                                            std::size_t coloursUsed = 0)
+{
+    std::vector<std::uint8_t> h(size, 0);
+    put32(h, 0, std::uint32_t(size));
+    put32(h, 4, std::uint32_t(width));
+    put32(h, 8, std::uint32_t(height));
+    put16(h, 12, 1);
+    put16(h, 14, std::uint32_t(bits));
+    put32(h, 16, compression);
+    put32(h, 20, std::uint32_t(imageSize));
+    put32(h, 32, std::uint32_t(coloursUsed));
+    return h;
+}
+
 // A BMP file with a 40-byte header. `rows` are the file's rows in file order (bottom row
 // first unless height < 0), each already padded; `table` holds B,G,R,0 entries.
 inline std::vector<std::uint8_t> makeBmp(int width, int height, int bits,
@@ -45,20 +63,15 @@ inline std::vector<std::uint8_t> makeBmp(int width, int height, int bits,
                                          std::uint32_t compression = 0)
 {
     const std::size_t offset = 14 + 40 + table.size();
-    std::vector<std::uint8_t> f(offset, 0);
+    std::vector<std::uint8_t> f(14, 0);
     f[0] = 'B';
     f[1] = 'M';
     put32(f, 2, std::uint32_t(offset + pixelBytes.size()));
     put32(f, 10, std::uint32_t(offset));
-    put32(f, 14, 40);
-    put32(f, 18, std::uint32_t(width));
-    put32(f, 22, std::uint32_t(height));
-    put16(f, 26, 1);
-    put16(f, 28, std::uint32_t(bits));
-    put32(f, 30, compression);
-    put32(f, 34, std::uint32_t(pixelBytes.size()));
-    put32(f, 46, std::uint32_t(table.size() / 4));
-    std::copy(table.begin(), table.end(), f.begin() + 54);
+    const auto header =
+        infoHeader(40, width, height, bits, compression, pixelBytes.size(), table.size() / 4);
+    f.insert(f.end(), header.begin(), header.end());
+    f.insert(f.end(), table.begin(), table.end());
     f.insert(f.end(), pixelBytes.begin(), pixelBytes.end());
     return f;
 }
