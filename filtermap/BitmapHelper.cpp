@@ -50,10 +50,10 @@ void channelMasks(const std::uint8_t* header, int bits, std::uint32_t masks[3])
 
 }  // namespace
 
+// The engine is seeded with the time plus the holder's address, so that holders made in the
+// same second differ.
 CBitmapHelper::CBitmapHelper(std::string name_)
-    : name(std::move(name_))
-      // Time plus the holder's address, so that holders made in the same second differ.
-      ,
+    : name(std::move(name_)),
       engine(std::uint32_t(std::uint64_t(std::time(nullptr)) +
                            std::uint64_t(reinterpret_cast<std::uintptr_t>(this))))
 {
