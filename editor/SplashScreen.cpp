@@ -18,14 +18,17 @@ void CSplashScreen::draw(CDrawContext* context)
     setDirty(false);
 }
 
+void CSplashScreen::fold()
+{
+    shown = false;
+    size = keepSize;
+    mouseableArea = keepSize;
+}
+
 void CSplashScreen::onModalChange(bool isModal)
 {
-    if (!isModal && shown) {
-        // Cleared from outside (e.g. the view was removed): just fold back.
-        shown = false;
-        size = keepSize;
-        mouseableArea = keepSize;
-    }
+    if (!isModal && shown)
+        fold();  // cleared from outside (e.g. the view was removed)
 }
 
 void CSplashScreen::onMouseDown(CDrawContext* context, CPoint&, long buttons)
@@ -46,9 +49,7 @@ void CSplashScreen::onMouseDown(CDrawContext* context, CPoint&, long buttons)
             draw(context);
     }
     else {
-        shown = false;
-        size = keepSize;
-        mouseableArea = keepSize;
+        fold();
         if (parentFrame) {
             parentFrame->setModalView(nullptr);
             parentFrame->setDirty(true);

@@ -17,6 +17,9 @@ public:
     bool isShown() const { return shown; }
 
 private:
+    // Back to the click area.
+    void fold();
+
     CRect displayArea;
     CPoint offset;
     CRect keepSize;
