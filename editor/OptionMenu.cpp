@@ -95,11 +95,6 @@ void COptionMenu::draw(CDrawContext* context)
     setDirty(false);
 }
 
-long COptionMenu::onKeyDown(VstKeyCode&)
-{
-    return -1;
-}
-
 void COptionMenu::onMouseDown(CDrawContext* context, CPoint&, long buttons)
 {
     buttons = resolveButtons(context, buttons);
@@ -151,6 +146,8 @@ private:
     int levelAt(int rx, int ry) const;
     int itemAt(const Level& l, int ry) const;
     void hoverTo(std::size_t level, int item, bool openSub);
+    // Opens the sub-menu of the innermost level's highlighted item on its first item.
+    void enterSubMenu();
     int nextSelectable(const Level& l, int from, int step) const;
 
     CFrame* frame;
@@ -311,6 +308,14 @@ void PopupSession::hoverTo(std::size_t level, int item, bool openSub)
     }
 }
 
+void PopupSession::enterSubMenu()
+{
+    hoverTo(levels.size() - 1, levels.back().hover, true);
+    const int first = nextSelectable(levels.back(), -1, 1);
+    if (first >= 0)
+        hoverTo(levels.size() - 1, first, false);
+}
+
 COptionMenu* PopupSession::run(int rootX, int rootY, int& index)
 {
     openLevel(topMenu, rootX, rootY, -1);
@@ -419,13 +424,8 @@ COptionMenu* PopupSession::run(int rootX, int rootY, int& index)
                     hoverTo(last, item, false);
             }
             else if (sym == XK_Right) {
-                if (l.hover >= 0 && l.menu->getSubMenu(l.hover)) {
-                    hoverTo(last, l.hover, true);
-                    Level& sub = levels.back();
-                    int first = nextSelectable(sub, -1, 1);
-                    if (first >= 0)
-                        hoverTo(levels.size() - 1, first, false);
-                }
+                if (l.hover >= 0 && l.menu->getSubMenu(l.hover))
+                    enterSubMenu();
             }
             else if (sym == XK_Left) {
                 if (levels.size() > 1)
@@ -433,15 +433,10 @@ COptionMenu* PopupSession::run(int rootX, int rootY, int& index)
             }
             else if (sym == XK_Return || sym == XK_KP_Enter || sym == XK_space) {
                 if (l.hover >= 0) {
-                    if (l.menu->getSubMenu(l.hover)) {
-                        hoverTo(last, l.hover, true);
-                        int first = nextSelectable(levels.back(), -1, 1);
-                        if (first >= 0)
-                            hoverTo(levels.size() - 1, first, false);
-                    }
-                    else {
+                    if (l.menu->getSubMenu(l.hover))
+                        enterSubMenu();
+                    else
                         choose(last, l.hover);
-                    }
                 }
             }
             break;

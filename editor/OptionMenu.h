@@ -40,7 +40,6 @@ public:
 
     void draw(CDrawContext* context) override;
     void onMouseDown(CDrawContext* context, CPoint& where, long buttons = -1) override;
-    long onKeyDown(VstKeyCode& key) override;
 
     // Runs the pop-up at (x, y) in frame coordinates; true when an item was chosen.
     bool popup(CDrawContext* context, int x, int y);
