@@ -7,7 +7,6 @@
 #include <cmath>
 #include <cstdlib>
 #include <new>
-#include <random>
 #include <vector>
 
 #include "support/AllocationProbe.h"
@@ -19,20 +18,13 @@
 #include "dsp/SelBand.h"
 #include "dsp/UnitWIIRLattice.h"
 #include "dsp/WarpedLPCExtraction.h"
+#include "TestSignals.h"
 
 namespace {
 
-using Lattice = usp::CUnitWIIRLattice<float, 81>;
+using skvtest::noise;
 
-std::vector<float> noise(int n, unsigned seed)
-{
-    std::mt19937 rng(seed);
-    std::uniform_real_distribution<float> d(-0.8f, 0.8f);
-    std::vector<float> v(static_cast<std::size_t>(n));
-    for (float& x : v)
-        x = d(rng);
-    return v;
-}
+using Lattice = usp::CUnitWIIRLattice<float, 81>;
 
 }  // namespace
 
@@ -53,7 +45,7 @@ TEST(AudioPathAllocation, DelayLine)
     if (!skvtest::allocationProbeAvailable())
         GTEST_SKIP() << "operator new belongs to the sanitizer";
     Delay<float> line(176400);
-    const std::vector<float> x = noise(5000, 1);
+    const std::vector<float> x = noise(5000, 1, 0.8f);
     float sink = 0;
     skvtest::startCountingAllocations();
     line.setDelay(3000.5f);
@@ -76,8 +68,8 @@ TEST(AudioPathAllocation, LatticeSubBlockScanStepAndSamples)
     if (!skvtest::allocationProbeAvailable())
         GTEST_SKIP() << "operator new belongs to the sanitizer";
     Lattice left, right;
-    const std::vector<float> column = noise(80, 2);
-    const std::vector<float> x = noise(512, 3);
+    const std::vector<float> column = noise(80, 2, 0.8f);
+    const std::vector<float> x = noise(512, 3, 0.8f);
     std::vector<float> outL(512), outR(512);
     float sink = 0;
     skvtest::startCountingAllocations();
@@ -114,7 +106,7 @@ TEST(AudioPathAllocation, LpcExtraction)
     if (!skvtest::allocationProbeAvailable())
         GTEST_SKIP() << "operator new belongs to the sanitizer";
     usp::CWarpedLPCExtraction<float, 256, 60> lpc;
-    const std::vector<float> frame = noise(512, 4);
+    const std::vector<float> frame = noise(512, 4, 0.8f);
     const std::vector<float> silence(512, 0.0f);
     std::vector<float> out(80);
     skvtest::startCountingAllocations();
@@ -132,7 +124,7 @@ TEST(AudioPathAllocation, OutputStage)
         GTEST_SKIP() << "operator new belongs to the sanitizer";
     os2Distort plain, twice;
     Filter<5> filter;
-    std::vector<float> buf = noise(256, 5);
+    std::vector<float> buf = noise(256, 5, 0.8f);
     float sink = 0;
     skvtest::startCountingAllocations();
     plain.configure(false, 0.5f, 0.05f, 0.3f, 0.99f, 1.2f);
@@ -156,8 +148,8 @@ TEST(AudioPathAllocation, BandBankAndItsBands)
         GTEST_SKIP() << "operator new belongs to the sanitizer";
     CSelBand bank;
     CDrivenSVF svf;
-    const std::vector<float> column = noise(80, 6);
-    std::vector<float> buf = noise(512, 7);
+    const std::vector<float> column = noise(80, 6, 0.8f);
+    std::vector<float> buf = noise(512, 7, 0.8f);
     float warp = 0.5f;
     float sink = 0;
     skvtest::startCountingAllocations();

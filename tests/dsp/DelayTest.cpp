@@ -8,24 +8,15 @@
 #include <cstdint>
 #include <limits>
 #include <memory>
-#include <random>
 #include <vector>
 
 #include "dsp/Delay.h"
+#include "TestSignals.h"
 
 namespace {
 
+using skvtest::noise;
 using Line = Delay<float>;
-
-std::vector<float> noise(int n, unsigned seed)
-{
-    std::mt19937 rng(seed);
-    std::uniform_real_distribution<float> d(-1.0f, 1.0f);
-    std::vector<float> v(static_cast<std::size_t>(n));
-    for (float& x : v)
-        x = d(rng);
-    return v;
-}
 
 // Puts the line at delay d at once, as the owner does on its reset path.
 void snapTo(Line& line, float d)

@@ -4,23 +4,18 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <cstring>
 #include <memory>
 #include <random>
 #include <vector>
 
 #include "dsp/LatticeStereoKernel.h"
+#include "TestSignals.h"
 
 namespace {
 
-using Lattice = usp::CUnitWIIRLattice<float, 81>;
+using skvtest::bitsOf;
 
-std::uint32_t bitsOf(float v)
-{
-    std::uint32_t b;
-    std::memcpy(&b, &v, sizeof b);
-    return b;
-}
+using Lattice = usp::CUnitWIIRLattice<float, 81>;
 
 // Reference and fast pair receive exactly the same calls.
 struct Pairs {

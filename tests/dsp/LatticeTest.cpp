@@ -7,7 +7,6 @@
 #include <chrono>
 #include <cmath>
 #include <cstdint>
-#include <cstring>
 #include <future>
 #include <memory>
 #include <random>
@@ -15,8 +14,11 @@
 #include <vector>
 
 #include "dsp/UnitWIIRLattice.h"
+#include "TestSignals.h"
 
 namespace {
+
+using skvtest::bitsOf;
 
 using Lattice = usp::CUnitWIIRLattice<float, 81>;
 
@@ -84,13 +86,6 @@ struct DirectForm {
         return y;
     }
 };
-
-std::uint32_t bitsOf(float v)
-{
-    std::uint32_t b;
-    std::memcpy(&b, &v, sizeof b);
-    return b;
-}
 
 }  // namespace
 

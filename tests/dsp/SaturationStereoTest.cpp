@@ -6,7 +6,6 @@
 
 #include <cmath>
 #include <cstdint>
-#include <cstring>
 #include <limits>
 #include <memory>
 #include <random>
@@ -14,22 +13,11 @@
 
 #include "dsp/Saturation.h"
 #include "support/AllocationProbe.h"
+#include "TestSignals.h"
 
 namespace {
 
-std::uint32_t bitsOf(float v)
-{
-    std::uint32_t b;
-    std::memcpy(&b, &v, sizeof b);
-    return b;
-}
-
-std::uint64_t bitsOf(double v)
-{
-    std::uint64_t b;
-    std::memcpy(&b, &v, sizeof b);
-    return b;
-}
+using skvtest::bitsOf;
 
 struct Settings {
     bool os;

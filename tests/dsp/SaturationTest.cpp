@@ -3,12 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <random>
 #include <vector>
 
 #include "dsp/Saturation.h"
+#include "TestSignals.h"
 
 namespace {
+
+using skvtest::noise;
 
 constexpr double kB[5] = {0.11492346322469, 0.45969385289874, 0.68954077934812, 0.45969385289874,
                           0.11492346322469};
@@ -77,16 +79,6 @@ struct Reference {
         return y;
     }
 };
-
-std::vector<float> noise(int n, float amp, unsigned seed)
-{
-    std::mt19937 rng(seed);
-    std::uniform_real_distribution<float> d(-amp, amp);
-    std::vector<float> v(n);
-    for (float& x : v)
-        x = d(rng);
-    return v;
-}
 
 // Amplitude of the filter's output for a unit sine of f cycles per (oversampled) sample,
 // by correlation with sine and cosine after the transient.
@@ -158,7 +150,7 @@ TEST(Saturation, BothPathsMatchTheDirectModel)
         r.os = os;
         r.k = 0.6, r.thr = 0.05, r.att = 0.5, r.rel = 0.999, r.ratio = 1.4;
         d.configure(os, 0.6f, 0.05f, 0.5f, 0.999f, 1.4f);
-        std::vector<float> x = noise(4000, 1.5f, 7);
+        std::vector<float> x = noise(4000, 7, 1.5f);
         for (int i = 1000; i < 2000; ++i)
             x[i] *= 0.05f;  // quiet stretch: release and gain recovery
         double worst = 0;
@@ -174,7 +166,7 @@ TEST(Saturation, BlockPathEqualsPerSamplePath)
         os2Distort a, b;
         a.configure(os, 0.8f, 0.2f, 0.3f, 0.99f, 0.7f);
         b.configure(os, 0.8f, 0.2f, 0.3f, 0.99f, 0.7f);
-        std::vector<float> x = noise(1000, 1.2f, 3);
+        std::vector<float> x = noise(1000, 3, 1.2f);
         std::vector<float> y = x;
         for (int pos = 0, len = 1; pos < 1000; pos += len, len = len % 37 + 5)
             b.process(y.data() + pos, std::min(len, 1000 - pos));
@@ -265,7 +257,7 @@ TEST(Saturation, ResetClearsOnlyTheFilter)
 {
     os2Distort d;
     d.configure(true, 0.5f, 0.1f, 0.5f, 0.9f, 1.0f);
-    std::vector<float> x = noise(200, 1.0f, 11);
+    std::vector<float> x = noise(200, 11, 1.0f);
     d.process(x.data(), 200);
     const float gain = d.getGain(), env = d.getEnvelope(), h3 = d.getHistory()[3];
     d.reset();

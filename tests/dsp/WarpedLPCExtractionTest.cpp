@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstring>
 #include <limits>
 #include <memory>
 #include <random>
@@ -14,8 +13,11 @@
 
 #include "support/AllocationProbe.h"
 #include "dsp/WarpedLPCExtraction.h"
+#include "TestSignals.h"
 
 namespace {
+
+using skvtest::noise;
 
 using Lpc = usp::CWarpedLPCExtraction<float, 256, 60>;
 
@@ -90,16 +92,6 @@ std::vector<double> modelReflections(const float* data, int n, int order, double
         e *= 1 - k * k;
     }
     return refl;
-}
-
-std::vector<float> noise(int n, unsigned seed, float amp = 1.0f)
-{
-    std::mt19937 rng(seed);
-    std::uniform_real_distribution<float> d(-amp, amp);
-    std::vector<float> v(static_cast<std::size_t>(n));
-    for (float& x : v)
-        x = d(rng);
-    return v;
 }
 
 }  // namespace
