@@ -1,6 +1,7 @@
 // Configuration record: first start, prefix matching, rewrite on failure, hostile files,
 // an unwritable data folder, the atomic save and the resolution the engine is handed.
 #include "config/Config.h"
+#include "support/ScratchFolder.h"
 
 #include <gtest/gtest.h>
 #include <tinyxml2.h>
@@ -14,20 +15,6 @@ namespace {
 
 class ConfigFile : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        std::string pattern = (fs::temp_directory_path() / "skv-config-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        folder = pattern;
-        module = folder / "Skorvaline.so";
-        data = folder / "Skorvaline Data";
-        file = data / "config.xml";
-    }
-    void TearDown() override
-    {
-        std::error_code error;
-        fs::remove_all(folder, error);
-    }
     void write(const std::string& text)
     {
         fs::create_directories(data);
@@ -53,7 +40,11 @@ protected:
         return document.RootElement();
     }
 
-    fs::path folder, module, data, file;
+    skvtest::CScratchFolder scratch;
+    const fs::path folder = scratch.path();
+    const fs::path module = folder / "Skorvaline.so";
+    const fs::path data = folder / "Skorvaline Data";
+    const fs::path file = data / "config.xml";
 };
 
 constexpr const char* kFullFile = R"(<?xml version="1.0"?>

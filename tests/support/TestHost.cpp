@@ -2,7 +2,6 @@
 #include "support/TestHost.h"
 
 #include <dlfcn.h>
-#include <stdlib.h>
 
 #include <cstdio>
 #include <cstring>
@@ -24,27 +23,9 @@ namespace {
 // creating an instance right now. Tests run on one thread.
 thread_local CTestHost* creatingHost = nullptr;
 
-fs::path makeScratchFolder()
-{
-    std::string pattern = (fs::temp_directory_path() / "skorvaline-test-XXXXXX").string();
-    if (!::mkdtemp(pattern.data())) {
-        throw std::runtime_error("cannot create a scratch folder");
-    }
-    return pattern;
-}
-
 }  // namespace
 
-CScratchFolder::CScratchFolder() : folder(makeScratchFolder()) {}
-
-CScratchFolder::~CScratchFolder()
-{
-    std::error_code error;
-    fs::permissions(folder, fs::perms::owner_all, fs::perm_options::add, error);
-    fs::remove_all(folder, error);
-}
-
-CTestHost::CTestHost() : scratch(makeScratchFolder())
+CTestHost::CTestHost()
 {
     fs::copy_file(SKV_PLUGIN_LIBRARY, libraryPath());
 }
@@ -55,8 +36,6 @@ CTestHost::~CTestHost()
     if (library) {
         ::dlclose(library);
     }
-    std::error_code error;
-    fs::remove_all(scratch, error);
 }
 
 void CTestHost::writeConfig(const std::string& text) const

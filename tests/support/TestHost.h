@@ -4,6 +4,7 @@
 // callback, and drives the dispatcher and the process calls.
 #pragma once
 
+#include "support/ScratchFolder.h"
 #include "vst/VstAbi.h"
 
 #include <filesystem>
@@ -25,14 +26,14 @@ class CTestHost {
 public:
     /// Creates the scratch folder and copies the library into it; nothing is loaded yet.
     CTestHost();
-    /// Closes the effect if still open, unloads the library, removes the scratch folder.
+    /// Closes the effect if still open and unloads the library; the scratch folder goes after.
     ~CTestHost();
     CTestHost(const CTestHost&) = delete;
     CTestHost& operator=(const CTestHost&) = delete;
 
-    const std::filesystem::path& folder() const { return scratch; }
-    std::filesystem::path libraryPath() const { return scratch / "Skorvaline.so"; }
-    std::filesystem::path dataFolder() const { return scratch / "Skorvaline Data"; }
+    const std::filesystem::path& folder() const { return scratch.path(); }
+    std::filesystem::path libraryPath() const { return folder() / "Skorvaline.so"; }
+    std::filesystem::path dataFolder() const { return folder() / "Skorvaline Data"; }
     std::filesystem::path configFile() const { return dataFolder() / "config.xml"; }
     /// Writes text into a file of the data folder (created if needed), before create().
     void writeConfig(const std::string& text) const;
@@ -82,22 +83,9 @@ private:
     VstIntPtr answer(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr,
                      float opt);
 
-    std::filesystem::path scratch;
+    CScratchFolder scratch;
     void* library = nullptr;
     AEffect* fx = nullptr;
-};
-
-/// A fresh empty scratch folder, removed by the destructor.
-class CScratchFolder {
-public:
-    CScratchFolder();
-    ~CScratchFolder();
-    CScratchFolder(const CScratchFolder&) = delete;
-    CScratchFolder& operator=(const CScratchFolder&) = delete;
-    const std::filesystem::path& path() const { return folder; }
-
-private:
-    std::filesystem::path folder;
 };
 
 }  // namespace skvtest
