@@ -102,11 +102,6 @@ void operator delete[](void* p, const std::nothrow_t&) noexcept
 
 namespace {
 
-float value(int v)
-{
-    return float((v * 0.0039215688593685627 - 0.5) * 2.0);
-}
-
 // 10 x 4 grey picture, sample = 20 x + y.
 void load10x4(kfx::CBitmapArrayAnalyser& a)
 {
@@ -148,20 +143,20 @@ TEST(BitmapArrayAnalyser, ColumnExamplesOnATenByFourPicture)
     a.setAnalysis(1.0f);
     auto d = column(a);
     for (int y = 0; y < 4; ++y)
-        EXPECT_EQ(d[std::size_t(y)], value(100 + y));  // column 5
+        EXPECT_EQ(d[std::size_t(y)], expectedValue(100 + y));  // column 5
     for (std::size_t i = 4; i < 80; ++i)
         ASSERT_EQ(d[i], 42.0f);
     a.setAnalysis(0.0f);
     a.setVerticalOffset(0.5f);
     d = column(a);
-    EXPECT_EQ(d[0], value(102));
-    EXPECT_EQ(d[1], value(103));
+    EXPECT_EQ(d[0], expectedValue(102));
+    EXPECT_EQ(d[1], expectedValue(103));
     EXPECT_EQ(d[2], 42.0f);
     a.setVerticalOffset(1.0f);
     EXPECT_EQ(column(a), std::vector<float>(80, 42.0f));
     // With analysis on, the offset is not used.
     a.setAnalysis(0.9f);
-    EXPECT_EQ(column(a)[0], value(100));
+    EXPECT_EQ(column(a)[0], expectedValue(100));
 }
 
 TEST(BitmapArrayAnalyser, ColumnAndCountAreKeptInsideTheArray)
@@ -171,7 +166,7 @@ TEST(BitmapArrayAnalyser, ColumnAndCountAreKeptInsideTheArray)
     a.setAnalysis(1.0f);
     // Scan index near 1 with loop stop 1 rounds to column 10, one past the picture.
     a.setScanIndex(0.97f);
-    EXPECT_EQ(column(a)[0], value(180));
+    EXPECT_EQ(column(a)[0], expectedValue(180));
     const float nan = std::numeric_limits<float>::quiet_NaN();
     const float inf = std::numeric_limits<float>::infinity();
     for (float start : {-5.0f, 0.0f, 0.5f, 7.0f, nan, inf})
@@ -202,9 +197,9 @@ TEST(BitmapArrayAnalyser, EveryChangeRebuildsTheArray)
     load10x4(a);
     a.setAnalysis(1.0f);
     a.invert();
-    EXPECT_EQ(column(a)[1], value(255 - 1));
+    EXPECT_EQ(column(a)[1], expectedValue(255 - 1));
     a.flip(false);
-    EXPECT_EQ(column(a)[1], value(255 - 181));
+    EXPECT_EQ(column(a)[1], expectedValue(255 - 181));
     a.rotateClockwise(1);
     EXPECT_EQ(a.getWidth(), 4);
     EXPECT_EQ(a.getHeight(), 10);
@@ -318,7 +313,7 @@ TEST(BitmapArrayAnalyser, EveryOperationLeavesAnArrayMatchingThePicture)
             a.setScanIndex((float(x) + 0.25f) / float(w));  // rounds to column x
             const auto d = column(a);
             for (int y = 0; y < ht; ++y)
-                ASSERT_EQ(d[std::size_t(y)], value(rawByte(h, x, y))) << x << "," << y;
+                ASSERT_EQ(d[std::size_t(y)], expectedValue(rawByte(h, x, y))) << x << "," << y;
             ASSERT_EQ(d[std::size_t(ht)], 42.0f);
         }
     };

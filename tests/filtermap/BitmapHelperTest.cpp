@@ -15,12 +15,6 @@ using namespace skvtest;
 namespace {
 
 // The same value rule written out independently: k is the float nearest 1/255.
-float expectedValue(int v)
-{
-    const double k = 0.0039215688593685627;  // float(1/255) exactly
-    return float((v * k - 0.5) * 2.0);
-}
-
 // A 4-bit picture 5x2 with a 3-entry table whose red never equals its index.
 std::vector<std::uint8_t> make4Bit()
 {

@@ -105,7 +105,7 @@ TEST(BmpReader, EveryCorpusFileLoadsWithItsSizeAndKnownPixels)
             SCOPED_TRACE("pixel " + std::to_string(x) + "," + std::to_string(y));
             const auto& header = *holder.getHeaderBlock();
             const int s = holder.sampleAt(x, y);
-            float expectedValue;
+            float expected;
             if (m.bpp <= 8) {
                 if ((*it)[6].matched) {
                     EXPECT_EQ(s, std::stoi((*it)[6]));
@@ -113,18 +113,17 @@ TEST(BmpReader, EveryCorpusFileLoadsWithItsSizeAndKnownPixels)
                 EXPECT_EQ(header[40 + 4 * std::size_t(s) + 0], b);
                 EXPECT_EQ(header[40 + 4 * std::size_t(s) + 1], g);
                 EXPECT_EQ(header[40 + 4 * std::size_t(s) + 2], r);
-                expectedValue = float((r * double(0.003921569f) - 0.5) * 2.0);
+                expected = expectedValue(r);
             }
             else {
                 EXPECT_EQ(rawByte(holder, x, y, 0), b);
                 EXPECT_EQ(rawByte(holder, x, y, 1), g);
                 EXPECT_EQ(rawByte(holder, x, y, 2), r);
-                expectedValue = float((b * double(0.003921569f) - 0.5) * 2.0);
+                expected = expectedValue(b);
             }
             std::vector<float> values(std::size_t(m.width) * std::size_t(m.height));
             holder.getValues(values.data(), unsigned(values.size()));
-            EXPECT_EQ(values[std::size_t(x) * std::size_t(m.height) + std::size_t(y)],
-                      expectedValue);
+            EXPECT_EQ(values[std::size_t(x) * std::size_t(m.height) + std::size_t(y)], expected);
         }
         EXPECT_GE(checked, 4);
     }

@@ -37,6 +37,14 @@ inline int strideOf(int width, int bits)
     return ((width * bits + 31) / 32) * 4;
 }
 
+// Filter-map value of an 8-bit level v, written out from the definition: (v k - 0.5) 2 in
+// double precision, k = 0.0039215688593685627 the float nearest 1/255.
+inline float expectedValue(int v)
+{
+    const double k = 0.0039215688593685627;
+    return float((v * k - 0.5) * 2.0);
+}
+
 // A BMP info header of `size` bytes: the 40-byte fields (one plane, no resolution), then
 // zeros up to `size`, which the size field states.
 inline std::vector<std::uint8_t> infoHeader(std::size_t size, int width, int height, int bits,
