@@ -158,21 +158,6 @@ void CDrawContext::fillEllipse(const CRect& r)
     noteDrawn(r);
 }
 
-void CDrawContext::drawEllipse(const CRect& r)
-{
-    if (r.isEmpty())
-        return;
-    setSource(frameColor);
-    cairo_save(cr);
-    cairo_translate(cr, r.left + offset.h + r.width() / 2.0, r.top + offset.v + r.height() / 2.0);
-    cairo_scale(cr, (r.width() - lineWidth) / 2.0, (r.height() - lineWidth) / 2.0);
-    cairo_arc(cr, 0, 0, 1, 0, 2 * M_PI);
-    cairo_restore(cr);
-    cairo_set_line_width(cr, lineWidth);
-    cairo_stroke(cr);
-    noteDrawn(r);
-}
-
 void CDrawContext::setFont(long id, long size, long style)
 {
     fontId = validFont(id);

@@ -1,7 +1,8 @@
-// Drawing contexts on cairo: one on the frame's window (an Xlib surface) or, as
-// COffscreenContext, on an RGB24 image. Shapes are drawn without antialiasing so that they
-// land on whole pixels: fillRect covers the half-open rectangle, drawRect and lines cover
-// both end pixels, fillEllipse fills the ellipse inscribed in the half-open rectangle.
+// Drawing contexts on cairo, always on an RGB24 image: the frame's window's back buffer
+// (copied to the window by CWindowSurface) or, as COffscreenContext, a picture of its own.
+// Shapes are drawn without antialiasing so that they land on whole pixels: fillRect covers
+// the half-open rectangle, drawRect and lines cover both end pixels, fillEllipse fills the
+// ellipse inscribed in the half-open rectangle.
 #pragma once
 
 #include "editor/GuiTypes.h"
@@ -30,7 +31,6 @@ public:
     void drawRect(const CRect& r);
     void fillRect(const CRect& r);
     void fillEllipse(const CRect& r);
-    void drawEllipse(const CRect& r);
     // Single line, centred vertically; horizontally as align says. Clipped to r.
     void drawString(const char* text, const CRect& r, bool opaque = false,
                     CHoriTxtAlign align = kCenterText);
