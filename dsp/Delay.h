@@ -8,6 +8,7 @@
 #include <cstring>
 #include <new>
 
+#include "dsp/Denormal.h"
 #include "dsp/DspConfig.h"
 #include "dsp/DspMath.h"
 
@@ -170,9 +171,7 @@ inline void Delay<T>::glide()
         rate = skv::kMaxGlideRate;
     else if (rate < -skv::kMaxGlideRate)
         rate = -skv::kMaxGlideRate;
-    else if ((rate < 0.0f ? -rate : rate) < 1e-10f)
-        rate = 0.0f;
-    glideRate = rate;
+    glideRate = skv::flushDenormal(rate);
     currentDelay += rate;
     // The rate carries momentum, so a glide towards 0 would overshoot to about -0.37 sample
     // and read the oldest samples of the ring (seconds old) at up to 40 % weight for some 30
