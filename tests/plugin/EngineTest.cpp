@@ -19,21 +19,44 @@ namespace {
 
 using Buffer = std::vector<float>;
 
-std::string configWithResolution(int r)
+std::string configWithResolution(const std::string& r)
 {
     return "<?xml version=\"1.0\"?>\n<Skorvaline><Skin path=\"\"/><ControllerMap/>"
            "<Files zip-presets=\"yes\"/><Processing resolution=\"" +
-           std::to_string(r) + "\"/></Skorvaline>\n";
+           r + "\"/></Skorvaline>\n";
+}
+
+// A dry-free, feedback-free path: the output is the wet signal of one pass.
+void setWetOnly(skvtest::CTestHost& host)
+{
+    for (VstInt32 i = 6; i <= 9; ++i)
+        host.setParameter(i, 0.5f);  // feedback gains 0
+    host.setParameter(43, 1.0f);     // mix: wet only
+    host.setParameter(49, 0.4f);     // no oversampling delay
+    host.setParameter(50, 1.0f);     // no gating
+}
+
+void resume(skvtest::CTestHost& host)
+{
+    host.dispatch(effMainsChanged, 0, 0);
+    host.dispatch(effMainsChanged, 0, 1);
+}
+
+// Runs the whole input through processReplacing in host blocks of `block` samples.
+void run(skvtest::CTestHost& host, const Buffer& inL, const Buffer& inR, Buffer& outL, Buffer& outR,
+         std::size_t block)
+{
+    outL.assign(inL.size(), 0.0f);
+    outR.assign(inR.size(), 0.0f);
+    host.processReplacing(inL, inR, outL, outR, block);
 }
 
 class Engine : public ::testing::Test {
 protected:
     std::unique_ptr<skvtest::CTestHost> host = std::make_unique<skvtest::CTestHost>();
 
-    void create(int resolution = 0)
+    void SetUp() override
     {
-        if (resolution > 0)
-            host->writeConfig(configWithResolution(resolution));
         host->timeInfo.tempo = 120.0;
         host->timeInfo.sampleRate = 44100.0;
         host->timeInfo.timeSigNumerator = 4;
@@ -41,43 +64,21 @@ protected:
         host->timeInfo.flags = kVstTempoValid | kVstTimeSigValid | kVstPpqPosValid | kVstBarsValid;
         ASSERT_NE(host->create(), nullptr);
     }
-    void SetUp() override { create(); }
 
     void set(VstInt32 index, float value) { host->setParameter(index, value); }
     float get(VstInt32 index) { return host->getParameter(index); }
     std::string display(VstInt32 index) { return host->getString(effGetParamDisplay, index); }
-    void resume()
-    {
-        host->dispatch(effMainsChanged, 0, 0);
-        host->dispatch(effMainsChanged, 0, 1);
-    }
-    // Runs the whole input through processReplacing in host blocks of `block` samples.
+    void resume() { ::resume(*host); }
     void run(const Buffer& inL, const Buffer& inR, Buffer& outL, Buffer& outR, std::size_t block)
     {
-        outL.assign(inL.size(), 0.0f);
-        outR.assign(inR.size(), 0.0f);
-        for (std::size_t pos = 0; pos < inL.size(); pos += block) {
-            const std::size_t n = std::min(block, inL.size() - pos);
-            float* in[2] = {const_cast<float*>(inL.data() + pos),
-                            const_cast<float*>(inR.data() + pos)};
-            float* out[2] = {outL.data() + pos, outR.data() + pos};
-            host->effect()->processReplacing(host->effect(), in, out, static_cast<VstInt32>(n));
-        }
+        ::run(*host, inL, inR, outL, outR, block);
     }
     void runSilence(std::size_t samples, std::size_t block = 512)
     {
         Buffer z(samples, 0.0f), oL, oR;
         run(z, z, oL, oR, block);
     }
-    // A dry-free, feedback-free path: the output is the wet signal of one pass.
-    void wetOnly()
-    {
-        for (VstInt32 i = 6; i <= 9; ++i)
-            set(i, 0.5f);  // feedback gains 0
-        set(43, 1.0f);     // mix: wet only
-        set(49, 0.4f);     // no oversampling delay
-        set(50, 1.0f);     // no gating
-    }
+    void wetOnly() { setWetOnly(*host); }
 };
 
 std::size_t firstAbove(const Buffer& b, float threshold, std::size_t from = 0)
@@ -96,6 +97,28 @@ Buffer noise(std::size_t n, unsigned seed, float amplitude)
     for (float& v : b)
         v = dist(gen);
     return b;
+}
+
+// The left output of a fresh effect with the given config.xml, wet only at order 2 with a left
+// delay of 11023 samples, for an impulse at `at` in silence of `length` samples, processed in
+// host blocks of `block`.
+Buffer wetImpulseResponse(const std::string& config, std::size_t block, std::size_t length,
+                          std::size_t at)
+{
+    skvtest::CTestHost host;
+    host.writeConfig(config);
+    if (!host.create()) {
+        ADD_FAILURE() << "no effect";
+        return {};
+    }
+    setWetOnly(host);
+    host.setParameter(40, 0.0f);
+    host.setParameter(2, 1.0f / 16.0f);
+    resume(host);
+    Buffer in(length, 0.0f), outL, outR;
+    in[at] = 1.0f;
+    run(host, in, in, outL, outR, block);
+    return outL;
 }
 
 }  // namespace
@@ -208,9 +231,7 @@ TEST_F(Engine, ProcessAddsWhereProcessReplacingReplaces)
     runSilence(2048);
     Buffer in = noise(256, 3, 0.5f);
     Buffer outL(256, 0.25f), outR(256, -0.25f);
-    float* ip[2] = {in.data(), in.data()};
-    float* op[2] = {outL.data(), outR.data()};
-    host->effect()->process(host->effect(), ip, op, 256);
+    host->process(in, in, outL, outR);
     for (std::size_t i = 0; i < in.size(); ++i) {
         EXPECT_FLOAT_EQ(outL[i], 0.25f + in[i]);
         EXPECT_FLOAT_EQ(outR[i], -0.25f + in[i]);
@@ -259,30 +280,12 @@ TEST(EnginePartition, SubBlocksFollowTheResolution)
 {
     // With R = 32 a block of 64 runs as two sub-blocks (the filter output arrives 32 samples
     // later), a block of 50 as fifty sub-blocks of one sample.
-    for (int block : {64, 50}) {
+    for (std::size_t block : {64u, 50u}) {
         SCOPED_TRACE(block);
-        skvtest::CTestHost host;
-        host.writeConfig(configWithResolution(32));
-        ASSERT_NE(host.create(), nullptr);
-        for (VstInt32 i = 6; i <= 9; ++i)
-            host.setParameter(i, 0.5f);
-        host.setParameter(43, 1.0f);
-        host.setParameter(49, 0.4f);
-        host.setParameter(50, 1.0f);
-        host.setParameter(40, 0.0f);
-        host.setParameter(2, 1.0f / 16.0f);
-        host.dispatch(effMainsChanged, 0, 0);
-        host.dispatch(effMainsChanged, 0, 1);
         // Silence first, so that the mix has reached its target before the impulse.
-        Buffer in(block * 400, 0.0f), outL(in.size()), outR(in.size());
         const std::size_t at = block * 100 + 10;
-        in[at] = 1.0f;
-        for (std::size_t pos = 0; pos < in.size(); pos += block) {
-            float* ip[2] = {in.data() + pos, in.data() + pos};
-            float* op[2] = {outL.data() + pos, outR.data() + pos};
-            host.effect()->processReplacing(host.effect(), ip, op, block);
-        }
-        EXPECT_EQ(firstAbove(outL, 1e-4f), at + 11023u + (block == 64 ? 32u : 1u));
+        const Buffer out = wetImpulseResponse(configWithResolution("32"), block, block * 400, at);
+        EXPECT_EQ(firstAbove(out, 1e-4f), at + 11023u + (block == 64 ? 32u : 1u));
     }
 }
 
@@ -329,30 +332,11 @@ TEST(EngineConfiguration, UnusableResolutionFallsBackToEightSamples)
 {
     for (const char* resolution : {"0", "-3", "junk"}) {
         SCOPED_TRACE(resolution);
-        skvtest::CTestHost host;
-        host.writeConfig(
-            std::string("<?xml version=\"1.0\"?>\n<Skorvaline><Processing resolution=\"") +
-            resolution + "\"/></Skorvaline>\n");
-        ASSERT_NE(host.create(), nullptr);
-        for (VstInt32 i = 6; i <= 9; ++i)
-            host.setParameter(i, 0.5f);
-        host.setParameter(43, 1.0f);
-        host.setParameter(49, 0.4f);
-        host.setParameter(50, 1.0f);
-        host.setParameter(40, 0.0f);
-        host.setParameter(2, 1.0f / 16.0f);
-        host.dispatch(effMainsChanged, 0, 0);
-        host.dispatch(effMainsChanged, 0, 1);
-        Buffer in(64 * 400, 0.0f), outL(in.size()), outR(in.size());
-        in[64 * 100 + 3] = 1.0f;
-        for (std::size_t pos = 0; pos < in.size(); pos += 64) {
-            float* ip[2] = {in.data() + pos, in.data() + pos};
-            float* op[2] = {outL.data() + pos, outR.data() + pos};
-            host.effect()->processReplacing(host.effect(), ip, op, 64);
-        }
-        for (float v : outL)
+        const std::size_t at = 64 * 100 + 3;
+        const Buffer out = wetImpulseResponse(configWithResolution(resolution), 64, 64 * 400, at);
+        for (float v : out)
             ASSERT_TRUE(std::isfinite(v));
-        EXPECT_EQ(firstAbove(outL, 1e-4f), 64u * 100u + 3u + 11023u + 8u);
+        EXPECT_EQ(firstAbove(out, 1e-4f), at + 11023u + 8u);
     }
 }
 
@@ -365,13 +349,8 @@ TEST(EngineInstances, InPlaceProcessingMatchesSeparateBuffers)
     Buffer inL = noise(30000, 31, 0.5f), inR = noise(30000, 32, 0.5f);
     Buffer sepL(inL.size()), sepR(inL.size());
     Buffer ioL = inL, ioR = inR;
-    for (std::size_t pos = 0; pos < inL.size(); pos += 500) {
-        float* ip[2] = {inL.data() + pos, inR.data() + pos};
-        float* op[2] = {sepL.data() + pos, sepR.data() + pos};
-        a.effect()->processReplacing(a.effect(), ip, op, 500);
-        float* io[2] = {ioL.data() + pos, ioR.data() + pos};
-        b.effect()->processReplacing(b.effect(), io, io, 500);
-    }
+    a.processReplacing(inL, inR, sepL, sepR, 500);
+    b.processReplacing(ioL, ioR, ioL, ioR, 500);
     EXPECT_EQ(sepL, ioL);
     EXPECT_EQ(sepR, ioR);
 }
@@ -383,22 +362,12 @@ TEST(EngineInstances, HostBlockSizeDoesNotChangeTheSound)
     skvtest::CTestHost a, b;
     ASSERT_NE(a.create(), nullptr);
     ASSERT_NE(b.create(), nullptr);
-    auto runIn = [](skvtest::CTestHost& h, Buffer& inL, Buffer& inR, Buffer& oL, Buffer& oR,
-                    std::size_t block) {
-        oL.assign(inL.size(), 0.0f);
-        oR.assign(inR.size(), 0.0f);
-        for (std::size_t pos = 0; pos < inL.size(); pos += block) {
-            float* ip[2] = {inL.data() + pos, inR.data() + pos};
-            float* op[2] = {oL.data() + pos, oR.data() + pos};
-            h.effect()->processReplacing(h.effect(), ip, op, static_cast<VstInt32>(block));
-        }
-    };
     Buffer warmL = noise(65536, 41, 0.3f), warmR = noise(65536, 42, 0.3f), oL, oR;
-    runIn(a, warmL, warmR, oL, oR, 512);
-    runIn(b, warmL, warmR, oL, oR, 64);
+    run(a, warmL, warmR, oL, oR, 512);
+    run(b, warmL, warmR, oL, oR, 64);
     Buffer inL = noise(131072, 43, 0.5f), inR = noise(131072, 44, 0.5f), aL, aR, bL, bR;
-    runIn(a, inL, inR, aL, aR, 512);
-    runIn(b, inL, inR, bL, bR, 64);
+    run(a, inL, inR, aL, aR, 512);
+    run(b, inL, inR, bL, bR, 64);
     float peak = 0.0f, diff = 0.0f;
     for (std::size_t i = 0; i < aL.size(); ++i) {
         peak = std::max(peak, std::fabs(aL[i]));

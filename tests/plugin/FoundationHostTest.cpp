@@ -310,17 +310,6 @@ TEST_F(FoundationHost, ResumeAnnouncesMidiEveryTime)
     EXPECT_FALSE(host.last(audioMasterWantMidi)->effectWasNull);
 }
 
-TEST_F(FoundationHost, ProcessingZeroFramesWritesNothing)
-{
-    std::vector<float> inL(4, 0.5f), inR(4, -0.5f), outL(4, 9.0f), outR(4, 9.0f);
-    float* in[2] = {inL.data(), inR.data()};
-    float* out[2] = {outL.data(), outR.data()};
-    host.effect()->processReplacing(host.effect(), in, out, 0);
-    host.effect()->process(host.effect(), in, out, 0);
-    EXPECT_EQ(outL[0], 9.0f);
-    EXPECT_EQ(outR[3], 9.0f);
-}
-
 TEST_F(FoundationHost, HostileDispatcherArgumentsAreRefused)
 {
     EXPECT_EQ(host.dispatch(effGetProgramName, 0, 0, nullptr), 0);

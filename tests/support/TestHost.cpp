@@ -3,6 +3,7 @@
 
 #include <dlfcn.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -113,20 +114,34 @@ std::string CTestHost::getString(VstInt32 opcode, VstInt32 index, std::size_t bu
     return std::string(buffer.data(), ::strnlen(buffer.data(), bufferSize));
 }
 
-void CTestHost::processReplacing(std::vector<float>& inL, std::vector<float>& inR,
-                                 std::vector<float>& outL, std::vector<float>& outR)
+void CTestHost::processReplacing(const std::vector<float>& inL, const std::vector<float>& inR,
+                                 std::vector<float>& outL, std::vector<float>& outR,
+                                 std::size_t block)
 {
-    float* in[2] = {inL.data(), inR.data()};
-    float* out[2] = {outL.data(), outR.data()};
-    fx->processReplacing(fx, in, out, static_cast<VstInt32>(inL.size()));
+    run(fx->processReplacing, inL, inR, outL, outR, block);
 }
 
-void CTestHost::process(std::vector<float>& inL, std::vector<float>& inR, std::vector<float>& outL,
-                        std::vector<float>& outR)
+void CTestHost::process(const std::vector<float>& inL, const std::vector<float>& inR,
+                        std::vector<float>& outL, std::vector<float>& outR, std::size_t block)
 {
-    float* in[2] = {inL.data(), inR.data()};
-    float* out[2] = {outL.data(), outR.data()};
-    fx->process(fx, in, out, static_cast<VstInt32>(inL.size()));
+    run(fx->process, inL, inR, outL, outR, block);
+}
+
+void CTestHost::run(AEffectProcessProc call, const std::vector<float>& inL,
+                    const std::vector<float>& inR, std::vector<float>& outL,
+                    std::vector<float>& outR, std::size_t block)
+{
+    const std::size_t frames = inL.size();
+    if (block == 0) {
+        block = frames;
+    }
+    for (std::size_t pos = 0; pos < frames; pos += block) {
+        const std::size_t n = std::min(block, frames - pos);
+        // The host's buffers are not const; in and out may be the same (in-place processing).
+        float* in[2] = {const_cast<float*>(inL.data() + pos), const_cast<float*>(inR.data() + pos)};
+        float* out[2] = {outL.data() + pos, outR.data() + pos};
+        call(fx, in, out, static_cast<VstInt32>(n));
+    }
 }
 
 std::vector<unsigned char> CTestHost::getChunk(bool isPreset)

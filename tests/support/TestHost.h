@@ -51,11 +51,14 @@ public:
     void setParameter(VstInt32 index, float value);
     float getParameter(VstInt32 index);
     std::string getString(VstInt32 opcode, VstInt32 index = 0, std::size_t bufferSize = 256);
-    /// Runs processReplacing (or process) on two channels of equal length.
-    void processReplacing(std::vector<float>& inL, std::vector<float>& inR,
-                          std::vector<float>& outL, std::vector<float>& outR);
-    void process(std::vector<float>& inL, std::vector<float>& inR, std::vector<float>& outL,
-                 std::vector<float>& outR);
+    /// Runs processReplacing (or process) over two channels of equal length, in host blocks of
+    /// `block` frames (0: one call for everything). The outputs must be as long as the inputs
+    /// and may be the input vectors themselves.
+    void processReplacing(const std::vector<float>& inL, const std::vector<float>& inR,
+                          std::vector<float>& outL, std::vector<float>& outR,
+                          std::size_t block = 0);
+    void process(const std::vector<float>& inL, const std::vector<float>& inR,
+                 std::vector<float>& outL, std::vector<float>& outR, std::size_t block = 0);
     /// getChunk copied out of the effect's buffer.
     std::vector<unsigned char> getChunk(bool isPreset);
     VstIntPtr setChunk(const std::vector<unsigned char>& data, bool isPreset);
@@ -82,6 +85,8 @@ private:
                               void* ptr, float opt);
     VstIntPtr answer(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr,
                      float opt);
+    void run(AEffectProcessProc call, const std::vector<float>& inL, const std::vector<float>& inR,
+             std::vector<float>& outL, std::vector<float>& outR, std::size_t block);
 
     CScratchFolder scratch;
     void* library = nullptr;
