@@ -7,17 +7,18 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
-#include <random>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "support/TestHost.h"
+#include "support/TestSignals.h"
 #include "vst/VstAbi.h"
 
 namespace {
 
 using Buffer = std::vector<float>;
+using skvtest::noise;
 
 std::string configWithResolution(const std::string& r)
 {
@@ -87,16 +88,6 @@ std::size_t firstAbove(const Buffer& b, float threshold, std::size_t from = 0)
         if (std::fabs(b[i]) > threshold)
             return i;
     return b.size();
-}
-
-Buffer noise(std::size_t n, unsigned seed, float amplitude)
-{
-    std::mt19937 gen(seed);
-    std::uniform_real_distribution<float> dist(-amplitude, amplitude);
-    Buffer b(n);
-    for (float& v : b)
-        v = dist(gen);
-    return b;
 }
 
 // The left output of a fresh effect with the given config.xml, wet only at order 2 with a left

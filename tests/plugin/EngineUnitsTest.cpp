@@ -11,7 +11,6 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
-#include <random>
 #include <vector>
 
 #include "EngineProbe.h"
@@ -20,8 +19,10 @@
 #include "dsp/UnitWIIRLattice.h"
 #include "dsp/WarpedLPCExtraction.h"
 #include "filtermap/BitmapArrayAnalyser.h"
+#include "support/TestSignals.h"
 
 using enginetest::CEngineProbe;
+using skvtest::noise;
 
 namespace {
 
@@ -47,16 +48,6 @@ std::vector<float> seededColumn(unsigned seed, int count)
 float latticeTarget(float v)
 {
     return std::fabs(v) < 1e-9f ? 1e-7f : -v;
-}
-
-std::vector<float> noise(std::size_t n, unsigned seed, float amplitude)
-{
-    std::mt19937 gen(seed);
-    std::uniform_real_distribution<float> dist(-amplitude, amplitude);
-    std::vector<float> b(n);
-    for (float& v : b)
-        v = dist(gen);
-    return b;
 }
 
 // Makes a channel's filter map hold no valid picture: a file that is not a BMP.
