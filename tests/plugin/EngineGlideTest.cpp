@@ -49,6 +49,18 @@ void setUp(Lattice& l, int order, unsigned seed)
     l.coeffScale = unit(gen);
 }
 
+// One glide of the pair against glideCoefficients of the single lattices (right first, as
+// the pair takes them when it cannot run them together), then all four compared.
+void glideBoth(Lattice& pairL, Lattice& pairR, Lattice& singleL, Lattice& singleR, float wl,
+               float sl, float wr, float sr)
+{
+    skv::glideLatticePair(pairL, pairR, wl, sl, wr, sr);
+    singleR.glideCoefficients(wr, sr);
+    singleL.glideCoefficients(wl, sl);
+    expectSame(pairL, singleL);
+    expectSame(pairR, singleR);
+}
+
 }  // namespace
 
 TEST(EngineGlide, PairMatchesTwoSingleGlides)
@@ -64,11 +76,7 @@ TEST(EngineGlide, PairMatchesTwoSingleGlides)
         std::uniform_real_distribution<float> target(-1.2f, 1.2f);
         for (int step = 0; step < 50; ++step) {
             const float wl = target(gen), sl = target(gen), wr = target(gen), sr = target(gen);
-            skv::glideLatticePair(pairL, pairR, wl, sl, wr, sr);
-            singleR.glideCoefficients(wr, sr);
-            singleL.glideCoefficients(wl, sl);
-            expectSame(pairL, singleL);
-            expectSame(pairR, singleR);
+            glideBoth(pairL, pairR, singleL, singleR, wl, sl, wr, sr);
         }
     }
 }
@@ -85,13 +93,8 @@ TEST(EngineGlide, HostileTargetsAndTinyWarps)
                                 {1e-12f, 0.3f, -1e-12f, -0.3f},
                                 {0.0f, 0.0f, 0.0f, 0.0f},
                                 {0.99999f, 1.0f, -0.99999f, -1.0f}};
-    for (const auto& t : targets) {
-        skv::glideLatticePair(pairL, pairR, t[0], t[1], t[2], t[3]);
-        singleR.glideCoefficients(t[2], t[3]);
-        singleL.glideCoefficients(t[0], t[1]);
-        expectSame(pairL, singleL);
-        expectSame(pairR, singleR);
-    }
+    for (const auto& t : targets)
+        glideBoth(pairL, pairR, singleL, singleR, t[0], t[1], t[2], t[3]);
 }
 
 TEST(EngineGlide, DifferentOrdersGlideOneAfterTheOther)
@@ -101,11 +104,7 @@ TEST(EngineGlide, DifferentOrdersGlideOneAfterTheOther)
     setUp(singleL, 20, 3);
     setUp(pairR, 21, 4);
     setUp(singleR, 21, 4);
-    skv::glideLatticePair(pairL, pairR, 0.4f, 0.6f, 0.7f, 0.2f);
-    singleR.glideCoefficients(0.7f, 0.2f);
-    singleL.glideCoefficients(0.4f, 0.6f);
-    expectSame(pairL, singleL);
-    expectSame(pairR, singleR);
+    glideBoth(pairL, pairR, singleL, singleR, 0.4f, 0.6f, 0.7f, 0.2f);
 }
 
 TEST(EngineGlide, PreparedPredictionGivesTheSameAudioAsTwoReferenceLattices)
@@ -140,11 +139,7 @@ TEST(EngineGlide, PreparedPredictionGivesTheSameAudioAsTwoReferenceLattices)
                 for (float& x : column)
                     x = unit(gen);
                 const int newOrder = 2 + static_cast<int>(gen() % 80);
-                for (Lattice* l : {&fastL, &refL}) {
-                    l->setTargetCoefficients(column, 81);
-                    l->setOrder(newOrder);
-                }
-                for (Lattice* l : {&fastR, &refR}) {
+                for (Lattice* l : {&fastL, &refL, &fastR, &refR}) {
                     l->setTargetCoefficients(column, 81);
                     l->setOrder(newOrder);
                 }
