@@ -11,17 +11,17 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/editor/EditorTestSupport.h"
+
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <unistd.h>
 
 using namespace VSTGUI;
+using namespace skvtest;
 
 namespace {
-const CColor kTeal{22, 112, 150, 0};
-const CColor kAmber{228, 189, 31, 0};
-const CColor kSky{75, 183, 228, 0};
 
 std::shared_ptr<kfx::CBitmapArrayAnalyser> builtInMap(int number)
 {
@@ -30,7 +30,8 @@ std::shared_ptr<kfx::CBitmapArrayAnalyser> builtInMap(int number)
     return holder;
 }
 
-struct Recorder : CControlListener {
+// The gesture each notification of a filter-map display reports.
+struct ReportRecorder : CControlListener {
     std::vector<long> reports;
     void valueChanged(CDrawContext*, CControl* c) override
     {
@@ -146,7 +147,7 @@ TEST(BitmapControl, ShowsTheImageFromTheBottomWithTheOffset)
 
 TEST(BitmapControl, MarkerGesturesClampAndReport)
 {
-    Recorder rec;
+    ReportRecorder rec;
     auto holder = builtInMap(0);
     holder->setLoopStart(0.25f);
     holder->setLoopStop(0.5f);

@@ -10,20 +10,12 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/editor/EditorTestSupport.h"
+
 using namespace VSTGUI;
+using namespace skvtest;
 
 namespace {
-const CColor kTeal{22, 112, 150, 0};
-const CColor kAmber{228, 189, 31, 0};
-const CColor kSky{75, 183, 228, 0};
-const CColor kMid{128, 128, 128, 0};
-const CColor kLight{192, 192, 192, 0};
-
-struct Recorder : CControlListener {
-    std::vector<float> values;
-    void valueChanged(CDrawContext*, CControl* c) override { values.push_back(c->getValue()); }
-};
-
 // Rows of column x that have colour c, as [first, last] (or -1, -1).
 std::pair<int, int> rowsOf(COffscreenContext& ctx, int x, const CColor& c)
 {
@@ -227,15 +219,7 @@ TEST(LabelRadioButton, CellsSelectionAndClicks)
 TEST(MultiStateButton, FramesAndCycle)
 {
     // A 15 x 48 picture of three 16-pixel frames in red, green, blue.
-    auto* pic = new CBitmap(15, 48);
-    {
-        COffscreenContext pc(pic);
-        const CColor cs[3] = {{255, 0, 0, 0}, {0, 255, 0, 0}, {0, 0, 255, 0}};
-        for (int k = 0; k < 3; ++k) {
-            pc.setFillColor(cs[k]);
-            pc.fillRect(CRect(0, 16 * k, 15, 16 * k + 16));
-        }
-    }
+    auto* pic = stackedPicture(15, 16, {{255, 0, 0, 0}, {0, 255, 0, 0}, {0, 0, 255, 0}});
     Recorder rec;
     CMultiStateButton button(CRect(0, 0, 15, 16), &rec, 36, pic, 3);
     pic->release();
@@ -288,12 +272,7 @@ TEST(ViewContainer2, PanelCornersBorderAndFill)
 
 TEST(AboutButton, DrawsItsPictureAtTheTopLeftCorner)
 {
-    auto* pic = new CBitmap(4, 3);
-    {
-        COffscreenContext pc(pic);
-        pc.setFillColor(kAmber);
-        pc.fillRect(CRect(0, 0, 4, 3));
-    }
+    auto* pic = solidPicture(4, 3, kAmber);
     CAboutButton about(CRect(2, 1, 10, 8), nullptr, 58, pic);
     pic->release();
     COffscreenContext ctx(nullptr, 12, 10, kTeal);

@@ -16,6 +16,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/editor/EditorTestSupport.h"
+
 #include <cairo-ft.h>
 #include <fontconfig/fontconfig.h>
 
@@ -25,22 +27,11 @@
 #include <vector>
 
 using namespace VSTGUI;
+using namespace skvtest;
 
 namespace {
-const CColor kTeal{22, 112, 150, 0};
-const CColor kAmber{228, 189, 31, 0};
 const CColor kRed{255, 0, 0, 0};
 const CColor kGreen{0, 255, 0, 0};
-
-struct Recorder : CControlListener {
-    std::vector<float> values;
-    std::vector<CControl*> controls;
-    void valueChanged(CDrawContext*, CControl* c) override
-    {
-        values.push_back(c->getValue());
-        controls.push_back(c);
-    }
-};
 
 // Counts its destructions and records what reaches it.
 class CProbe : public CView {
@@ -87,16 +78,6 @@ public:
     CColor colour = kRed;
 };
 int CProbe::destroyed = 0;
-
-// A picture of one colour.
-CBitmap* solidPicture(int w, int h, const CColor& c)
-{
-    auto* pic = new CBitmap(w, h);
-    COffscreenContext pc(pic);
-    pc.setFillColor(c);
-    pc.fillRect(CRect(0, 0, w, h));
-    return pic;
-}
 
 int gIdleCalls = 0;
 VstIntPtr countingHost(AEffect*, VstInt32 opcode, VstInt32, VstIntPtr, void*, float)
@@ -456,14 +437,7 @@ TEST(KickButton, ModifierClickTogglesThenReturnsToZero)
 
 TEST(KickButton, DrawsTheSecondFrameWhileTheValueIsNotZero)
 {
-    auto* pic = new CBitmap(15, 32);
-    {
-        COffscreenContext pc(pic);
-        pc.setFillColor(kRed);
-        pc.fillRect(CRect(0, 0, 15, 16));
-        pc.setFillColor(kGreen);
-        pc.fillRect(CRect(0, 16, 15, 32));
-    }
+    auto* pic = stackedPicture(15, 16, {kRed, kGreen});
     CKickButton kick(CRect(0, 0, 15, 16), nullptr, 46, pic, 16);
     pic->release();
     COffscreenContext ctx(nullptr, 15, 16);

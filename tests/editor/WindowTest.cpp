@@ -21,6 +21,7 @@
 // gtest first: Xlib defines None and Bool as macros.
 #include <gtest/gtest.h>
 
+#include "tests/editor/EditorTestSupport.h"
 #include "tests/editor/XTestSession.h"
 
 #include <X11/Xatom.h>
@@ -37,6 +38,9 @@
 #include <vector>
 
 using namespace VSTGUI;
+using skvtest::kAmber;
+using skvtest::kSky;
+using skvtest::kTeal;
 using skvtest::syncAll;
 
 namespace {
@@ -108,10 +112,6 @@ public:
 private:
     Display* input;
 };
-
-const CColor kTeal{22, 112, 150, 0};
-const CColor kAmber{228, 189, 31, 0};
-const CColor kSky{75, 183, 228, 0};
 
 class WindowTest : public ::testing::Test {
 protected:
@@ -221,6 +221,15 @@ protected:
         EXPECT_FALSE(editor->stuck) << "the gesture made no progress and was broken off";
         editor->script.clear();
         settle();
+    }
+
+    // A label over much of the frame, attached and drawn.
+    CLabel* addLabel()
+    {
+        auto* label = new CLabel(CRect(40, 30, 258, 160), "Analysing left channel");
+        frame->addView(label);
+        settle();
+        return label;
     }
 
     // Mapped pop-up menu windows, bottom first, in frame coordinates.
@@ -746,9 +755,7 @@ TEST_F(WindowTest, ClickOutsideCancelsTheMenu)
 
 TEST_F(WindowTest, XdndDropOfTwoFilesReachesTheLabelUnderThePoint)
 {
-    auto* label = new CLabel(CRect(40, 30, 258, 160), "Analysing left channel");
-    frame->addView(label);
-    settle();
+    auto* label = addLabel();
     CDragSource source(frame, editor.get(), "text/uri-list",
                        "file:///tmp/skv%20drop/first.bmp\r\nfile:///tmp/second.bmp\r\n");
     source.enter();
@@ -781,9 +788,7 @@ TEST_F(WindowTest, XdndTextDropArrivesAsKindOne)
 
 TEST_F(WindowTest, DragMessagesNamingAVanishedSourceAreHarmless)
 {
-    auto* label = new CLabel(CRect(40, 30, 258, 160), "Analysing left channel");
-    frame->addView(label);
-    settle();
+    auto* label = addLabel();
     CDragSource source(frame, editor.get(), "text/uri-list", "file:///tmp/x.bmp\r\n");
     // A window that existed once: every request naming it fails with BadWindow, which must
     // not reach Xlib's default handler (it would end the process, that is, the host).
@@ -808,9 +813,7 @@ TEST_F(WindowTest, DragMessagesNamingAVanishedSourceAreHarmless)
 
 TEST_F(WindowTest, ParentDestroyedBeforeTheEditorClosesIsSurvived)
 {
-    auto* label = new CLabel(CRect(40, 30, 258, 160), "Analysing left channel");
-    frame->addView(label);
-    settle();
+    addLabel();
     XDestroyWindow(display, parent);
     parent = 0;
     XSync(display, False);
@@ -820,9 +823,7 @@ TEST_F(WindowTest, ParentDestroyedBeforeTheEditorClosesIsSurvived)
 
 TEST_F(WindowTest, ParentDestroyedWhileOpenStopsDrawing)
 {
-    auto* label = new CLabel(CRect(40, 30, 258, 160), "Analysing left channel");
-    frame->addView(label);
-    settle();
+    auto* label = addLabel();
     XDestroyWindow(display, parent);
     parent = 0;
     settle();
