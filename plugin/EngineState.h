@@ -115,10 +115,13 @@ struct EngineState {
     CSelBand* bands[2] = {nullptr, nullptr};
     os2Distort* distort[2] = {nullptr, nullptr};
     CLpcExtraction* lpc = nullptr;
-    // The two filter maps "L" and "R", shared with the editor's displays, and their scan
-    // interfaces as the audio thread uses them.
+    // The two filter maps "L" and "R", shared with the editor's displays; created before
+    // the programs, never replaced, released at destruction.
     std::shared_ptr<kfx::CBitmapArrayAnalyser> filterMaps[2];
-    kfx::CBitmapArrayAnalyser* maps[2] = {nullptr, nullptr};
+
+    /// Channel c's filter map (null only before construction step 2 or after destruction);
+    /// a plain pointer read, no share is taken.
+    kfx::CBitmapArrayAnalyser* map(int c) const { return filterMaps[c].get(); }
 };
 
 }  // namespace skv

@@ -175,8 +175,6 @@ protected:
     void scanStep();
     void analyseDelayLine(int line, float* column);
     void blowUp(int channel, float* heldOutput, int n, bool finite);
-    /// Takes the scan interfaces of the two filter maps (construction).
-    void attachFilterMaps();
     kfx::CBitmapArrayAnalyser* filterMapInfo(bool left) const;
     // The last getChunk's bytes, owned here until the next getChunk.
     std::vector<unsigned char> chunk;

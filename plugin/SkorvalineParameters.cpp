@@ -58,12 +58,6 @@ void fxSkorvaline::recomputeStepTime()
     e.stepUnitsPerBeat.store(t.unitsPerBeat, kRelaxed);
 }
 
-void fxSkorvaline::attachFilterMaps()
-{
-    engine.maps[0] = filterMapInfo(true);
-    engine.maps[1] = filterMapInfo(false);
-}
-
 // ---- setParameter ----------------------------------------------------------------------------
 
 void fxSkorvaline::setParameter(VstInt32 index, float value)
@@ -153,27 +147,27 @@ void fxSkorvaline::applyParameter(VstInt32 index, float x)
         break;
     case kParamLStartLoop:
     case kParamRStartLoop:
-        if (auto* m = e.maps[channelOf(index, kParamLStartLoop)])
+        if (auto* m = e.map(channelOf(index, kParamLStartLoop)))
             m->setLoopStart(x);
         break;
     case kParamLStopLoop:
     case kParamRStopLoop:
-        if (auto* m = e.maps[channelOf(index, kParamLStopLoop)])
+        if (auto* m = e.map(channelOf(index, kParamLStopLoop)))
             m->setLoopStop(x);
         break;
     case kParamLOffsetVert:
     case kParamROffsetVert:
-        if (auto* m = e.maps[channelOf(index, kParamLOffsetVert)])
+        if (auto* m = e.map(channelOf(index, kParamLOffsetVert)))
             m->setVerticalOffset(x);
         break;
     case kParamLIndex:
     case kParamRIndex:
-        if (auto* m = e.maps[channelOf(index, kParamLIndex)])
+        if (auto* m = e.map(channelOf(index, kParamLIndex)))
             m->setScanIndex(x);
         break;
     case kParamAnalysisL:
     case kParamAnalysisR:
-        if (auto* m = e.maps[channelOf(index, kParamAnalysisL)])
+        if (auto* m = e.map(channelOf(index, kParamAnalysisL)))
             m->setAnalysis(x);
         break;
     case kParamTabFilterL:
@@ -285,27 +279,27 @@ float fxSkorvaline::getParameter(VstInt32 index)
         return e.saturation[channelOf(index, kParamLSaturate)].load(kRelaxed);
     case kParamLStartLoop:
     case kParamRStartLoop: {
-        auto* m = e.maps[channelOf(index, kParamLStartLoop)];
+        auto* m = e.map(channelOf(index, kParamLStartLoop));
         return m ? m->getLoopStart() : 0.0f;
     }
     case kParamLStopLoop:
     case kParamRStopLoop: {
-        auto* m = e.maps[channelOf(index, kParamLStopLoop)];
+        auto* m = e.map(channelOf(index, kParamLStopLoop));
         return m ? m->getLoopStop() : 0.0f;
     }
     case kParamLOffsetVert:
     case kParamROffsetVert: {
-        auto* m = e.maps[channelOf(index, kParamLOffsetVert)];
+        auto* m = e.map(channelOf(index, kParamLOffsetVert));
         return m ? m->getVerticalOffset() : 0.0f;
     }
     case kParamLIndex:
     case kParamRIndex: {
-        auto* m = e.maps[channelOf(index, kParamLIndex)];
+        auto* m = e.map(channelOf(index, kParamLIndex));
         return m ? m->getScanIndex() : 0.0f;
     }
     case kParamAnalysisL:
     case kParamAnalysisR: {
-        auto* m = e.maps[channelOf(index, kParamAnalysisL)];
+        auto* m = e.map(channelOf(index, kParamAnalysisL));
         return m ? m->getAnalysis() : 0.0f;
     }
     case kParamTabFilterL:

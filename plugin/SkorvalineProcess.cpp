@@ -134,7 +134,6 @@ void fxSkorvaline::createAudioUnits()
     e.lattice[0]->setTargetCoefficients(e.columnL, eng::kSeededStartValues);
     e.lattice[1]->setTargetCoefficients(e.columnR, eng::kSeededStartValues);
     e.lpc->analysisWarp = eng::kAnalysisWarp;
-    attachFilterMaps();
 }
 
 void fxSkorvaline::clearAudioState()
@@ -185,7 +184,6 @@ void fxSkorvaline::destroyAudioUnits()
         e.lattice[c] = nullptr;
         e.bands[c] = nullptr;
         e.distort[c] = nullptr;
-        e.maps[c] = nullptr;
         e.filterMaps[c].reset();
     }
     delete e.lpc;
@@ -313,11 +311,11 @@ void fxSkorvaline::scanStep()
     const float tabL = e.tabFilter[0].load(kRelaxed);
     const float tabR = e.tabFilter[1].load(kRelaxed);
     if (tabL < kTabAnalysisThreshold)
-        scanFilterMap(e.columnL, e.scanCounter, eng::kColumnSize, e.maps[0]);
+        scanFilterMap(e.columnL, e.scanCounter, eng::kColumnSize, e.map(0));
     else
         analyseDelayLine(kLineL, e.columnL);
     if (tabR < kTabRightMap)
-        scanFilterMap(e.columnR, e.scanCounter, eng::kColumnSize, e.maps[1]);
+        scanFilterMap(e.columnR, e.scanCounter, eng::kColumnSize, e.map(1));
     else if (tabR < kTabRightAnalysis)
         analyseDelayLine(kLineR, e.columnR);
     else
@@ -382,8 +380,8 @@ void fxSkorvaline::processBlock(float** inputs, float** outputs, VstInt32 sample
     const bool usePre[2] = {e.delay[kLinePreL].length.load(kRelaxed) > 0.0f,
                             e.delay[kLinePreR].length.load(kRelaxed) > 0.0f};
     // 4. Filter kind per channel.
-    const bool useBand[2] = {e.maps[0] && e.maps[0]->getAnalysis() >= kBandKindThreshold,
-                             e.maps[1] && e.maps[1]->getAnalysis() >= kBandKindThreshold};
+    const bool useBand[2] = {e.map(0) && e.map(0)->getAnalysis() >= kBandKindThreshold,
+                             e.map(1) && e.map(1)->getAnalysis() >= kBandKindThreshold};
     // 5. Tempo poll, then the delay settings posted since the last block.
     pollTempo();
     applyPendingLines();
@@ -626,5 +624,5 @@ void fxSkorvaline::processBlock(float** inputs, float** outputs, VstInt32 sample
 
 kfx::CBitmapArrayAnalyser* fxSkorvaline::filterMapInfo(bool left) const
 {
-    return engine.filterMaps[left ? 0 : 1].get();
+    return engine.map(left ? 0 : 1);
 }
