@@ -18,7 +18,7 @@
 #include "dsp/SelBand.h"
 #include "dsp/UnitWIIRLattice.h"
 #include "dsp/WarpedLPCExtraction.h"
-#include "TestSignals.h"
+#include "DspTestSupport.h"
 
 namespace {
 

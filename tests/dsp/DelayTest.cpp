@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "dsp/Delay.h"
-#include "TestSignals.h"
+#include "DspTestSupport.h"
 
 namespace {
 

@@ -6,25 +6,11 @@
 #include <random>
 
 #include "dsp/DrivenSVF4.h"
+#include "DspTestSupport.h"
 
 namespace {
 
-// The lanes repeat the scalar operations one for one, so an SSE2 build matches to the bit. A
-// build that lets the compiler fuse multiplies and adds (FMA targets) may round differently.
-#ifdef __FMA__
-constexpr double kTolerance = 1e-4;
-#else
-constexpr double kTolerance = 0.0;
-#endif
-
-bool same(float a, float b)
-{
-    if (std::isnan(a) || std::isnan(b))
-        return std::isnan(a) && std::isnan(b);
-    if (a == b)
-        return true;
-    return std::fabs(static_cast<double>(a) - b) <= kTolerance * (1.0 + std::fabs(b));
-}
+using skvtest::sameAsScalar;
 
 ::testing::AssertionResult sameState(const CDrivenSVF::State& lane, const CDrivenSVF::State& ref)
 {
@@ -35,7 +21,7 @@ bool same(float a, float b)
         "high",         "output",        "cutoff",   "freqCoeff", "damping", "q"};
     static_assert(sizeof(CDrivenSVF::State) == 13 * sizeof(float), "13 fields");
     for (int f = 0; f < 13; ++f)
-        if (!same(a[f], b[f]))
+        if (!sameAsScalar(a[f], b[f]))
             return ::testing::AssertionFailure()
                    << names[f] << ": lane " << a[f] << ", scalar " << b[f];
     return ::testing::AssertionSuccess();
@@ -99,7 +85,7 @@ TEST(DrivenSVF4, LanesMatchScalarBandsOverLongRandomRuns)
         _mm_store_ps(y, four.processSample(_mm_load_ps(x)));
         for (int l = 0; l < 4; ++l) {
             const float expected = ref[l].processSample(x[l]);
-            ASSERT_TRUE(same(y[l], expected))
+            ASSERT_TRUE(sameAsScalar(y[l], expected))
                 << "sample " << n << " lane " << l << ": " << y[l] << " vs " << expected;
             if (n % 1000 == 999) {
                 ASSERT_TRUE(sameState(four.getLane(l), ref[l].getState()))
@@ -125,7 +111,7 @@ TEST(DrivenSVF4, NonFiniteTargetsSpreadLikeTheScalarBand)
         alignas(16) float y[4];
         _mm_store_ps(y, four.processSample(_mm_set1_ps(0.3f)));
         for (int l = 0; l < 4; ++l) {
-            ASSERT_TRUE(same(y[l], ref[l].processSample(0.3f))) << n << " " << l;
+            ASSERT_TRUE(sameAsScalar(y[l], ref[l].processSample(0.3f))) << n << " " << l;
             ASSERT_TRUE(sameState(four.getLane(l), ref[l].getState())) << n << " " << l;
         }
     }

@@ -5,18 +5,11 @@
 #include <cmath>
 
 #include "dsp/FastMath.h"
+#include "DspTestSupport.h"
 
 namespace {
 
-// The approximation written from its definition with frexp: v = f 2^k, 0.5 <= f < 1, so the
-// mantissa m = 2f and the unbiased exponent k - 1; the formula subtracts one more.
-double referenceLog2(double v)
-{
-    int k = 0;
-    const double f = std::frexp(v, &k);
-    const double m = 2.0 * f;
-    return m * (2.0 - m / 3.0) - 2.0 / 3.0 + (k - 2);
-}
+using skvtest::referenceLog2;
 
 constexpr double kMaxLog2Error = 0.00971;  // max of |log2 m - approximation| on [1, 2)
 

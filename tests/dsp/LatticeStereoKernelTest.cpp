@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "dsp/LatticeStereoKernel.h"
-#include "TestSignals.h"
+#include "DspTestSupport.h"
 
 namespace {
 
@@ -55,11 +55,7 @@ void expectSameState(const Lattice& a, const Lattice& b, const char* what)
 
 std::vector<float> randomColumn(std::mt19937& rng, float limit)
 {
-    std::uniform_real_distribution<float> d(-limit, limit);
-    std::vector<float> v(80);
-    for (float& x : v)
-        x = d(rng);
-    return v;
+    return skvtest::randomValues(rng, 80, -limit, limit);
 }
 
 // Runs one block through both pairs and compares outputs and states.

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "dsp/UnitWIIRLattice.h"
-#include "TestSignals.h"
+#include "DspTestSupport.h"
 
 namespace {
 
@@ -30,11 +30,7 @@ struct PlainLattice : usp::CUnitWarpedLatticeBase<float, 81> {
 
 std::vector<float> randomValues(std::mt19937& rng, int n, float limit)
 {
-    std::uniform_real_distribution<float> d(-limit, limit);
-    std::vector<float> v(static_cast<std::size_t>(n));
-    for (float& x : v)
-        x = d(rng);
-    return v;
+    return skvtest::randomValues(rng, n, -limit, limit);
 }
 
 // Glides the warp to exactly 0 with the coefficients frozen (smoothing 1 keeps k as it is).

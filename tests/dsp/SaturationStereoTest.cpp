@@ -13,7 +13,7 @@
 
 #include "dsp/Saturation.h"
 #include "support/AllocationProbe.h"
-#include "TestSignals.h"
+#include "DspTestSupport.h"
 
 namespace {
 

@@ -6,11 +6,12 @@
 #include <vector>
 
 #include "dsp/Saturation.h"
-#include "TestSignals.h"
+#include "DspTestSupport.h"
 
 namespace {
 
 using skvtest::noise;
+using skvtest::referenceLog2;
 
 constexpr double kB[5] = {0.11492346322469, 0.45969385289874, 0.68954077934812, 0.45969385289874,
                           0.11492346322469};
@@ -23,14 +24,6 @@ constexpr double kDcGain =
 double refClip(double y, double k)
 {
     return y > 1 ? 1 : y < -1 ? -1 : y + k * y * (1 - y * y);
-}
-
-// The approximate log2 of the compressor, from its definition (frexp: v = f 2^e, f in [0.5,1)).
-double refLog2(double v)
-{
-    int e = 0;
-    const double m = 2.0 * std::frexp(v, &e);
-    return m * (2.0 - m / 3.0) - 2.0 / 3.0 + (e - 2);
 }
 
 // Direct model of one channel: compressor, clipper, Catmull-Rom, direct form II low-pass.
@@ -55,8 +48,8 @@ struct Reference {
         const double p = x * x + offset;
         env = p + (p > env ? att : rel) * (env - p) + 1e-10;
         double target = 1;
-        const double thrLog = refLog2(thr) * 0.30103;
-        const double level = refLog2(env) * 0.150515;
+        const double thrLog = referenceLog2(thr) * 0.30103;
+        const double level = referenceLog2(env) * 0.150515;
         if (thr < 1 && level > thrLog)
             target = std::exp(-(level - thrLog) * ratio * std::log(10.0));
         gain = target + 0.95 * (gain - target);
@@ -135,8 +128,8 @@ TEST(Saturation, RatioOneADecadeOverThresholdGivesATenthOfGain)
     // Both logarithms are approximations (each within 0.003 of log10).
     EXPECT_NEAR(std::log10(d.getGain()), -1.0, 0.006);
     // And the unit's gain matches the closed form with the same approximation.
-    const double level = refLog2(0.01 + 1e-10) * 0.150515;
-    const double thrLog = refLog2(0.01f) * 0.30103;
+    const double level = referenceLog2(0.01 + 1e-10) * 0.150515;
+    const double thrLog = referenceLog2(0.01f) * 0.30103;
     EXPECT_NEAR(d.getGain(), std::pow(10.0, -(level - thrLog)), 1e-5);
     EXPECT_NEAR(x[1999], 0.1 * d.getGain(), 1e-6);
 }

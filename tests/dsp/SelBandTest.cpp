@@ -13,10 +13,12 @@
 #include <vector>
 
 #include "dsp/SelBand.h"
+#include "DspTestSupport.h"
 
 namespace {
 
 using Column = std::vector<float>;
+using skvtest::sameAsScalar;
 
 struct Segment {
     int start, end;
@@ -318,19 +320,6 @@ TEST(SelBand, BlockPathEqualsPerSamplePath)
 
 namespace {
 
-#ifdef __FMA__
-constexpr double kBankTolerance = 1e-4;  // fused multiply-adds may round differently
-#else
-constexpr double kBankTolerance = 0.0;  // the lanes repeat the scalar operations exactly
-#endif
-
-bool sameValue(float a, float b)
-{
-    if (std::isnan(a) || std::isnan(b))
-        return std::isnan(a) && std::isnan(b);
-    return a == b || std::fabs(static_cast<double>(a) - b) <= kBankTolerance * (1.0 + std::fabs(b));
-}
-
 // The bank's per-sample rule written out with 80 scalar CDrivenSVF bands, one sample and one
 // band at a time. The column analysis is taken over from the bank under test (its peaks and
 // gain targets are checked by the tests above); the band targets come from the formulas.
@@ -420,13 +409,13 @@ struct ScalarBank {
         const float* pa = &a.cutoffTarget;
         const float* pb = &b.cutoffTarget;
         for (int f = 0; f < 13; ++f)
-            if (!sameValue(pa[f], pb[f]))
+            if (!sameAsScalar(pa[f], pb[f]))
                 return ::testing::AssertionFailure()
                        << "band " << i << " field " << f << ": " << pa[f] << " vs " << pb[f];
-        if (!sameValue(bank.getGainSmoothed(i), ref.gain[i]))
+        if (!sameAsScalar(bank.getGainSmoothed(i), ref.gain[i]))
             return ::testing::AssertionFailure() << "gain of band " << i;
     }
-    if (!sameValue(bank.getOutput(), ref.output))
+    if (!sameAsScalar(bank.getOutput(), ref.output))
         return ::testing::AssertionFailure()
                << "output " << bank.getOutput() << " vs " << ref.output;
     return ::testing::AssertionSuccess();
@@ -473,7 +462,7 @@ struct BankPair {
         for (int i = 0; i < n; ++i) {
             warpRef += warpInc;
             const float expected = ref.process(in[i], warpRef, resonance);
-            if (!sameValue(out[i], expected))
+            if (!sameAsScalar(out[i], expected))
                 return ::testing::AssertionFailure()
                        << "sample " << sample + i << " (" << ref.active << " bands): " << out[i]
                        << " vs " << expected;
@@ -485,11 +474,7 @@ struct BankPair {
 
 std::vector<float> randomColumn(std::mt19937& rng)
 {
-    std::uniform_real_distribution<float> d(-0.6f, 0.9f);
-    std::vector<float> v(80);
-    for (float& x : v)
-        x = d(rng);
-    return v;
+    return skvtest::randomValues(rng, 80, -0.6f, 0.9f);
 }
 
 }  // namespace

@@ -13,7 +13,7 @@
 
 #include "support/AllocationProbe.h"
 #include "dsp/WarpedLPCExtraction.h"
-#include "TestSignals.h"
+#include "DspTestSupport.h"
 
 namespace {
 
