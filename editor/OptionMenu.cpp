@@ -17,21 +17,16 @@
 
 namespace VSTGUI {
 
-COptionMenu::COptionMenu(const CRect& r, CControlListener* l, long t, CBitmap* background,
-                         CBitmap* click, long s)
-    : CParamDisplay(r, background, s), bgWhenClick(click)
+COptionMenu::COptionMenu(const CRect& r, CControlListener* l, long t, CBitmap* background, long s)
+    : CParamDisplay(r, background, s)
 {
     listener = l;
     tag = t;
-    if (bgWhenClick)
-        bgWhenClick->retain();
 }
 
 COptionMenu::~COptionMenu()
 {
     removeAllEntry();
-    if (bgWhenClick)
-        bgWhenClick->release();
 }
 
 bool COptionMenu::addEntry(const char* text)

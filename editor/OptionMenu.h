@@ -21,7 +21,7 @@ constexpr const char* kMenuWindowClass = "SkorvalineMenu";
 class COptionMenu : public CParamDisplay {
 public:
     COptionMenu(const CRect& size, CControlListener* listener, long tag,
-                CBitmap* background = nullptr, CBitmap* bgWhenClick = nullptr, long style = 0);
+                CBitmap* background = nullptr, long style = 0);
     ~COptionMenu() override;
 
     // Appends an item; "-" makes a separator. false once kMaxEntries exist.
@@ -52,7 +52,6 @@ private:
         COptionMenu* subMenu = nullptr;
     };
     std::vector<Entry> entries;
-    CBitmap* bgWhenClick;
     long lastResult = -1;
     COptionMenu* lastMenu = nullptr;
 };

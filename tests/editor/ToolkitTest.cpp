@@ -512,7 +512,7 @@ TEST(OptionMenu, EntriesSeparatorsAndSubMenus)
 TEST(OptionMenu, FaceOnlyStyleDrawsJustThePicture)
 {
     auto* face = solidPicture(15, 16, kGreen);
-    COptionMenu menu(CRect(2, 2, 17, 18), nullptr, 59, face, nullptr, kNoTextStyle);
+    COptionMenu menu(CRect(2, 2, 17, 18), nullptr, 59, face, kNoTextStyle);
     face->release();
     menu.addEntry("Export to .bmp");
     COffscreenContext ctx(nullptr, 20, 20, kTeal);

@@ -269,8 +269,7 @@ protected:
     // "Export to .bmp".
     COptionMenu* addFilterMapMenu(long style = kNoTextStyle)
     {
-        auto* menu =
-            new COptionMenu(CRect(100, 20, 115, 36), editor.get(), 59, nullptr, nullptr, style);
+        auto* menu = new COptionMenu(CRect(100, 20, 115, 36), editor.get(), 59, nullptr, style);
         presets = new COptionMenu(CRect(), editor.get(), 61);
         for (const char* e : {"1 - Fractal Mayhem (v1)", "2 - Digital Interference (v1.2)",
                               "3 - Title Screen (v1.2)"})

@@ -76,8 +76,7 @@ CLabelRollButton* rollButton(int x, long tag, const char* s0, const char* l0, co
 COptionMenu* filterMapMenu(long tag)
 {
     auto* face = new CBitmap(10060);
-    auto* menu =
-        new COptionMenu(CRect(352, 25, 367, 41), nullptr, tag, face, nullptr, kNoTextStyle);
+    auto* menu = new COptionMenu(CRect(352, 25, 367, 41), nullptr, tag, face, kNoTextStyle);
     face->release();
     auto* presets = new COptionMenu(CRect(), nullptr, tag + 2);
     for (const char* e :
