@@ -1,9 +1,10 @@
 // Building and reading the preset bank document with tinyxml2.
 #include "config/BankStore.h"
 
+#include "config/XmlSections.h"
+
 #include <tinyxml2.h>
 
-#include <cstring>
 #include <map>
 
 const char* const kBankErrorText = "preset bank error";
@@ -218,15 +219,7 @@ void CBankStore::load(std::string_view text)
         document_->Clear();
         if (text.empty() || document_->Parse(text.data(), text.size()) != tinyxml2::XML_SUCCESS)
             throw CBankStoreError(kLoadFailedText);
-        const XMLElement* bankElement = nullptr;
-        for (const tinyxml2::XMLNode* node = document_->FirstChild(); node != nullptr;
-             node = node->NextSibling()) {
-            const char* value = node->Value();
-            if (value != nullptr && std::strncmp(value, "Bank", 4) == 0) {
-                bankElement = node->ToElement();
-                break;
-            }
-        }
+        const XMLElement* bankElement = skv::xml::findElementSection(document_.get(), "Bank");
         if (bankElement == nullptr)
             throw CBankStoreError(kLoadFailedText);
         readBank(*bankElement);

@@ -2,6 +2,8 @@
 // failure, and the all-or-nothing save.
 #include "config/Config.h"
 
+#include "config/XmlSections.h"
+
 #include <tinyxml2.h>
 
 #include <dlfcn.h>
@@ -15,32 +17,10 @@
 
 namespace fs = std::filesystem;
 using namespace tinyxml2;
+using skv::xml::findElementSection;
+using skv::xml::findSection;
 
 namespace {
-
-bool startsWith(const char* text, const std::string& prefix)
-{
-    return text && std::strncmp(text, prefix.c_str(), prefix.size()) == 0;
-}
-
-/// First child node (of any kind) whose value begins with name.
-const XMLNode* findSection(const XMLNode* parent, const std::string& name)
-{
-    for (const XMLNode* node = parent->FirstChild(); node; node = node->NextSibling()) {
-        if (startsWith(node->Value(), name)) {
-            return node;
-        }
-    }
-    return nullptr;
-}
-
-/// The same, for a section that must be an element: null when the first match is a comment
-/// or text, which makes the file unreadable rather than sending the search further.
-const XMLElement* findElementSection(const XMLNode* parent, const std::string& name)
-{
-    const XMLNode* node = findSection(parent, name);
-    return node ? node->ToElement() : nullptr;
-}
 
 /// Leading decimal digits (with an optional sign) as an int, 0 when there are none;
 /// values beyond the int range saturate instead of overflowing.
