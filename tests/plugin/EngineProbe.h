@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
 #include <vector>
 
 #include "plugin/Skorvaline.h"
@@ -51,6 +52,25 @@ inline void setScriptedTime(double bpm, double ppq = 0.0, double barStart = 0.0)
     t.timeSigNumerator = 4;
     t.timeSigDenominator = 4;
     t.flags = kVstTempoValid | kVstPpqPosValid | kVstBarsValid | kVstTimeSigValid;
+}
+
+// The column of a map without a picture, written out from the C runtime generator seeded
+// with `seed` (state = state * 214013 + 2531011, output bits 16..30), three outputs per value.
+inline std::vector<float> seededColumn(unsigned seed, int count)
+{
+    std::uint32_t state = seed;
+    auto next = [&state] {
+        state = state * 214013u + 2531011u;
+        return static_cast<int>((state >> 16) & 0x7FFF);
+    };
+    std::vector<float> v(static_cast<std::size_t>(count));
+    for (float& x : v) {
+        double p = 0.9;
+        for (int k = 0; k < 3; ++k)
+            p *= next() % 10000 * 0.0002 - 1.0;
+        x = static_cast<float>(p);
+    }
+    return v;
 }
 
 class CEngineProbe : public fxSkorvaline {

@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -22,27 +21,10 @@
 #include "support/TestSignals.h"
 
 using enginetest::CEngineProbe;
+using enginetest::seededColumn;
 using skvtest::noise;
 
 namespace {
-
-// The C runtime generator seeded with `seed`, three outputs per value.
-std::vector<float> seededColumn(unsigned seed, int count)
-{
-    std::uint32_t state = seed;
-    auto next = [&state] {
-        state = state * 214013u + 2531011u;
-        return static_cast<int>((state >> 16) & 0x7FFF);
-    };
-    std::vector<float> v(static_cast<std::size_t>(count));
-    for (float& x : v) {
-        double p = 0.9;
-        for (int k = 0; k < 3; ++k)
-            p *= next() % 10000 * 0.0002 - 1.0;
-        x = static_cast<float>(p);
-    }
-    return v;
-}
 
 // The lattice's target for an incoming value (its input scale is -1).
 float latticeTarget(float v)
