@@ -110,6 +110,12 @@ double syncedUnits(double c, float x, double spb)
     return n < 0.0 ? 0.0 : n;
 }
 
+// Per-sample coefficient under which a level falls to a quarter within `samples` samples.
+float quarterWithin(double samples)
+{
+    return static_cast<float>(std::pow(0.25, 1.0 / samples));
+}
+
 }  // namespace
 
 const char* parameterName(int index)
@@ -231,13 +237,13 @@ double compressorRateMs(float r)
 
 float compressorRateCoefficient(float r)
 {
-    return static_cast<float>(std::pow(0.25, 1.0 / (kMsSamples * compressorRateMs(r))));
+    return quarterWithin(kMsSamples * compressorRateMs(r));
 }
 
 float compressorDecayCoefficient(float r, float d)
 {
     const double span = 19.5 * static_cast<double>(d) + 0.5;
-    return static_cast<float>(std::pow(0.25, 1.0 / (kMsSamples * compressorRateMs(r) * span)));
+    return quarterWithin(kMsSamples * compressorRateMs(r) * span);
 }
 
 float compressorRatio(float x)
@@ -389,7 +395,7 @@ void formatInteger(int value, char* text)
 
 void formatDecay(float coefficient, char* text)
 {
-    if (coefficient == 1.0f || coefficient > 1.0f) {
+    if (coefficient >= 1.0f) {
         copyDisplay("oo", text);
         return;
     }
