@@ -5,10 +5,10 @@
 // Threads: fields under "targets" may be written from any thread (host automation, programs,
 // the editor, and the audio thread's own tempo poll and scan step) and are read by the audio
 // thread once per block or sub-block; they are relaxed atomics, which cost a plain load or
-// store on x86. Changes that must reach a unit which the audio thread runs without a lock
-// (delay lengths, directions) are posted with a serial number and applied by the audio thread
-// at the start of its next block. Fields under "audio thread" are touched by processBlock and
-// by resume (which hosts never run while processing) only.
+// store on x86. Changes that must reach a unit which the audio thread runs without a lock are
+// applied by the audio thread at the start of its next block: delay lengths are posted with a
+// serial number, directions are compared with the ones applied. Fields under "audio thread"
+// are touched by processBlock and by resume (which hosts never run while processing) only.
 #pragma once
 
 #include <atomic>
