@@ -18,6 +18,7 @@
 #include "dsp/UnitWIIRLattice.h"
 #include "dsp/WarpedLPCExtraction.h"
 #include "filtermap/BitmapArrayAnalyser.h"
+#include "support/ScratchFolder.h"
 #include "support/TestSignals.h"
 
 using enginetest::CEngineProbe;
@@ -35,12 +36,12 @@ float latticeTarget(float v)
 // Makes a channel's filter map hold no valid picture: a file that is not a BMP.
 void invalidateMap(CEngineProbe& fx, int channel)
 {
-    const auto path = std::filesystem::temp_directory_path() / "skv-engine-not-a-bmp.bmp";
+    skvtest::CScratchFolder folder;  // of its own: test programs may run side by side
+    const auto path = folder.path() / "not-a-bmp.bmp";
     std::ofstream(path) << "not a picture";
     std::shared_ptr<kfx::CBitmapArrayAnalyser> map;
     fx.getFilterMap(map, channel);
     map->loadFromFile(path.string());
-    std::filesystem::remove(path);
     ASSERT_FALSE(map->isValid());
 }
 
