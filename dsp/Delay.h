@@ -36,6 +36,11 @@ public:
     /// Silences the ring and the last output; indices, delays and reverse state stay as they are.
     void clear();
 
+    /// clear(), and the write position back to 0 with the taps placed at exactly the target
+    /// delay (no glide left), so the line plays at its set length from the first sample on.
+    /// In reverse mode the segment restarts at the newest sample.
+    void restart();
+
     /// Backward playback on for value >= 0.5; takes effect at the next sample.
     void setReverse(float value);
 
@@ -120,6 +125,18 @@ void Delay<T>::clear()
 {
     std::memset(buffer, 0, static_cast<std::size_t>(length) * sizeof(T));
     lastOutput = T(0);
+}
+
+template <typename T>
+void Delay<T>::restart()
+{
+    clear();
+    writeIndex = 0;
+    currentDelay = targetDelay;
+    glideRate = 0.0f;
+    appliedDelay = -1.0f;  // forces the taps to be placed at the next sample
+    if (reverse)
+        setDelay(targetDelay);
 }
 
 template <typename T>

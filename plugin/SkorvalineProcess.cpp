@@ -142,18 +142,10 @@ void fxSkorvaline::clearAudioState()
     if (!e.work)
         return;
     applyPendingLines();
-    for (Delay<float>* line : e.lines) {
-        line->clear();
-        line->writeIndex = 0;
-        // Place the taps again at the line's own length: without this, the read head would
-        // keep its old distance to a write position that just jumped to 0, and every resume
-        // after audio has run would shift the delay.
-        line->currentDelay = line->targetDelay;
-        line->glideRate = 0.0f;
-        line->appliedDelay = -1.0f;
-        if (line->reverse)
-            line->setDelay(line->targetDelay);
-    }
+    // Restarted rather than only cleared: a write position jumping to 0 under a read head that
+    // kept its old place would shift every delay after each resume.
+    for (Delay<float>* line : e.lines)
+        line->restart();
     // The lattice states only: the coefficients keep the seeded start-up targets.
     for (CLattice* l : e.lattice)
         l->clearState();

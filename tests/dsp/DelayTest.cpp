@@ -373,3 +373,23 @@ TEST(Delay, HostileDelayRequestsStayInsideTheRing)
         ASSERT_LT(line.readIndex, line.length);
     }
 }
+
+TEST(Delay, RestartPlaysAtTheSetLengthAtOnce)
+{
+    // After audio has run (and while a glide is still under way), a restart empties the ring,
+    // moves writing to position 0 and places the taps at exactly the target: an impulse comes
+    // back the target number of samples later, and nothing older is heard.
+    Line line(2048);
+    line.setDelay(300.0f);
+    for (int t = 0; t < 700; ++t)
+        line.processSample(1.0f);
+    line.setDelay(123.0f);
+    for (int t = 0; t < 5; ++t)
+        line.processSample(1.0f);
+    line.restart();
+    EXPECT_EQ(line.writeIndex, 0);
+    for (int t = 0; t < 400; ++t) {
+        const float y = line.processSample(t == 0 ? 1.0f : 0.0f);
+        ASSERT_EQ(y, t == 123 ? 1.0f : 0.0f) << "t " << t;
+    }
+}
