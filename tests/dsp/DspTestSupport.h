@@ -1,4 +1,5 @@
-// Helpers shared by the signal-processing tests: seeded random values, bit patterns for
+// Helpers shared by the signal-processing tests (noise comes from support/TestSignals.h):
+// seeded random values, bit patterns for
 // comparisons that must hold to the bit, the comparison of SSE lanes with their scalar
 // reference, and the compressor's approximate log2 written from its definition.
 #pragma once
@@ -8,6 +9,8 @@
 #include <cstring>
 #include <random>
 #include <vector>
+
+#include "support/TestSignals.h"
 
 namespace skvtest {
 
@@ -19,13 +22,6 @@ inline std::vector<float> randomValues(std::mt19937& rng, int n, float lo, float
     for (float& x : v)
         x = d(rng);
     return v;
-}
-
-/// n values uniform in [-amplitude, amplitude], the same for the same seed.
-inline std::vector<float> noise(int n, unsigned seed, float amplitude = 1.0f)
-{
-    std::mt19937 rng(seed);
-    return randomValues(rng, n, -amplitude, amplitude);
 }
 
 inline std::uint32_t bitsOf(float v)
