@@ -4,6 +4,8 @@
 // written with libsndfile, independently of the tool's own code.
 #pragma once
 
+#include "support/ScratchFolder.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -92,20 +94,11 @@ private:
 
 class CRenderScratch {
 public:
-    CRenderScratch()
+    CRenderScratch() : root_(scratch_.path())
     {
-        std::string pattern = (fs::temp_directory_path() / "skv-render-XXXXXX").string();
-        if (!::mkdtemp(pattern.data()))
-            throw std::runtime_error("mkdtemp failed");
-        root_ = pattern;
         fs::create_directories(work());
         fs::create_directories(root_ / "io");
         fs::copy_file(kSkorvaline, plugin());
-    }
-    ~CRenderScratch()
-    {
-        std::error_code ec;
-        fs::remove_all(root_, ec);
     }
     CRenderScratch(const CRenderScratch&) = delete;
     CRenderScratch& operator=(const CRenderScratch&) = delete;
@@ -175,6 +168,7 @@ public:
     }
 
 private:
+    skvtest::CScratchFolder scratch_;
     fs::path root_;
 };
 
