@@ -10,7 +10,6 @@
 
 namespace {
 
-constexpr const char* kProductName = "Skorvaline";
 constexpr const char* kEffectName = "Skorvaline v1.2";
 constexpr const char* kVendorString = "skorvaline.org";
 
@@ -171,16 +170,21 @@ bool fxSkorvaline::getVendorString(char* text)
 void fxSkorvaline::updateTempo()
 {
     const skv::HostTime time = skv::readHostTime(getTimeInfo(skv::kTimeInfoRequest));
-    tempo = time.tempo;
+    setTempoState(time.tempo);
     songPosition = time.songPosition;
     barStart = time.barStart;
     timeSigNumerator = time.timeSigNumerator;
     timeSigDenominator = time.timeSigDenominator;
-    beatsPerSecond = tempo / 60.0;
-    samplesPerBeat = skv::samplesPerBeat(sampleRate, tempo);
     if (programs) {
         currentProgram().setTempo(static_cast<float>(tempo));
     }
+}
+
+void fxSkorvaline::setTempoState(double bpm)
+{
+    tempo = bpm;
+    beatsPerSecond = bpm / 60.0;
+    samplesPerBeat = skv::samplesPerBeat(sampleRate, bpm);
 }
 
 float fxSkorvaline::programValue(VstInt32 index) const

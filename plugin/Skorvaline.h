@@ -33,6 +33,9 @@ public:
     /// Program names hold 23 characters; longer names are cut.
     static constexpr int kMaxProgramNameChars = kVstMaxProgNameLen - 1;
     static constexpr VstInt32 kUniqueId = vstFourCC('S', 'k', 'v', 'L');
+    /// The product name: the configuration's data folder and root element, and the "plugin"
+    /// of every preset the effect writes or accepts.
+    static constexpr const char* kProductName = "Skorvaline";
     /// MIDI controllers 20..72 drive parameters 0..52.
     static constexpr int kFirstController = 20;
 
@@ -126,6 +129,8 @@ public:
     /// Asks the host for time information and sets the tempo state (120 BPM, 4/4 and
     /// positions 0 where the host gives nothing usable); stores the tempo in the current program.
     void updateTempo();
+    /// Tempo in BPM with the beats per second and samples per beat that follow from it.
+    void setTempoState(double bpm);
     /// The current program's value of a parameter (0 for an index outside 0..52).
     float programValue(VstInt32 index) const;
     /// Stores a value into the current program (ignored for an index outside 0..52).

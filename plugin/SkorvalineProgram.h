@@ -4,6 +4,7 @@
 // as image text, and the name.
 #pragma once
 
+#include "plugin/HostCallbacks.h"
 #include "plugin/ParameterTable.h"
 
 #include <cstddef>
@@ -18,7 +19,7 @@ public:
     static constexpr float kCurrentVersion = 1.2f;
     static constexpr float kVersion1 = 1.0f;
     // The tempo a program starts with; the effect overwrites it at each tempo update.
-    static constexpr float kDefaultTempo = 120.0f;
+    static constexpr float kDefaultTempo = static_cast<float>(skv::kDefaultTempo);
 
     // The parameter defaults, both references "#0", no image text, name "Default".
     fxSkorvalineProgram();

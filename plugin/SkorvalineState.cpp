@@ -29,7 +29,6 @@
 
 namespace {
 
-constexpr const char* kPluginName = "Skorvaline";
 constexpr const char* kPluginVersion = "1.2";
 constexpr const char* kBitmapEntry[2] = {"Bitmap L", "Bitmap R"};
 
@@ -171,9 +170,7 @@ void fxSkorvaline::setProgram(VstInt32 program)
     }
     curProgram = program;
     const float stored = currentProgram().getTempo();
-    tempo = (stored > 0.0f && stored <= kMaxProgramTempo) ? stored : skv::kDefaultTempo;
-    beatsPerSecond = tempo / 60.0;
-    samplesPerBeat = skv::samplesPerBeat(sampleRate, tempo);
+    setTempoState((stored > 0.0f && stored <= kMaxProgramTempo) ? stored : skv::kDefaultTempo);
     // Through the virtual setParameter, so each value also reaches the editor.
     for (VstInt32 i = 0; i < kNumParams; ++i) {
         setParameter(i, currentProgram().getValue(i));
@@ -276,7 +273,7 @@ void fxSkorvaline::writeProgramXml(VstInt32 index)
     const fxSkorvalineProgram& program = programs[index];
     CBankStore& store = CBankStore::instance();
     std::shared_ptr<CPreset> preset =
-        store.newPreset(kPluginName, kPluginVersion, program.getName());
+        store.newPreset(kProductName, kPluginVersion, program.getName());
     for (int c = 0; c < 2; ++c) {
         const bool left = c == 0;
         const std::string path = program.getPath(left);
@@ -294,7 +291,7 @@ void fxSkorvaline::writeProgramXml(VstInt32 index)
 
 void fxSkorvaline::readPresetInto(const CPreset& preset, fxSkorvalineProgram& program)
 {
-    if (preset.plugin != kPluginName) {
+    if (preset.plugin != kProductName) {
         return;
     }
     program.setName(preset.name.c_str());
