@@ -83,14 +83,9 @@ bool inTable(int index)
     return index >= 0 && index < kNumParams;
 }
 
-// Copies at most kDisplayMaxChars characters and terminates.
 void copyDisplay(const char* from, char* text)
 {
-    std::size_t n = std::strlen(from);
-    if (n > kDisplayMaxChars)
-        n = kDisplayMaxChars;
-    std::memcpy(text, from, n);
-    text[n] = '\0';
+    copyText(text, from, kDisplayMaxChars);
 }
 
 // Samples per beat as the synced rules use it: at least one sample, so that a degenerate tempo
@@ -159,6 +154,13 @@ float sanitizeNormalised(float x)
     if (!(x >= 0.0f))
         return 0.0f;  // NaN and negatives
     return x > 1.0f ? 1.0f : x;
+}
+
+void copyText(char* out, std::string_view text, std::size_t maxChars)
+{
+    const std::size_t n = text.size() < maxChars ? text.size() : maxChars;
+    std::memcpy(out, text.data(), n);
+    out[n] = '\0';
 }
 
 double syncUnitsPerBeat(float sync)

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string_view>
 
 #include "plugin/EngineConfig.h"
 
@@ -97,6 +98,10 @@ double roundHalfEven(double v);
 
 // A normalised value made safe for the engine: NaN becomes 0, the rest is clamped into 0..1.
 float sanitizeNormalised(float x);
+
+// Writes at most maxChars characters of text into out and terminates it (the host's name,
+// label and display buffers have fixed sizes).
+void copyText(char* out, std::string_view text, std::size_t maxChars);
 
 // --- delay, step and sync rules ----------------------------------------------------------
 

@@ -17,14 +17,6 @@ constexpr int kLastController = fxSkorvaline::kFirstController + fxSkorvaline::k
 constexpr unsigned char kControlChangeStatus = 0xB0;
 constexpr float kMidiValueScale = 1.0f / 127.0f;
 
-/// Copies at most maxChars characters and the terminating zero.
-void copyText(char* out, const std::string& text, std::size_t maxChars)
-{
-    std::size_t n = text.size() < maxChars ? text.size() : maxChars;
-    std::memcpy(out, text.data(), n);
-    out[n] = 0;
-}
-
 }  // namespace
 
 fxSkorvaline::fxSkorvaline(audioMasterCallback audioMaster)
@@ -102,7 +94,7 @@ void fxSkorvaline::setProgramName(char* name)
 
 void fxSkorvaline::getProgramName(char* name)
 {
-    copyText(name, currentProgram().getName(), kMaxProgramNameChars);
+    skv::copyText(name, currentProgram().getName(), kMaxProgramNameChars);
 }
 
 bool fxSkorvaline::getProgramNameIndexed(VstInt32 /*category*/, VstInt32 index, char* text)
@@ -110,7 +102,7 @@ bool fxSkorvaline::getProgramNameIndexed(VstInt32 /*category*/, VstInt32 index, 
     if (index < 0 || index >= kNumPrograms) {
         return false;
     }
-    copyText(text, programs[index].getName(), kMaxProgramNameChars);
+    skv::copyText(text, programs[index].getName(), kMaxProgramNameChars);
     return true;
 }
 
@@ -151,19 +143,19 @@ VstInt32 fxSkorvaline::canDo(char* text)
 
 bool fxSkorvaline::getEffectName(char* name)
 {
-    copyText(name, kEffectName, kVstMaxEffectNameLen - 1);
+    skv::copyText(name, kEffectName, kVstMaxEffectNameLen - 1);
     return true;
 }
 
 bool fxSkorvaline::getProductString(char* text)
 {
-    copyText(text, kEffectName, kVstMaxProductStrLen - 1);
+    skv::copyText(text, kEffectName, kVstMaxProductStrLen - 1);
     return true;
 }
 
 bool fxSkorvaline::getVendorString(char* text)
 {
-    copyText(text, kVendorString, kVstMaxVendorStrLen - 1);
+    skv::copyText(text, kVendorString, kVstMaxVendorStrLen - 1);
     return true;
 }
 

@@ -2,18 +2,11 @@
 #include "plugin/SkorvalineEdit.h"
 
 #include "editor/GUIEditor.h"
-
-#include <cstring>
+#include "plugin/ParameterTable.h"
 
 namespace {
 
 constexpr const char* kHostVisibleName = "Skorvaline v1.0";
-
-void copyName(char* out, std::size_t capacity)
-{
-    std::strncpy(out, kHostVisibleName, capacity - 1);
-    out[capacity - 1] = 0;
-}
 
 }  // namespace
 
@@ -40,12 +33,12 @@ void fxSkorvalineEdit::setParameter(VstInt32 index, float value)
 
 bool fxSkorvalineEdit::getEffectName(char* name)
 {
-    copyName(name, kVstMaxEffectNameLen);
+    skv::copyText(name, kHostVisibleName, kVstMaxEffectNameLen - 1);
     return true;
 }
 
 bool fxSkorvalineEdit::getProductString(char* text)
 {
-    copyName(text, kVstMaxProductStrLen);
+    skv::copyText(text, kHostVisibleName, kVstMaxProductStrLen - 1);
     return true;
 }

@@ -240,9 +240,7 @@ void fxSkorvaline::getFilterMapPath(char* text, int channel)
         return;
     }
     const std::string path = programs ? currentProgram().getPath(isLeftChannel(channel)) : "";
-    const std::size_t n = std::min(path.size(), fxSkorvalineProgram::kPathSize - 1);
-    std::memcpy(text, path.data(), n);
-    text[n] = 0;
+    skv::copyText(text, path, fxSkorvalineProgram::kPathSize - 1);
 }
 
 void fxSkorvaline::storeFilterMapImage(int channel)
