@@ -7,8 +7,6 @@ namespace skv {
 
 // Time base: every time constant of the engine is expressed at this rate.
 constexpr double kTimeBaseRate = 44100.0;
-constexpr float kTimeBaseRateF = 44100.0f;
-constexpr float kSamplesPerMs = 44.1f;
 
 // Delay lines: four seconds at the time base; the ring is the next power of two (262144).
 constexpr int kMaxDelaySamples = 176400;

@@ -32,8 +32,8 @@ class CBitmapArrayAnalyser;
 
 namespace skv {
 
-using CLattice = usp::CUnitWIIRLattice<float, 81>;
-using CLpcExtraction = usp::CWarpedLPCExtraction<float, 256, 60>;
+using CLattice = usp::CUnitWIIRLattice<float, kLatticeCapacity>;
+using CLpcExtraction = usp::CWarpedLPCExtraction<float, kLpcFrameCapacity, kLpcCoeffCapacity>;
 
 /// One delay line's parameter record: the delay-time rule's results for its index.
 struct DelayRecord {
