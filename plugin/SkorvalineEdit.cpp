@@ -1,7 +1,7 @@
 // fxSkorvalineEdit: the editor's owner and the names hosts display.
 #include "plugin/SkorvalineEdit.h"
 
-#include "editor/GUIEditor.h"
+#include "editor/toolkit/GUIEditor.h"
 #include "plugin/ParameterTable.h"
 
 namespace {
