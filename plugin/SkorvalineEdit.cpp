@@ -1,8 +1,10 @@
 // fxSkorvalineEdit: the editor's owner and the names hosts display.
 #include "plugin/SkorvalineEdit.h"
 
-#include "editor/toolkit/GUIEditor.h"
+#include "editor/window/SkorvalineEditor.h"
 #include "plugin/ParameterTable.h"
+
+#include <new>
 
 namespace {
 
@@ -14,21 +16,37 @@ bool fxSkorvalineEdit::outOfMemory = false;
 
 fxSkorvalineEdit::fxSkorvalineEdit(audioMasterCallback audioMaster) : fxSkorvaline(audioMaster)
 {
-    // The editor window is created here, last, once the effect is complete; a failure to
-    // create it sets outOfMemory for the entry point. The window and its layout are not part of
-    // this build yet, so the effect runs without an editor and effFlagsHasEditor stays clear.
+    // The editor comes last, once the effect is complete; attaching it sets
+    // effFlagsHasEditor. A failure to create it sets outOfMemory for the entry point.
+    window = new (std::nothrow) fxSkorvalineEditor(this);
+    if (!window) {
+        outOfMemory = true;
+        return;
+    }
+    setEditor(window);
 }
 
-fxSkorvalineEdit::~fxSkorvalineEdit() = default;
+fxSkorvalineEdit::~fxSkorvalineEdit()
+{
+    // The window goes while the effect it shows is still whole; the SDK base deletes the
+    // editor afterwards.
+    if (window)
+        window->close();
+}
 
 void fxSkorvalineEdit::setParameter(VstInt32 index, float value)
 {
     fxSkorvaline::setParameter(index, value);
-    // An attached editor hears of every change, so its controls follow automation, programs
-    // and MIDI (it may be called on the audio thread: the editor only marks itself for redraw).
-    if (auto* view = dynamic_cast<AEffGUIEditor*>(getEditor())) {
-        view->setParameter(index, value);
-    }
+    // The editor hears of every change, so its controls follow automation, programs, MIDI and
+    // the engine's scan steps; it may be called on the audio thread and only records.
+    if (window)
+        window->setParameter(index, value);
+}
+
+void fxSkorvalineEdit::filterMapLoaded(const char* reference, int channel)
+{
+    if (window)
+        window->refreshFilterMap(reference, channel, false);
 }
 
 bool fxSkorvalineEdit::getEffectName(char* name)

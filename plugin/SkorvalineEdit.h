@@ -4,6 +4,8 @@
 
 #include "plugin/Skorvaline.h"
 
+class fxSkorvalineEditor;
+
 class fxSkorvalineEdit : public fxSkorvaline {
 public:
     explicit fxSkorvalineEdit(audioMasterCallback audioMaster);
@@ -12,9 +14,18 @@ public:
     void setParameter(VstInt32 index, float value) override;
     bool getEffectName(char* name) override;
     bool getProductString(char* text) override;
+    /// After loadFilterMap: the editor's filter-map display follows (any thread).
+    void filterMapLoaded(const char* reference, int channel) override;
+
+    fxSkorvalineEditor* getWindow() const { return window; }
 
     /// Set by the constructor when the editor could not be created; the entry point then
     /// destroys the half-built effect and answers null. Process-wide, as the entry point sees
     /// it only after construction; the entry point clears it before each construction.
     static bool outOfMemory;
+
+private:
+    // The editor, owned by the SDK base once attached; typed so that the audio thread's
+    // forwarding needs no cast.
+    fxSkorvalineEditor* window = nullptr;
 };

@@ -43,6 +43,7 @@ public:
         filterOrder = rows;
         setDirty(true);
     }
+    int getFilterOrder() const { return filterOrder; }
     void setAnalysisMode(float mode)
     {
         analysisMode = mode;

@@ -125,7 +125,8 @@ long CControl::resolveButtons(CDrawContext* context, long buttons)
 bool CControl::followMouse(CDrawContext* context, CPoint& where)
 {
     runIdleWork();
-    if (!context)
+    // The host may have closed the editor from inside that idle work.
+    if (!context || (parentFrame && parentFrame->isCloseRequested()))
         return false;
     const long buttons = context->getMouseButtons();
     context->getMouseLocation(where);

@@ -80,6 +80,10 @@ public:
             --mouseLoopDepth;
     }
     bool inMouseLoop() const { return mouseLoopDepth > 0; }
+    // The editor is closing while a mouse loop runs: every loop ends at its next turn, and
+    // the editor destroys the frame once they have unwound.
+    void requestClose() { closeRequested = true; }
+    bool isCloseRequested() const { return closeRequested; }
 
     // Double-click delay in milliseconds (X has no system setting; at least 250).
     static unsigned long doubleClickTime() { return 400; }
@@ -109,6 +113,7 @@ private:
     CView* modalView = nullptr;
     CView* focusView = nullptr;
     int mouseLoopDepth = 0;
+    bool closeRequested = false;
     bool drawing = false;
 };
 

@@ -359,6 +359,8 @@ COptionMenu* PopupSession::run(int rootX, int rootY, int& index)
                 editor->runIdleWork();
             else
                 std::this_thread::sleep_for(std::chrono::milliseconds(AEffGUIEditor::kIdleRateMin));
+            if (frame->isCloseRequested())
+                break;  // the host closed the editor from inside that idle work
             continue;
         }
         XEvent ev;
