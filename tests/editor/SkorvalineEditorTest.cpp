@@ -21,8 +21,7 @@
 // gtest first: Xlib defines None and Bool as macros.
 #include <gtest/gtest.h>
 
-#include "support/ScratchFolder.h"
-#include "tests/editor/XTestSession.h"
+#include "tests/editor/EditorFixture.h"
 
 #include <X11/Xlib.h>
 
@@ -40,120 +39,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::mutex gCallsMutex;
-std::vector<VstInt32> gOpcodes;  // every host call's opcode, in order
-
-VstIntPtr hostCallback(AEffect*, VstInt32 opcode, VstInt32, VstIntPtr, void*, float)
-{
-    std::lock_guard<std::mutex> lock(gCallsMutex);
-    gOpcodes.push_back(opcode);
-    return opcode == audioMasterVersion ? 2400 : 0;
-}
-
-std::size_t callsOf(VstInt32 opcode)
-{
-    std::lock_guard<std::mutex> lock(gCallsMutex);
-    std::size_t n = 0;
-    for (VstInt32 o : gOpcodes)
-        n += o == opcode ? 1 : 0;
-    return n;
-}
-
-// A dialog that answers what the test scripted, when the test says so.
-struct ScriptedDialogs {
-    struct Record {
-        IFilePicker::Kind kind;
-        std::string title;
-    };
-    std::vector<Record> started;
-    std::vector<std::string> errors;
-    IFilePicker::State answer = IFilePicker::State::Running;
-    std::string path;
-};
-ScriptedDialogs* gDialogs = nullptr;
-
-class CScriptedPicker : public IFilePicker {
-public:
-    bool start(Kind kind, const std::string& title, unsigned long, _XDisplay*) override
-    {
-        gDialogs->started.push_back({kind, title});
-        return true;
-    }
-    State poll() override { return gDialogs->answer; }
-    std::string result() const override { return gDialogs->path; }
-    void cancel() override {}
-    void showError(const std::string& message, unsigned long, _XDisplay*) override
-    {
-        gDialogs->errors.push_back(message);
-    }
-};
-
-int countIn(const CViewContainer* panel, const CView* view)
-{
-    int n = 0;
-    for (int i = 0; i < panel->getNbViews(); ++i)
-        n += panel->getView(i) == view ? 1 : 0;
-    return n;
-}
-
-class SkorvalineEditorTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        const char* name = std::getenv("DISPLAY");
-        if (!name || !*name)
-            GTEST_SKIP() << "DISPLAY is not set";
-        // A mapped window lies under the pointer that other window tests drive.
-        lock = std::make_unique<skvtest::CXInputLock>();
-        ASSERT_TRUE(lock->held());
-        display = XOpenDisplay(nullptr);
-        ASSERT_NE(display, nullptr);
-        parent = XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, 788, 390, 0, 0, 0);
-        XMapWindow(display, parent);
-        XSync(display, False);
-        fx = std::make_unique<fxSkorvalineEdit>(&hostCallback);
-        editor = fx->getWindow();
-        gDialogs = &dialogs;
-        setFilePickerFactory([] { return std::make_unique<CScriptedPicker>(); });
-    }
-    void TearDown() override
-    {
-        fx.reset();
-        setFilePickerFactory(nullptr);
-        gDialogs = nullptr;
-        if (display) {
-            XDestroyWindow(display, parent);
-            XCloseDisplay(display);
-        }
-    }
-    bool open() { return editor->open(reinterpret_cast<void*>(parent)); }
-    CViewContainer2* panel(int i) const { return editor->getPanel(i); }
-    // A control reports a value, as a click on it would.
-    void report(int tag, float value)
-    {
-        CControl* c = editor->getControl(tag);
-        ASSERT_NE(c, nullptr) << tag;
-        c->setValue(value);
-        editor->valueChanged(nullptr, c);
-    }
-    int windowsUnderParent()
-    {
-        Window root, par, *children = nullptr;
-        unsigned n = 0;
-        XQueryTree(display, parent, &root, &par, &children, &n);
-        if (children)
-            XFree(children);
-        return int(n);
-    }
-
-    std::unique_ptr<skvtest::CXInputLock> lock;
-    Display* display = nullptr;
-    Window parent = 0;
-    std::unique_ptr<fxSkorvalineEdit> fx;
-    fxSkorvalineEditor* editor = nullptr;
-    ScriptedDialogs dialogs;
-    skvtest::CScratchFolder scratch;
-};
+using skvtest::callsOf;
+using skvtest::countIn;
+using SkorvalineEditorTest = skvtest::CEditorFixture;
 
 TEST_F(SkorvalineEditorTest, OpenShowsThreePanelsDelayAndAttack)
 {
@@ -333,6 +221,16 @@ TEST_F(SkorvalineEditorTest, FailedExportKeepsTheOldFileAndTellsTheUser)
     editor->idle();
     EXPECT_EQ(fs::file_size(target), 3u);
     EXPECT_EQ(dialogs.errors.size(), 1u);
+}
+
+TEST_F(SkorvalineEditorTest, CloseEndsARunningDialog)
+{
+    ASSERT_TRUE(open());
+    report(46, 1.f);
+    ASSERT_EQ(editor->runningDialogs(), 1);
+    editor->close();
+    EXPECT_EQ(dialogs.cancelled, 1);
+    EXPECT_EQ(editor->runningDialogs(), 0);
 }
 
 TEST_F(SkorvalineEditorTest, ProcessItemStoresTheEditedMapInTheProgram)
