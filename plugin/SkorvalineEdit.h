@@ -10,6 +10,7 @@ public:
     ~fxSkorvalineEdit() override;
 
     void setParameter(VstInt32 index, float value) override;
+    void engineMovedParameter(VstInt32 index, float value) override;
     bool getEffectName(char* name) override;
     bool getProductString(char* text) override;
 
