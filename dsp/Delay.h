@@ -36,9 +36,10 @@ public:
     /// Silences the ring and the last output; indices, delays and reverse state stay as they are.
     void clear();
 
-    /// clear(), and the write position back to 0 with the taps placed at exactly the target
-    /// delay (no glide left), so the line plays at its set length from the first sample on.
-    /// In reverse mode the segment restarts at the newest sample.
+    /// clear(), the write position back to 0 and the taps placed afresh at the next sample.
+    /// The delay in force, its glide and the reverse state carry on: a line that has settled
+    /// plays at exactly its length again, and a line still gliding (a new one starts at
+    /// kStartDelay) keeps gliding instead of jumping.
     void restart();
 
     /// Backward playback on for value >= 0.5; takes effect at the next sample.
@@ -132,11 +133,9 @@ void Delay<T>::restart()
 {
     clear();
     writeIndex = 0;
-    currentDelay = targetDelay;
-    glideRate = 0.0f;
-    appliedDelay = -1.0f;  // forces the taps to be placed at the next sample
-    if (reverse)
-        setDelay(targetDelay);
+    // The read head was placed relative to the old write position: without this it would keep
+    // its old distance from nowhere and shift the delay by the jump of writeIndex.
+    appliedDelay = -1.0f;
 }
 
 template <typename T>

@@ -58,6 +58,20 @@ void CBitmapArrayAnalyser::analyse()
 void CBitmapArrayAnalyser::getColumn(float* destination, int count, float)
 {
     std::lock_guard<std::mutex> guard(lock);
+    copyColumn(destination, count);
+}
+
+bool CBitmapArrayAnalyser::tryGetColumn(float* destination, int count)
+{
+    std::unique_lock<std::mutex> guard(lock, std::try_to_lock);
+    if (!guard.owns_lock())
+        return false;
+    copyColumn(destination, count);
+    return true;
+}
+
+void CBitmapArrayAnalyser::copyColumn(float* destination, int count)
+{
     if (destination == nullptr || width <= 0 || height <= 0 || !values)
         return;
     const float w = float(width);

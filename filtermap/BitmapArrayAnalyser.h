@@ -90,6 +90,10 @@ public:
     void setAnalysis(float value) override { analysis.store(value, std::memory_order_relaxed); }
     float getAnalysis() const override { return analysis.load(std::memory_order_relaxed); }
     void getColumn(float* destination, int count, float position) override;
+    /// getColumn for the audio thread, which must never wait: when the user-interface thread
+    /// is swapping in a new array at this moment, answers false and leaves destination as it
+    /// was (the previous column plays on for one more scan step).
+    bool tryGetColumn(float* destination, int count);
 
     // Audio thread: whether the value array holds a picture, and its width in columns, as of
     // the last analyse(). isValid() and getWidth() read the holder, which the editor's thread
@@ -102,6 +106,8 @@ public:
     const CBitmapHelper& getHelper() const { return helper; }
 
 private:
+    // The column at the scan window's current index into destination; the caller holds lock.
+    void copyColumn(float* destination, int count);
     int width = 0;  // of the array, under the lock
     int height = 0;
     std::mutex lock;

@@ -2,13 +2,14 @@
 // the smoothed values and memories only the audio thread touches, the tempo-poll and scan
 // clocks, and the audio units (created once at construction, never on the audio path).
 //
-// Threads: fields under "targets" may be written from any thread (host automation, programs,
-// the editor, and the audio thread's own tempo poll and scan step) and are read by the audio
-// thread once per block or sub-block; they are relaxed atomics, which cost a plain load or
-// store on x86. Changes that must reach a unit which the audio thread runs without a lock are
-// applied by the audio thread at the start of its next block: delay lengths are posted with a
-// serial number, directions are compared with the ones applied. Fields under "audio thread"
-// are touched by processBlock and by resume (which hosts never run while processing) only.
+// Threads: fields under "targets" are written by setParameter (any thread: host automation,
+// programs, the editor) and read by the audio thread once per block or sub-block; they are
+// relaxed atomics, which cost a plain load or store on x86. Changes that must reach a unit are
+// applied by the audio thread at the start of its next block, so that only the audio thread
+// touches the delay lines and the lattices while processing: delay lengths and the step time
+// are posted with a serial number, directions, filter order and smoothing are compared with
+// the ones applied. The audio thread itself writes only the fields under "published" (what
+// the tempo poll re-snapped) and those under "audio thread"; it never writes a program.
 #pragma once
 
 #include <atomic>
@@ -37,6 +38,11 @@ using CLpcExtraction = usp::CWarpedLPCExtraction<float, kLpcFrameCapacity, kLpcC
 
 /// One delay line's parameter record: the delay-time rule's results for its index.
 struct DelayRecord {
+    /// As last set by the user, the host or a program; every re-snap (tempo, order, sync
+    /// mode) starts from it, never from an earlier snap, so that no snap can creep.
+    std::atomic<float> userValue{0.0f};
+    // ---- published: the rule's results at the tempo in force (written by whoever computed
+    // them last: setParameter, or the audio thread after a tempo change) ----
     std::atomic<float> value{0.0f};   ///< normalised (snapped in synced mode)
     std::atomic<float> length{0.0f};  ///< samples at 44.1 kHz
     std::atomic<double> beats{0.0};   ///< synced length in beats
@@ -53,6 +59,8 @@ struct EngineState {
     DelayRecord delay[kNumLines];
     std::atomic<float> direction[2] = {{0.0f}, {0.0f}};
     std::atomic<float> feedback[4] = {{0.0f}, {0.0f}, {0.0f}, {0.0f}};  // LL, LR, RL, RR gains
+    // Warp and cutoff start at 0.5, mix at 0 and volume at 1 (here and in the smoothed copies
+    // below): the values the smoothed copies glide from until program 0 sets the real targets.
     std::atomic<float> warp[2] = {{0.5f}, {0.5f}};
     std::atomic<float> resonance[2] = {{0.5f}, {0.5f}};
     std::atomic<float> cutoff[2] = {{0.5f}, {0.5f}};
@@ -69,10 +77,13 @@ struct EngineState {
     std::atomic<float> orderValue{0.0f};
     std::atomic<int> order{engine::kInitialOrder};
     std::atomic<float> stepValue{0.0f};
+    std::atomic<unsigned> stepSerial{0};  ///< raised after every Step Time or Sync Scan change
+    // Published step-time results (display); the audio thread runs on its own copies below.
     std::atomic<double> stepLength{32.0};
     std::atomic<int> stepUnits{0};
     std::atomic<double> stepUnitsPerBeat{0.0};
     std::atomic<float> timeConstant{0.0f};
+    std::atomic<float> smoothing{0.0f};  ///< b = 1 - e^(-15 x) of the time constant
     std::atomic<float> mix{0.0f};
     std::atomic<float> volume{1.0f};  // gain x^4
     std::atomic<float> syncDelay{0.0f};
@@ -83,6 +94,12 @@ struct EngineState {
 
     // ---- audio thread ----------------------------------------------------------------------
     unsigned appliedSerial[kNumLines] = {0, 0, 0, 0};
+    double appliedSamplesPerBeat = 0.0;  ///< tempo the lines' synced lengths were computed at
+    bool tempoMoved = false;             ///< the last poll saw the beats per second change
+    unsigned appliedStepSerial = 0;
+    double stepLengthInUse = 32.0;  ///< the scan's step length, as the step-time rule gave it
+    int stepUnitsInUse = 0;
+    double stepUnitsPerBeatInUse = 0.0;
     bool appliedReverse[kNumLines] = {false, false, false, false};
     // Smoothed copies.
     float warpSmoothed[2] = {0.5f, 0.5f};

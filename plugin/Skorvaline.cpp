@@ -1,11 +1,16 @@
 // fxSkorvaline: construction and destruction order, dispatcher answers, MIDI control changes,
-// resume and the tempo update.
+// resume, the tempo update, and what the engine moved by itself on its way into the program.
 #include "plugin/Skorvaline.h"
 
 #include "config/Config.h"
+#include "filtermap/BitmapArrayAnalyser.h"
 #include "plugin/HostCallbacks.h"
+#include "plugin/ParameterTable.h"
 #include "plugin/SkorvalineProgram.h"
+#include "vst/AEffEditor.h"
 
+#include <algorithm>
+#include <cfloat>
 #include <cstring>
 
 namespace {
@@ -49,12 +54,16 @@ fxSkorvaline::fxSkorvaline(audioMasterCallback audioMaster)
     // 7. Audio units and their starting values.
     createAudioUnits();
 
-    // 8. Tempo from the host.
-    updateTempo();
-
-    // 9. Program 0 pushes every value into the engine and loads both filter maps.
+    // 8. Tempo from the host, kept by the program that is about to be selected.
+    const skv::HostTime time = updateTempo();
     if (programs) {
-        setProgram(0);
+        currentProgram().setTempo(static_cast<float>(time.tempo));
+    }
+
+    // 9. Program 0 pushes every value into the engine and loads both filter maps. Nothing of
+    // the engine's start-up values may be kept by the program, hence not setProgram.
+    if (programs) {
+        selectProgram(0);
     }
 
     // 10.
@@ -110,6 +119,7 @@ VstInt32 fxSkorvaline::processEvents(VstEvents* events)
 {
     // Hosts allocate numEvents pointers behind the declared two: index through a plain pointer.
     VstEvent* const* list = events->events;
+    bool changed = false;
     for (VstInt32 i = 0; i < events->numEvents; ++i) {
         const VstEvent* event = list[i];
         if (!event || event->type != kVstMidiType) {
@@ -127,6 +137,11 @@ VstInt32 fxSkorvaline::processEvents(VstEvents* events)
         // Data bytes are 7-bit; a stray high bit must not push the value above 1.
         const int data = static_cast<unsigned char>(midi->midiData[2]) & 0x7F;
         setParameter(controller - kFirstController, static_cast<float>(data) * kMidiValueScale);
+        changed = true;
+    }
+    // Once per list: this runs on the audio thread, and a burst of controllers would otherwise
+    // cost the host one display refresh each.
+    if (changed) {
         updateDisplay();
     }
     return 1;
@@ -159,24 +174,56 @@ bool fxSkorvaline::getVendorString(char* text)
     return true;
 }
 
-void fxSkorvaline::updateTempo()
+skv::HostTime fxSkorvaline::updateTempo()
 {
     const skv::HostTime time = skv::readHostTime(getTimeInfo(skv::kTimeInfoRequest));
-    setTempoState(time.tempo);
-    songPosition = time.songPosition;
-    barStart = time.barStart;
-    timeSigNumerator = time.timeSigNumerator;
-    timeSigDenominator = time.timeSigDenominator;
-    if (programs) {
-        currentProgram().setTempo(static_cast<float>(tempo));
+    tempoState.store(tempoFor(time.tempo));
+    return time;
+}
+
+skv::TempoSnapshot fxSkorvaline::tempoFor(double bpm) const
+{
+    skv::TempoSnapshot t;
+    // readHostTime and the program loader keep the tempo positive and finite; as a float it
+    // must stay so (1e-305 BPM would become 0). The samples per beat come from the exact tempo.
+    t.bpm = static_cast<float>(
+        std::clamp(bpm, static_cast<double>(FLT_MIN), static_cast<double>(FLT_MAX)));
+    t.samplesPerBeat = static_cast<float>(
+        std::min(skv::samplesPerBeat(hostSampleRate.load(std::memory_order_relaxed), bpm),
+                 static_cast<double>(FLT_MAX)));
+    return t;
+}
+
+void fxSkorvaline::setSampleRate(float rate)
+{
+    AudioEffectX::setSampleRate(rate);
+    hostSampleRate.store(rate, std::memory_order_relaxed);
+}
+
+void fxSkorvaline::engineMovedParameter(VstInt32 /*index*/, float /*value*/)
+{
+    if (editor) {
+        editor->postUpdate();
     }
 }
 
-void fxSkorvaline::setTempoState(double bpm)
+void fxSkorvaline::captureEngineValues()
 {
-    tempo = bpm;
-    beatsPerSecond = bpm / 60.0;
-    samplesPerBeat = skv::samplesPerBeat(sampleRate, bpm);
+    if (!programs) {
+        return;
+    }
+    fxSkorvalineProgram& program = currentProgram();
+    for (int line = 0; line < skv::kNumLines; ++line) {
+        program.setValue(skv::kParamLPreDelay + line,
+                         engine.delay[line].value.load(std::memory_order_relaxed));
+    }
+    for (int c = 0; c < 2; ++c) {
+        if (const auto* map = engine.map(c)) {
+            program.setValue(c == 0 ? skv::kParamLIndex : skv::kParamRIndex,
+                             skv::sanitizeNormalised(map->getScanIndex()));
+        }
+    }
+    program.setTempo(tempoState.load().bpm);
 }
 
 float fxSkorvaline::programValue(VstInt32 index) const

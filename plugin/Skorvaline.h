@@ -14,6 +14,8 @@
 
 #include "plugin/SkorvalineProgram.h"
 #include "plugin/EngineState.h"
+#include "plugin/HostCallbacks.h"
+#include "plugin/TempoState.h"
 #include "vst/AudioEffectX.h"
 
 #include <atomic>
@@ -66,8 +68,10 @@ public:
     VstInt32 getGetTailSize() override { return 0; }
 
     // ---- SkorvalineState.cpp: programs and chunks ------------------------------------------
-    /// Ignores an index outside 0..15.
+    /// Ignores an index outside 0..15. The program left keeps what the engine moved meanwhile.
     void setProgram(VstInt32 program) override;
+    /// Stores the rate and keeps it where the audio thread's tempo update reads it.
+    void setSampleRate(float rate) override;
     VstInt32 getChunk(void** data, bool isPreset) override;
     VstInt32 setChunk(void* data, VstInt32 byteSize, bool isPreset) override;
 
@@ -124,13 +128,22 @@ public:
     /// Called after loadFilterMap changed a channel's picture; the class with the editor
     /// passes it on so the filter-map display follows.
     virtual void filterMapLoaded(const char* /*reference*/, int /*channel*/) {}
+    /// The engine moved a parameter by itself (the scan index at a scan step, a delay re-snapped
+    /// to a new tempo). Called on the audio thread: overrides may only record and mark.
+    virtual void engineMovedParameter(VstInt32 index, float value);
 
     // ---- Skorvaline.cpp: helpers for the other files ---------------------------------------
-    /// Asks the host for time information and sets the tempo state (120 BPM, 4/4 and
-    /// positions 0 where the host gives nothing usable); stores the tempo in the current program.
-    void updateTempo();
-    /// Tempo in BPM with the beats per second and samples per beat that follow from it.
-    void setTempoState(double bpm);
+    /// Asks the host for time information and publishes the tempo it gives (120 BPM, 4/4 and
+    /// positions 0 where the host gives nothing usable); answers what the host said.
+    skv::HostTime updateTempo();
+    /// The tempo snapshot for bpm at the host's sample rate.
+    skv::TempoSnapshot tempoFor(double bpm) const;
+    /// Samples per beat of the tempo in force (any thread).
+    double currentSamplesPerBeat() const { return tempoState.load().samplesPerBeat; }
+    /// Stores what the engine moved by itself (scan indices, re-snapped delays, the polled
+    /// tempo) into the current program, so that a saved or left program holds the values of
+    /// the moment (user-interface thread).
+    void captureEngineValues();
     /// The current program's value of a parameter (0 for an index outside 0..52).
     float programValue(VstInt32 index) const;
     /// Stores a value into the current program (ignored for an index outside 0..52).
@@ -153,29 +166,33 @@ protected:
     // Program 0..15 storage, one array for the effect's life.
     fxSkorvalineProgram* programs = nullptr;
 
-    // Tempo state, written by updateTempo (Skorvaline.cpp) and the engine's tempo poll on the
-    // audio thread, and by setProgram on the user-interface thread; the delay and step rules
-    // read it on both. Atomics, so that the two threads never race on a value (a plain load
-    // on x86; the stores only happen at tempo updates and program changes).
-    std::atomic<double> tempo{120.0};           // BPM
-    std::atomic<double> beatsPerSecond{2.0};    // tempo / 60
-    std::atomic<double> samplesPerBeat{22050};  // rounded, at least 1
-    std::atomic<double> songPosition{0.0};      // quarter notes
-    std::atomic<double> barStart{0.0};          // quarter notes
-    std::atomic<double> timeSigNumerator{4.0};
-    std::atomic<double> timeSigDenominator{4.0};
+    // Tempo in force: published by the tempo update (construction, then the audio thread's
+    // poll) and by program selection; read by both threads.
+    skv::CTempoState tempoState;
+    // The host's sample rate as setSampleRate gave it; the audio thread's tempo update reads it.
+    std::atomic<float> hostSampleRate{44100.0f};
 
     // Engine state (SkorvalineParameters.cpp, SkorvalineProcess.cpp).
     skv::EngineState engine;
+    /// getParameter's answer before it is held in 0..1.
+    float readParameter(VstInt32 index);
     /// Engine side of setParameter (no program store, no editor mark); x already in 0..1.
     void applyParameter(VstInt32 index, float x);
     /// Delay-time rule for line 0..3 (pre L, pre R, L, R); updates the program's value.
     void setDelayTime(int line, float x);
+    /// Step-time rule from the posted Step Time and Sync Scan (any thread); publishes the
+    /// results for the display and posts them to the audio thread.
     void recomputeStepTime();
+    /// Selects a program without keeping anything of the one left (construction, setChunk).
+    void selectProgram(VstInt32 program);
     /// Block start: tempo poll while a sync mode is on (audio thread).
     void pollTempo();
-    /// Block start: hands posted lengths and directions to the delay lines (audio thread).
+    /// Block start: hands posted lengths, directions and step times to the delay lines and the
+    /// scan, re-snapping synced lengths after a tempo change (audio thread).
     void applyPendingLines();
+    /// Block start: filter order and smoothing posted since the last block reach the lattices
+    /// here, so no other thread touches them while audio runs (audio thread).
+    void applyPendingLattice();
     /// A scan step of both channels (audio thread).
     void scanStep();
     void analyseDelayLine(int line, float* column);

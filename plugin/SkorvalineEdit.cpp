@@ -49,6 +49,18 @@ void fxSkorvalineEdit::filterMapLoaded(const char* reference, int channel)
         window->refreshFilterMap(reference, channel, false);
 }
 
+void fxSkorvalineEdit::engineMovedParameter(VstInt32 index, float value)
+{
+    // The engine's own moves (scan index, re-snapped delays) reach the editor the same way as
+    // host changes, without passing through the program.
+    if (auto* view = dynamic_cast<AEffGUIEditor*>(getEditor())) {
+        view->setParameter(index, value);
+    }
+    else {
+        fxSkorvaline::engineMovedParameter(index, value);
+    }
+}
+
 bool fxSkorvalineEdit::getEffectName(char* name)
 {
     skv::copyText(name, kHostVisibleName, kVstMaxEffectNameLen - 1);

@@ -12,6 +12,7 @@ public:
     ~fxSkorvalineEdit() override;
 
     void setParameter(VstInt32 index, float value) override;
+    void engineMovedParameter(VstInt32 index, float value) override;
     bool getEffectName(char* name) override;
     bool getProductString(char* text) override;
     /// After loadFilterMap: the editor's filter-map display follows (any thread).

@@ -1,8 +1,9 @@
 // The parameter table as the host sees it: setParameter stores the normalised value in the
 // current program, converts it into the engine value and marks the editor; getParameter
 // answers from the engine values (converted back); names, labels and display texts.
-// setParameter runs on any thread (automation, programs, the editor, and the audio thread's
-// tempo poll and scan step); the engine values it writes are relaxed atomics.
+// setParameter runs on any thread (automation, programs, the editor, MIDI); the engine values
+// it writes are relaxed atomics, and whatever a unit must take over is posted to the audio
+// thread, which applies it at its next block start.
 #include "plugin/Skorvaline.h"
 
 #include <cmath>
@@ -35,9 +36,10 @@ int channelOf(VstInt32 index, VstInt32 left)
 void fxSkorvaline::setDelayTime(int line, float x)
 {
     EngineState& e = engine;
-    const DelayTime t =
-        computeDelayTime(x, e.syncDelay.load(kRelaxed), e.order.load(kRelaxed), samplesPerBeat);
+    const DelayTime t = computeDelayTime(x, e.syncDelay.load(kRelaxed), e.order.load(kRelaxed),
+                                         currentSamplesPerBeat());
     DelayRecord& r = e.delay[line];
+    r.userValue.store(x, kRelaxed);
     r.value.store(t.normalised, kRelaxed);
     r.length.store(t.length, kRelaxed);
     r.beats.store(t.beats, kRelaxed);
@@ -51,11 +53,12 @@ void fxSkorvaline::setDelayTime(int line, float x)
 void fxSkorvaline::recomputeStepTime()
 {
     EngineState& e = engine;
-    const StepTime t =
-        computeStepTime(e.stepValue.load(kRelaxed), e.syncScan.load(kRelaxed), samplesPerBeat);
+    const StepTime t = computeStepTime(e.stepValue.load(kRelaxed), e.syncScan.load(kRelaxed),
+                                       currentSamplesPerBeat());
     e.stepLength.store(t.length, kRelaxed);
     e.stepUnits.store(t.units, kRelaxed);
     e.stepUnitsPerBeat.store(t.unitsPerBeat, kRelaxed);
+    e.stepSerial.fetch_add(1, std::memory_order_release);
 }
 
 // ---- setParameter ----------------------------------------------------------------------------
@@ -177,16 +180,15 @@ void fxSkorvaline::applyParameter(VstInt32 index, float x)
     case kParamFilterOrder: {
         e.orderValue.store(x, kRelaxed);
         const int order = filterOrderFromNormalised(x);
+        // The lattices take the new order at the audio thread's next block start.
         e.order.store(order, kRelaxed);
-        for (CLattice* l : e.lattice)
-            l->setOrder(order);
         const int bands = bandCountForOrder(order);
         for (CSelBand* b : e.bands) {
             b->setActiveBands(bands);
             b->resetBands();
         }
-        setDelayTime(kLineL, e.delay[kLineL].value.load(kRelaxed));
-        setDelayTime(kLineR, e.delay[kLineR].value.load(kRelaxed));
+        setDelayTime(kLineL, e.delay[kLineL].userValue.load(kRelaxed));
+        setDelayTime(kLineR, e.delay[kLineR].userValue.load(kRelaxed));
         break;
     }
     case kParamStepTime:
@@ -196,10 +198,7 @@ void fxSkorvaline::applyParameter(VstInt32 index, float x)
     case kParamTimeConstant: {
         e.timeConstant.store(x, kRelaxed);
         const float b = timeConstantSmoothing(x);
-        for (CLattice* l : e.lattice) {
-            std::lock_guard<std::recursive_mutex> guard(l->lock);
-            l->smoothing = b;
-        }
+        e.smoothing.store(b, kRelaxed);  // reaches the lattices at the next block start
         for (CSelBand* band : e.bands)
             band->setSmoothing(b);
         break;
@@ -213,7 +212,7 @@ void fxSkorvaline::applyParameter(VstInt32 index, float x)
     case kParamSyncDelay:
         e.syncDelay.store(x, kRelaxed);
         for (int line = 0; line < kNumLines; ++line)
-            setDelayTime(line, e.delay[line].value.load(kRelaxed));
+            setDelayTime(line, e.delay[line].userValue.load(kRelaxed));
         break;
     case kParamSyncScan:
         e.syncScan.store(x, kRelaxed);
@@ -234,6 +233,13 @@ void fxSkorvaline::applyParameter(VstInt32 index, float x)
 // ---- getParameter ------------------------------------------------------------------------------
 
 float fxSkorvaline::getParameter(VstInt32 index)
+{
+    // Conversions back from the engine value can land a rounding step outside 0..1 (the ratio
+    // curve's inverse gives 1.00000012 for 1); hosts get normalised values only.
+    return sanitizeNormalised(readParameter(index));
+}
+
+float fxSkorvaline::readParameter(VstInt32 index)
 {
     const EngineState& e = engine;
     if (index == kParamLViewSwitch || index == kParamRViewSwitch)

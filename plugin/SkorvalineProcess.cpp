@@ -122,6 +122,7 @@ void fxSkorvaline::createAudioUnits()
             std::lock_guard<std::recursive_mutex> guard(l->lock);
             l->smoothing = eng::kInitialSmoothing;
         }
+        e.smoothing.store(eng::kInitialSmoothing, kRelaxed);
         l->clearState();
         l->resetCoefficients();
         e.bands[c] = new CSelBand();
@@ -142,6 +143,7 @@ void fxSkorvaline::clearAudioState()
     if (!e.work)
         return;
     applyPendingLines();
+    applyPendingLattice();
     // Restarted rather than only cleared: a write position jumping to 0 under a read head that
     // kept its old place would shift every delay after each resume.
     for (Delay<float>* line : e.lines)
@@ -191,6 +193,11 @@ void fxSkorvaline::destroyAudioUnits()
 void fxSkorvaline::applyPendingLines()
 {
     EngineState& e = engine;
+    const double spb = currentSamplesPerBeat();
+    const bool tempoMoved = e.tempoMoved || spb != e.appliedSamplesPerBeat;
+    e.tempoMoved = false;
+    e.appliedSamplesPerBeat = spb;
+    const bool delaySync = e.syncDelay.load(kRelaxed) >= eng::kSyncThreshold;
     for (int i = 0; i < kNumLines; ++i) {
         Delay<float>& line = *e.lines[i];
         // Directions first, so that a new length in the same block restarts a backward segment.
@@ -201,10 +208,54 @@ void fxSkorvaline::applyPendingLines()
                 e.appliedReverse[i] = reverse;
             }
         }
-        const unsigned serial = e.delay[i].serial.load(std::memory_order_acquire);
+        DelayRecord& r = e.delay[i];
+        const unsigned serial = r.serial.load(std::memory_order_acquire);
         if (serial != e.appliedSerial[i]) {
             e.appliedSerial[i] = serial;
-            line.setDelay(e.delay[i].length.load(kRelaxed));
+            line.setDelay(r.length.load(kRelaxed));
+        }
+        else if (tempoMoved && delaySync) {
+            // A new tempo re-snaps each synced delay from the value its user set, so that
+            // tempo changes back and forth leave it where it was.
+            const DelayTime t =
+                computeDelayTime(r.userValue.load(kRelaxed), e.syncDelay.load(kRelaxed),
+                                 e.order.load(kRelaxed), spb);
+            r.value.store(t.normalised, kRelaxed);
+            r.length.store(t.length, kRelaxed);
+            r.beats.store(t.beats, kRelaxed);
+            r.units.store(t.units, kRelaxed);
+            r.synced.store(t.synced, kRelaxed);
+            line.setDelay(t.length);
+            engineMovedParameter(kParamLPreDelay + i, t.normalised);
+        }
+    }
+    const unsigned stepSerial = e.stepSerial.load(std::memory_order_acquire);
+    if (stepSerial != e.appliedStepSerial || tempoMoved) {
+        e.appliedStepSerial = stepSerial;
+        const StepTime t =
+            computeStepTime(e.stepValue.load(kRelaxed), e.syncScan.load(kRelaxed), spb);
+        e.stepLengthInUse = t.length;
+        e.stepUnitsInUse = t.units;
+        e.stepUnitsPerBeatInUse = t.unitsPerBeat;
+        if (tempoMoved) {
+            e.stepLength.store(t.length, kRelaxed);
+            e.stepUnits.store(t.units, kRelaxed);
+            e.stepUnitsPerBeat.store(t.unitsPerBeat, kRelaxed);
+        }
+    }
+}
+
+void fxSkorvaline::applyPendingLattice()
+{
+    EngineState& e = engine;
+    const int order = e.order.load(kRelaxed);
+    const float smoothing = e.smoothing.load(kRelaxed);
+    for (CLattice* l : e.lattice) {
+        if (l->order != order)
+            l->setOrder(order);
+        if (l->smoothing != smoothing) {
+            std::lock_guard<std::recursive_mutex> guard(l->lock);
+            l->smoothing = smoothing;
         }
     }
 }
@@ -219,27 +270,23 @@ void fxSkorvaline::pollTempo()
     if (--e.tempoCountdown >= 0)
         return;
 
-    const double oldBps = beatsPerSecond;
-    updateTempo();
-    const double newBps = beatsPerSecond;
-    if (newBps != oldBps) {
-        setDelayTime(kLinePreL, e.delay[kLinePreL].value.load(kRelaxed));
-        setDelayTime(kLinePreR, e.delay[kLinePreR].value.load(kRelaxed));
-        // Each main delay is re-applied with its own value (so each keeps it).
-        const float left = e.delay[kLineL].value.load(kRelaxed);
-        const float right = e.delay[kLineR].value.load(kRelaxed);
-        setParameter(kParamLDelay, left);
-        setParameter(kParamRDelay, right);
-    }
-    recomputeStepTime();
+    const HostTime time = readHostTime(getTimeInfo(kTimeInfoRequest));
+    const TempoSnapshot previous = tempoState.replace(tempoFor(time.tempo));
+    const TempoSnapshot now = tempoState.load();
+    const double oldBps = static_cast<double>(previous.bpm) / 60.0;
+    const double newBps = static_cast<double>(now.bpm) / 60.0;
+    // The lines and the step follow at applyPendingLines, right after this poll.
+    if (newBps != oldBps)
+        e.tempoMoved = true;
     if (scanSync) {
+        const StepTime step = computeStepTime(e.stepValue.load(kRelaxed), e.syncScan.load(kRelaxed),
+                                              now.samplesPerBeat);
         // Follow the host's bar grid: the phase is where the song position falls inside the
         // current step, unless the step is nearly over.
-        const double units = e.stepUnits.load(kRelaxed);
-        const double perBeat = e.stepUnitsPerBeat.load(kRelaxed);
-        const double t = perBeat > 0.0 ? units / perBeat * timeSigNumerator : 0.0;
+        const double t =
+            step.unitsPerBeat > 0.0 ? step.units / step.unitsPerBeat * time.timeSigNumerator : 0.0;
         if (t > 0.0) {
-            const double u = (timeSigDenominator * barStart + songPosition) / t;
+            const double u = (time.timeSigDenominator * time.barStart + time.songPosition) / t;
             if (std::isfinite(u)) {
                 const double frac = u - std::floor(u);
                 if (frac < eng::kRealignLimit)
@@ -277,10 +324,12 @@ void fxSkorvaline::scanFilterMap(float* column, int stepCounter, int count,
             index += 1.0f;
         map->setScanIndex(index);
     }
-    map->getColumn(column, count, -1.0f);
-    if (map->getAnalysis() < kConditionThreshold)
+    // The previous column stays (already conditioned) when the map is being replaced just now.
+    if (map->tryGetColumn(column, count) && map->getAnalysis() < kConditionThreshold)
         conditionColumn(column, engine.order.load(kRelaxed), count);
-    setParameter(map->getName() == "L" ? kParamLIndex : kParamRIndex, map->getScanIndex());
+    // The map holds the index (getParameter reads it there); the program takes it when it is
+    // saved or left, so the audio thread writes nothing the other thread copies.
+    engineMovedParameter(map->getName() == "L" ? kParamLIndex : kParamRIndex, map->getScanIndex());
 }
 
 void fxSkorvaline::analyseDelayLine(int line, float* column)
@@ -374,9 +423,11 @@ void fxSkorvaline::processBlock(float** inputs, float** outputs, VstInt32 sample
     // 4. Filter kind per channel.
     const bool useBand[2] = {e.map(0) && e.map(0)->getAnalysis() >= kBandKindThreshold,
                              e.map(1) && e.map(1)->getAnalysis() >= kBandKindThreshold};
-    // 5. Tempo poll, then the delay settings posted since the last block.
+    // 5. Tempo poll, then the delay, step, order and smoothing settings posted since the last
+    // block.
     pollTempo();
     applyPendingLines();
+    applyPendingLattice();
 
     // 6. Per-block increments.
     float warpS[2] = {e.warpSmoothed[0], e.warpSmoothed[1]};
@@ -404,8 +455,7 @@ void fxSkorvaline::processBlock(float** inputs, float** outputs, VstInt32 sample
             std::fabs(e.feedbackSmoothed[g]) <= eng::kGainFlush ? 0.0f : e.feedbackSmoothed[g];
         gainTarget[g] = e.feedback[g].load(kRelaxed);
     }
-    const double stepLength = e.stepLength.load(kRelaxed);
-    const double scanInc = 1.0 / (stepLength - 1.0);
+    const double scanInc = 1.0 / (e.stepLengthInUse - 1.0);
     // 7. Tone-section high-pass poles.
     const float pole[2] = {1.0f - eng::kTonePoleScale * (cutoffTarget[0] + cutS[0]),
                            1.0f - eng::kTonePoleScale * (cutoffTarget[1] + cutS[1])};

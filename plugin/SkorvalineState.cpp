@@ -168,9 +168,19 @@ void fxSkorvaline::setProgram(VstInt32 program)
     if (program < 0 || program >= kNumPrograms || !programs) {
         return;
     }
+    captureEngineValues();
+    selectProgram(program);
+}
+
+void fxSkorvaline::selectProgram(VstInt32 program)
+{
+    if (program < 0 || program >= kNumPrograms || !programs) {
+        return;
+    }
     curProgram = program;
     const float stored = currentProgram().getTempo();
-    setTempoState((stored > 0.0f && stored <= kMaxProgramTempo) ? stored : skv::kDefaultTempo);
+    tempoState.store(
+        tempoFor((stored > 0.0f && stored <= kMaxProgramTempo) ? stored : skv::kDefaultTempo));
     // Through the virtual setParameter, so each value also reaches the editor.
     for (VstInt32 i = 0; i < kNumParams; ++i) {
         setParameter(i, currentProgram().getValue(i));
@@ -324,6 +334,7 @@ VstInt32 fxSkorvaline::getChunk(void** data, bool isPreset)
         return 0;
     }
     *data = nullptr;
+    captureEngineValues();
     CBankStore& store = CBankStore::instance();
     std::string text;
     try {
@@ -431,6 +442,8 @@ VstInt32 fxSkorvaline::setChunk(void* data, VstInt32 byteSize, bool isPreset)
         return 0;
     }
     std::copy(scratch.begin(), scratch.end(), programs);
-    setProgram(curProgram);
+    // The restored programs are taken as they are: nothing of the engine's values before the
+    // chunk may overwrite them.
+    selectProgram(curProgram);
     return 1;
 }

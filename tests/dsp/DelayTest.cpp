@@ -374,22 +374,35 @@ TEST(Delay, HostileDelayRequestsStayInsideTheRing)
     }
 }
 
-TEST(Delay, RestartPlaysAtTheSetLengthAtOnce)
+TEST(Delay, RestartReplacesTheTapsButKeepsTheGlide)
 {
-    // After audio has run (and while a glide is still under way), a restart empties the ring,
-    // moves writing to position 0 and places the taps at exactly the target: an impulse comes
-    // back the target number of samples later, and nothing older is heard.
-    Line line(2048);
-    line.setDelay(300.0f);
-    for (int t = 0; t < 700; ++t)
-        line.processSample(1.0f);
-    line.setDelay(123.0f);
-    for (int t = 0; t < 5; ++t)
-        line.processSample(1.0f);
-    line.restart();
-    EXPECT_EQ(line.writeIndex, 0);
+    // A line that has settled plays at exactly its length after a restart: the ring is empty,
+    // writing starts at position 0, and an impulse comes back the set number of samples later.
+    Line settled(2048);
+    settled.setDelay(300.0f);
+    for (int t = 0; t < 3000; ++t)
+        settled.processSample(1.0f);
+    ASSERT_EQ(settled.currentDelay, 300.0f);
+    settled.restart();
+    EXPECT_EQ(settled.writeIndex, 0);
     for (int t = 0; t < 400; ++t) {
-        const float y = line.processSample(t == 0 ? 1.0f : 0.0f);
-        ASSERT_EQ(y, t == 123 ? 1.0f : 0.0f) << "t " << t;
+        const float y = settled.processSample(t == 0 ? 1.0f : 0.0f);
+        ASSERT_EQ(y, t == 300 ? 1.0f : 0.0f) << "t " << t;
     }
+
+    // A line still gliding keeps its delay in force, its rate and its reverse state.
+    Line gliding(2048);
+    gliding.setReverse(1.0f);
+    gliding.setDelay(123.0f);
+    for (int t = 0; t < 5; ++t)
+        gliding.processSample(1.0f);
+    const float current = gliding.currentDelay;
+    const float rate = gliding.glideRate;
+    const int counter = gliding.reverseCounter;
+    ASSERT_NE(current, 123.0f);
+    gliding.restart();
+    EXPECT_EQ(gliding.currentDelay, current);
+    EXPECT_EQ(gliding.glideRate, rate);
+    EXPECT_TRUE(gliding.reverse);
+    EXPECT_EQ(gliding.reverseCounter, counter);
 }

@@ -78,7 +78,6 @@ public:
     explicit CEngineProbe(audioMasterCallback host = nullptr) : fxSkorvaline(host) {}
 
     using fxSkorvaline::engine;
-    using fxSkorvaline::samplesPerBeat;
 
     // Runs n samples of the given stereo input through processReplacing in one block.
     void block(const float* inL, const float* inR, float* outL, float* outR, int n)

@@ -20,11 +20,11 @@ namespace {
 using Buffer = std::vector<float>;
 using skvtest::noise;
 
-std::string configWithResolution(const std::string& r)
+std::string configWithResolution(const std::string& r, const std::string& zip = "yes")
 {
     return "<?xml version=\"1.0\"?>\n<Skorvaline><Skin path=\"\"/><ControllerMap/>"
-           "<Files zip-presets=\"yes\"/><Processing resolution=\"" +
-           r + "\"/></Skorvaline>\n";
+           "<Files zip-presets=\"" +
+           zip + "\"/><Processing resolution=\"" + r + "\"/></Skorvaline>\n";
 }
 
 // A dry-free, feedback-free path: the output is the wet signal of one pass.
@@ -311,6 +311,9 @@ TEST_F(Engine, SyncDelayExamplesLandOnTheSample)
         set(2, 0.5f);
         EXPECT_EQ(display(2), sync < 0.2f ? "2.000" : "32");
         EXPECT_EQ(get(2), 0.5f);
+        // The line glides to its new length at 0.75 sample per sample at most; once there, a
+        // resume empties it and the impulse comes back exactly one delay later.
+        runSilence(120000);
         resume();
         Buffer in(100 + 88198 + 600, 0.0f), oL, oR;
         in[100] = 1.0f;
@@ -449,6 +452,103 @@ TEST_F(Engine, MainDelaysKeepTheirOwnValuesAfterATempoChange)
     EXPECT_EQ(display(3), "14");
 }
 
+TEST_F(Engine, SyncedDelaysDoNotCreepWithTempoChanges)
+{
+    // Each tempo change re-snaps from the value the user set, never from the previous snap
+    // (which rounds up and so could only grow).
+    set(40, 0.0f);
+    set(47, 0.3f);  // eighths
+    set(48, 0.3f);
+    runSilence(64);  // the first synced block polls the host: 120 BPM
+    const float user[4] = {0.013f, 0.021f, 0.0371f, 0.0543f};
+    for (VstInt32 i = 0; i < 4; ++i)
+        set(i, user[i]);
+    float at120[4];
+    std::string shown[4];
+    for (VstInt32 i = 0; i < 4; ++i) {
+        at120[i] = get(i);
+        shown[i] = display(i);
+    }
+    for (int change = 0; change < 100; ++change) {
+        host->timeInfo.tempo = change % 2 == 0 ? 121.0 : 120.0;
+        // Polls come every 500 blocks while the tempo is steady, 5 blocks after a change.
+        runSilence(64 * (change == 0 ? 502 : 7), 64);
+    }
+    for (VstInt32 i = 0; i < 4; ++i) {
+        EXPECT_EQ(get(i), at120[i]) << i;
+        EXPECT_EQ(display(i), shown[i]) << i;
+    }
+}
+
+TEST(EngineTempo, SnappedDelayReturnsAfterATempoRoundTrip)
+{
+    skvtest::CTestHost host;
+    host.timeInfo.tempo = 120.0;
+    host.timeInfo.flags = kVstTempoValid;
+    host.writeConfig(configWithResolution("8", "no"));  // a readable chunk
+    ASSERT_NE(host.create(), nullptr);
+    host.setParameter(40, 0.0f);
+    host.setParameter(47, 0.3f);
+    Buffer z(64 * 7, 0.0f), oL, oR;
+    run(host, z, z, oL, oR, 64);
+    host.setParameter(2, 0.27f);
+    const float at120 = host.getParameter(2);  // 18 eighths
+    host.timeInfo.tempo = 90.0;
+    Buffer steady(64 * 502, 0.0f);
+    run(host, steady, steady, oL, oR, 64);  // the next poll, 500 blocks after the last
+    // 90 BPM: 29400 samples per beat; the snap comes from 0.27 (13 eighths), not from the
+    // 120 BPM snap (which would give 14).
+    const double units = std::ceil((8.0 * double(0.27f) * 176400.0 - 0.5) / 29400.0);
+    ASSERT_EQ(units, 13.0);
+    const float at90 = host.getParameter(2);
+    EXPECT_NEAR(at90, units / 8.0 * 29400.0 / 176400.0, 1e-6);
+    // A state saved now holds the snap of the moment.
+    const auto chunk = host.getChunk(true);
+    const std::string text(chunk.begin(), chunk.end());
+    const std::size_t entry = text.find("\"L Delay\"");
+    ASSERT_NE(entry, std::string::npos);
+    const std::size_t value = text.find("value=\"", entry);
+    ASSERT_NE(value, std::string::npos);
+    EXPECT_NEAR(std::stod(text.substr(value + 7)), at90, 1e-5);  // five significant digits
+    host.timeInfo.tempo = 120.0;
+    run(host, steady, steady, oL, oR, 64);
+    EXPECT_EQ(host.getParameter(2), at120);
+}
+
+TEST(EngineStart, DelaysGlideFromTheirStartLengthAfterConstruction)
+{
+    // A new line starts at 1000 samples and glides towards its set length at 0.75 sample per
+    // sample (the ratio limit (11023 + 1) / 1001 is far above that, so from the first sample
+    // on): the output at time t reads d(t) = 1000 + 0.75 (t + 1) back. An impulse at s comes
+    // back where t - d(t) = s, i.e. t = 4 s + 4003, one sub-block (8 samples) later still.
+    skvtest::CTestHost fresh;
+    ASSERT_NE(fresh.create(), nullptr);
+    setWetOnly(fresh);
+    fresh.setParameter(40, 0.0f);
+    fresh.setParameter(2, 1.0f / 16.0f);  // 11023 samples at order 2
+    resume(fresh);
+    // Past the first block, in which the mix still ramps from its start value 0 (dry).
+    const std::size_t s = 1000;
+    Buffer in(20000, 0.0f), oL, oR;
+    in[s] = 1.0f;
+    run(fresh, in, in, oL, oR, 512);
+    const std::size_t expected = 4 * s + 4003 + 8;
+    const std::size_t first = firstAbove(oL, 1e-4f);
+    // The four interpolation taps reach up to two samples ahead of the read point, which the
+    // quarter-speed playback stretches to eight.
+    EXPECT_GE(first + 8, expected);
+    EXPECT_LE(first, expected);
+}
+
+TEST_F(Engine, RatioAnswersStayNormalised)
+{
+    set(17, 1.0f);
+    set(21, 1.0f);
+    EXPECT_LE(get(17), 1.0f);
+    EXPECT_LE(get(21), 1.0f);
+    EXPECT_GT(get(17), 0.9999f);
+}
+
 TEST(EngineTempo, TempoNearZeroKeepsTheDelaysFinite)
 {
     // The host's tempo is positive, so it is taken, but its beat lasts longer than a double
@@ -487,6 +587,7 @@ TEST_F(Engine, EnvelopeFollowerGatesTheFeedback)
         set(50, envFollow);
         set(40, 0.0f);
         set(2, 1.0f / 16.0f);
+        runSilence(16384);  // the delay glides to its length before the echoes are measured
         resume();
         Buffer in(3 * 11025 + 2000, 0.0f), oL, oR;
         in[10] = 1.0f;

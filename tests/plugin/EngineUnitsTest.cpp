@@ -202,7 +202,7 @@ TEST(EngineUnits, TempoPollCadence)
     EXPECT_EQ(requests, 0);
     fx.silence(8 * 17, 8);  // polls at blocks 304 (changed) and 310 (steady)
     EXPECT_EQ(requests, 2);
-    EXPECT_EQ(fx.samplesPerBeat.load(), 26460.0);
+    EXPECT_EQ(fx.currentSamplesPerBeat(), 26460.0);
     // At 100 BPM: ceil((4 * 0.5 * 176400 - 0.5) / 26460) = 14 sixteenths.
     EXPECT_NEAR(fx.getParameter(2), 14.0 / 4.0 * 26460.0 / 176400.0, 1e-6);
 }
