@@ -52,9 +52,9 @@ void fxSkorvalineEdit::filterMapLoaded(const char* reference, int channel)
 void fxSkorvalineEdit::engineMovedParameter(VstInt32 index, float value)
 {
     // The engine's own moves (scan index, re-snapped delays) reach the editor the same way as
-    // host changes, without passing through the program.
-    if (auto* view = dynamic_cast<AEffGUIEditor*>(getEditor())) {
-        view->setParameter(index, value);
+    // host changes, without passing through the program. Audio thread: the editor records.
+    if (window) {
+        window->setParameter(index, value);
     }
     else {
         fxSkorvaline::engineMovedParameter(index, value);

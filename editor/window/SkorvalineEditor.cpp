@@ -975,6 +975,12 @@ void fxSkorvalineEditor::startDialog(DialogSlot slot, long tag)
 
 void fxSkorvalineEditor::pollDialogs()
 {
+    // An error box needs no answer; it is dropped (and its process reaped) once it ended.
+    if (errorPicker) {
+        const IFilePicker::State state = errorPicker->poll();
+        if (state != IFilePicker::State::Running)
+            errorPicker.reset();
+    }
     for (int s = 0; s < kNumDialogSlots; ++s) {
         if (!dialogs[s].picker)
             continue;

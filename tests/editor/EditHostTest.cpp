@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "support/EditHost.h"
+#include "support/ScratchFolder.h"
 #include "tests/editor/XTestSession.h"
 
 #include <X11/Xutil.h>
@@ -12,6 +13,8 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <string>
 #include <memory>
 
 namespace {
@@ -136,3 +139,67 @@ TEST_F(EditHostTest, FiftyOpenCloseCyclesKeepDescriptorsAndWindows)
 }
 
 }  // namespace
+
+#if __has_include("editor/window/FileDialog.h")
+// With the desktop's dialog programs: a fake zenity first on PATH notes each start in a log
+// and answers a BMP file at once.
+class EditHostDialogTest : public EditHostTest {
+protected:
+    void SetUp() override
+    {
+        EditHostTest::SetUp();
+        if (IsSkipped() || HasFatalFailure())
+            return;
+        fs::create_directories(scratch.path() / "bin");
+        log = scratch.path() / "starts.log";
+        const fs::path program = scratch.path() / "bin" / "zenity";
+        std::ofstream(program) << "#!/bin/sh\n"
+                               << "if [ \"$1\" = --help-all ]; then exit 0; fi\n"
+                               << "echo started >> '" << log.string() << "'\n"
+                               << "echo '" << SKV_TESTDATA_DIR
+                               << "/bmp/grey8_w16_h16_pillow.bmp'\n";
+        fs::permissions(program, fs::perms::owner_all);
+        const char* path = std::getenv("PATH");
+        savedPath = path ? path : "";
+        ::setenv("PATH", ((scratch.path() / "bin").string() + ":" + savedPath).c_str(), 1);
+    }
+    void TearDown() override
+    {
+        ::setenv("PATH", savedPath.c_str(), 1);
+        EditHostTest::TearDown();
+    }
+    int starts() const
+    {
+        std::ifstream in(log);
+        int n = 0;
+        for (std::string line; std::getline(in, line);)
+            ++n;
+        return n;
+    }
+    void click(int x, int y)
+    {
+        edit->moveTo(x, y);
+        edit->button(true);
+        ASSERT_TRUE(edit->waitIdles(3));
+        edit->button(false);
+        ASSERT_TRUE(edit->waitIdles(8));  // the dialog answers, idle applies it
+    }
+
+    skvtest::CScratchFolder scratch;
+    fs::path log;
+    std::string savedPath;
+};
+
+TEST_F(EditHostDialogTest, OneDialogPerClickAndTheGuardHoldsPerButton)
+{
+    ASSERT_TRUE(edit->openEditor());
+    ASSERT_TRUE(edit->waitIdles(2));
+    // Load buttons: (352,42)-(367,58) in the left panel at (10,10), the right one at (10,200).
+    click(10 + 359, 10 + 50);
+    EXPECT_EQ(starts(), 1);  // press and release of one click
+    click(10 + 359, 10 + 50);
+    EXPECT_EQ(starts(), 1);  // within a second of that dialog's end
+    click(10 + 359, 200 + 50);
+    EXPECT_EQ(starts(), 2);  // the other channel's button
+}
+#endif
