@@ -243,6 +243,27 @@ TEST_F(SkorvalineEditorTest, ProcessItemStoresTheEditedMapInTheProgram)
     EXPECT_TRUE(editor->getFilterMapControl(true)->isDirty());
 }
 
+TEST_F(SkorvalineEditorTest, OpenWhileOpenClosesTheFirstWindow)
+{
+    ASSERT_TRUE(open());
+    const long pictures = CBitmap::livePlatformPictures();
+    ASSERT_TRUE(open());
+    EXPECT_EQ(windowsUnderParent(), 1);
+    EXPECT_EQ(CBitmap::livePlatformPictures(), pictures);
+}
+
+TEST_F(SkorvalineEditorTest, CloseWhileTheSplashScreenShows)
+{
+    ASSERT_TRUE(open());
+    CFrame* frame = editor->getFrame();
+    CPoint where(620, 20);  // the splash screen's click area
+    frame->onMouseDown(nullptr, where, kLButton);
+    ASSERT_NE(frame->getModalView(), nullptr);
+    editor->close();
+    EXPECT_EQ(editor->getFrame(), nullptr);
+    EXPECT_EQ(windowsUnderParent(), 0);
+}
+
 TEST_F(SkorvalineEditorTest, OpenWithoutDisplayAnswersFalse)
 {
     const std::string saved = std::getenv("DISPLAY");
