@@ -158,10 +158,10 @@ fxSkorvalineEditor::~fxSkorvalineEditor()
 
 bool fxSkorvalineEditor::open(void* ptr)
 {
-    if (closePending)
-        return false;  // the previous window's gesture is still unwinding
     if (frame)
         close();
+    if (closePending)
+        return false;  // the previous window's gesture or menu is still unwinding
     postUpdate();
     AEffGUIEditor::open(ptr);
     leftTabState = rightTabState = -1.f;

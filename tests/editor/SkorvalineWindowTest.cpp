@@ -189,6 +189,21 @@ TEST_F(SkorvalineWindowTest, CloseInsideABarDragEndsItAndTheFrameGoesAfterwards)
     EXPECT_EQ(callsOf(audioMasterEndEdit, 44), 1u);
 }
 
+TEST_F(SkorvalineWindowTest, OpenInsideABarDragIsRefusedUntilTheDragUnwound)
+{
+    ASSERT_TRUE(open());
+    const CPoint c = centreOf(editor->getBar(44));
+    bool reopened = true;
+    skvtest::CUserScript script;
+    script.then([&] { moveTo(c.h, c.v); });
+    script.then([&] { button(true); });
+    script.then([&] { reopened = open(); }, [] { return callsOf(audioMasterBeginEdit, 44) > 0; });
+    run(script);
+    EXPECT_FALSE(reopened);
+    EXPECT_EQ(editor->getFrame(), nullptr);
+    EXPECT_TRUE(open());
+}
+
 TEST_F(SkorvalineWindowTest, CloseWhileTheFilterMapMenuIsOpen)
 {
     ASSERT_TRUE(open());
