@@ -21,6 +21,8 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+# Debug information stays in the build tree; the package carries stripped files.
+set(CPACK_STRIP_FILES ON)
 # The libraries the three files link, by their Debian 12 package names.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
     "libc6, libstdc++6, libgcc-s1, zlib1g, libtinyxml2-9, libcairo2, libx11-6, libsndfile1")
