@@ -217,12 +217,15 @@ void CLv2Wrapper::handleEvents()
     {
         if (ev->body.type == urids.midiEvent) {
             // Controllers act as in the VST 2.x build: through processEvents, one at a time.
-            const auto* bytes =
-                reinterpret_cast<const std::uint8_t*>(LV2_ATOM_BODY_CONST(&ev->body));
+            // Every message that can set a parameter has three bytes; shorter ones are skipped.
+            if (ev->body.size < 3) {
+                continue;
+            }
+            const auto* bytes = static_cast<const std::uint8_t*>(LV2_ATOM_BODY_CONST(&ev->body));
             VstMidiEvent midi{};
             midi.type = kVstMidiType;
             midi.byteSize = sizeof midi;
-            for (std::uint32_t b = 0; b < 3 && b < ev->body.size; ++b) {
+            for (int b = 0; b < 3; ++b) {
                 midi.midiData[b] = static_cast<char>(bytes[b]);
             }
             VstEvents list{};

@@ -171,3 +171,26 @@ TEST(Lv2Output, RunAllocatesNothing)
     }
     EXPECT_EQ(allocations, 0);
 }
+
+TEST(Lv2Output, InPlaceBuffersGiveTheSameOutput)
+{
+    // Hosts may hand the same buffer as input and output (the bundle does not forbid it).
+    const lv2test::Stereo in = lv2test::testInput();
+    CLv2TestHost separate;
+    ASSERT_TRUE(separate.instantiate());
+    const Outputs reference = runLv2(separate, in);
+    CLv2TestHost inPlace;
+    ASSERT_TRUE(inPlace.instantiate());
+    std::vector<float> l = in.l;
+    std::vector<float> r = in.r;
+    LilvInstance* instance = inPlace.instance();
+    for (std::size_t at = 0; at < l.size(); at += kBlock) {
+        lilv_instance_connect_port(instance, 0, l.data() + at);
+        lilv_instance_connect_port(instance, 1, r.data() + at);
+        lilv_instance_connect_port(instance, 2, l.data() + at);
+        lilv_instance_connect_port(instance, 3, r.data() + at);
+        lilv_instance_run(instance, static_cast<std::uint32_t>(std::min(kBlock, l.size() - at)));
+    }
+    EXPECT_EQ(lv2test::firstDifference(reference.l, l), l.size());
+    EXPECT_EQ(lv2test::firstDifference(reference.r, r), r.size());
+}
