@@ -85,7 +85,7 @@ TEST(SharedStateStorm, InstancesCreatedAndClosedOnTwoThreads)
     std::atomic<bool> running{true};
     std::atomic<int> failures{0};
     auto storm = [&](CTestHost& host) {
-        for (int i = 0; i < 40; ++i) {
+        for (int i = 0; i < 100; ++i) {
             if (host.create() == nullptr) {
                 ++failures;
                 continue;

@@ -471,12 +471,12 @@ TEST_F(StateChunk, SmallChunkOfTinyElementsIsRefusedAndChangesNothing)
 {
     host.setParameter(43, 0.31f);
     const std::string before = withoutDates(bankText());
-    // A few kilobytes of zlib data holding half a million empty elements: each one costs
-    // the parser far more memory than its four bytes of text.
+    // A few kilobytes of zlib data holding half a million tiny entries: each one costs the
+    // parser far more memory than its seven bytes of text.
     std::string text = "<?xml version=\"1.0\"?><Bank name=\"x\"><Preset name=\"p\" "
                        "plugin=\"Skorvaline\"><param id=\"Mix\" value=\"1\"/>";
     for (int i = 0; i < 500000; ++i) {
-        text += "<a/>";
+        text += "<p i=\"\"/>";
     }
     text += "</Preset></Bank>";
     const std::vector<unsigned char> chunk = zlibCompress(bytesOf(text));
