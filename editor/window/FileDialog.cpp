@@ -364,12 +364,15 @@ void rememberZenityOptions(const std::string& program, const std::string& help)
     zenityTable()[program] = o;
 }
 
-// zenity shows --text as Pango markup: a file name with '&' or '<' would break it.
-std::string escapeMarkup(const std::string& text)
+// zenity reads --text as C-style escapes (a backslash starts one) and then as Pango markup:
+// a file name with a backslash, '&' or '<' would come out mangled or not at all.
+std::string zenityText(const std::string& text)
 {
     std::string out;
     for (char c : text) {
-        if (c == '&')
+        if (c == '\\')
+            out += "\\\\";
+        else if (c == '&')
             out += "&amp;";
         else if (c == '<')
             out += "&lt;";
@@ -995,7 +998,7 @@ bool CFileDialog::launchProgram(Backend which)
         args.push_back("zenity");
         if (message) {
             args.push_back("--error");
-            args.push_back("--text=" + escapeMarkup(text));
+            args.push_back("--text=" + zenityText(text));
         }
         else {
             args.push_back("--file-selection");

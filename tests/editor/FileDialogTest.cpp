@@ -445,12 +445,12 @@ TEST_F(FileDialogTest, ErrorMessageGoesToZenityAsPlainText)
 {
     writeFake("zenity", "exit 0");
     CFileDialog dialog;
-    dialog.showError("Cannot write <a&b>.bmp", 0, nullptr);
+    dialog.showError("Cannot write <a&b>\\c.bmp", 0, nullptr);
     EXPECT_TRUE(dialog.isMessage());
     EXPECT_EQ(finish(dialog), State::Accepted);
     const Record r = readRecord("zenity");
-    EXPECT_EQ(r.args,
-              (std::vector<std::string>{"--error", "--text=Cannot write &lt;a&amp;b&gt;.bmp"}));
+    EXPECT_EQ(r.args, (std::vector<std::string>{"--error",
+                                                "--text=Cannot write &lt;a&amp;b&gt;\\\\c.bmp"}));
 }
 
 TEST_F(FileDialogTest, StartWhileRunningIsRefused)
