@@ -64,10 +64,10 @@ public:
     unsigned long getPopupWindow() const;
     bool popupHasInput() const;
 
+private:
     class CChildProcess;
     class CPathEntry;
 
-private:
     // Starts the next way of showing the dialog, from backend on; false when none is left.
     bool launchFrom(Backend first);
     bool launchProgram(Backend which);
