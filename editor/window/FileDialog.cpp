@@ -1,7 +1,7 @@
 #include "editor/window/FileDialog.h"
 
-#include "editor/DrawContext.h"
-#include "editor/WindowSurface.h"
+#include "editor/toolkit/DrawContext.h"
+#include "editor/toolkit/WindowSurface.h"
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>

@@ -1,11 +1,8 @@
 // The process-wide factory of the editor's file dialogs. By default they are the desktop's
-// dialog programs run beside the host's loop (CFileDialog, where the build has it).
+// dialog programs run beside the host's loop (CFileDialog).
 #include "editor/window/FilePicker.h"
 
-#if __has_include("editor/window/FileDialog.h")
 #include "editor/window/FileDialog.h"
-#define SKV_HAVE_FILE_DIALOG 1
-#endif
 
 namespace VSTGUI {
 
@@ -17,7 +14,6 @@ FilePickerFactory& factory()
     return current;
 }
 
-#ifdef SKV_HAVE_FILE_DIALOG
 // CFileDialog seen through the editor's picker interface.
 class CDesktopPicker : public IFilePicker {
 public:
@@ -54,7 +50,6 @@ public:
 private:
     CFileDialog dialog;
 };
-#endif
 
 }  // namespace
 
@@ -67,11 +62,7 @@ std::unique_ptr<IFilePicker> makeFilePicker()
 {
     if (factory())
         return factory()();
-#ifdef SKV_HAVE_FILE_DIALOG
     return std::make_unique<CDesktopPicker>();
-#else
-    return nullptr;  // no dialog can be shown: the request changes nothing
-#endif
 }
 
 }  // namespace VSTGUI

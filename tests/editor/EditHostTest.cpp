@@ -140,7 +140,6 @@ TEST_F(EditHostTest, FiftyOpenCloseCyclesKeepDescriptorsAndWindows)
 
 }  // namespace
 
-#if __has_include("editor/window/FileDialog.h")
 // With the desktop's dialog programs: a fake zenity first on PATH notes each start in a log
 // and answers a BMP file at once.
 class EditHostDialogTest : public EditHostTest {
@@ -202,4 +201,3 @@ TEST_F(EditHostDialogTest, OneDialogPerClickAndTheGuardHoldsPerButton)
     click(10 + 359, 200 + 50);
     EXPECT_EQ(starts(), 2);  // the other channel's button
 }
-#endif
