@@ -138,16 +138,20 @@ struct FmaArith {
 // stays on that chain.
 //
 // Update stage j as written: m = p[j-1] − λ·v, v' = (λ·p[j] + m) − f·k[j-1], f' = f − m·k[j-1].
-// Here, with f_(j-1) = f_(j-2) − k[j-2]·m_(j-1) put into the product k[j-1]·f_(j-1):
-//     m_j = p[j-1] − λ·v_(j-1)                                    (kept whole)
-//     X_j = (λ·p[j] − k[j-1]·f_(j-2)) + k[j-1]k[j-2]·m_(j-1)        (beside the chain)
-//     v_j = X_j + m_j,    f_(j-1) = f_(j-2) − k[j-2]·m_(j-1)       (f runs a stage ahead)
-// The chain is now m_j → v_j → m_(j+1): one add and one multiply-subtract (a single FMA where
-// available), against m, λ·v, the add and the subtraction of f written. Everything else waits
-// on m a stage earlier and has a stage's time to finish. This is the shortest chain that still
-// forms m whole: with λ near 1, p[j-1] and λ·v_(j-1) nearly cancel, and the shorter forms that
-// split them (v_j = T_j − λ·v_(j-1) with T_j = λ·p[j] + p[j-1] − f·k[j-1], or f updated by
-// k·p[j-1] and λk·v_(j-1) apart) gave two to six times the written order's rounding error.
+// Here v' = X_j + m_j with X_j = λ·p[j] − k[j-1]·f_(j-1), and m_(j+1) = p[j] − λ·v_j is taken
+// apart as (p[j] − λ·X_j) − λ·m_j; putting f_(j-1) = f_(j-2) − k[j-2]·m_(j-1) into X_j:
+//     X_j     = (λ·p[j] − k[j-1]·f_(j-2)) + k[j-1]k[j-2]·m_(j-1)
+//     v_j     = X_j + m_j                                         (stored; off the chain)
+//     m_(j+1) = (p[j] − λ·X_j) − λ·m_j
+//     f_(j-1) = f_(j-2) − k[j-2]·m_(j-1)                          (f runs a stage behind)
+// The chain is now m_j → m_(j+1): one multiply and one subtraction (one FMA where available),
+// against the four operations written (m, λ·v, the add, the f subtraction). X_j waits on
+// m_(j-1), a stage earlier, and f on m two stages earlier: the loops through them cost two and
+// a half and under three operations per stage. Which terms meet first matters for rounding
+// here: with λ near 1, p[j-1] and λ·v_(j-1) nearly cancel, and the shorter forms that add
+// p[j-1] to other terms before λ·v_(j-1) comes off (v_j = T_j − λ·v_(j-1) with
+// T_j = λ·p[j] + p[j-1] − f·k[j-1], or f updated with k·p[j-1] and λk·v_(j-1) apart) gave two
+// to six times the written order's rounding error; this one stays close to it (the tests).
 //
 // Prediction stage j of the next sample, on q: u = C·q[j] + λ·(k[j-1]·z − u), z the backward
 // sum two stages back, which is −acc_(j-2). So
@@ -158,7 +162,7 @@ struct FmaArith {
 // λ·k[j] and k[j]·k[j-1] are formed once per call. Prediction stage j runs one iteration behind
 // update stage j, so that in program order (which is also the order in which the processor
 // picks ready work) every update stage comes before the prediction work of the stage before
-// it. What remains on the critical path of a sample: the m/v chain through all stages, the last
+// it. What remains on the critical path of a sample: the m chain through all stages, the last
 // prediction stage, and y = G·(x + acc).
 template <class Arith, int Capacity>
 inline void runFused(CUnitWIIRLattice<float, Capacity>& left,
@@ -219,12 +223,14 @@ inline void runFused(CUnitWIIRLattice<float, Capacity>& left,
         const __m128 x = skv::pairOf(inL[i], inR[i]);
         const __m128 y = _mm_mul_ps(g, _mm_add_ps(x, acc));
 
-        // Stage 0. Update: v = λ·p[0] + y, f = y (and f one stage further back y, m 0).
+        // Stage 0. Update: v = λ·p[0] + y, f = y (and f a stage further back y, m 0), and the
+        // m of stage 1.
         // Prediction: u = C·q[0], acc = k[0]·u (acc one stage further back 0).
-        __m128 pPrev = skv::loadPair(p);
-        __m128 v = Arith::mulAdd(lambda, pPrev, y);
-        __m128 fLag = y;     // f_(j-2)
-        __m128 mLag = zero;  // m_(j-1)
+        const __m128 p0 = skv::loadPair(p);
+        __m128 v = Arith::mulAdd(lambda, p0, y);
+        __m128 fLag = y;                             // f_(j-2)
+        __m128 mLag = zero;                          // m_(j-1)
+        __m128 m = Arith::negMulAdd(lambda, v, p0);  // m_j
         __m128 u = _mm_mul_ps(c, skv::loadPair(q));
         __m128 nextAcc = _mm_mul_ps(skv::loadPair(kk), u);
         __m128 accLag = zero;  // acc two prediction stages back
@@ -234,12 +240,12 @@ inline void runFused(CUnitWIIRLattice<float, Capacity>& left,
         for (int j = 1; j < order; ++j) {
             const float* const kj = kk + 2 * (j - 1);  // k[j-1]; k[j-2] sits just before it
             const __m128 pj = skv::loadPair(p + 2 * j);
-            const __m128 m = Arith::negMulAdd(lambda, v, pPrev);
             const __m128 x =
                 Arith::mulAdd(skv::loadPair(kk2 + 2 * (j - 1)), mLag,
                               Arith::negMulAdd(skv::loadPair(kj), fLag, _mm_mul_ps(lambda, pj)));
             const __m128 vNew = _mm_add_ps(x, m);
             fLag = Arith::negMulAdd(skv::loadPair(kj - 2), mLag, fLag);
+            const __m128 mNew = Arith::negMulAdd(lambda, m, Arith::negMulAdd(lambda, x, pj));
             skv::storePair(q + 2 * j, vNew);
 
             if (j >= 2) {
@@ -254,7 +260,7 @@ inline void runFused(CUnitWIIRLattice<float, Capacity>& left,
 
             v = vNew;
             mLag = m;
-            pPrev = pj;
+            m = mNew;
         }
         // Prediction stage order - 1.
         {
