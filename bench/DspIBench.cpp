@@ -1,6 +1,7 @@
 // The lattice in its reference form (two channels one after the other) against the fused
-// two-lane kernel, in the same run, at orders 12, 40 and 80; the delay line steady and
-// gliding; one LPC extraction at order 80. Per-frame figures come out as counters.
+// two-lane kernel on each of its paths (SSE2, FMA) and against the fused kernel as it was
+// before its recursion was reassociated, in the same run, at orders 12, 40 and 80; the delay
+// line steady and gliding; one LPC extraction at order 80. Per-frame figures are counters.
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -12,6 +13,7 @@
 #include "dsp/LatticeStereoKernel.h"
 #include "dsp/UnitWIIRLattice.h"
 #include "dsp/WarpedLPCExtraction.h"
+#include "LatticeKernelBefore.h"
 
 namespace {
 
@@ -80,7 +82,7 @@ struct LatticeRun {
         keep();
     }
 
-    // The same work through the fused stereo kernel.
+    // The same work through the fused stereo kernel, on the path in force.
     void kernel()
     {
         for (int pos = 0; pos < kFrames; pos += block) {
@@ -88,6 +90,18 @@ struct LatticeRun {
             left.glideCoefficients(0.6f, 0.9f);
             usp::processStereoLattice(left, right, inL.data() + pos, inR.data() + pos,
                                       outL.data() + pos, outR.data() + pos, block);
+        }
+        keep();
+    }
+
+    // The same work through the fused kernel as it was before the reassociation.
+    void before()
+    {
+        for (int pos = 0; pos < kFrames; pos += block) {
+            right.glideCoefficients(0.6f, 0.9f);
+            left.glideCoefficients(0.6f, 0.9f);
+            benchref::processStereoLatticeBefore(left, right, inL.data() + pos, inR.data() + pos,
+                                                 outL.data() + pos, outR.data() + pos, block);
         }
         keep();
     }
@@ -108,11 +122,24 @@ void BM_LatticeReference(benchmark::State& state)
     nsPer(state, "ns_per_frame", kFrames);
 }
 
+// range(2): 0 the kernel before the reassociation, 1 the SSE2 path, 2 the FMA path.
 void BM_LatticeStereoKernel(benchmark::State& state)
 {
+    const int variant = static_cast<int>(state.range(2));
+    if (variant == 2 && !usp::latticePathAvailable(usp::LatticePath::kFma)) {
+        state.SkipWithError("no FMA on this processor");
+        return;
+    }
+    const usp::LatticePath previous = usp::latticePath();
+    usp::selectLatticePath(variant == 2 ? usp::LatticePath::kFma : usp::LatticePath::kSse2);
     LatticeRun run(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
-    for (auto _ : state)
-        run.kernel();
+    for (auto _ : state) {
+        if (variant == 0)
+            run.before();
+        else
+            run.kernel();
+    }
+    usp::selectLatticePath(previous);
     nsPer(state, "ns_per_frame", kFrames);
 }
 
@@ -123,27 +150,47 @@ double threadCpuNs()
     return static_cast<double>(ts.tv_sec) * 1e9 + static_cast<double>(ts.tv_nsec);
 }
 
-// Both forms inside the same iteration, one block after the other, so that a busy machine
-// slows both alike; reports each one's CPU time per frame and their ratio.
+// All forms inside the same iteration, one block after the other, so that a busy machine
+// slows them alike: the reference, the fused kernel before the reassociation ("before"), and
+// the present kernel on its SSE2 and FMA paths. Reports each one's CPU time per frame and
+// the speed-ups over "before".
 void BM_LatticeSpeedup(benchmark::State& state)
 {
     const int order = static_cast<int>(state.range(0));
     const int block = static_cast<int>(state.range(1));
-    LatticeRun ref(order, block), fast(order, block);
-    double refNs = 0.0, fastNs = 0.0, frames = 0.0;
+    const bool fma = usp::latticePathAvailable(usp::LatticePath::kFma);
+    const usp::LatticePath previous = usp::latticePath();
+    LatticeRun ref(order, block), old(order, block), sse2(order, block), fused(order, block);
+    double refNs = 0.0, oldNs = 0.0, sse2Ns = 0.0, fmaNs = 0.0, frames = 0.0;
     for (auto _ : state) {
         const double t0 = threadCpuNs();
         ref.reference();
         const double t1 = threadCpuNs();
-        fast.kernel();
+        old.before();
         const double t2 = threadCpuNs();
+        usp::selectLatticePath(usp::LatticePath::kSse2);
+        sse2.kernel();
+        const double t3 = threadCpuNs();
+        if (fma) {
+            usp::selectLatticePath(usp::LatticePath::kFma);
+            fused.kernel();
+        }
+        const double t4 = threadCpuNs();
         refNs += t1 - t0;
-        fastNs += t2 - t1;
+        oldNs += t2 - t1;
+        sse2Ns += t3 - t2;
+        fmaNs += t4 - t3;
         frames += kFrames;
     }
+    usp::selectLatticePath(previous);
     state.counters["ref_ns_per_frame"] = refNs / frames;
-    state.counters["fast_ns_per_frame"] = fastNs / frames;
-    state.counters["speedup"] = fastNs > 0.0 ? refNs / fastNs : 0.0;
+    state.counters["before_ns_per_frame"] = oldNs / frames;
+    state.counters["sse2_ns_per_frame"] = sse2Ns / frames;
+    state.counters["sse2_speedup"] = sse2Ns > 0.0 ? oldNs / sse2Ns : 0.0;
+    if (fma) {
+        state.counters["fma_ns_per_frame"] = fmaNs / frames;
+        state.counters["fma_speedup"] = fmaNs > 0.0 ? oldNs / fmaNs : 0.0;
+    }
 }
 
 void latticeArgs(benchmark::internal::Benchmark* b)
@@ -152,8 +199,15 @@ void latticeArgs(benchmark::internal::Benchmark* b)
         for (int block : {8, 64, 512})
             b->Args({order, block});
 }
+void kernelArgs(benchmark::internal::Benchmark* b)
+{
+    for (int order : {12, 40, 80})
+        for (int block : {8, 64, 512})
+            for (int variant : {0, 1, 2})
+                b->Args({order, block, variant});
+}
 BENCHMARK(BM_LatticeReference)->Apply(latticeArgs);
-BENCHMARK(BM_LatticeStereoKernel)->Apply(latticeArgs);
+BENCHMARK(BM_LatticeStereoKernel)->Apply(kernelArgs);
 BENCHMARK(BM_LatticeSpeedup)->Apply(latticeArgs);
 
 // kFrames samples through the line.

@@ -1,13 +1,14 @@
 // Fused two-channel form of the warped lattice recursion, for the engine's filtering pass.
-// The update pass of sample n and the prediction pass of sample n + 1 share one stage loop:
-// prediction stage j needs nothing but the state value update stage j writes (it runs one
-// stage behind it), and the input only enters at the end, so no operation is reordered and
-// every result is bit-identical to CUnitWIIRLattice::process. The prediction then runs in
-// the shadow of the update chain (one multiply and three adds per stage), and left and right
-// share that chain in two lanes of one SSE register (SSE2 is baseline on x86-64).
+// The update pass of sample n and the prediction pass of sample n + 1 share one stage loop
+// (prediction stage j needs only the state value update stage j writes), left and right run
+// in two lanes of one SSE register, and each stage is reassociated so that a stage waits on
+// the previous one for as few dependent operations as possible (see runFused below). The
+// results therefore differ from CUnitWIIRLattice::process in the last bits. FMA is used where
+// the processor has it, chosen once at load; SSE2 (the x86-64 baseline) otherwise.
 #pragma once
 
 #include <emmintrin.h>
+#include <immintrin.h>
 
 #include "dsp/Denormal.h"
 #include "dsp/LanePairs.h"
@@ -25,12 +26,28 @@ struct StereoPrediction {
     bool valid = false;
 };
 
-/// Runs n samples through both lattices: outL[i] = left.process(inL[i]) and
-/// outR[i] = right.process(inR[i]), with identical results and state afterwards.
+/// What processStereoLattice runs: the fused kernel with plain SSE2 multiplies and adds, or
+/// with fused multiply-adds; or, as the reference, process() of each lattice in turn.
+enum class LatticePath { kWritten, kSse2, kFma };
+
+/// Whether this processor (and its operating system) can run `path`; all but kFma always.
+bool latticePathAvailable(LatticePath path) noexcept;
+/// The path processStereoLattice takes: kFma where available, else kSse2. The environment
+/// variable SKV_LATTICE_PATH ("written", "sse2" or "fma"), read once when the library loads,
+/// overrides that, so that a host can compare them; so does selectLatticePath.
+LatticePath latticePath() noexcept;
+/// Makes every later call take `path` (an unavailable one gives kSse2); returns the path now
+/// in force. For tests and benchmarks; any thread, but not while a kernel call runs.
+LatticePath selectLatticePath(LatticePath path) noexcept;
+
+/// Runs n samples through both lattices: outL[i] and outR[i] are what left.process(inL[i])
+/// and right.process(inR[i]) give, up to rounding (the recursion is reassociated), and the
+/// lattices' state, ping-pong side, offset sign, output and revision move on as there.
 /// Call on the audio thread with both locks held (as around the per-sample pass). Lattices of
-/// different orders (or the same object twice) take the reference path. The first sample of
-/// each call recomputes the prediction, so coefficient glides and order changes between calls
-/// are always picked up. Outputs may alias inputs. Nothing here allocates.
+/// different orders (or the same object twice) take process() itself, as kWritten does. The first
+/// sample of each call recomputes the prediction in the written order, so coefficient glides and
+/// order changes between calls are always picked up. Outputs may alias inputs. Nothing here
+/// allocates.
 /// With `ready`, a prediction made for exactly the lattices' present revisions replaces the
 /// first one (same values); any other is ignored.
 template <int Capacity>
@@ -94,58 +111,106 @@ struct PredictionChain {
     __m128 u, acc, back, z;
 };
 
-}  // namespace detail
-
-template <int Capacity>
-void processStereoLattice(CUnitWIIRLattice<float, Capacity>& left,
-                          CUnitWIIRLattice<float, Capacity>& right, const float* inL,
-                          const float* inR, float* outL, float* outR, int n,
-                          const StereoPrediction* ready)
-{
-    if (n <= 0)
-        return;
-    if (left.order != right.order || &left == &right) {
-        for (int i = 0; i < n; ++i) {
-            const float xl = inL[i];
-            const float xr = inR[i];
-            outL[i] = left.process(xl);
-            outR[i] = right.process(xr);
-        }
-        return;
+// a·b + c and c − a·b as separate multiply and add (two roundings).
+struct Sse2Arith {
+    static __m128 mulAdd(__m128 a, __m128 b, __m128 c) { return _mm_add_ps(_mm_mul_ps(a, b), c); }
+    static __m128 negMulAdd(__m128 a, __m128 b, __m128 c)
+    {
+        return _mm_sub_ps(c, _mm_mul_ps(a, b));
     }
+};
 
+// The same as fused multiply-adds (one rounding). Only ever inlined into the FMA entry below.
+struct FmaArith {
+    __attribute__((target("fma"))) static __m128 mulAdd(__m128 a, __m128 b, __m128 c)
+    {
+        return _mm_fmadd_ps(a, b, c);
+    }
+    __attribute__((target("fma"))) static __m128 negMulAdd(__m128 a, __m128 b, __m128 c)
+    {
+        return _mm_fnmadd_ps(a, b, c);
+    }
+};
+
+// The stage loop, per sample (λ, C, k as in CUnitWIIRLattice::process; p read, q written).
+// The written update stage spends four dependent operations on the chain from one stage to
+// the next; each stage here is reassociated so that only what truly waits on the stage before
+// stays on that chain.
+//
+// Update stage j as written: m = p[j-1] − λ·v, v' = (λ·p[j] + m) − f·k[j-1], f' = f − m·k[j-1].
+// Here v' = X_j + m_j with X_j = λ·p[j] − k[j-1]·f_(j-1), and m_(j+1) = p[j] − λ·v_j is taken
+// apart as (p[j] − λ·X_j) − λ·m_j; putting f_(j-1) = f_(j-2) − k[j-2]·m_(j-1) into X_j:
+//     X_j     = (λ·p[j] − k[j-1]·f_(j-2)) + k[j-1]k[j-2]·m_(j-1)
+//     v_j     = X_j + m_j                                         (stored; off the chain)
+//     m_(j+1) = (p[j] − λ·X_j) − λ·m_j
+//     f_(j-1) = f_(j-2) − k[j-2]·m_(j-1)                          (f runs a stage behind)
+// The chain is now m_j → m_(j+1): one multiply and one subtraction (one FMA where available),
+// against the four operations written (m, λ·v, the add, the f subtraction). X_j waits on
+// m_(j-1), a stage earlier, and f on m two stages earlier: the loops through them cost two and
+// a half and under three operations per stage. Which terms meet first matters for rounding
+// here: with λ near 1, p[j-1] and λ·v_(j-1) nearly cancel, and the shorter forms that add
+// p[j-1] to other terms before λ·v_(j-1) comes off (v_j = T_j − λ·v_(j-1) with
+// T_j = λ·p[j] + p[j-1] − f·k[j-1], or f updated with k·p[j-1] and λk·v_(j-1) apart) gave two
+// to six times the written order's rounding error; this one stays close to it (the tests).
+//
+// Prediction stage j of the next sample, on q: u = C·q[j] + λ·(k[j-1]·z − u), z the backward
+// sum two stages back, which is −acc_(j-2). So
+//     u_j = (C·q[j] − λk[j-1]·acc_(j-2)) − λ·u_(j-1),   acc_j = acc_(j-1) + k[j]·u_j
+// where the written form multiplied by λ after the subtraction: u waits on u for one
+// multiply-subtract instead of three operations, and acc → u → acc closes over two stages.
+//
+// λ·k[j] and k[j]·k[j-1] are formed once per call. Prediction stage j runs one iteration behind
+// update stage j, so that in program order (which is also the order in which the processor
+// picks ready work) every update stage comes before the prediction work of the stage before
+// it. What remains on the critical path of a sample: the m chain through all stages, the last
+// prediction stage, and y = G·(x + acc).
+template <class Arith, int Capacity>
+inline void runFused(CUnitWIIRLattice<float, Capacity>& left,
+                     CUnitWIIRLattice<float, Capacity>& right, const float* inL, const float* inR,
+                     float* outL, float* outR, int n, const StereoPrediction* ready)
+{
     constexpr int kStride = CUnitWarpedLatticeBase<float, Capacity>::kMaxStride;
     const int order = left.order;
     // Each array is laid out in groups of four, so whole groups can be read and written back
     // (entries past `count` come back unchanged).
     const int n4 = (left.count + 3) & ~3;
 
-    alignas(16) float kk[2 * kStride];
+    // kk starts one group into its buffer, so that the pair before k[0] reads as k[-1] = 0.
+    alignas(16) float kkBuf[2 * kStride + 4];
+    _mm_store_ps(kkBuf, _mm_setzero_ps());
+    float* const kk = kkBuf + 4;
+    alignas(16) float lk[2 * kStride];   // λ·k[j]
+    alignas(16) float kk2[2 * kStride];  // k[j]·k[j-1], 0 for j = 0
     alignas(16) float bufA[2 * kStride];
     alignas(16) float bufB[2 * kStride];
-    detail::interleave(left.coeffs, right.coeffs, kk, n4);
-    detail::interleave(left.pingPong ? left.stateA : left.stateB,
-                       right.pingPong ? right.stateA : right.stateB, bufA, n4);
-    detail::interleave(left.pingPong ? left.stateB : left.stateA,
-                       right.pingPong ? right.stateB : right.stateA, bufB, n4);
+    interleave(left.coeffs, right.coeffs, kk, n4);
+    interleave(left.pingPong ? left.stateA : left.stateB,
+               right.pingPong ? right.stateA : right.stateB, bufA, n4);
+    interleave(left.pingPong ? left.stateB : left.stateA,
+               right.pingPong ? right.stateB : right.stateA, bufB, n4);
+    const __m128 lambda4 = _mm_setr_ps(left.warp, right.warp, left.warp, right.warp);
+    for (int j = 0; j < 2 * n4; j += 4) {
+        _mm_store_ps(lk + j, _mm_mul_ps(lambda4, _mm_load_ps(kk + j)));
+        _mm_store_ps(kk2 + j, _mm_mul_ps(_mm_load_ps(kk + j), _mm_loadu_ps(kk + j - 2)));
+    }
 
     const __m128 zero = _mm_setzero_ps();
     const __m128 lambda = skv::pairOf(left.warp, right.warp);
     const __m128 c = skv::pairOf(left.warpComplement, right.warpComplement);
     const __m128 g = skv::pairOf(left.gain, right.gain);
-    const __m128 signMask = _mm_set1_ps(-0.0f);
 
     float* p = bufA;  // read this sample
     float* q = bufB;  // written this sample, read by the next prediction
 
-    // Prediction for the first sample, from the state as it stands.
+    // Prediction for the first sample, from the state as it stands, in the written order (the
+    // glide prepares the very same values).
     __m128 acc;
     if (ready && ready->valid && ready->revisionL == left.revision &&
         ready->revisionR == right.revision) {
         acc = _mm_load_ps(ready->acc);
     }
     else {
-        detail::PredictionChain chain(lambda, c);
+        PredictionChain chain(lambda, c);
         chain.first(skv::loadPair(kk), skv::loadPair(p));
         for (int j = 1; j < order; ++j)
             chain.stage(skv::loadPair(kk + 2 * j), skv::loadPair(kk + 2 * j - 2),
@@ -158,56 +223,51 @@ void processStereoLattice(CUnitWIIRLattice<float, Capacity>& left,
         const __m128 x = skv::pairOf(inL[i], inR[i]);
         const __m128 y = _mm_mul_ps(g, _mm_add_ps(x, acc));
 
-        // Update pass of this sample, fused with the prediction pass of the next one. The
-        // update chain (v) is the critical path. The prediction stage that reads v_j runs one
-        // iteration later, so that in program order (which is also the order in which the
-        // processor picks ready work) every update stage comes before the prediction work
-        // of the stage before it; this is worth some 5 % at order 80.
-        __m128 f = y;
-        __m128 kPrev = skv::loadPair(kk);
+        // Stage 0. Update: v = λ·p[0] + y, f = y (and f a stage further back y, m 0), and the
+        // m of stage 1.
+        // Prediction: u = C·q[0], acc = k[0]·u (acc one stage further back 0).
+        const __m128 p0 = skv::loadPair(p);
+        __m128 v = Arith::mulAdd(lambda, p0, y);
+        __m128 fLag = y;                             // f_(j-2)
+        __m128 mLag = zero;                          // m_(j-1)
+        __m128 m = Arith::negMulAdd(lambda, v, p0);  // m_j
         __m128 u = _mm_mul_ps(c, skv::loadPair(q));
-        __m128 nextAcc = _mm_mul_ps(kPrev, u);
-        __m128 back = _mm_xor_ps(nextAcc, signMask);
-        __m128 z = zero;
-        if (order > 1) {
-            // Update stage 1.
-            const __m128 p0 = skv::loadPair(p);
-            __m128 pPrev = skv::loadPair(p + 2);
-            __m128 v = _mm_add_ps(_mm_mul_ps(lambda, p0), y);
-            {
-                const __m128 m = _mm_sub_ps(p0, _mm_mul_ps(lambda, v));
-                v = _mm_sub_ps(_mm_add_ps(_mm_mul_ps(lambda, pPrev), m), _mm_mul_ps(f, kPrev));
-                skv::storePair(q + 2, v);
-                f = _mm_sub_ps(f, _mm_mul_ps(m, kPrev));
-            }
-            __m128 kLag = kPrev;  // k[j - 2] for the lagging prediction stage j - 1
-            kPrev = skv::loadPair(kk + 2);
-            for (int j = 2; j < order; ++j) {
-                // Update stage j.
-                const __m128 pj = skv::loadPair(p + 2 * j);
-                const __m128 m = _mm_sub_ps(pPrev, _mm_mul_ps(lambda, v));
-                const __m128 vLag = v;
-                v = _mm_sub_ps(_mm_add_ps(_mm_mul_ps(lambda, pj), m), _mm_mul_ps(f, kPrev));
-                skv::storePair(q + 2 * j, v);
-                f = _mm_sub_ps(f, _mm_mul_ps(m, kPrev));
+        __m128 nextAcc = _mm_mul_ps(skv::loadPair(kk), u);
+        __m128 accLag = zero;  // acc two prediction stages back
 
+        // Update stage j (with the prediction stage before it, from j = 2 on). The coefficient
+        // pairs are loaded where they are used, so that the registers hold the chains.
+        for (int j = 1; j < order; ++j) {
+            const float* const kj = kk + 2 * (j - 1);  // k[j-1]; k[j-2] sits just before it
+            const __m128 pj = skv::loadPair(p + 2 * j);
+            const __m128 x =
+                Arith::mulAdd(skv::loadPair(kk2 + 2 * (j - 1)), mLag,
+                              Arith::negMulAdd(skv::loadPair(kj), fLag, _mm_mul_ps(lambda, pj)));
+            const __m128 vNew = _mm_add_ps(x, m);
+            fLag = Arith::negMulAdd(skv::loadPair(kj - 2), mLag, fLag);
+            const __m128 mNew = Arith::negMulAdd(lambda, m, Arith::negMulAdd(lambda, x, pj));
+            skv::storePair(q + 2 * j, vNew);
+
+            if (j >= 2) {
                 // Prediction stage j - 1 of the next sample, from v_(j-1).
-                const __m128 uj = _mm_add_ps(
-                    _mm_mul_ps(c, vLag), _mm_mul_ps(lambda, _mm_sub_ps(_mm_mul_ps(kLag, z), u)));
-                z = back;
-                const __m128 t = _mm_mul_ps(kPrev, uj);
-                nextAcc = _mm_add_ps(nextAcc, t);
-                back = _mm_sub_ps(back, t);
-                u = uj;
-
-                kLag = kPrev;
-                kPrev = skv::loadPair(kk + 2 * j);
-                pPrev = pj;
+                const __m128 uNew = Arith::negMulAdd(
+                    lambda, u,
+                    Arith::negMulAdd(skv::loadPair(lk + 2 * (j - 2)), accLag, _mm_mul_ps(c, v)));
+                accLag = nextAcc;
+                nextAcc = Arith::mulAdd(skv::loadPair(kj), uNew, nextAcc);
+                u = uNew;
             }
-            // Prediction stage order - 1.
-            const __m128 uj = _mm_add_ps(_mm_mul_ps(c, v),
-                                         _mm_mul_ps(lambda, _mm_sub_ps(_mm_mul_ps(kLag, z), u)));
-            nextAcc = _mm_add_ps(nextAcc, _mm_mul_ps(kPrev, uj));
+
+            v = vNew;
+            mLag = m;
+            m = mNew;
+        }
+        // Prediction stage order - 1.
+        {
+            const __m128 uNew = Arith::negMulAdd(
+                lambda, u,
+                Arith::negMulAdd(skv::loadPair(lk + 2 * (order - 2)), accLag, _mm_mul_ps(c, v)));
+            nextAcc = Arith::mulAdd(skv::loadPair(kk + 2 * (order - 1)), uNew, nextAcc);
         }
         acc = nextAcc;
 
@@ -229,12 +289,57 @@ void processStereoLattice(CUnitWIIRLattice<float, Capacity>& left,
     }
     left.revision += static_cast<unsigned>(n);
     right.revision += static_cast<unsigned>(n);
-    detail::deinterleave(p, left.pingPong ? left.stateA : left.stateB,
-                         right.pingPong ? right.stateA : right.stateB, n4);
-    detail::deinterleave(q, left.pingPong ? left.stateB : left.stateA,
-                         right.pingPong ? right.stateB : right.stateA, n4);
+    deinterleave(p, left.pingPong ? left.stateA : left.stateB,
+                 right.pingPong ? right.stateA : right.stateB, n4);
+    deinterleave(q, left.pingPong ? left.stateB : left.stateA,
+                 right.pingPong ? right.stateB : right.stateA, n4);
     left.output = skv::lane0(lastOut);
     right.output = skv::lane1(lastOut);
+}
+
+template <int Capacity>
+void runFusedSse2(CUnitWIIRLattice<float, Capacity>& left, CUnitWIIRLattice<float, Capacity>& right,
+                  const float* inL, const float* inR, float* outL, float* outR, int n,
+                  const StereoPrediction* ready)
+{
+    runFused<Sse2Arith>(left, right, inL, inR, outL, outR, n, ready);
+}
+
+// flatten: everything called here is inlined here, where FMA instructions are allowed (a
+// target-specific helper cannot be inlined into the generic runFused on its own).
+template <int Capacity>
+__attribute__((target("fma"), flatten)) void
+runFusedFma(CUnitWIIRLattice<float, Capacity>& left, CUnitWIIRLattice<float, Capacity>& right,
+            const float* inL, const float* inR, float* outL, float* outR, int n,
+            const StereoPrediction* ready)
+{
+    runFused<FmaArith>(left, right, inL, inR, outL, outR, n, ready);
+}
+
+}  // namespace detail
+
+template <int Capacity>
+void processStereoLattice(CUnitWIIRLattice<float, Capacity>& left,
+                          CUnitWIIRLattice<float, Capacity>& right, const float* inL,
+                          const float* inR, float* outL, float* outR, int n,
+                          const StereoPrediction* ready)
+{
+    if (n <= 0)
+        return;
+    const LatticePath path = latticePath();
+    if (left.order != right.order || &left == &right || path == LatticePath::kWritten) {
+        for (int i = 0; i < n; ++i) {
+            const float xl = inL[i];
+            const float xr = inR[i];
+            outL[i] = left.process(xl);
+            outR[i] = right.process(xr);
+        }
+        return;
+    }
+    if (path == LatticePath::kFma)
+        detail::runFusedFma(left, right, inL, inR, outL, outR, n, ready);
+    else
+        detail::runFusedSse2(left, right, inL, inR, outL, outR, n, ready);
 }
 
 }  // namespace usp

@@ -2,7 +2,7 @@
 // pass (what the stored allpass chain contributes) followed by an update pass that pushes the
 // output through the chain into the other state array. Incoming coefficients are negated.
 // process() is the reference form, in exactly the written order; LatticeStereoKernel.h holds
-// the fused two-channel form the engine uses, which produces bit-identical results.
+// the fused two-channel form the engine uses, reassociated for speed (equal up to rounding).
 #pragma once
 
 #include <mutex>
