@@ -5,6 +5,7 @@
 
 #include <tinyxml2.h>
 
+#include <cstring>
 #include <map>
 
 const char* const kBankErrorText = "preset bank error";
@@ -33,6 +34,21 @@ std::string take(const std::map<std::string, std::string>& attributes, const cha
 {
     const auto it = attributes.find(name);
     return it == attributes.end() ? fallback : it->second;
+}
+
+// Text within the bounds of the document (see CBankStore), judged from the raw bytes alone so
+// that no way of hiding markup (comments, quotes, CDATA) can slip past the count.
+bool withinBounds(std::string_view text)
+{
+    if (text.size() > CBankStore::kMaxDocumentBytes)
+        return false;
+    std::size_t markup = 0;
+    std::size_t attributes = 0;
+    for (const char c : text) {
+        markup += c == '<';
+        attributes += c == '=';
+    }
+    return markup <= CBankStore::kMaxMarkup && attributes <= CBankStore::kMaxAttributes;
 }
 
 const XMLElement& firstChildElement(const XMLElement& element)
@@ -199,15 +215,23 @@ void CBankStore::readBank(const XMLElement& element)
         preset->subGroup = take(attributes, "sub-group");
         preset->author = take(attributes, "author");
         preset->tuningMap = take(attributes, "tuning-map");
+        // The entries are most of a document: read them straight into the preset (a repeated
+        // attribute counts with its last value, as everywhere else).
         for (const XMLElement* param = &firstChildElement(*presetElement); param != nullptr;
              param = param->NextSiblingElement()) {
-            auto paramAttributes = collectAttributes(*param);
-            const std::string id = take(paramAttributes, "id");
-            paramAttributes.erase("id");
+            if (param->FirstAttribute() == nullptr)
+                throw CBankStoreError(kLoadFailedText);
+            const char* id = "";
+            for (const XMLAttribute* a = param->FirstAttribute(); a != nullptr; a = a->Next())
+                if (std::strcmp(a->Name(), "id") == 0)
+                    id = a->Value();
             auto& entry = preset->params[id];
-            for (auto& [name, value] : paramAttributes)
-                entry[name] = std::move(value);
+            for (const XMLAttribute* a = param->FirstAttribute(); a != nullptr; a = a->Next())
+                if (std::strcmp(a->Name(), "id") != 0)
+                    entry[a->Name()] = a->Value();
         }
+        if (bank.presets.size() == kMaxPresets)
+            throw CBankStoreError(kLoadFailedText);
         bank.presets.push_back(preset);
         current_ = preset;
     }
@@ -215,6 +239,8 @@ void CBankStore::readBank(const XMLElement& element)
 
 void CBankStore::load(std::string_view text)
 {
+    if (!withinBounds(text))
+        throw CBankStoreError(kLoadFailedText);
     try {
         document_->Clear();
         if (text.empty() || document_->Parse(text.data(), text.size()) != tinyxml2::XML_SUCCESS)

@@ -1,11 +1,17 @@
 // The process-wide preset bank store: builds the preset bank document (banks of presets of
 // parameter entries, no root element around the banks) and reads one back. The effect's state
-// chunk is such a document. Used only from the host's user-interface thread; no lock.
+// chunk is such a document. Hosts save and restore states on more than one thread, and every
+// instance shares the store, so each use (clear, fill, save; or load, read) holds lock().
+// A document is bounded before it is parsed: the parser builds a node of a hundred bytes or
+// more from every few bytes of markup, so text of harmless size could otherwise take
+// gigabytes.
 #pragma once
 
 #include "config/Preset.h"
 
+#include <cstddef>
 #include <memory>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -28,8 +34,23 @@ extern const char* const kLoadFailedText;  // "Load failed"
 
 class CBankStore {
 public:
+    // What a loaded document may hold. A bank of the effect has 16 presets of 57 elements
+    // (55 entries) with about 120 attributes each; these leave four times that room.
+    static constexpr std::size_t kMaxPresets = 64;
+    static constexpr std::size_t kMaxElementsPerPreset = 64;
+    static constexpr std::size_t kMaxElements = kMaxPresets * kMaxElementsPerPreset;  // 4096
+    // Every node but text begins with "<" (an element at most twice, open and close), every
+    // attribute needs "=": counting both in the raw text bounds what parsing may build.
+    static constexpr std::size_t kMaxMarkup = 2 * kMaxElements + 16;
+    static constexpr std::size_t kMaxAttributes = 4 * kMaxElements;
+    // Text length: sixteen programs with two of the largest pictures as image text stay
+    // far below it.
+    static constexpr std::size_t kMaxDocumentBytes = std::size_t(256) << 20;
+
     // The one store of the process, created on first call.
     static CBankStore& instance();
+    // Held around every use of a shared store; never on the audio thread.
+    [[nodiscard]] std::unique_lock<std::mutex> lock() { return std::unique_lock(mutex_); }
 
     // A store holding one bank with the defaults ("Default"). Tests make their own.
     CBankStore();
@@ -63,7 +84,8 @@ public:
     // Throws CBankStoreError("Save failed").
     const std::string& save();
     // Reads the first top-level element whose name begins with "Bank" into a new only bank.
-    // Throws CBankStoreError("Load failed"); the banks then hold what was read so far.
+    // Throws CBankStoreError("Load failed"); the banks then hold what was read so far. Text
+    // beyond the bounds above fails before anything is parsed or changed.
     void load(std::string_view text);
 
     const std::vector<std::unique_ptr<CBank>>& banks() const { return banks_; }
@@ -78,4 +100,5 @@ private:
     std::shared_ptr<CPreset> current_;
     std::unique_ptr<tinyxml2::XMLDocument> document_;
     std::string savedText_;
+    std::mutex mutex_;
 };

@@ -118,7 +118,12 @@ void CBitmapArrayAnalyser::attachImage(std::unique_ptr<CPlatformImage> image)
 }
 void CBitmapArrayAnalyser::decodeImage(const std::string& text, int w, int h)
 {
-    SKV_FORWARD_AND_ANALYSE(decodeImage(text, w, h));
+    // Text that is refused (empty, as every program selection without picture text gives)
+    // leaves the picture, and so the array, as it was: no need to rebuild it.
+    const auto before = helper.getPixelBlock();
+    helper.decodeImage(text, w, h);
+    if (helper.getPixelBlock() != before)
+        analyse();
 }
 void CBitmapArrayAnalyser::rotateClockwise(int unused)
 {

@@ -45,7 +45,7 @@ public:
     void loadFromFile(const std::string& path) override;
     void loadFromResource(const IResourceModule* module, int number) override;
     void attachImage(std::unique_ptr<CPlatformImage> image) override;
-    void saveToFile(const std::string& path) const override { helper.saveToFile(path); }
+    bool saveToFile(const std::string& path) const override { return helper.saveToFile(path); }
     int getWidth() const override { return helper.getWidth(); }
     int getHeight() const override { return helper.getHeight(); }
     void getValues(float* values, unsigned int capacity) const override

@@ -6,7 +6,12 @@
 #include "filtermap/BmpReader.h"
 #include "filtermap/FilterMapConfig.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
@@ -46,6 +51,21 @@ void channelMasks(const std::uint8_t* header, int bits, std::uint32_t masks[3])
     else {
         plainChannelMasks(bits, masks);
     }
+}
+
+// Every byte or false: a short write is a full disk, not something to retry.
+bool writeAll(int fd, const std::uint8_t* data, std::size_t size)
+{
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        data += n;
+        size -= std::size_t(n);
+    }
+    return true;
 }
 
 }  // namespace
@@ -100,8 +120,14 @@ void CBitmapHelper::adopt(CBmpPicture&& picture)
     putU32(h + kOffImageSize, std::uint32_t(std::size_t(stride) * std::size_t(height)));
     if (keepsMasks)
         putU32(h + kOffCompression, oldCompression);
-    if (bitsPerPixel <= 8)
-        std::copy(picture.colourTable.begin(), picture.colourTable.end(), h + kColourTableOffset);
+    // Only the picture's own entries: the rest keep the grey ramp of a fresh header block,
+    // through which image text decoded later (it carries no table) is read.
+    if (bitsPerPixel <= 8) {
+        const std::size_t own = std::min<std::size_t>(std::size_t(std::max(picture.colourCount, 0)),
+                                                      kColourTableEntries);
+        std::copy(picture.colourTable.begin(),
+                  picture.colourTable.begin() + std::ptrdiff_t(4 * own), h + kColourTableOffset);
+    }
     headerBlock = std::move(block);
     picture.pixels.resize(std::size_t(stride) * std::size_t(height), 0);
     pixelBlock = std::make_shared<std::vector<std::uint8_t>>(std::move(picture.pixels));
@@ -256,24 +282,46 @@ std::unique_ptr<CPlatformImage> CBitmapHelper::createCopy() const
     return image;
 }
 
-void CBitmapHelper::saveToFile(const std::string& path) const
+bool CBitmapHelper::saveToFile(const std::string& path) const
 {
-    if (!isValid())
-        return;
+    if (!isValid() || path.empty())
+        return false;
     const std::size_t imageSize = pixelBlock->size();
     std::vector<std::uint8_t> fileHeader(kFileHeaderSize, 0);
     fileHeader[0] = 'B';
     fileHeader[1] = 'M';
     putU32(fileHeader.data() + 2, std::uint32_t(kExportPixelOffset + imageSize));
     putU32(fileHeader.data() + 10, std::uint32_t(kExportPixelOffset));
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    if (!file)
-        return;
-    file.write(reinterpret_cast<const char*>(fileHeader.data()),
-               std::streamsize(fileHeader.size()));
-    file.write(reinterpret_cast<const char*>(headerBlock->data()),
-               std::streamsize(kHeaderBlockSize));
-    file.write(reinterpret_cast<const char*>(pixelBlock->data()), std::streamsize(imageSize));
+
+    // The file is written whole beside the target and only then renamed over it: a full disk
+    // or a failing device leaves the user's existing file as it was. A link is followed, so
+    // the file it names is what gets replaced.
+    std::error_code error;
+    std::filesystem::path target(path);
+    if (std::filesystem::is_symlink(target, error)) {
+        target = std::filesystem::weakly_canonical(target, error);
+        if (error)
+            return false;
+    }
+    struct stat info {};
+    const bool exists = ::stat(target.c_str(), &info) == 0;
+    if (exists && !S_ISREG(info.st_mode))
+        return false;
+    std::string temporary = target.string() + ".XXXXXX";
+    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    bool written = ::fchmod(fd, exists ? (info.st_mode & 07777) : 0644) == 0;
+    written = written && writeAll(fd, fileHeader.data(), fileHeader.size());
+    written = written && writeAll(fd, headerBlock->data(), kHeaderBlockSize);
+    written = written && writeAll(fd, pixelBlock->data(), imageSize);
+    written = ::fsync(fd) == 0 && written;
+    written = ::close(fd) == 0 && written;
+    if (!written || ::rename(temporary.c_str(), target.c_str()) != 0) {
+        ::unlink(temporary.c_str());
+        return false;
+    }
+    return true;
 }
 
 std::string CBitmapHelper::encodeImage(int& widthOut, int& heightOut) const

@@ -33,8 +33,10 @@ public:
     virtual void loadFromResource(const IResourceModule* module, int number) = 0;
     // Takes over `image` (may be null) as the new picture, stored at 24 bits per pixel.
     virtual void attachImage(std::unique_ptr<CPlatformImage> image) = 0;
-    // Writes exactly `path` as a BMP file: header block whole, pixels at offset 1082.
-    virtual void saveToFile(const std::string& path) const = 0;
+    // Writes exactly `path` as a BMP file: header block whole, pixels at offset 1082. The
+    // file is replaced only once the whole picture was written; false (old file untouched)
+    // when the holder is not valid or any step failed, so the caller can tell the user.
+    virtual bool saveToFile(const std::string& path) const = 0;
     virtual int getWidth() const = 0;
     virtual int getHeight() const = 0;
     // values[x * height + y] for pixel (x, y), y = 0 the bottom row, if capacity suffices.
@@ -67,7 +69,7 @@ public:
     void loadFromFile(const std::string& path) override;
     void loadFromResource(const IResourceModule* module, int number) override;
     void attachImage(std::unique_ptr<CPlatformImage> image) override;
-    void saveToFile(const std::string& path) const override;
+    bool saveToFile(const std::string& path) const override;
     int getWidth() const override;
     int getHeight() const override;
     void getValues(float* values, unsigned int capacity) const override;

@@ -223,6 +223,7 @@ bool readBmp(const std::uint8_t* data, std::size_t size, bool withFileHeader, CB
     pic.width = int(width);
     pic.height = int(height);
     pic.bitsPerPixel = bpp == 16 || bpp == 32 ? 24 : int(bpp);
+    pic.colourCount = int(entries);
     for (std::size_t i = 0; i < entries; ++i) {
         const std::size_t e = tableStart + i * entrySize;
         pic.colourTable[4 * i + 0] = data[e + 0];

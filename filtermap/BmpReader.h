@@ -20,7 +20,9 @@ struct CBmpPicture {
     int height = 0;
     int bitsPerPixel = 0;                          // 1, 2, 4, 8 or 24 (or 16/32 from image text)
     std::array<std::uint8_t, 1024> colourTable{};  // blue, green, red, 0; unused entries 0
-    std::vector<std::uint8_t> pixels;              // stride * height bytes, bottom row first
+    // Entries of colourTable the picture defines; the holder keeps its own beyond them.
+    int colourCount = 256;
+    std::vector<std::uint8_t> pixels;  // stride * height bytes, bottom row first
 
     int stride() const;
 };

@@ -198,6 +198,9 @@ void fxSkorvaline::setSampleRate(float rate)
 {
     AudioEffectX::setSampleRate(rate);
     hostSampleRate.store(rate, std::memory_order_relaxed);
+    // The beat's length in samples follows at once; the audio thread re-snaps synced delays
+    // and the step to it at its next block start.
+    tempoState.store(tempoFor(tempoState.load().bpm));
 }
 
 void fxSkorvaline::engineMovedParameter(VstInt32 /*index*/, float /*value*/)

@@ -10,7 +10,7 @@ constexpr const char* kHostVisibleName = "Skorvaline v1.0";
 
 }  // namespace
 
-bool fxSkorvalineEdit::outOfMemory = false;
+thread_local bool fxSkorvalineEdit::outOfMemory = false;
 
 fxSkorvalineEdit::fxSkorvalineEdit(audioMasterCallback audioMaster) : fxSkorvaline(audioMaster)
 {

@@ -15,7 +15,8 @@ public:
     bool getProductString(char* text) override;
 
     /// Set by the constructor when the editor could not be created; the entry point then
-    /// destroys the half-built effect and answers null. Process-wide, as the entry point sees
-    /// it only after construction; the entry point clears it before each construction.
-    static bool outOfMemory;
+    /// destroys the half-built effect and answers null. The entry point clears it before each
+    /// construction. One per thread: hosts create instances on several threads at once, and
+    /// one construction's failure must not be read as another's.
+    static thread_local bool outOfMemory;
 };

@@ -210,13 +210,12 @@ void fxSkorvaline::applyPendingLines()
         }
         DelayRecord& r = e.delay[i];
         const unsigned serial = r.serial.load(std::memory_order_acquire);
-        if (serial != e.appliedSerial[i]) {
-            e.appliedSerial[i] = serial;
-            line.setDelay(r.length.load(kRelaxed));
-        }
-        else if (tempoMoved && delaySync) {
-            // A new tempo re-snaps each synced delay from the value its user set, so that
-            // tempo changes back and forth leave it where it was.
+        const bool posted = serial != e.appliedSerial[i];
+        e.appliedSerial[i] = serial;
+        if (tempoMoved && delaySync) {
+            // A new tempo re-snaps each synced delay from the value its user set (also one
+            // posted in this very block, which was snapped at the tempo before), so that tempo
+            // changes back and forth leave it where it was.
             const DelayTime t =
                 computeDelayTime(r.userValue.load(kRelaxed), e.syncDelay.load(kRelaxed),
                                  e.order.load(kRelaxed), spb);
@@ -227,6 +226,9 @@ void fxSkorvaline::applyPendingLines()
             r.synced.store(t.synced, kRelaxed);
             line.setDelay(t.length);
             engineMovedParameter(kParamLPreDelay + i, t.normalised);
+        }
+        else if (posted) {
+            line.setDelay(r.length.load(kRelaxed));
         }
     }
     const unsigned stepSerial = e.stepSerial.load(std::memory_order_acquire);

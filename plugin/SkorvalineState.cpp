@@ -5,7 +5,8 @@
 //
 // Everything here runs on the host's user-interface thread. A chunk is decoded completely
 // into copies of the programs before any program changes, so a chunk that fails to load in any
-// way leaves the whole state as it was.
+// way leaves the whole state as it was. The bank store is shared by every instance, and hosts
+// save and restore states on several threads at once: each use holds the store's lock.
 #include "plugin/Skorvaline.h"
 
 #include "config/BankStore.h"
@@ -34,10 +35,9 @@ constexpr const char* kBitmapEntry[2] = {"Bitmap L", "Bitmap R"};
 
 // zlib works through the text in pieces of this size, in and out.
 constexpr std::size_t kZipPiece = 16384;
-// Largest state a chunk may unpack to. A bank of sixteen programs, each with two of the largest
-// built-in pictures as Base64 text, stays far below it; a zip bomb stops here instead of
-// taking the host's memory.
-constexpr std::size_t kMaxStateBytes = std::size_t(256) << 20;
+// Largest state a chunk may unpack to: the most a bank document may hold. A zip bomb stops
+// here instead of taking the host's memory.
+constexpr std::size_t kMaxStateBytes = CBankStore::kMaxDocumentBytes;
 
 // A stored tempo outside (0, kMaxProgramTempo] is taken as the default tempo.
 constexpr float kMaxProgramTempo = 10000.0f;
@@ -273,6 +273,7 @@ void fxSkorvaline::releaseShared(std::shared_ptr<kfx::CBitmapArrayAnalyser> hold
 
 // ---- the bank document ---------------------------------------------------------------------
 
+// Part of getChunk, which holds the store's lock around it.
 void fxSkorvaline::writeProgramXml(VstInt32 index)
 {
     if (!programs || index < 0 || index >= kNumPrograms) {
@@ -320,7 +321,9 @@ void fxSkorvaline::readProgramXml(VstInt32 index)
     if (!programs || index < 0 || index >= kNumPrograms) {
         return;
     }
-    const std::shared_ptr<CPreset> preset = CBankStore::instance().presetByIndex(index);
+    CBankStore& store = CBankStore::instance();
+    const auto lock = store.lock();
+    const std::shared_ptr<CPreset> preset = store.presetByIndex(index);
     if (preset) {
         readPresetInto(*preset, programs[index]);
     }
@@ -338,6 +341,7 @@ VstInt32 fxSkorvaline::getChunk(void** data, bool isPreset)
     CBankStore& store = CBankStore::instance();
     std::string text;
     try {
+        const auto lock = store.lock();
         store.clearBanks();
         if (isPreset) {
             writeProgramXml(curProgram);
@@ -410,6 +414,7 @@ bool fxSkorvaline::decodeChunk(const unsigned char* data, std::size_t size, bool
     }
 
     CBankStore& store = CBankStore::instance();
+    const auto lock = store.lock();
     try {
         store.load(document);
     }
@@ -428,6 +433,8 @@ bool fxSkorvaline::decodeChunk(const unsigned char* data, std::size_t size, bool
             }
         }
     }
+    // The programs have their copies; the process-wide store need not keep the pictures.
+    store.clearBanks();
     return true;
 }
 

@@ -9,6 +9,7 @@ packages=(
   zlib1g-dev libtinyxml2-dev
   libx11-dev libxtst-dev libcairo2-dev fonts-liberation xvfb xauth x11-utils
   libsndfile1-dev
+  lv2-dev liblilv-dev lilv-utils sordi
 )
 
 missing=()

@@ -274,3 +274,39 @@ TEST(BankStore, SpecialCharactersRoundTrip)
     EXPECT_EQ(back->name, "a<b & \"c\" 'd'");
     EXPECT_EQ(CBankStore::get(*back, "L Warp  ", "value").find("y > z") != std::string::npos, true);
 }
+
+namespace {
+// A bank of `presets` presets of `params` entries each, as the effect writes them.
+std::string bankOf(int presets, int params)
+{
+    std::string text = "<?xml version=\"1.0\"?><Bank name=\"B\">";
+    for (int p = 0; p < presets; ++p) {
+        text += "<Preset name=\"P\" plugin=\"Skorvaline\">";
+        for (int i = 0; i < params; ++i)
+            text += "<param id=\"p" + std::to_string(i) + "\" value=\"0.5\"/>";
+        text += "</Preset>";
+    }
+    return text + "</Bank>";
+}
+}  // namespace
+
+TEST(BankStore, DocumentsBeyondTheBoundsFailBeforeAnythingChanges)
+{
+    CBankStore store;
+    store.load(kOnePreset);
+    // Tiny elements by the hundred thousand: small text, gigabytes once parsed.
+    EXPECT_EQ(loadFailure(store, bankOf(1, 100000)), "Load failed");
+    // Room for 64 presets, four times the effect's sixteen, and no more.
+    EXPECT_EQ(loadFailure(store, bankOf(65, 1)), "Load failed");
+    ASSERT_EQ(store.banks().size(), 1u);
+    EXPECT_EQ(store.banks()[0]->name, "B");
+}
+
+TEST(BankStore, LargestBankWithinTheBoundsLoads)
+{
+    // Four times the effect's sixteen programs of 57 elements.
+    CBankStore store;
+    store.load(bankOf(64, 57));
+    ASSERT_EQ(store.banks().size(), 1u);
+    EXPECT_EQ(store.banks()[0]->presets.size(), 64u);
+}

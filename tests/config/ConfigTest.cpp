@@ -6,7 +6,14 @@
 #include <gtest/gtest.h>
 #include <tinyxml2.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fcntl.h>
 #include <fstream>
+#include <future>
 #include <sstream>
 
 namespace fs = std::filesystem;
@@ -15,6 +22,22 @@ namespace {
 
 class ConfigFile : public ::testing::Test {
 protected:
+    // The user's folder points into the scratch folder, so that no test writes to ~/.config.
+    ConfigFile()
+    {
+        const char* old = std::getenv("XDG_CONFIG_HOME");
+        if (old)
+            savedXdg = old;
+        hadXdg = old != nullptr;
+        ::setenv("XDG_CONFIG_HOME", (folder / "user").c_str(), 1);
+    }
+    ~ConfigFile() override
+    {
+        if (hadXdg)
+            ::setenv("XDG_CONFIG_HOME", savedXdg.c_str(), 1);
+        else
+            ::unsetenv("XDG_CONFIG_HOME");
+    }
     void write(const std::string& text)
     {
         fs::create_directories(data);
@@ -42,6 +65,8 @@ protected:
 
     skvtest::CScratchFolder scratch;
     const fs::path folder = scratch.path();
+    std::string savedXdg;
+    bool hadXdg = false;
     const fs::path module = folder / "Skorvaline.so";
     const fs::path data = folder / "Skorvaline Data";
     const fs::path file = data / "config.xml";
@@ -139,26 +164,17 @@ TEST_F(ConfigFile, ARootNameStartingWithADigitGetsFx)
     EXPECT_TRUE(probe.good());
 }
 
-TEST_F(ConfigFile, MissingGlobalsRewritesTheFileWithWhatWasRead)
+TEST_F(ConfigFile, MissingGlobalsIsACompleteFileAndIsNotRewritten)
 {
-    write(
+    // Globals are written only when there are some, so a file without them is complete.
+    const std::string text =
         "<Skorvaline><Skin path=\"s\"/><ControllerMap><Control param=\"Volume\">7</Control>"
-        "</ControllerMap><Files zip-presets=\"no\"/><Processing resolution=\"64\"/></Skorvaline>");
+        "</ControllerMap><Files zip-presets=\"no\"/><Processing resolution=\"64\"/></Skorvaline>";
+    write(text);
     CConfig config = load();
     EXPECT_EQ(config.getResolution(), 64);
-    tinyxml2::XMLDocument document;
-    const tinyxml2::XMLElement* root = parsed(document);
-    ASSERT_NE(root, nullptr);
-    EXPECT_STREQ(root->FirstChildElement("Skin")->Attribute("path"), "s");
-    const tinyxml2::XMLElement* control =
-        root->FirstChildElement("ControllerMap")->FirstChildElement();
-    ASSERT_NE(control, nullptr);
-    EXPECT_STREQ(control->Name(), "Control");
-    EXPECT_STREQ(control->Attribute("param"), "Volume");
-    EXPECT_STREQ(control->GetText(), "7");
-    EXPECT_STREQ(root->FirstChildElement("Files")->Attribute("zip-presets"), "no");
-    EXPECT_STREQ(root->FirstChildElement("Processing")->Attribute("resolution"), "64");
-    EXPECT_EQ(root->FirstChildElement("Globals"), nullptr);
+    EXPECT_EQ(config.controllerMap.at("Volume"), 7);
+    EXPECT_EQ(read(), text);
 }
 
 TEST_F(ConfigFile, ControllerEntryIsWrittenBackAsControl)
@@ -168,6 +184,7 @@ TEST_F(ConfigFile, ControllerEntryIsWrittenBackAsControl)
           "<Globals><x answer=\"42\"/></Globals></Skorvaline>");
     CConfig config = load();
     EXPECT_EQ(config.controllerMap.at("Volume"), 7);
+    config.resolution = 9;  // a change, so that the record is written
     ASSERT_TRUE(config.save());
     tinyxml2::XMLDocument document;
     const tinyxml2::XMLElement* root = parsed(document);
@@ -214,15 +231,39 @@ TEST_F(ConfigFile, ValuesReadBeforeAFailureStay)
     EXPECT_NE(read().find("path=\"kept\""), std::string::npos);
 }
 
-TEST_F(ConfigFile, UnwritableDataFolderIsIgnored)
+TEST_F(ConfigFile, BlockedDataFolderFallsBackToTheUserFolder)
 {
-    // A plain file where the folder should be: nothing can be created or written there.
+    // A plain file where the folder should be: nothing can be created or written there, as
+    // in a read-only install. The record lives under $XDG_CONFIG_HOME instead.
     std::ofstream(data) << "not a folder";
     CConfig config = load();
-    EXPECT_TRUE(config.getZipPresets());
-    EXPECT_EQ(config.getResolution(), 8);
-    EXPECT_FALSE(config.save());
+    const fs::path userFile = folder / "user" / "Skorvaline Data" / "config.xml";
+    EXPECT_EQ(config.configPath, userFile);
+    config.resolution = 48;
+    ASSERT_TRUE(config.save());
+    EXPECT_EQ(load().getResolution(), 48);
     EXPECT_TRUE(fs::is_regular_file(data));
+}
+
+TEST_F(ConfigFile, FileBesideAReadOnlyInstallIsReadBeforeTheUsersOwn)
+{
+    // The install's file is read first; the user's file, where there is one, is read over it.
+    write("<Skorvaline><Skin path=\"installed\"/><ControllerMap/><Files zip-presets=\"no\"/>"
+          "<Processing resolution=\"16\"/></Skorvaline>");
+    ::chmod(data.c_str(), 0555);
+    if (::access(data.c_str(), W_OK) == 0 && ::mkdir((data / "probe").c_str(), 0755) == 0) {
+        fs::remove(data / "probe");
+        GTEST_SKIP() << "permissions do not stop this user from writing";
+    }
+    CConfig config = load();
+    EXPECT_EQ(config.skinPath, "installed");
+    EXPECT_EQ(config.getResolution(), 16);
+    const fs::path userFile = folder / "user" / "Skorvaline Data" / "config.xml";
+    ASSERT_EQ(config.configPath, userFile);
+    std::ofstream(userFile) << "<Skorvaline><Skin path=\"mine\"/><ControllerMap/>"
+                               "<Files zip-presets=\"no\"/><Processing resolution=\"32\"/>"
+                               "</Skorvaline>";
+    EXPECT_EQ(load().skinPath, "mine");
 }
 
 TEST_F(ConfigFile, SaveReplacesTheFileWholeAndLeavesNoTemporary)
@@ -238,6 +279,7 @@ TEST_F(ConfigFile, SaveReplacesTheFileWholeAndLeavesNoTemporary)
     // A config.xml that is a folder cannot be replaced: the save fails, nothing is left behind.
     fs::remove(file);
     fs::create_directories(file / "inside");
+    config.resolution = 256;
     EXPECT_FALSE(config.save());
     std::size_t entries = 0;
     for (const auto& entry : fs::directory_iterator(data)) {
@@ -279,4 +321,92 @@ TEST(Config, ProcessWideRecordIsOneObject)
 {
     EXPECT_EQ(&CConfig::get(), &CConfig::get());
     EXPECT_TRUE(CConfig::get().initialised);
+}
+
+TEST_F(ConfigFile, FifoNamedConfigXmlIsNeitherWaitedOnNorReplaced)
+{
+    fs::create_directories(data);
+    ASSERT_EQ(::mkfifo(file.c_str(), 0644), 0);
+    // A load that blocks on the FIFO is released by a writer after a generous wait, so that
+    // the failure is reported instead of hanging the test run.
+    auto loading = std::async(std::launch::async, [&] { return load(); });
+    if (loading.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
+        const int writer = ::open(file.c_str(), O_WRONLY | O_NONBLOCK);
+        if (writer >= 0)
+            ::close(writer);
+        loading.wait();
+        FAIL() << "loading waited on the FIFO";
+    }
+    CConfig config = loading.get();
+    EXPECT_EQ(config.getResolution(), 8);
+    config.save();
+    EXPECT_TRUE(fs::is_fifo(file));
+}
+
+TEST_F(ConfigFile, DeviceBehindALinkIsNotReadAndTheLinkStays)
+{
+    fs::create_directories(data);
+    fs::create_symlink("/dev/zero", file);
+    CConfig config = load();
+    EXPECT_TRUE(config.getZipPresets());
+    config.resolution = 16;
+    EXPECT_FALSE(config.save());
+    EXPECT_TRUE(fs::is_symlink(file));
+}
+
+TEST_F(ConfigFile, PlantedTemporaryLinkIsNotWrittenThrough)
+{
+    // The name a temporary file used to have, pointing at a file of someone else's.
+    fs::create_directories(data);
+    const fs::path victim = folder / "victim.txt";
+    std::ofstream(victim) << "keep me";
+    fs::path planted = file;
+    planted += ".tmp" + std::to_string(::getpid());
+    fs::create_symlink(victim, planted);
+    load();
+    std::ifstream in(victim);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(text, "keep me");
+    EXPECT_TRUE(fs::is_regular_file(file));
+}
+
+TEST_F(ConfigFile, SymlinkedFileIsWrittenThroughItsLink)
+{
+    // A user who keeps config.xml among their own files links it into the data folder.
+    const fs::path kept = folder / "dotfiles" / "skorvaline.xml";
+    fs::create_directories(kept.parent_path());
+    std::ofstream(kept) << "<Skorvaline><Skin path=\"a\"/></Skorvaline>";  // incomplete
+    fs::create_directories(data);
+    fs::create_symlink(kept, file);
+    load();
+    EXPECT_TRUE(fs::is_symlink(file));
+    tinyxml2::XMLDocument document;
+    ASSERT_EQ(document.LoadFile(kept.c_str()), tinyxml2::XML_SUCCESS);
+    EXPECT_NE(document.RootElement()->FirstChildElement("Processing"), nullptr);
+}
+
+TEST_F(ConfigFile, SaveKeepsEditsMadeSinceTheLoad)
+{
+    CConfig config = load();
+    // The user edits the file while the host runs; nothing in the record has changed.
+    const std::string edited =
+        "<Skorvaline><Skin path=\"\"/><ControllerMap/><Files zip-presets=\"no\"/>"
+        "<Processing resolution=\"32\"/></Skorvaline>";
+    write(edited);
+    EXPECT_TRUE(config.save());
+    EXPECT_EQ(read(), edited);
+}
+
+TEST_F(ConfigFile, ReloadForgetsEntriesTheFileNoLongerHas)
+{
+    CConfig config;
+    write("<Skorvaline><Skin path=\"\"/><ControllerMap><C param=\"Volume\">7</C></ControllerMap>"
+          "<Files zip-presets=\"yes\"/><Processing resolution=\"8\"/>"
+          "<Globals><g colour=\"red\"/></Globals></Skorvaline>");
+    config.load("Skorvaline", "", module);
+    write("<Skorvaline><Skin path=\"\"/><ControllerMap/><Files zip-presets=\"yes\"/>"
+          "<Processing resolution=\"8\"/></Skorvaline>");
+    config.load("Skorvaline", "", module);
+    EXPECT_TRUE(config.controllerMap.empty());
+    EXPECT_TRUE(config.globals.empty());
 }

@@ -3,11 +3,15 @@
 #include "filtermap/BitmapHelper.h"
 
 #include "TestBmp.h"
+#include "support/ScratchFolder.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <csignal>
+#include <iterator>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 using namespace skvtest;
@@ -466,4 +470,45 @@ TEST(BitmapHelper, LoadingSomethingOtherThanAPlainFileDoesNotBlock)
     h.loadFromFile(fifo.string());  // opening a pipe without a writer would wait for ever
     std::filesystem::remove(fifo);
     EXPECT_FALSE(h.isValid());
+}
+
+TEST(BitmapHelper, TableEntriesBeyondAPicturesOwnKeepTheGreyRamp)
+{
+    kfx::CBitmapHelper h("h");
+    loadBytes(h, make4Bit());  // three colours of its own
+    ASSERT_TRUE(h.isValid());
+    // 8-bit image text carries no table: it reads through the one the holder has.
+    h.decodeImage(imageText(4, 1, 8, 0, {1, 3, 16, 200}), 0, 0);
+    ASSERT_EQ(h.getBitsPerPixel(), 8);
+    std::vector<float> v(4);
+    h.getValues(v.data(), 4);
+    EXPECT_EQ(v[0], expectedValue(30));  // the 4-bit picture's own entry 1
+    EXPECT_EQ(v[1], expectedValue(3));
+    EXPECT_EQ(v[2], expectedValue(16));
+    EXPECT_EQ(v[3], expectedValue(200));
+}
+
+TEST(BitmapHelper, ExportThatFailsKeepsTheExistingFile)
+{
+    skvtest::CScratchFolder scratch;
+    const auto path = scratch.path() / "map.bmp";
+    kfx::CBitmapHelper small("small"), big("big");
+    loadBytes(small, makeGrey24(2, 2, [](int x, int y) { return x + y; }));
+    loadBytes(big, makeGrey24(64, 64, [](int x, int y) { return x ^ y; }));
+    ASSERT_TRUE(small.saveToFile(path.string()));
+    const auto before = readFile(path);
+    // A disk that fills up after 4 KiB: the 12 KiB picture cannot be written whole.
+    rlimit old{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+    const rlimit full{4096, old.rlim_max};
+    const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+    ::setrlimit(RLIMIT_FSIZE, &full);
+    const bool saved = big.saveToFile(path.string());
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, previous);
+    EXPECT_FALSE(saved);
+    EXPECT_EQ(readFile(path), before);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(scratch.path()),
+                            std::filesystem::directory_iterator()),
+              1);  // no temporary file left behind
 }

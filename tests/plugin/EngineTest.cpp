@@ -540,6 +540,18 @@ TEST(EngineStart, DelaysGlideFromTheirStartLengthAfterConstruction)
     EXPECT_LE(first, expected);
 }
 
+TEST_F(Engine, SyncedDelaysFollowANewSampleRateAtOnce)
+{
+    // 120 BPM at 48 kHz: 24000 samples per beat, so 0.5 gives ceil(8 * 0.5 * 176400 / 24000)
+    // = 30 eighths (32 at 44.1 kHz), without waiting for the next tempo poll.
+    host->dispatch(effSetSampleRate, 0, 0, nullptr, 48000.0f);
+    set(40, 0.0f);
+    set(47, 0.3f);
+    set(2, 0.5f);
+    EXPECT_EQ(display(2), "30");
+    EXPECT_FLOAT_EQ(get(2), float(30.0 / 8.0 * 24000.0 / 176400.0));
+}
+
 TEST_F(Engine, RatioAnswersStayNormalised)
 {
     set(17, 1.0f);

@@ -7,6 +7,7 @@
 #include <tinyxml2.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 
@@ -341,7 +342,7 @@ TEST(FoundationConfig, FirstStartWritesTheDefaultFile)
     EXPECT_EQ(root->FirstChildElement("Globals"), nullptr);
 }
 
-TEST(FoundationConfig, CloseSavesWhatWasLoaded)
+TEST(FoundationConfig, CloseLeavesEditsMadeWhileTheHostRan)
 {
     CTestHost host;
     host.writeConfig(
@@ -349,23 +350,13 @@ TEST(FoundationConfig, CloseSavesWhatWasLoaded)
         "<Any param=\"Volume\">7</Any></ControllerMap><Files zip-presets=\"YES\"/>"
         "<Processing resolution=\"16\"/><Globals><g k=\"v\"/></Globals></SkorvalineX>");
     ASSERT_NE(host.create(), nullptr);
-    fs::remove(host.configFile());
+    // The user changes the file, deleting the controller entry, while the effect is open.
+    const std::string edited = "<Skorvaline><Skin path=\"\"/><ControllerMap/>"
+                               "<Files zip-presets=\"no\"/><Processing resolution=\"32\"/>"
+                               "</Skorvaline>";
+    host.writeConfig(edited);
     host.close();
-    tinyxml2::XMLDocument document;
-    ASSERT_EQ(document.LoadFile(host.configFile().c_str()), tinyxml2::XML_SUCCESS);
-    const tinyxml2::XMLElement* root = document.RootElement();
-    EXPECT_STREQ(root->Name(), "Skorvaline");
-    EXPECT_STREQ(root->FirstChildElement("Skin")->Attribute("path"), "skin");
-    const tinyxml2::XMLElement* control =
-        root->FirstChildElement("ControllerMap")->FirstChildElement();
-    ASSERT_NE(control, nullptr);
-    EXPECT_STREQ(control->Name(), "Control");
-    EXPECT_STREQ(control->Attribute("param"), "Volume");
-    EXPECT_STREQ(control->GetText(), "7");
-    EXPECT_STREQ(root->FirstChildElement("Files")->Attribute("zip-presets"), "no");
-    EXPECT_STREQ(root->FirstChildElement("Processing")->Attribute("resolution"), "16");
-    EXPECT_STREQ(root->FirstChildElement("Globals")->FirstChildElement("param")->Attribute("k"),
-                 "v");
+    EXPECT_EQ(host.readConfig(), edited);
 }
 
 TEST(FoundationConfig, BrokenFilesGiveAnInstanceAndACompleteFile)
@@ -385,12 +376,30 @@ TEST(FoundationConfig, BrokenFilesGiveAnInstanceAndACompleteFile)
     }
 }
 
-TEST(FoundationConfig, UnwritableDataFolderStillGivesAnInstance)
+TEST(FoundationConfig, UnwritableDataFolderMovesToTheUserConfigFolder)
 {
     CTestHost host;
+    skvtest::CScratchFolder user;
+    const char* old = std::getenv("XDG_CONFIG_HOME");
+    const std::string saved = old ? old : "";
+    ::setenv("XDG_CONFIG_HOME", user.path().c_str(), 1);
+    // A plain file where the folder should be: it can be neither created nor written.
     std::ofstream(host.dataFolder()) << "a plain file where the folder should be";
     ASSERT_NE(host.create(), nullptr);
-    EXPECT_EQ(host.getString(effGetEffectName), "Skorvaline v1.0");
-    host.close();  // the save on destruction fails quietly
+    host.close();
+    const fs::path file = user.path() / "Skorvaline Data" / "config.xml";
+    EXPECT_TRUE(fs::is_regular_file(file));
+    // Read back from there: with compression off, the next instance's chunks are plain text.
+    std::ofstream(file) << "<Skorvaline><Skin path=\"\"/><ControllerMap/>"
+                           "<Files zip-presets=\"no\"/><Processing resolution=\"8\"/>"
+                           "</Skorvaline>";
+    ASSERT_NE(host.create(), nullptr);
+    const std::vector<unsigned char> chunk = host.getChunk(true);
+    ASSERT_FALSE(chunk.empty());
+    EXPECT_EQ(chunk[0], '<');
     EXPECT_TRUE(fs::is_regular_file(host.dataFolder()));
+    if (old)
+        ::setenv("XDG_CONFIG_HOME", saved.c_str(), 1);
+    else
+        ::unsetenv("XDG_CONFIG_HOME");
 }

@@ -467,6 +467,25 @@ TEST_F(StateChunk, HostileChunksAreRefusedAndChangeNothing)
     EXPECT_TRUE(withoutDates(bankText()) == before);
 }
 
+TEST_F(StateChunk, SmallChunkOfTinyElementsIsRefusedAndChangesNothing)
+{
+    host.setParameter(43, 0.31f);
+    const std::string before = withoutDates(bankText());
+    // A few kilobytes of zlib data holding half a million tiny entries: each one costs the
+    // parser far more memory than its seven bytes of text.
+    std::string text = "<?xml version=\"1.0\"?><Bank name=\"x\"><Preset name=\"p\" "
+                       "plugin=\"Skorvaline\"><param id=\"Mix\" value=\"1\"/>";
+    for (int i = 0; i < 500000; ++i) {
+        text += "<p i=\"\"/>";
+    }
+    text += "</Preset></Bank>";
+    const std::vector<unsigned char> chunk = zlibCompress(bytesOf(text));
+    ASSERT_LT(chunk.size(), 65536u);
+    EXPECT_EQ(host.setChunk(chunk, false), 0);
+    EXPECT_EQ(host.setChunk(chunk, true), 0);
+    EXPECT_TRUE(withoutDates(bankText()) == before);
+}
+
 TEST_F(StateChunk, VersionOneDataThatLooksCompressedIsStillRead)
 {
     // A first value whose low bytes happen to form a zlib header ("x^", 0x78 0x5E) must not stop

@@ -21,7 +21,7 @@ namespace skvtest {
 namespace {
 
 // Callbacks made inside the entry call carry a null effect: they belong to the host that is
-// creating an instance right now. Tests run on one thread.
+// creating an instance right now on this thread.
 thread_local CTestHost* creatingHost = nullptr;
 
 }  // namespace
@@ -59,7 +59,8 @@ AEffect* CTestHost::create(const char* entryName)
         // RTLD_NODELETE keeps each copy (and the drawing libraries it pulls in) mapped after
         // dlclose: pixman, under cairo, keeps process-lifetime tables that only look leaked once
         // their library is gone, which would drown real reports of the leak checker.
-        library = ::dlopen(libraryPath().c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
+        const fs::path path = openPath.empty() ? libraryPath() : openPath;
+        library = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
         if (!library) {
             throw std::runtime_error(std::string("dlopen failed: ") + ::dlerror());
         }

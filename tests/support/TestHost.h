@@ -39,6 +39,11 @@ public:
     void writeConfig(const std::string& text) const;
     std::string readConfig() const;
 
+    /// The path handed to dlopen: this host's copy unless set before the first create. Another
+    /// host's libraryPath() gives a second instance of one loaded library, as a host opens two
+    /// plug-ins; a relative path is taken from the current folder as dlopen takes it.
+    std::filesystem::path openPath;
+
     /// Loads the library (first time) and calls the entry point by the given symbol name.
     /// Returns the effect record or null.
     AEffect* create(const char* entryName = "VSTPluginMain");

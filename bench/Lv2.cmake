@@ -1,0 +1,3 @@
+if(TARGET skv_lv2)
+  skv_add_bench(Lv2Bench DEPS skv_lv2)
+endif()
