@@ -1,8 +1,10 @@
 // fxSkorvalineEdit: the editor's owner and the names hosts display.
 #include "plugin/SkorvalineEdit.h"
 
-#include "editor/GUIEditor.h"
+#include "editor/window/SkorvalineEditor.h"
 #include "plugin/ParameterTable.h"
+
+#include <new>
 
 namespace {
 
@@ -14,29 +16,45 @@ thread_local bool fxSkorvalineEdit::outOfMemory = false;
 
 fxSkorvalineEdit::fxSkorvalineEdit(audioMasterCallback audioMaster) : fxSkorvaline(audioMaster)
 {
-    // The editor window is created here, last, once the effect is complete; a failure to
-    // create it sets outOfMemory for the entry point. The window and its layout are not part of
-    // this build yet, so the effect runs without an editor and effFlagsHasEditor stays clear.
+    // The editor comes last, once the effect is complete; attaching it sets
+    // effFlagsHasEditor. A failure to create it sets outOfMemory for the entry point.
+    window = new (std::nothrow) fxSkorvalineEditor(this);
+    if (!window) {
+        outOfMemory = true;
+        return;
+    }
+    setEditor(window);
 }
 
-fxSkorvalineEdit::~fxSkorvalineEdit() = default;
+fxSkorvalineEdit::~fxSkorvalineEdit()
+{
+    // The window goes while the effect it shows is still whole; the SDK base deletes the
+    // editor afterwards.
+    if (window)
+        window->close();
+}
 
 void fxSkorvalineEdit::setParameter(VstInt32 index, float value)
 {
     fxSkorvaline::setParameter(index, value);
-    // An attached editor hears of every change, so its controls follow automation, programs
-    // and MIDI (it may be called on the audio thread: the editor only marks itself for redraw).
-    if (auto* view = dynamic_cast<AEffGUIEditor*>(getEditor())) {
-        view->setParameter(index, value);
-    }
+    // The editor hears of every change, so its controls follow automation, programs, MIDI and
+    // the engine's scan steps; it may be called on the audio thread and only records.
+    if (window)
+        window->setParameter(index, value);
+}
+
+void fxSkorvalineEdit::filterMapLoaded(const char* reference, int channel)
+{
+    if (window)
+        window->refreshFilterMap(reference, channel, false);
 }
 
 void fxSkorvalineEdit::engineMovedParameter(VstInt32 index, float value)
 {
     // The engine's own moves (scan index, re-snapped delays) reach the editor the same way as
-    // host changes, without passing through the program.
-    if (auto* view = dynamic_cast<AEffGUIEditor*>(getEditor())) {
-        view->setParameter(index, value);
+    // host changes, without passing through the program. Audio thread: the editor records.
+    if (window) {
+        window->setParameter(index, value);
     }
     else {
         fxSkorvaline::engineMovedParameter(index, value);

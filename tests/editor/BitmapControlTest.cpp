@@ -1,10 +1,10 @@
 // The filter-map display and its picture store: hand-overs of the holder's drawable copy,
 // drawing with and without a picture, marker gestures; plus label drops and uri-lists.
-#include "editor/BitmapControl.h"
-#include "editor/BitmapEx.h"
-#include "editor/DrawContext.h"
-#include "editor/DropData.h"
-#include "editor/Label.h"
+#include "editor/controls/BitmapControl.h"
+#include "editor/controls/BitmapEx.h"
+#include "editor/toolkit/DrawContext.h"
+#include "editor/toolkit/DropData.h"
+#include "editor/controls/Label.h"
 #include "filtermap/BitmapArrayAnalyser.h"
 #include "filtermap/PlatformImage.h"
 #include "resources/BuiltInResources.h"

@@ -1,12 +1,12 @@
 // Off-screen pixel checks of the custom controls' drawing rules, with expected rows and
 // columns worked out by hand from the rules (not from the controls' own helpers).
-#include "editor/BarControl.h"
-#include "editor/Bitmap.h"
-#include "editor/DrawContext.h"
-#include "editor/Label.h"
-#include "editor/LabelButtons.h"
-#include "editor/PictureButtons.h"
-#include "editor/ViewContainer2.h"
+#include "editor/controls/BarControl.h"
+#include "editor/toolkit/Bitmap.h"
+#include "editor/toolkit/DrawContext.h"
+#include "editor/controls/Label.h"
+#include "editor/controls/LabelButtons.h"
+#include "editor/controls/PictureButtons.h"
+#include "editor/controls/ViewContainer2.h"
 
 #include <gtest/gtest.h>
 

@@ -3,9 +3,9 @@
 // colour bands for picture controls to draw from.
 #pragma once
 
-#include "editor/Bitmap.h"
-#include "editor/Control.h"
-#include "editor/DrawContext.h"
+#include "editor/toolkit/Bitmap.h"
+#include "editor/toolkit/Control.h"
+#include "editor/toolkit/DrawContext.h"
 
 #include <initializer_list>
 #include <vector>

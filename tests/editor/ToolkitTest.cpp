@@ -2,16 +2,16 @@
 // view (mouse, keys, wheel, drops), dirty state, the modal view, the idle-work timing, the
 // drawing primitives, pictures and fonts, and the stock controls' rules. Frames made
 // without a parent window draw into off-screen contexts.
-#include "editor/BarControl.h"
-#include "editor/Bitmap.h"
-#include "editor/DrawContext.h"
-#include "editor/Frame.h"
-#include "editor/GUIEditor.h"
-#include "editor/KickButton.h"
-#include "editor/Label.h"
-#include "editor/OptionMenu.h"
-#include "editor/ParamDisplay.h"
-#include "editor/SplashScreen.h"
+#include "editor/controls/BarControl.h"
+#include "editor/toolkit/Bitmap.h"
+#include "editor/toolkit/DrawContext.h"
+#include "editor/toolkit/Frame.h"
+#include "editor/toolkit/GUIEditor.h"
+#include "editor/toolkit/KickButton.h"
+#include "editor/controls/Label.h"
+#include "editor/toolkit/OptionMenu.h"
+#include "editor/toolkit/ParamDisplay.h"
+#include "editor/toolkit/SplashScreen.h"
 #include "vst/AudioEffectX.h"
 
 #include <gtest/gtest.h>

@@ -6,7 +6,7 @@
 // round trip on both connections, so the frame's next pointer query or event read sees it.
 #pragma once
 
-#include "editor/Frame.h"
+#include "editor/toolkit/Frame.h"
 
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>

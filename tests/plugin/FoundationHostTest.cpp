@@ -132,10 +132,17 @@ TEST_F(FoundationHost, UnsupportedQueriesAnswerFalse)
     for (int i = 0; i < 53; ++i) {
         ASSERT_EQ(host.dispatch(effCanBeAutomated, i), 1) << i;
     }
-    // No editor at this stage.
+}
+
+TEST_F(FoundationHost, EditorRectIsKnownBeforeTheFirstOpen)
+{
+    // Hosts size their window from effEditGetRect before they open the editor.
     ERect* rect = nullptr;
-    EXPECT_EQ(host.dispatch(effEditGetRect, 0, 0, &rect), 0);
-    EXPECT_EQ(host.effect()->flags & effFlagsHasEditor, 0);
+    ASSERT_EQ(host.dispatch(effEditGetRect, 0, 0, &rect), 1);
+    ASSERT_NE(rect, nullptr);
+    EXPECT_EQ(rect->right - rect->left, 788);
+    EXPECT_EQ(rect->bottom - rect->top, 390);
+    EXPECT_EQ(host.effect()->flags & effFlagsHasEditor, effFlagsHasEditor);
 }
 
 TEST_F(FoundationHost, CanDoMatchesExactly)

@@ -186,9 +186,20 @@ VstIntPtr CTestHost::sendMidi(const std::vector<std::vector<unsigned char>>& mes
 
 std::size_t CTestHost::count(VstInt32 opcode) const
 {
+    std::lock_guard<std::mutex> lock(callsMutex);
     std::size_t n = 0;
     for (const HostCall& call : calls) {
         n += call.opcode == opcode ? 1 : 0;
+    }
+    return n;
+}
+
+std::size_t CTestHost::countOf(VstInt32 opcode, VstInt32 index) const
+{
+    std::lock_guard<std::mutex> lock(callsMutex);
+    std::size_t n = 0;
+    for (const HostCall& call : calls) {
+        n += call.opcode == opcode && call.index == index ? 1 : 0;
     }
     return n;
 }
@@ -240,7 +251,13 @@ VstIntPtr CTestHost::callback(AEffect* effect, VstInt32 opcode, VstInt32 index, 
 VstIntPtr CTestHost::answer(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntPtr value,
                             void* /*ptr*/, float opt)
 {
-    calls.push_back(HostCall{opcode, index, value, opt, effect == nullptr});
+    {
+        std::lock_guard<std::mutex> lock(callsMutex);
+        calls.push_back(HostCall{opcode, index, value, opt, effect == nullptr});
+    }
+    if (onCall) {
+        onCall(opcode, index);
+    }
     switch (opcode) {
     case audioMasterVersion:
         return versionAnswer;

@@ -8,6 +8,8 @@
 #include "vst/VstAbi.h"
 
 #include <filesystem>
+#include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -77,10 +79,14 @@ public:
     VstIntPtr sampleRateAnswer = 44100;
     VstIntPtr blockSizeAnswer = 1024;
 
-    // Record of every call.
+    // Record of every call. The plug-in may call from several threads (audio, user
+    // interface): count() and countOf() read under the record's lock.
     std::vector<HostCall> calls;
     std::size_t count(VstInt32 opcode) const;
+    std::size_t countOf(VstInt32 opcode, VstInt32 index) const;
     const HostCall* last(VstInt32 opcode) const;
+    /// Called for every call after it was recorded, on the caller's thread, outside the lock.
+    std::function<void(VstInt32 opcode, VstInt32 index)> onCall;
 
     /// The library's exported dynamic symbols (nm -D --defined-only).
     std::vector<std::string> exportedSymbols() const;
@@ -93,6 +99,7 @@ private:
     void run(AEffectProcessProc call, const std::vector<float>& inL, const std::vector<float>& inR,
              std::vector<float>& outL, std::vector<float>& outR, std::size_t block);
 
+    mutable std::mutex callsMutex;
     CScratchFolder scratch;
     void* library = nullptr;
     AEffect* fx = nullptr;

@@ -1,0 +1,59 @@
+// COptionMenu: a control that opens a pop-up menu of its own (override-redirect X windows,
+// cascading sub-menus, separators, mouse and keyboard selection). When an item is chosen,
+// the menu that owns it takes the item's index as its value and the top menu's listener is
+// told with that menu as the control. Escape or a click outside cancels.
+#pragma once
+
+#include "editor/toolkit/ParamDisplay.h"
+
+#include <string>
+#include <vector>
+
+namespace VSTGUI {
+
+// Geometry of the pop-up windows (pixels), public so that tests can aim at items.
+constexpr int kMenuItemHeight = 18;
+constexpr int kMenuSeparatorHeight = 7;
+constexpr int kMenuPadding = 2;
+constexpr int kMenuMinWidth = 80;
+constexpr const char* kMenuWindowClass = "SkorvalineMenu";
+
+class COptionMenu : public CParamDisplay {
+public:
+    COptionMenu(const CRect& size, CControlListener* listener, long tag,
+                CBitmap* background = nullptr, long style = 0);
+    ~COptionMenu() override;
+
+    // Appends an item; "-" makes a separator. false once kMaxEntries exist.
+    bool addEntry(const char* text);
+    // Appends a sub-menu under title; the menu takes its own reference.
+    bool addEntry(COptionMenu* subMenu, const char* title);
+    void removeAllEntry();
+    int getNbEntries() const { return int(entries.size()); }
+    const char* getEntry(int index) const;
+    COptionMenu* getSubMenu(int index) const;
+    bool isSeparator(int index) const;
+    // Index of the item the user chose last in this menu tree, and the menu owning it.
+    long getLastResult() const { return lastResult; }
+    COptionMenu* getLastItemMenu(long& index) const;
+    long getCurrent() const { return long(value + 0.5f); }
+
+    void draw(CDrawContext* context) override;
+    void onMouseDown(CDrawContext* context, CPoint& where, long buttons = -1) override;
+
+    // Runs the pop-up at (x, y) in frame coordinates; true when an item was chosen.
+    bool popup(CDrawContext* context, int x, int y);
+
+    static constexpr int kMaxEntries = 1024;
+
+private:
+    struct Entry {
+        std::string text;
+        COptionMenu* subMenu = nullptr;
+    };
+    std::vector<Entry> entries;
+    long lastResult = -1;
+    COptionMenu* lastMenu = nullptr;
+};
+
+}  // namespace VSTGUI
