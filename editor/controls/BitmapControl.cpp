@@ -5,6 +5,9 @@
 #include "filtermap/BitmapArrayAnalyser.h"
 #include "filtermap/PlatformImage.h"
 
+#include <sys/stat.h>
+
+#include <cctype>
 #include <cmath>
 
 namespace VSTGUI {
@@ -19,7 +22,41 @@ float toFraction(int pixels, int extent)
 {
     return extent > 0 ? float(pixels) / float(extent) : 0.f;
 }
+
+// A path the load button's dialog could have answered: an existing regular file (after
+// symbolic links) whose name ends in .bmp in any case.
+bool isBmpFile(const std::string& path)
+{
+    const std::size_t n = path.size();
+    if (n < 5 || path[n - 4] != '.')
+        return false;
+    const char* ext = "bmp";
+    for (std::size_t i = 0; i < 3; ++i)
+        if (std::tolower(static_cast<unsigned char>(path[n - 3 + i])) != ext[i])
+            return false;
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
 }  // namespace
+
+bool CBitmapControl::acceptsDrop(const std::vector<std::string>& items, long kind,
+                                 const CPoint&) const
+{
+    return fileDropLoader && kind == kDropFiles && !items.empty() &&
+           items.front().size() <= maxDropPath && isBmpFile(items.front());
+}
+
+bool CBitmapControl::onDrop(const std::vector<std::string>& items, long kind, const CPoint& where)
+{
+    if (!acceptsDrop(items, kind, where))
+        return false;
+    // The loader may replace this display's picture (the effect refreshes the editor).
+    const std::string path = items.front();
+    retain();
+    fileDropLoader(path);
+    release();
+    return true;
+}
 
 CBitmapControl::CBitmapControl(const CRect& r, CControlListener* l, long t, CBitmapEx* pic,
                                const CColor& bg, const CColor& second, const CColor& band)

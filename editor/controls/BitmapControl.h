@@ -7,7 +7,10 @@
 
 #include "editor/toolkit/Control.h"
 
+#include <functional>
 #include <memory>
+#include <string>
+#include <vector>
 
 namespace kfx {
 class CBitmapArrayAnalyser;
@@ -51,6 +54,18 @@ public:
     }
     long getLastReport() const { return lastReport; }
 
+    // A file dropped on the display: the loader gets the first dropped path when it names
+    // an existing file *.bmp (any case) of at most maxPath characters; anything else is
+    // refused. Without a loader every drop is refused.
+    void setFileDropLoader(std::function<void(const std::string& path)> loader, std::size_t maxPath)
+    {
+        fileDropLoader = std::move(loader);
+        maxDropPath = maxPath;
+    }
+    bool acceptsDrop(const std::vector<std::string>& items, long kind,
+                     const CPoint& where) const override;
+    bool onDrop(const std::vector<std::string>& items, long kind, const CPoint& where) override;
+
     // Pixel values, for the editor's tests and drawing.
     int getStartPixel() const { return start; }
     int getStopPixel() const { return stop; }
@@ -74,6 +89,8 @@ private:
     void reportMove(CDrawContext* context, long report);
 
     std::shared_ptr<kfx::CBitmapArrayAnalyser> holder;
+    std::function<void(const std::string& path)> fileDropLoader;
+    std::size_t maxDropPath = 0;
     CBitmapEx* picture;
     CColor backColor, secondColor, bandColor;
     int imageWidth = 0, imageHeight = 0;

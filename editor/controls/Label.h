@@ -21,6 +21,11 @@ public:
     void draw(CDrawContext* context) override;
     // Files: the text becomes "<count> : <first path> at <x within the label>"; always true.
     bool onDrop(const std::vector<std::string>& items, long kind, const CPoint& where) override;
+    // A label takes every drop (it only shows what arrived).
+    bool acceptsDrop(const std::vector<std::string>&, long, const CPoint&) const override
+    {
+        return true;
+    }
 };
 
 // Up to kMaxLabelEntries entries of a short and a long text (79 characters each).

@@ -10,7 +10,6 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/cursorfont.h>
-#include <X11/keysym.h>
 #include <dlfcn.h>
 
 #include <cstdio>
@@ -108,15 +107,28 @@ struct CFrame::Platform {
     Window window = 0;
     std::unique_ptr<CWindowSurface> surface;  // the window's back buffer
     Cursor cursor = 0;
+    Colormap colormap = 0;
     CRect exposed;
     // XDND target state
-    Atom aXdndAware, aXdndEnter, aXdndPosition, aXdndStatus, aXdndLeave, aXdndDrop, aXdndFinished,
-        aXdndSelection, aXdndTypeList, aXdndActionCopy, aUriList, aUtf8, aTextPlain, aTextPlainUtf8,
-        aDropProperty;
+    Atom aXdndAware, aXdndProxy, aXdndEnter, aXdndPosition, aXdndStatus, aXdndLeave, aXdndDrop,
+        aXdndFinished, aXdndSelection, aXdndTypeList, aXdndActionCopy, aUriList, aUtf8, aTextPlain,
+        aTextPlainUtf8, aDropProperty, aWmState;
+    // The host's top-level that we made drag-aware with us as its proxy (0: none).
+    Window proxiedTopLevel = 0;
     Window dragSource = 0;
+    Window dragTarget = 0;  // the window the source addresses: ours or proxiedTopLevel
     Atom dragType = None;
     CPoint dragPoint;
-    bool dropPending = false;
+    Time dragTime = CurrentTime;
+    // The dragged data, fetched at the first position so that the status can say whether
+    // the view under the pointer would take it.
+    std::vector<std::string> dragItems;
+    long dragKind = kDropFiles;
+    bool dataRequested = false;
+    bool dataKnown = false;
+    Time requestTime = CurrentTime;
+    bool statusPending = false;  // a position waits for the data to be answered
+    bool dropPending = false;    // a drop waits for the data
 };
 
 namespace {
@@ -128,10 +140,86 @@ void sendXdndFinished(Display* d, const CFrame::Platform& p, bool accepted)
     fin.xclient.window = p.dragSource;
     fin.xclient.message_type = p.aXdndFinished;
     fin.xclient.format = 32;
-    fin.xclient.data.l[0] = long(p.window);
+    fin.xclient.data.l[0] = long(p.dragTarget);
     fin.xclient.data.l[1] = accepted ? 1 : 0;
     fin.xclient.data.l[2] = accepted ? long(p.aXdndActionCopy) : 0;
     XSendEvent(d, p.dragSource, False, NoEventMask, &fin);
+}
+
+void sendXdndStatus(Display* d, const CFrame::Platform& p, bool accept)
+{
+    XEvent reply{};
+    reply.xclient.type = ClientMessage;
+    reply.xclient.display = d;
+    reply.xclient.window = p.dragSource;
+    reply.xclient.message_type = p.aXdndStatus;
+    reply.xclient.format = 32;
+    reply.xclient.data.l[0] = long(p.dragTarget);
+    reply.xclient.data.l[1] = accept ? 1 : 0;
+    reply.xclient.data.l[4] = accept ? long(p.aXdndActionCopy) : 0;
+    XSendEvent(d, p.dragSource, False, NoEventMask, &reply);
+}
+
+bool hasProperty(Display* d, Window w, Atom property)
+{
+    Atom type = None;
+    int format = 0;
+    unsigned long n = 0, after = 0;
+    unsigned char* bytes = nullptr;
+    const bool found = XGetWindowProperty(d, w, property, 0, 1, False, AnyPropertyType, &type,
+                                          &format, &n, &after, &bytes) == Success &&
+                       type != None;
+    if (bytes)
+        XFree(bytes);
+    return found;
+}
+
+// The window a drag source takes for the host's top-level: GTK and Qt look for the client
+// window (the one with WM_STATE) under the pointer, and without a window manager they take
+// the root's child. Walks up from the parent window; 0 on failure.
+Window topLevelOf(Display* d, Window from, Atom wmState)
+{
+    Window w = from, withState = 0, rootChild = 0;
+    for (int depth = 0; w && depth < 64; ++depth) {
+        if (hasProperty(d, w, wmState))
+            withState = w;
+        Window root = 0, parent = 0, *children = nullptr;
+        unsigned n = 0;
+        if (!XQueryTree(d, w, &root, &parent, &children, &n))
+            return 0;
+        if (children)
+            XFree(children);
+        if (parent == root) {
+            rootChild = w;
+            break;
+        }
+        w = parent;
+    }
+    return withState ? withState : rootChild;
+}
+
+// A pixel of the colour (8 bits each) in visual, allocated in colormap where the visual
+// has no fixed channels.
+unsigned long pixelFor(Display* d, Visual* v, Colormap cmap, int r, int g, int b)
+{
+    if (v->c_class == TrueColor) {
+        auto channel = [](int value, unsigned long mask) {
+            if (!mask)
+                return 0ul;
+            int shift = 0;
+            while (!((mask >> shift) & 1ul))
+                ++shift;
+            const unsigned long top = mask >> shift;
+            return ((static_cast<unsigned long>(value) * top + 127ul) / 255ul) << shift;
+        };
+        return channel(r, v->red_mask) | channel(g, v->green_mask) | channel(b, v->blue_mask);
+    }
+    XColor c{};
+    c.red = static_cast<unsigned short>(r * 257);
+    c.green = static_cast<unsigned short>(g * 257);
+    c.blue = static_cast<unsigned short>(b * 257);
+    c.flags = DoRed | DoGreen | DoBlue;
+    return XAllocColor(d, cmap, &c) ? c.pixel : BlackPixel(d, DefaultScreen(d));
 }
 }  // namespace
 
@@ -146,7 +234,7 @@ std::string CFrame::windowClassName()
     return name;
 }
 
-CFrame::CFrame(const CRect& r, void* parent, AEffGUIEditor* ed)
+CFrame::CFrame(const CRect& r, void* parent, AEffGUIEditor* ed, const CColor& windowColor)
     : CViewContainer(CRect(0, 0, r.width(), r.height()), nullptr), editor(ed),
       parentWindow(reinterpret_cast<unsigned long>(parent)), platform(new Platform)
 {
@@ -161,15 +249,28 @@ CFrame::CFrame(const CRect& r, void* parent, AEffGUIEditor* ed)
     // The parent id comes from the host; a stale one must leave the frame without a window,
     // not end the process.
     CXErrorTrap trap(d);
+    // The screen's default visual whatever the parent's: on a host's 32-bit ARGB parent our
+    // opaque drawing would carry alpha 0 and show through under a compositor. A window of
+    // another visual than its parent's needs a colormap and border pixel of its own.
+    const int screen = DefaultScreen(d);
+    Visual* visual = DefaultVisual(d, screen);
+    platform->colormap = XCreateColormap(d, RootWindow(d, screen), visual, AllocNone);
     XSetWindowAttributes attrs{};
-    attrs.event_mask = ExposureMask | ButtonPressMask | ButtonReleaseMask | KeyPressMask |
-                       KeyReleaseMask | StructureNotifyMask;
-    attrs.background_pixmap = None;
+    // No key events: a window that selects them takes them from the host's top-level, whose
+    // shortcuts (Space for the transport) would stop working under the pointer. Keys reach
+    // the editor through the host (effEditKeyDown / effEditKeyUp) instead.
+    attrs.event_mask = ExposureMask | ButtonPressMask | ButtonReleaseMask | StructureNotifyMask;
+    attrs.colormap = platform->colormap;
+    attrs.border_pixel = 0;
+    // What an expose shows until the next idle paints it.
+    attrs.background_pixel = pixelFor(d, visual, platform->colormap, windowColor.red,
+                                      windowColor.green, windowColor.blue);
     platform->cursor = XCreateFontCursor(d, XC_left_ptr);
     attrs.cursor = platform->cursor;
-    Window w = XCreateWindow(d, parentWindow, r.left, r.top, unsigned(std::max(1, r.width())),
-                             unsigned(std::max(1, r.height())), 0, CopyFromParent, InputOutput,
-                             CopyFromParent, CWEventMask | CWBackPixmap | CWCursor, &attrs);
+    Window w = XCreateWindow(
+        d, parentWindow, r.left, r.top, unsigned(std::max(1, r.width())),
+        unsigned(std::max(1, r.height())), 0, DefaultDepth(d, screen), InputOutput, visual,
+        CWEventMask | CWColormap | CWBorderPixel | CWBackPixel | CWCursor, &attrs);
     platform->window = w;
     std::string cls = windowClassName();
     XClassHint hint;
@@ -181,6 +282,7 @@ CFrame::CFrame(const CRect& r, void* parent, AEffGUIEditor* ed)
     auto atom = [d](const char* n) { return XInternAtom(d, n, False); };
     Platform& p = *platform;
     p.aXdndAware = atom("XdndAware");
+    p.aXdndProxy = atom("XdndProxy");
     p.aXdndEnter = atom("XdndEnter");
     p.aXdndPosition = atom("XdndPosition");
     p.aXdndStatus = atom("XdndStatus");
@@ -195,12 +297,28 @@ CFrame::CFrame(const CRect& r, void* parent, AEffGUIEditor* ed)
     p.aTextPlain = atom("text/plain");
     p.aTextPlainUtf8 = atom("text/plain;charset=utf-8");
     p.aDropProperty = atom("SKV_DROP");
-    // Registering the drop target: announce the protocol version we speak.
+    p.aWmState = atom("WM_STATE");
+    // Registering the drop target: announce the protocol version we speak. File managers'
+    // drag sources (GTK, Qt) look only at the top-level under the pointer and then follow
+    // its XdndProxy; a proxy names itself in its own XdndProxy.
     long version = kXdndVersion;
+    long self = long(w);
     XChangeProperty(d, w, p.aXdndAware, XA_ATOM, 32, PropModeReplace,
                     reinterpret_cast<unsigned char*>(&version), 1);
+    XChangeProperty(d, w, p.aXdndProxy, XA_WINDOW, 32, PropModeReplace,
+                    reinterpret_cast<unsigned char*>(&self), 1);
+    // The host's own drop handling, if its top-level has any, stays in charge there.
+    const Window top = topLevelOf(d, parentWindow, p.aWmState);
+    if (top && !hasProperty(d, top, p.aXdndAware)) {
+        XChangeProperty(d, top, p.aXdndAware, XA_ATOM, 32, PropModeReplace,
+                        reinterpret_cast<unsigned char*>(&version), 1);
+        XChangeProperty(d, top, p.aXdndProxy, XA_WINDOW, 32, PropModeReplace,
+                        reinterpret_cast<unsigned char*>(&self), 1);
+        p.proxiedTopLevel = top;
+    }
     XMapWindow(d, w);
     if (trap.failed()) {
+        withdrawProxy();
         XDestroyWindow(d, w);
         platform->window = 0;
         return;
@@ -222,16 +340,41 @@ CFrame::~CFrame()
             // editor; the window may be gone without our having seen its DestroyNotify.
             CXErrorTrap trap(d);
             platform->surface.reset();
+            withdrawProxy();
             if (platform->window) {
                 XDeleteProperty(d, platform->window, platform->aXdndAware);
+                XDeleteProperty(d, platform->window, platform->aXdndProxy);
                 XDestroyWindow(d, platform->window);
             }
             if (platform->cursor)
                 XFreeCursor(d, platform->cursor);
+            if (platform->colormap)
+                XFreeColormap(d, platform->colormap);
         }
         XCloseDisplay(d);
     }
     --gFrameCount;
+}
+
+void CFrame::withdrawProxy()
+{
+    Platform& p = *platform;
+    if (!p.proxiedTopLevel)
+        return;
+    // Only what is still ours: the host may have taken the top-level over meanwhile.
+    Atom type = None;
+    int format = 0;
+    unsigned long n = 0, after = 0;
+    unsigned char* bytes = nullptr;
+    if (XGetWindowProperty(p.display, p.proxiedTopLevel, p.aXdndProxy, 0, 1, False, XA_WINDOW,
+                           &type, &format, &n, &after, &bytes) == Success &&
+        bytes && n == 1 && format == 32 && *reinterpret_cast<unsigned long*>(bytes) == p.window) {
+        XDeleteProperty(p.display, p.proxiedTopLevel, p.aXdndProxy);
+        XDeleteProperty(p.display, p.proxiedTopLevel, p.aXdndAware);
+    }
+    if (bytes)
+        XFree(bytes);
+    p.proxiedTopLevel = 0;
 }
 
 bool CFrame::isOpen() const
@@ -379,79 +522,6 @@ long buttonsFromState(unsigned int state)
         b |= kAlt;
     return b;
 }
-
-VstKeyCode keyFromEvent(XKeyEvent& e)
-{
-    VstKeyCode k{};
-    char buf[8] = {};
-    KeySym sym = 0;
-    int n = XLookupString(&e, buf, sizeof buf - 1, &sym, nullptr);
-    switch (sym) {
-    case XK_BackSpace:
-        k.virt = VKEY_BACK;
-        break;
-    case XK_Tab:
-        k.virt = VKEY_TAB;
-        break;
-    case XK_Return:
-        k.virt = VKEY_RETURN;
-        break;
-    case XK_KP_Enter:
-        k.virt = VKEY_ENTER;
-        break;
-    case XK_Escape:
-        k.virt = VKEY_ESCAPE;
-        break;
-    case XK_space:
-        k.virt = VKEY_SPACE;
-        break;
-    case XK_Next:
-        k.virt = VKEY_NEXT;
-        break;
-    case XK_End:
-        k.virt = VKEY_END;
-        break;
-    case XK_Home:
-        k.virt = VKEY_HOME;
-        break;
-    case XK_Left:
-    case XK_KP_Left:
-        k.virt = VKEY_LEFT;
-        break;
-    case XK_Up:
-    case XK_KP_Up:
-        k.virt = VKEY_UP;
-        break;
-    case XK_Right:
-    case XK_KP_Right:
-        k.virt = VKEY_RIGHT;
-        break;
-    case XK_Down:
-    case XK_KP_Down:
-        k.virt = VKEY_DOWN;
-        break;
-    case XK_Prior:
-        k.virt = VKEY_PAGEUP;
-        break;
-    case XK_Insert:
-        k.virt = VKEY_INSERT;
-        break;
-    case XK_Delete:
-        k.virt = VKEY_DELETE;
-        break;
-    default:
-        if (n == 1 && (unsigned char)buf[0] >= 32)
-            k.character = (unsigned char)buf[0];
-        break;
-    }
-    if (e.state & ShiftMask)
-        k.modifier |= MODIFIER_SHIFT;
-    if (e.state & Mod1Mask)
-        k.modifier |= MODIFIER_ALTERNATE;
-    if (e.state & ControlMask)
-        k.modifier |= MODIFIER_CONTROL;
-    return k;
-}
 }  // namespace
 
 void CFrame::handleEvent(XEvent& ev)
@@ -488,16 +558,6 @@ void CFrame::handleEvent(XEvent& ev)
         present();
         break;
     }
-    case KeyPress: {
-        VstKeyCode k = keyFromEvent(ev.xkey);
-        onKeyDown(k);
-        break;
-    }
-    case KeyRelease: {
-        VstKeyCode k = keyFromEvent(ev.xkey);
-        onKeyUp(k);
-        break;
-    }
     case DestroyNotify:
         // The host destroyed its parent window (and ours with it) while the editor is
         // open: from now on there is nothing to draw into.
@@ -509,15 +569,17 @@ void CFrame::handleEvent(XEvent& ev)
             XRefreshKeyboardMapping(&ev.xmapping);
         break;
     case ClientMessage: {
-        if (ev.xclient.window != p.window || ev.xclient.format != 32)
+        // Sources address the window they found: ours, or the top-level we are proxy for.
+        const Window target = ev.xclient.window;
+        if (ev.xclient.format != 32 ||
+            (target != p.window && (!p.proxiedTopLevel || target != p.proxiedTopLevel)))
             break;
         // Drag messages name the source's windows, which may be gone or forged.
         CXErrorTrap trap(d);
         Atom t = ev.xclient.message_type;
         const long* l = ev.xclient.data.l;
         if (t == p.aXdndEnter) {
-            p.dragSource = Window(l[0]);
-            p.dragType = None;
+            beginDrag(Window(l[0]), target);
             std::vector<Atom> types;
             if (l[1] & 1) {
                 Atom listType = None;
@@ -544,48 +606,58 @@ void CFrame::handleEvent(XEvent& ev)
             }
         }
         else if (t == p.aXdndPosition) {
-            p.dragSource = Window(l[0]);
+            if (Window(l[0]) != p.dragSource)
+                beginDrag(Window(l[0]), target);  // no enter seen: nothing is offered
+            p.dragTarget = target;
             Window child;
             int x = 0, y = 0;
             XTranslateCoordinates(d, DefaultRootWindow(d), p.window, int((l[2] >> 16) & 0xFFFF),
                                   int(l[2] & 0xFFFF), &x, &y, &child);
             p.dragPoint = CPoint(x, y);
-            XEvent reply{};
-            reply.xclient.type = ClientMessage;
-            reply.xclient.display = d;
-            reply.xclient.window = p.dragSource;
-            reply.xclient.message_type = p.aXdndStatus;
-            reply.xclient.format = 32;
-            reply.xclient.data.l[0] = long(p.window);
-            bool accept = p.dragType != None;
-            reply.xclient.data.l[1] = accept ? 1 : 0;
-            reply.xclient.data.l[4] = accept ? long(p.aXdndActionCopy) : 0;
-            XSendEvent(d, p.dragSource, False, NoEventMask, &reply);
+            p.dragTime = Time(l[3]);
+            if (p.dragType == None) {
+                sendXdndStatus(d, p, false);
+            }
+            else if (p.dataKnown) {
+                sendXdndStatus(d, p, acceptsDrop(p.dragItems, p.dragKind, p.dragPoint));
+            }
+            else {
+                // The answer waits for the data (the source sends nothing new until then).
+                p.statusPending = true;
+                requestDragData();
+            }
             XFlush(d);
         }
         else if (t == p.aXdndLeave) {
-            p.dragSource = 0;
-            p.dragType = None;
+            if (Window(l[0]) == p.dragSource)
+                beginDrag(0, 0);
         }
         else if (t == p.aXdndDrop) {
-            p.dragSource = Window(l[0]);
+            if (Window(l[0]) != p.dragSource)
+                break;
+            p.dragTarget = target;
             if (p.dragType == None) {
                 sendXdndFinished(d, p, false);
-                XFlush(d);
-                break;
+                beginDrag(0, 0);
             }
-            p.dropPending = true;
-            XConvertSelection(d, p.aXdndSelection, p.dragType, p.aDropProperty, p.window,
-                              Time(l[2]));
+            else if (p.dataKnown) {
+                finishDrop();
+            }
+            else {
+                p.dropPending = true;
+                if (!p.dataRequested)
+                    p.dragTime = Time(l[2]);
+                requestDragData();
+            }
             XFlush(d);
         }
         break;
     }
     case SelectionNotify: {
-        if (!p.dropPending || ev.xselection.selection != p.aXdndSelection)
+        if (!p.dataRequested || p.dataKnown || ev.xselection.selection != p.aXdndSelection ||
+            ev.xselection.time != p.requestTime)
             break;
-        p.dropPending = false;
-        bool accepted = false;
+        p.dataKnown = true;
         if (ev.xselection.property != None) {
             std::string data;
             {
@@ -593,35 +665,67 @@ void CFrame::handleEvent(XEvent& ev)
                 data = readProperty(d, p.window, ev.xselection.property);
                 XDeleteProperty(d, p.window, ev.xselection.property);
             }
-            std::vector<std::string> items;
-            long kind = kDropFiles;
             if (p.dragType == p.aUriList) {
-                items = parseUriList(data);
+                p.dragKind = kDropFiles;
+                p.dragItems = parseUriList(data);
             }
             else {
-                kind = kDropText;
+                p.dragKind = kDropText;
                 if (data.size() > kMaxDropPathLength)
                     data.resize(kMaxDropPathLength);
-                items.push_back(data);
-            }
-            if (!items.empty()) {
-                retain();
-                accepted = onDrop(items, kind, p.dragPoint);
-                release();
+                p.dragItems.push_back(data);
             }
         }
-        if (!p.window)
-            break;  // the drop target itself went away meanwhile
-        {
-            CXErrorTrap trap(d);
-            sendXdndFinished(d, p, accepted);
+        CXErrorTrap trap(d);
+        if (p.statusPending) {
+            p.statusPending = false;
+            sendXdndStatus(d, p, acceptsDrop(p.dragItems, p.dragKind, p.dragPoint));
         }
-        p.dragSource = 0;
+        if (p.dropPending)
+            finishDrop();
+        XFlush(d);
         break;
     }
     default:
         break;
     }
+}
+
+void CFrame::beginDrag(unsigned long source, unsigned long target)
+{
+    Platform& p = *platform;
+    p.dragSource = Window(source);
+    p.dragTarget = Window(target);
+    p.dragType = None;
+    p.dragItems.clear();
+    p.dragKind = kDropFiles;
+    p.dataRequested = p.dataKnown = p.statusPending = p.dropPending = false;
+}
+
+void CFrame::requestDragData()
+{
+    Platform& p = *platform;
+    if (p.dataRequested)
+        return;
+    p.dataRequested = true;
+    p.requestTime = p.dragTime;
+    XConvertSelection(p.display, p.aXdndSelection, p.dragType, p.aDropProperty, p.window,
+                      p.dragTime);
+}
+
+void CFrame::finishDrop()
+{
+    Platform& p = *platform;
+    bool accepted = false;
+    retain();
+    if (!p.dragItems.empty()) {
+        const std::vector<std::string> items = p.dragItems;
+        accepted = onDrop(items, p.dragKind, p.dragPoint);
+    }
+    if (p.window)  // the drop target itself may have gone meanwhile
+        sendXdndFinished(p.display, p, accepted);
+    beginDrag(0, 0);
+    release();
 }
 
 bool CFrame::setModalView(CView* view)

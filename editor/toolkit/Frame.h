@@ -18,8 +18,10 @@ namespace VSTGUI {
 class CFrame : public CViewContainer {
 public:
     // size: position and size of the child window on parentWindow (an X11 Window id cast
-    // to a pointer); the frame's own rectangle starts at (0, 0).
-    CFrame(const CRect& size, void* parentWindow, AEffGUIEditor* editor);
+    // to a pointer); the frame's own rectangle starts at (0, 0). windowColor: what the window
+    // shows where an expose has not been painted yet.
+    CFrame(const CRect& size, void* parentWindow, AEffGUIEditor* editor,
+           const CColor& windowColor = kGreyCColor);
     ~CFrame() override;
 
     bool isOpen() const;
@@ -101,6 +103,12 @@ private:
     // Offers a key to the focus view, then the modal view, then the children.
     long routeKey(VstKeyCode& key, KeyHandler handler);
     void handleEvent(::_XEvent& event);
+    // Drag and drop: a new drag (or none, with 0), fetching its data, delivering the drop.
+    void beginDrag(unsigned long source, unsigned long target);
+    void requestDragData();
+    void finishDrop();
+    // Takes XdndAware and XdndProxy off the host's top-level if we put them there.
+    void withdrawProxy();
     // The pointer in window coordinates and the server's button and modifier mask; false
     // without a window.
     bool queryPointer(CPoint& where, unsigned int& mask);

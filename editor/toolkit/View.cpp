@@ -48,6 +48,10 @@ bool CView::onDrop(const std::vector<std::string>&, long, const CPoint&)
 {
     return false;
 }
+bool CView::acceptsDrop(const std::vector<std::string>&, long, const CPoint&) const
+{
+    return false;
+}
 void CView::loseFocus(CDrawContext*) {}
 void CView::takeFocus(CDrawContext*) {}
 
@@ -304,6 +308,14 @@ bool CViewContainer::onDrop(const std::vector<std::string>& items, long kind, co
     CPoint local(where.h - size.left, where.v - size.top);
     CView* v = childAt(local);
     return v ? v->onDrop(items, kind, local) : false;
+}
+
+bool CViewContainer::acceptsDrop(const std::vector<std::string>& items, long kind,
+                                 const CPoint& where) const
+{
+    CPoint local(where.h - size.left, where.v - size.top);
+    CView* v = childAt(local);
+    return v && v->acceptsDrop(items, kind, local);
 }
 
 bool CViewContainer::isDirty() const

@@ -34,6 +34,10 @@ public:
     virtual long onKeyUp(VstKeyCode& key);
     // Files (kind kDropFiles) or texts (kDropText) dropped at where; true when accepted.
     virtual bool onDrop(const std::vector<std::string>& items, long kind, const CPoint& where);
+    // Whether onDrop would take these items at where: the answer a drag source gets while
+    // the pointer moves, before anything is dropped.
+    virtual bool acceptsDrop(const std::vector<std::string>& items, long kind,
+                             const CPoint& where) const;
     virtual bool isDropActive() const { return false; }
     virtual void loseFocus(CDrawContext* context);
     virtual void takeFocus(CDrawContext* context);
@@ -118,6 +122,8 @@ public:
     long onKeyDown(VstKeyCode& key) override;
     long onKeyUp(VstKeyCode& key) override;
     bool onDrop(const std::vector<std::string>& items, long kind, const CPoint& where) override;
+    bool acceptsDrop(const std::vector<std::string>& items, long kind,
+                     const CPoint& where) const override;
     bool isDirty() const override;
     void setDirty(bool state = true) override;
     void setParentFrame(CFrame* frame) override;

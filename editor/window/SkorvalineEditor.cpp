@@ -129,7 +129,8 @@ bool fxSkorvalineEditor::open(void* ptr)
     mapRefresh.store(0, std::memory_order_relaxed);
 
     auto* background = new CBitmap(kBackgroundPicture);
-    frame = new CFrame(CRect(0, 0, background->getWidth(), background->getHeight()), ptr, this);
+    frame =
+        new CFrame(CRect(0, 0, background->getWidth(), background->getHeight()), ptr, this, kSky);
     frame->setBackground(background);
     background->release();
     if (!frame->isOpen()) {
@@ -307,6 +308,13 @@ void fxSkorvalineEditor::buildChannelPanel(bool left)
     c.map->setStart(fx->getParameter(t.map + 1));
     c.map->setStop(fx->getParameter(t.map + 2));
     c.map->setVerticalOffset(fx->getParameter(t.map + 3));
+    // A file manager's drop loads the picture the way the load button's dialog does.
+    const int channel = t.map;
+    c.map->setFileDropLoader(
+        [this, channel](const std::string& path) {
+            fx->loadFilterMap(path.c_str(), channel, true);
+        },
+        kMaxPathChars);
     c.analysingLabel = makeLabel(CRect(134, 24, 352, 154), t.analysingText);
     if (!left)
         c.slaveLabel = makeLabel(CRect(134, 24, 352, 154), "Right channel filter in slave mode");

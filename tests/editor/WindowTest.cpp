@@ -310,6 +310,10 @@ public:
         where = w;
         return true;
     }
+    bool acceptsDrop(const std::vector<std::string>&, long, const CPoint&) const override
+    {
+        return true;
+    }
     std::vector<std::string> items;
     long kind = -1;
     CPoint where;
