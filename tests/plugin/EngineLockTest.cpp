@@ -32,13 +32,14 @@
 namespace {
 
 thread_local bool countContention = false;
-std::atomic<long> contended{0};
-std::atomic<long> acquired{0};
 
 }  // namespace
 
 #if !defined(SKV_LOCK_TEST_TSAN)
 namespace {
+
+std::atomic<long> contended{0};
+std::atomic<long> acquired{0};
 
 using LockFunction = int (*)(pthread_mutex_t*);
 // Looked up once before main; a lock taken before that (or by dlsym itself) spins on trylock.
