@@ -5,6 +5,7 @@
 #include "editor/toolkit/DropData.h"
 #include "editor/toolkit/GUIEditor.h"
 #include "editor/toolkit/WindowSurface.h"
+#include "editor/toolkit/XErrorTrap.h"
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
@@ -21,56 +22,6 @@ namespace {
 int gFrameCount = 0;  // frames alive; the first "registers" the window class
 
 constexpr long kXdndVersion = 5;
-
-// Xlib's default error handler ends the process, and the process is the host. Requests that
-// name other clients' windows (a drag source that has gone, a forged XDND message, a parent
-// window the host destroyed before closing the editor) run inside a trap that records the
-// error instead. Errors of other connections still reach the handler that was installed.
-class CXErrorTrap {
-public:
-    explicit CXErrorTrap(Display* d) : display(d)
-    {
-        if (active)
-            return;  // an outer trap on the UI thread already catches everything
-        XSync(display, False);
-        owner = true;
-        active = this;
-        previous = XSetErrorHandler(&CXErrorTrap::handler);
-    }
-    ~CXErrorTrap()
-    {
-        if (!owner)
-            return;
-        XSync(display, False);
-        XSetErrorHandler(previous);
-        active = nullptr;
-    }
-    CXErrorTrap(const CXErrorTrap&) = delete;
-    CXErrorTrap& operator=(const CXErrorTrap&) = delete;
-    // True when a request made so far inside the trap failed.
-    bool failed()
-    {
-        XSync(display, False);
-        return (active ? active : this)->errorSeen;
-    }
-
-private:
-    static int handler(Display* d, XErrorEvent* e)
-    {
-        if (active && d == active->display) {
-            active->errorSeen = true;
-            return 0;
-        }
-        return active && active->previous ? active->previous(d, e) : 0;
-    }
-
-    static CXErrorTrap* active;
-    Display* display;
-    int (*previous)(Display*, XErrorEvent*) = nullptr;
-    bool owner = false;
-    bool errorSeen = false;
-};
-CXErrorTrap* CXErrorTrap::active = nullptr;
 
 // Reads a whole window property; empty on failure.
 std::string readProperty(Display* d, Window w, Atom property, Atom* typeOut = nullptr)

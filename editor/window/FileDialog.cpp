@@ -2,6 +2,7 @@
 
 #include "editor/toolkit/DrawContext.h"
 #include "editor/toolkit/WindowSurface.h"
+#include "editor/toolkit/XErrorTrap.h"
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -405,56 +406,12 @@ std::string answeredPath(std::string out)
 // ---------------------------------------------------------------------------------------
 // X helpers
 
-// Xlib's default error handler ends the process, and the process is the host: requests that
-// name a window the host may have destroyed run inside this trap, which records errors of
-// its own connection and passes others to the handler that was installed.
-class CDialogErrorTrap {
-public:
-    explicit CDialogErrorTrap(Display* d) : display(d)
-    {
-        XSync(display, False);
-        outer = active;
-        active = this;
-        previous = XSetErrorHandler(&CDialogErrorTrap::handler);
-    }
-    ~CDialogErrorTrap()
-    {
-        XSync(display, False);
-        XSetErrorHandler(previous);
-        active = outer;
-    }
-    CDialogErrorTrap(const CDialogErrorTrap&) = delete;
-    CDialogErrorTrap& operator=(const CDialogErrorTrap&) = delete;
-    bool failed()
-    {
-        XSync(display, False);
-        return errorSeen;
-    }
-
-private:
-    static int handler(Display* d, XErrorEvent* e)
-    {
-        if (active && d == active->display) {
-            active->errorSeen = true;
-            return 0;
-        }
-        return active && active->previous ? active->previous(d, e) : 0;
-    }
-
-    static CDialogErrorTrap* active;
-    Display* display;
-    CDialogErrorTrap* outer = nullptr;
-    int (*previous)(Display*, XErrorEvent*) = nullptr;
-    bool errorSeen = false;
-};
-CDialogErrorTrap* CDialogErrorTrap::active = nullptr;
-
 // The host's top-level window holding window: the nearest ancestor a window manager marked
 // with WM_STATE (the application's own window, not the manager's frame around it), else
 // the ancestor just below the root. 0 when the window is gone.
 unsigned long findTopLevel(Display* d, unsigned long window)
 {
-    CDialogErrorTrap trap(d);
+    CXErrorTrap trap(d);
     const Atom wmState = XInternAtom(d, "WM_STATE", True);
     Window current = window;
     Window top = 0;
@@ -656,7 +613,7 @@ void CFileDialog::CPathEntry::place(unsigned long anchor)
     const int screenH = DisplayHeight(display, screen);
     int cx = screenW / 2, cy = screenH / 2;
     if (anchor) {
-        CDialogErrorTrap trap(display);
+        CXErrorTrap trap(display);
         XWindowAttributes wa{};
         int rx = 0, ry = 0;
         Window child = 0;

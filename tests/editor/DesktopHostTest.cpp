@@ -148,23 +148,8 @@ private:
     std::string data;
 };
 
-class DesktopHostTest : public skvtest::CEditorFixture {
+class DesktopHostTest : public skvtest::CXTestEditorFixture {
 protected:
-    void SetUp() override
-    {
-        skvtest::CEditorFixture::SetUp();
-        if (IsSkipped() || HasFatalFailure())
-            return;
-        int ev, err, major, minor;
-        if (!XTestQueryExtension(display, &ev, &err, &major, &minor))
-            GTEST_SKIP() << "the X server lacks XTest";
-    }
-    void TearDown() override
-    {
-        if (display)
-            skvtest::releaseAllInput(display);
-        skvtest::CEditorFixture::TearDown();
-    }
     std::string writeFile(const char* name, const std::string& bytes)
     {
         const std::string path = (scratch.path() / name).string();

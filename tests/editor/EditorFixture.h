@@ -161,4 +161,24 @@ protected:
     CScratchFolder scratch;
 };
 
+// The fixture for cases that drive the window with XTest input; skipped on servers without it.
+class CXTestEditorFixture : public CEditorFixture {
+protected:
+    void SetUp() override
+    {
+        CEditorFixture::SetUp();
+        if (IsSkipped() || HasFatalFailure())
+            return;
+        int ev, err, major, minor;
+        if (!XTestQueryExtension(display, &ev, &err, &major, &minor))
+            GTEST_SKIP() << "the X server lacks XTest";
+    }
+    void TearDown() override
+    {
+        if (display)
+            releaseAllInput(display);
+        CEditorFixture::TearDown();
+    }
+};
+
 }  // namespace skvtest

@@ -23,23 +23,8 @@ using skvtest::gIdleHook;
 
 namespace {
 
-class SkorvalineWindowTest : public skvtest::CEditorFixture {
+class SkorvalineWindowTest : public skvtest::CXTestEditorFixture {
 protected:
-    void SetUp() override
-    {
-        skvtest::CEditorFixture::SetUp();
-        if (IsSkipped() || HasFatalFailure())
-            return;
-        int ev, err, major, minor;
-        if (!XTestQueryExtension(display, &ev, &err, &major, &minor))
-            GTEST_SKIP() << "the X server lacks XTest";
-    }
-    void TearDown() override
-    {
-        if (display)
-            skvtest::releaseAllInput(display);
-        skvtest::CEditorFixture::TearDown();
-    }
     void moveTo(int x, int y)
     {
         XTestFakeMotionEvent(display, DefaultScreen(display), x, y, CurrentTime);
