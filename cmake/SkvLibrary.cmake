@@ -29,5 +29,6 @@ function(skv_add_test_folder exe folder)
   target_compile_definitions(${exe} PRIVATE SKV_TESTDATA_DIR="${CMAKE_SOURCE_DIR}/tests/data"
                                             SKV_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
   skv_target_defaults(${exe})
-  gtest_discover_tests(${exe} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 600)
+  # Labelled with the program, so a run can be narrowed to the programs it built.
+  gtest_discover_tests(${exe} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 600 LABELS ${exe})
 endfunction()
