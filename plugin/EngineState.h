@@ -49,6 +49,18 @@ struct DelayRecord {
     std::atomic<int> units{0};        ///< synced unit count
     std::atomic<bool> synced{false};
     std::atomic<unsigned> serial{0};  ///< raised after every new length (release)
+
+    /// Publishes a delay-time rule result (a DelayTime of the parameter table).
+    template <typename Result>
+    void publish(const Result& t)
+    {
+        constexpr auto relaxed = std::memory_order_relaxed;
+        value.store(t.normalised, relaxed);
+        length.store(t.length, relaxed);
+        beats.store(t.beats, relaxed);
+        units.store(t.units, relaxed);
+        synced.store(t.synced, relaxed);
+    }
 };
 
 /// Line order used throughout: left pre-delay, right pre-delay, left delay, right delay.

@@ -40,11 +40,7 @@ void fxSkorvaline::setDelayTime(int line, float x)
                                          currentSamplesPerBeat());
     DelayRecord& r = e.delay[line];
     r.userValue.store(x, kRelaxed);
-    r.value.store(t.normalised, kRelaxed);
-    r.length.store(t.length, kRelaxed);
-    r.beats.store(t.beats, kRelaxed);
-    r.units.store(t.units, kRelaxed);
-    r.synced.store(t.synced, kRelaxed);
+    r.publish(t);
     // The audio thread hands the new length to the line at its next block start.
     r.serial.fetch_add(1, std::memory_order_release);
     setProgramValue(kParamLPreDelay + line, t.normalised);

@@ -219,11 +219,7 @@ void fxSkorvaline::applyPendingLines()
             const DelayTime t =
                 computeDelayTime(r.userValue.load(kRelaxed), e.syncDelay.load(kRelaxed),
                                  e.order.load(kRelaxed), spb);
-            r.value.store(t.normalised, kRelaxed);
-            r.length.store(t.length, kRelaxed);
-            r.beats.store(t.beats, kRelaxed);
-            r.units.store(t.units, kRelaxed);
-            r.synced.store(t.synced, kRelaxed);
+            r.publish(t);
             line.setDelay(t.length);
             engineMovedParameter(kParamLPreDelay + i, t.normalised);
         }

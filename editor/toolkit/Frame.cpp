@@ -83,32 +83,32 @@ struct CFrame::Platform {
 };
 
 namespace {
+// An XDND message from our window to the drag source: data.l[1] and the slot of the action
+// (l[2] in XdndFinished, l[4] in XdndStatus) as the message type has them.
+void sendToDragSource(Display* d, const CFrame::Platform& p, Atom type, bool accepted,
+                      int actionSlot)
+{
+    XEvent message{};
+    message.xclient.type = ClientMessage;
+    message.xclient.display = d;
+    message.xclient.window = p.dragSource;
+    message.xclient.message_type = type;
+    message.xclient.format = 32;
+    message.xclient.data.l[0] = long(p.dragTarget);
+    message.xclient.data.l[1] = accepted ? 1 : 0;
+    message.xclient.data.l[actionSlot] = accepted ? long(p.aXdndActionCopy) : 0;
+    XSendEvent(d, p.dragSource, False, NoEventMask, &message);
+}
+
 // Tells the drag source that the drop is over and whether it was taken (as a copy).
 void sendXdndFinished(Display* d, const CFrame::Platform& p, bool accepted)
 {
-    XEvent fin{};
-    fin.xclient.type = ClientMessage;
-    fin.xclient.window = p.dragSource;
-    fin.xclient.message_type = p.aXdndFinished;
-    fin.xclient.format = 32;
-    fin.xclient.data.l[0] = long(p.dragTarget);
-    fin.xclient.data.l[1] = accepted ? 1 : 0;
-    fin.xclient.data.l[2] = accepted ? long(p.aXdndActionCopy) : 0;
-    XSendEvent(d, p.dragSource, False, NoEventMask, &fin);
+    sendToDragSource(d, p, p.aXdndFinished, accepted, 2);
 }
 
 void sendXdndStatus(Display* d, const CFrame::Platform& p, bool accept)
 {
-    XEvent reply{};
-    reply.xclient.type = ClientMessage;
-    reply.xclient.display = d;
-    reply.xclient.window = p.dragSource;
-    reply.xclient.message_type = p.aXdndStatus;
-    reply.xclient.format = 32;
-    reply.xclient.data.l[0] = long(p.dragTarget);
-    reply.xclient.data.l[1] = accept ? 1 : 0;
-    reply.xclient.data.l[4] = accept ? long(p.aXdndActionCopy) : 0;
-    XSendEvent(d, p.dragSource, False, NoEventMask, &reply);
+    sendToDragSource(d, p, p.aXdndStatus, accept, 4);
 }
 
 bool hasProperty(Display* d, Window w, Atom property)
