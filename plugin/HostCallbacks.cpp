@@ -1,7 +1,7 @@
 // Time-information fallbacks of the tempo update.
 #include "plugin/HostCallbacks.h"
 
-#include "plugin/ParameterTable.h"
+#include "dsp/DspMath.h"
 
 #include <algorithm>
 #include <cmath>

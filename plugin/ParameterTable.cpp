@@ -3,10 +3,12 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <limits>
+
+#include "dsp/DspMath.h"
+#include "vst/VstText.h"
 
 namespace skv {
 
@@ -138,29 +140,11 @@ int parameterIndexOf(const char* name)
     return -1;
 }
 
-double roundHalfEven(double v)
-{
-    double r = std::floor(v);
-    double diff = v - r;
-    if (diff > 0.5)
-        return r + 1.0;
-    if (diff < 0.5)
-        return r;
-    return std::fmod(r, 2.0) == 0.0 ? r : r + 1.0;
-}
-
 float sanitizeNormalised(float x)
 {
     if (!(x >= 0.0f))
         return 0.0f;  // NaN and negatives
     return x > 1.0f ? 1.0f : x;
-}
-
-void copyText(char* out, std::string_view text, std::size_t maxChars)
-{
-    const std::size_t n = text.size() < maxChars ? text.size() : maxChars;
-    std::memcpy(out, text.data(), n);
-    out[n] = '\0';
 }
 
 double syncUnitsPerBeat(float sync)
@@ -320,52 +304,6 @@ float fourthPower(float x)
 float fourthRoot(float g)
 {
     return g > 0.0f ? std::sqrt(std::sqrt(g)) : 0.0f;
-}
-
-void fillSeededColumn(float* column, int count, unsigned seed)
-{
-    std::uint32_t state = seed;
-    auto next = [&state]() {
-        state = state * 214013u + 2531011u;
-        return static_cast<int>((state >> 16) & 0x7FFFu);
-    };
-    for (int i = 0; i < count; ++i) {
-        const int r1 = next();
-        const int r2 = next();
-        const int r3 = next();
-        column[i] = static_cast<float>(0.9 * (r1 % 10000 * 0.0002 - 1.0) *
-                                       (r2 % 10000 * 0.0002 - 1.0) * (r3 % 10000 * 0.0002 - 1.0));
-    }
-}
-
-void conditionColumn(float* column, int order, int count)
-{
-    if (order > count)
-        order = count;
-    if (order > 1) {
-        float sum = 0.0f;
-        for (int i = 1; i < order; ++i)
-            sum += column[i];
-        const float half = 0.5f * (sum / static_cast<float>(order - 1));
-        for (int i = 0; i < order; ++i)
-            column[i] -= half;
-    }
-    float largest = 0.0f;
-    for (int i = 0; i < order; ++i)
-        largest = std::max(largest, std::fabs(column[i]));
-    const float divisor = largest == 0.0f ? 1.0f : largest;
-    for (int i = 0; i < order; ++i)
-        column[i] /= divisor;
-    // The lattice ignores targets of magnitude 1 or more and floors tiny ones; the marker
-    // replaces both with an alternating value too small to matter.
-    float marker = 1e-15f;
-    for (int i = 0; i < count; ++i) {
-        const float magnitude = std::fabs(column[i]);
-        if (magnitude >= 1.0f || magnitude <= std::fabs(marker)) {
-            column[i] = marker;
-            marker = -marker;
-        }
-    }
 }
 
 void formatFixed(double value, int decimals, char* text)

@@ -5,7 +5,6 @@
 #pragma once
 
 #include <cstddef>
-#include <string_view>
 
 #include "plugin/EngineConfig.h"
 
@@ -91,17 +90,10 @@ float parameterDefault(int index);
 // Index of a parameter name (exact match, trailing spaces included), or -1.
 int parameterIndexOf(const char* name);
 
-// --- rounding and small conversions ------------------------------------------------------
-
-// Nearest integer, halves to even (independent of the floating-point environment).
-double roundHalfEven(double v);
+// --- small conversions -------------------------------------------------------------------
 
 // A normalised value made safe for the engine: NaN becomes 0, the rest is clamped into 0..1.
 float sanitizeNormalised(float x);
-
-// Writes at most maxChars characters of text into out and terminates it (the host's name,
-// label and display buffers have fixed sizes).
-void copyText(char* out, std::string_view text, std::size_t maxChars);
 
 // --- delay, step and sync rules ----------------------------------------------------------
 
@@ -171,19 +163,6 @@ float resonanceNormalised(float r);
 // Fourth power (volume and threshold gains) and its inverse.
 float fourthPower(float x);
 float fourthRoot(float g);
-
-// --- scan column rules -----------------------------------------------------------------------
-
-// The column of a filter map without a valid picture: the C runtime generator seeded with
-// seed (state = state * 214013 + 2531011, output bits 16..30), three outputs per value, and
-// value = 0.9 * (r1 % 10000 * 0.0002 - 1) * (r2 ...) * (r3 ...).
-void fillSeededColumn(float* column, int count, unsigned seed);
-
-// Conditioning of a map column for the lattice: the first `order` values lose half the mean
-// of values 1..order-1 and are scaled to a largest magnitude of 1; then every one of the
-// `count` values that is 1 or more in magnitude, or not above the marker, becomes the marker
-// (1e-15 at first, changing sign at each use).
-void conditionColumn(float* column, int order, int count);
 
 // --- display texts --------------------------------------------------------------------------
 // Each writes a zero-terminated text of at most kDisplayMaxChars characters into text, which

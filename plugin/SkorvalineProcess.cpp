@@ -28,6 +28,7 @@
 #include "plugin/EngineConfig.h"
 #include "plugin/EngineGlide.h"
 #include "plugin/ParameterTable.h"
+#include "plugin/ScanColumn.h"
 
 using namespace skv;
 namespace eng = skv::engine;
@@ -36,10 +37,6 @@ namespace {
 
 constexpr auto kRelaxed = std::memory_order_relaxed;
 constexpr float kBandKindThreshold = 0.6666667f;
-constexpr float kTabAnalysisThreshold = 0.5f;    // left: map below, analysis above
-constexpr float kTabRightMap = 0.33333334f;      // right: map below
-constexpr float kTabRightAnalysis = 0.6666667f;  // right: analysis below, slave above
-constexpr float kConditionThreshold = 0.5f;      // map columns are conditioned below this
 constexpr int kWorkArrays = 8;
 
 float* allocateAligned(std::size_t count)
@@ -295,78 +292,6 @@ void fxSkorvaline::pollTempo()
     e.tempoCountdown = std::fabs(newBps - oldBps) < eng::kTempoChangeThreshold
                            ? eng::kTempoPollSteady
                            : eng::kTempoPollChanged;
-}
-
-// ---- scan step -----------------------------------------------------------------------------
-
-void fxSkorvaline::scanFilterMap(float* column, int stepCounter, int count,
-                                 kfx::CBitmapArrayAnalyser* map)
-{
-    count = std::clamp(count, 0, eng::kColumnCapacity);
-    // Validity and width as the map's value array has them: the picture holder itself may be
-    // replaced by the editor's thread at this very moment, so it is not read from here.
-    if (!map || !map->hasArray()) {
-        fillSeededColumn(column, count, static_cast<unsigned>(stepCounter));
-        return;
-    }
-    const float loopLength =
-        (map->getLoopStop() - map->getLoopStart()) * static_cast<float>(map->getArrayWidth());
-    float index = map->getScanIndex();
-    // An empty or undefined loop window holds the index where it is instead of pushing it to
-    // infinity; a reversed window scans backwards and wraps at both ends.
-    if (loopLength != 0.0f && std::isfinite(loopLength)) {
-        index += 1.0f / loopLength;
-        if (index > 1.0f)
-            index -= 1.0f;
-        if (index < 0.0f)
-            index += 1.0f;
-        map->setScanIndex(index);
-    }
-    // The previous column stays (already conditioned) when the map is being replaced just now.
-    if (map->tryGetColumn(column, count) && map->getAnalysis() < kConditionThreshold)
-        conditionColumn(column, engine.order.load(kRelaxed), count);
-    // The map holds the index (getParameter reads it there); the program takes it when it is
-    // saved or left, so the audio thread writes nothing the other thread copies.
-    engineMovedParameter(map->getName() == "L" ? kParamLIndex : kParamRIndex, map->getScanIndex());
-}
-
-void fxSkorvaline::analyseDelayLine(int line, float* column)
-{
-    EngineState& e = engine;
-    const Delay<float>& d = *e.lines[line];
-    float* frame = e.analysisFrame;
-    float s = 0.0f;
-    for (int k = 0; k < eng::kAnalysisLength; ++k) {
-        const float x = k < d.length ? d.buffer[(d.writeIndex + k) & d.mask] : 0.0f;
-        s = eng::kPreEmphasisNew * x + eng::kPreEmphasisOld * s;
-        frame[k] = x - s;
-    }
-    e.lpc->extract(frame, column, e.order.load(kRelaxed), eng::kAnalysisWarp);
-}
-
-void fxSkorvaline::scanStep()
-{
-    EngineState& e = engine;
-    const float tabL = e.tabFilter[0].load(kRelaxed);
-    const float tabR = e.tabFilter[1].load(kRelaxed);
-    if (tabL < kTabAnalysisThreshold)
-        scanFilterMap(e.columnL, e.scanCounter, eng::kColumnSize, e.map(0));
-    else
-        analyseDelayLine(kLineL, e.columnL);
-    if (tabR < kTabRightMap)
-        scanFilterMap(e.columnR, e.scanCounter, eng::kColumnSize, e.map(1));
-    else if (tabR < kTabRightAnalysis)
-        analyseDelayLine(kLineR, e.columnR);
-    else
-        std::memcpy(e.columnR, e.columnL, sizeof(float) * eng::kColumnSize);
-
-    const int order = e.order.load(kRelaxed);
-    e.lattice[0]->setTargetCoefficients(e.columnL, eng::kColumnSize);
-    e.lattice[0]->setOrder(order);
-    e.lattice[1]->setTargetCoefficients(e.columnR, eng::kColumnSize);
-    e.lattice[1]->setOrder(order);
-    e.bands[0]->setFromColumn(e.columnL);
-    e.bands[1]->setFromColumn(e.columnR);
 }
 
 void fxSkorvaline::blowUp(int c, float* heldOutput, int n, bool finite)

@@ -1,5 +1,6 @@
 #include "editor/controls/BitmapControl.h"
 
+#include "dsp/DspMath.h"
 #include "editor/controls/BitmapEx.h"
 #include "editor/toolkit/DrawContext.h"
 #include "filtermap/BitmapArrayAnalyser.h"
@@ -16,7 +17,7 @@ namespace {
 // A fraction of extent pixels as whole pixels, and pixels as a fraction (0 without extent).
 int toPixels(float fraction, int extent)
 {
-    return roundHalfEven(double(fraction) * extent);
+    return skv::roundHalfEvenToInt(double(fraction) * extent);
 }
 float toFraction(int pixels, int extent)
 {

@@ -1,5 +1,6 @@
 #include "editor/controls/LabelButtons.h"
 
+#include "dsp/DspMath.h"
 #include "editor/toolkit/DrawContext.h"
 
 namespace VSTGUI {
@@ -47,7 +48,7 @@ CLabelRadioButton::CLabelRadioButton(const CRect& r, CControlListener* l, long t
 
 int CLabelRadioButton::cellLeft(int i) const
 {
-    return size.left + roundHalfEven(double(i) * size.width() / entries.count);
+    return size.left + skv::roundHalfEvenToInt(double(i) * size.width() / entries.count);
 }
 
 int CLabelRadioButton::selectedCell() const
