@@ -26,6 +26,10 @@
 namespace kfx {
 class CBitmapArrayAnalyser;
 }
+namespace skv {
+struct BlockSetup;
+struct WorkArrays;
+}  // namespace skv
 struct CPreset;
 
 class fxSkorvaline : public AudioEffectX {
@@ -193,6 +197,18 @@ protected:
     /// Block start: filter order and smoothing posted since the last block reach the lattices
     /// here, so no other thread touches them while audio runs (audio thread).
     void applyPendingLattice();
+    // Steps of processBlock (SkorvalineProcess.cpp; audio thread).
+    /// Block start: the targets, the tempo poll, the posted settings and the increments.
+    skv::BlockSetup startBlock(VstInt32 sampleFrames);
+    /// One sub-block through the envelope, the glide and the four passes into the output
+    /// (x and out: left and right at the sub-block's first frame).
+    void processSubBlock(const skv::BlockSetup& b, const float* const x[2], float* const out[2],
+                         bool replacing);
+    /// Pass 1: the input through the pre-delays, the scan clock with its scan steps.
+    void preDelayAndScan(const skv::BlockSetup& b, const float* const x[2],
+                         const skv::WorkArrays& w);
+    /// Resets a channel whose held filter output blew up (or turned non-finite).
+    void guardBlowUp(const skv::BlockSetup& b, const skv::WorkArrays& w);
     /// A scan step of both channels (audio thread).
     void scanStep();
     void analyseDelayLine(int line, float* column);
