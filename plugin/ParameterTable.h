@@ -1,7 +1,8 @@
-// The parameter table as plain data and pure conversion rules: names, labels, defaults and the
-// rules that turn a normalised value (0..1) into an engine value and back. The effect's
-// setParameter and getParameterDisplay build on these; programs, preset files, MIDI and the
-// editor share the indices. Nothing here touches the effect, so every rule is testable alone.
+// The parameter indices and the parameter rules as plain data and pure functions: the rules
+// that turn a normalised value (0..1) into an engine value and back, and the display formats.
+// The table that names each parameter and binds it to its rules lives in
+// plugin/SkorvalineParameters.cpp; programs, preset files, MIDI, the editor and the LV2 ports
+// share the indices. Nothing here touches the effect, so every rule is testable alone.
 #pragma once
 
 #include <cstddef>
@@ -75,6 +76,9 @@ enum ParameterIndex : int {
 constexpr const char* kUnspecifiedName = "-unspecified-";
 // Display texts are cut to this many characters (the host's buffer holds 8 plus the zero).
 constexpr std::size_t kDisplayMaxChars = 8;
+
+// The table's texts and defaults (defined beside the table in plugin/SkorvalineParameters.cpp;
+// any thread).
 
 // Name exactly as the host and stored presets see it ("L Warp  " keeps two trailing spaces);
 // "-unspecified-" for any index outside 0..52.

@@ -29,10 +29,15 @@ class CBitmapArrayAnalyser;
 namespace skv {
 struct BlockSetup;
 struct WorkArrays;
+struct ParameterCall;
 }  // namespace skv
 struct CPreset;
 
 class fxSkorvaline : public AudioEffectX {
+    // The parameter table's rules reach setDelayTime, recomputeStepTime and applyParameter
+    // through it.
+    friend struct skv::ParameterCall;
+
 public:
     static constexpr VstInt32 kNumPrograms = 16;
     static constexpr VstInt32 kNumParams = skv::kNumParams;
