@@ -1,13 +1,14 @@
-// The audio engine: block processing (pre-delays, delays with the envelope-gated feedback
-// matrix, the scan clock with filter-map columns, self-analysis or slave mode, lattice or band
-// filters, compressor and saturation, tone section, mix and volume), the tempo poll, and the
-// life cycle of the audio units.
+// The audio engine's block: pre-delays, main delays with the envelope-gated feedback matrix,
+// the scan clock, lattice or band filters, compressor and saturation, tone section, mix and
+// volume; the block-start helpers (tempo poll, posted settings) and the life cycle of the audio
+// units. The scan step itself is in SkorvalineScan.cpp.
 //
 // A block is split into sub-blocks of the configured resolution R (or of one sample when the
-// block length is not a multiple of R). Each sub-block runs four passes over eight work arrays;
-// a filter's output reaches the compressor, the tone section, the output and the feedback one
-// sub-block later. Everything here runs on the audio thread except the life-cycle functions
-// and clearAudioState (resume), which hosts call while no audio runs.
+// block length is not a multiple of R). Each sub-block runs four passes over the eight work
+// arrays of WorkArrays; a filter's output is held over, so it reaches the compressor, the tone
+// section, the output and the feedback one sub-block later. Everything here runs on the audio
+// thread except the life-cycle functions and clearAudioState (resume), which hosts call while
+// no audio runs.
 #include "plugin/Skorvaline.h"
 
 #include <algorithm>
