@@ -21,10 +21,10 @@ using namespace skv;
 
 namespace skv {
 
-/// What a rule works on: the effect, its engine, the parameter's index and its slot (channel
-/// 0 or 1 of a left/right pair, line 0..3 of the delays, path 0..3 of the feedback matrix).
-/// The effect's befriended view for the rules: it passes on the few protected operations
-/// that touch several engine values at once.
+// What a rule works on: the effect, its engine, the parameter's index and its slot (channel
+// 0 or 1 of a left/right pair, line 0..3 of the delays, path 0..3 of the feedback matrix).
+// The effect's befriended view for the rules: it passes on the few protected operations
+// that touch several engine values at once.
 struct ParameterCall {
     fxSkorvaline& fx;
     EngineState& e;
@@ -35,7 +35,7 @@ struct ParameterCall {
     void setDelayTimeOf(int line, float x) const { fx.setDelayTime(line, x); }
     void recomputeStepTime() const { fx.recomputeStepTime(); }
     void applyParameter(VstInt32 other, float x) const { fx.applyParameter(other, x); }
-    /// The filter map of the slot's channel (null only outside the effect's life).
+    // The filter map of the slot's channel (null only outside the effect's life).
     kfx::CBitmapArrayAnalyser* map() const { return e.map(slot); }
 };
 
@@ -47,20 +47,20 @@ constexpr auto kRelaxed = std::memory_order_relaxed;
 
 using Call = ParameterCall;
 
-/// How a parameter sets the engine, reads it back and shows it. A null apply keeps the value
-/// in the program only; a null read answers 0; a null display leaves the host's buffer as it
-/// was.
+// How a parameter sets the engine, reads it back and shows it. A null apply keeps the value
+// in the program only; a null read answers 0; a null display leaves the host's buffer as it
+// was.
 struct ParameterRule {
     void (*apply)(const Call& p, float x);
     float (*read)(const Call& p);
     void (*display)(const Call& p, char* text);
 };
 
-/// One parameter. twin is the index of its left/right counterpart (the same rule on the other
-/// slot), or -1 for a parameter of its own.
+// One parameter. twin is the index of its left/right counterpart (the same rule on the other
+// slot), or -1 for a parameter of its own.
 struct ParameterRow {
-    const char* name;   ///< exactly as hosts and stored presets see it, trailing spaces included
-    const char* label;  ///< nullptr: no label is written
+    const char* name;   // exactly as hosts and stored presets see it, trailing spaces included
+    const char* label;  // nullptr: no label is written
     float defaultValue;
     int slot;
     int twin;

@@ -317,44 +317,44 @@ void fxSkorvaline::blowUp(int c, float* heldOutput, int n, bool finite)
 
 namespace skv {
 
-/// What a block takes from the targets once, at its start: the switches of its units, the
-/// per-block increments of the gliding values and the sub-block length. The gliding values
-/// themselves stay in the engine's smoothed copies, which each pass takes into locals and
-/// writes back.
+// What a block takes from the targets once, at its start: the switches of its units, the
+// per-block increments of the gliding values and the sub-block length. The gliding values
+// themselves stay in the engine's smoothed copies, which each pass takes into locals and
+// writes back.
 struct BlockSetup {
-    float length = 1.0f;  ///< the block's frames: the divisor of every per-block increment
-    int subBlock = 1;     ///< the resolution R, or 1 when R does not divide the block
-    bool usePre[2] = {false, false};   ///< a pre-delay longer than 0 is in use
-    bool useBand[2] = {false, false};  ///< the band bank filters instead of the lattice
+    float length = 1.0f;  // the block's frames: the divisor of every per-block increment
+    int subBlock = 1;     // the resolution R, or 1 when R does not divide the block
+    bool usePre[2] = {false, false};   // a pre-delay longer than 0 is in use
+    bool useBand[2] = {false, false};  // the band bank filters instead of the lattice
     bool oversample = false;
     float envelopeCoeff = 1.0f;
     float warpInc[2] = {0.0f, 0.0f};
     float cutoffInc[2] = {0.0f, 0.0f};
     float mixInc = 0.0f;
     float volumeInc = 0.0f;
-    float gainTarget[4] = {0.0f, 0.0f, 0.0f, 0.0f};  ///< feedback LL, LR, RL, RR
-    double scanInc = 0.0;                            ///< scan phase per sample
-    float pole[2] = {0.0f, 0.0f};                    ///< tone-section high-pass poles
+    float gainTarget[4] = {0.0f, 0.0f, 0.0f, 0.0f};  // feedback LL, LR, RL, RR
+    double scanInc = 0.0;                            // scan phase per sample
+    float pole[2] = {0.0f, 0.0f};                    // tone-section high-pass poles
     float attack[2] = {0.0f, 0.0f};
     float release[2] = {0.0f, 0.0f};
     float resonance[2] = {0.0f, 0.0f};
 
-    /// Both channels run the lattice: the stereo kernel and the glide's prediction apply.
+    // Both channels run the lattice: the stereo kernel and the glide's prediction apply.
     bool bothLattices() const { return !useBand[0] && !useBand[1]; }
 };
 
-/// The eight work arrays of a sub-block ([0] left, [1] right), named by what they hold.
+// The eight work arrays of a sub-block ([0] left, [1] right), named by what they hold.
 struct WorkArrays {
-    /// Pass 1: the input after the pre-delay, with the anti-denormal offset; the main delay
-    /// lines take it in, together with the feedback.
+    // Pass 1: the input after the pre-delay, with the anti-denormal offset; the main delay
+    // lines take it in, together with the feedback.
     float* input[2];
-    /// The filters' output of the previous sub-block, held over: the compressor and saturation
-    /// work on it in place (pass 2), the tone section's high-pass in place (pass 3), and the
-    /// filters then write this sub-block's output into it (pass 4).
+    // The filters' output of the previous sub-block, held over: the compressor and saturation
+    // work on it in place (pass 2), the tone section's high-pass in place (pass 3), and the
+    // filters then write this sub-block's output into it (pass 4).
     float* filtered[2];
-    /// Pass 3: the main delay lines' output, the filters' input.
+    // Pass 3: the main delay lines' output, the filters' input.
     float* delayed[2];
-    /// Pass 3: the wet signal (tone-section output), fed back and mixed into the output.
+    // Pass 3: the wet signal (tone-section output), fed back and mixed into the output.
     float* wet[2];
 };
 
