@@ -6,6 +6,7 @@
 
 #include "editor/toolkit/ParamDisplay.h"
 
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -36,7 +37,7 @@ public:
     // Index of the item the user chose last in this menu tree, and the menu owning it.
     long getLastResult() const { return lastResult; }
     COptionMenu* getLastItemMenu(long& index) const;
-    long getCurrent() const { return long(value + 0.5f); }
+    int getCurrent() const { return static_cast<int>(std::lround(value)); }
 
     void draw(CDrawContext* context) override;
     void onMouseDown(CDrawContext* context, CPoint& where, long buttons = -1) override;

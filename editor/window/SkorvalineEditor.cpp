@@ -47,23 +47,23 @@ constexpr long kBarStyle = kBarVertical | kBarBottomUp;     // 66
 constexpr long kBipolarStyle = kBarVertical | kBarBipolar;  // 16386
 
 // GUI tags beyond the host's parameters.
-constexpr long kTagDelaySwitchL = 54, kTagDelaySwitchR = 55;
-constexpr long kTagCompSwitchL = 56, kTagCompSwitchR = 57;
-constexpr long kTagAbout = 58;
-constexpr long kTagMenuL = 59, kTagMenuR = 60;
-constexpr long kTagLoadMenuL = 61, kTagLoadMenuR = 62;
-constexpr long kTagProcessMenuL = 63, kTagProcessMenuR = 64;
-constexpr long kTagGenerateMenuL = 65, kTagGenerateMenuR = 66;
-constexpr long kLastTag = 66;
+constexpr int kTagDelaySwitchL = 54, kTagDelaySwitchR = 55;
+constexpr int kTagCompSwitchL = 56, kTagCompSwitchR = 57;
+constexpr int kTagAbout = 58;
+constexpr int kTagMenuL = 59, kTagMenuR = 60;
+constexpr int kTagLoadMenuL = 61, kTagLoadMenuR = 62;
+constexpr int kTagProcessMenuL = 63, kTagProcessMenuR = 64;
+constexpr int kTagGenerateMenuL = 65, kTagGenerateMenuR = 66;
+constexpr int kLastTag = 66;
 constexpr int kLeftMap = 26, kRightMap = 31;
-constexpr long kLoadLeft = 46, kLoadRight = 45;
+constexpr int kLoadLeft = 46, kLoadRight = 45;
 // The longest path a dialog may answer (the file name buffer holds 259 characters).
 constexpr std::size_t kMaxPathChars = 259;
 
 // A channel panel's parameter indices, left then right.
 struct ChannelTags {
     int delay, preDelay, warp, res, cut, sat, thr, ratio, attack, release, fbSame, fbCross;
-    long delaySwitch, compSwitch, tab, map, menu, loadMenu, processMenu, generateMenu, load, mode;
+    int delaySwitch, compSwitch, tab, map, menu, loadMenu, processMenu, generateMenu, load, mode;
     const char* fbSameName;
     const char* fbCrossName;
     const char* analysingText;
@@ -135,9 +135,7 @@ bool fxSkorvalineEditor::open(void* ptr)
     background->release();
     if (!frame->isOpen()) {
         // No display (a scanner) or a parent window that is not there.
-        frame->release();
-        frame = nullptr;
-        AEffEditor::close();
+        AEffGUIEditor::close();  // releases the frame
         return false;
     }
 
