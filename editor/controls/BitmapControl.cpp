@@ -51,7 +51,7 @@ bool CBitmapControl::onDrop(const std::vector<std::string>& items, long kind, co
     if (!acceptsDrop(items, kind, where))
         return false;
     // The loader may replace this display's picture (the effect refreshes the editor).
-    const std::string path = items.front();
+    const std::string& path = items.front();
     retain();
     fileDropLoader(path);
     release();
