@@ -170,7 +170,7 @@ void drawText(CPicture& p, const char* text, int x0, int y0, int scale, std::uin
         const std::size_t len = std::char_traits<char>::length(g);
         for (int gy = 0; gy < 7; ++gy)
             for (int gx = 0; gx < 5; ++gx) {
-                const std::size_t at = std::size_t(gy * 5 + gx);
+                const std::size_t at = std::size_t(gy) * 5 + std::size_t(gx);
                 if (at >= len || g[at] != '#')
                     continue;
                 for (int dy = 0; dy < scale; ++dy)

@@ -106,6 +106,7 @@ CRenderOptions parseOptions(const std::vector<std::string>& args)
             const std::string text = v.substr(at + 1);
             const double x = parseNumber("--set \"" + v + "\"", text);
             if (x < 0.0 || x > 1.0)
+                // NOLINTNEXTLINE(performance-inefficient-string-concatenation): once, then exit
                 usageError("--set \"" + v + "\": " + text + " is outside 0..1");
             o.sets.push_back({v.substr(0, at), static_cast<float>(x)});
         }

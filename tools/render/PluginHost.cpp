@@ -157,6 +157,7 @@ std::string CPluginHost::paramName(int index)
 std::vector<std::string> CPluginHost::paramNames()
 {
     std::vector<std::string> names;
+    names.reserve(static_cast<std::size_t>(std::max(numParams(), 0)));
     for (int i = 0; i < numParams(); ++i)
         names.push_back(paramName(i));
     return names;
@@ -299,7 +300,6 @@ VstIntPtr CPluginHost::callback(VstInt32 opcode, void* ptr)
         return 2400;
     case audioMasterAutomate:
     case audioMasterCurrentId:
-        return 0;
     case audioMasterIdle:
     case audioMasterWantMidi:
     case audioMasterIOChanged:
@@ -343,7 +343,6 @@ VstIntPtr CPluginHost::callback(VstInt32 opcode, void* ptr)
         return 0;
     }
     case audioMasterUpdateDisplay:
-        return 1;
     case audioMasterBeginEdit:
     case audioMasterEndEdit:
         return 1;

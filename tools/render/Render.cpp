@@ -299,6 +299,7 @@ pictureSettings(CPluginHost& host, const CRenderOptions& o, const CTransport& tr
             indices.push_back(index);
     }
     std::vector<std::pair<std::string, std::string>> out;
+    out.reserve(indices.size() + 3);
     for (int index : indices)
         out.push_back(setting(host, index));
     out.emplace_back("Tempo", formatShort(transport.tempo) + " BPM");
