@@ -90,11 +90,11 @@ TEST(BitmapHelper, ExportAndReloadKeepPixelsAtEveryDepth)
             px[i] = std::uint8_t(i * 37 + 11);
         for (int y = 0; y < ht; ++y)  // keep padding zero: the export's rows are the held rows
             for (int i = (w * bits + 7) / 8; i < s; ++i)
-                px[std::size_t(y * s + i)] = 0;
+                px[std::size_t(y) * std::size_t(s) + std::size_t(i)] = 0;
         if (bits < 8 &&
             (w * bits) % 8 != 0)  // bits of the last byte beyond the row are padding too
             for (int y = 0; y < ht; ++y)
-                px[std::size_t(y * s + (w * bits) / 8)] &=
+                px[std::size_t(y) * std::size_t(s) + std::size_t((w * bits) / 8)] &=
                     std::uint8_t(0xFF << (8 - (w * bits) % 8));
         std::vector<std::uint8_t> table;
         if (bits <= 8)

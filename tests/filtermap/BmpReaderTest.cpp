@@ -228,7 +228,7 @@ TEST(BmpReader, BrokenAndHostileFilesAreRefused)
 TEST(BmpReader, RleOverrunsAndTruncationAreRefused)
 {
     const std::vector<std::uint8_t> table(4 * 256, 0);
-    auto rle8 = [&](std::vector<std::uint8_t> body, int height = 2) {
+    auto rle8 = [&](const std::vector<std::uint8_t>& body, int height = 2) {
         return makeBmp(4, height, 8, body, table, 1);
     };
     EXPECT_TRUE(accepts(rle8({4, 1, 0, 0, 4, 2, 0, 1})));

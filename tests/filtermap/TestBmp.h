@@ -142,8 +142,10 @@ inline void loadBytes(kfx::IBitmapHelper& holder, const std::vector<std::uint8_t
 // The sample of pixel (x, y) read straight from the holder's blocks.
 inline int rawByte(const kfx::CBitmapHelper& h, int x, int y, int byte = 0)
 {
-    return (
-        *h.getPixelBlock())[std::size_t(y * h.getStride() + x * (h.getBitsPerPixel() / 8) + byte)];
+    const std::size_t at = std::size_t(y) * std::size_t(h.getStride()) +
+                           std::size_t(x) * std::size_t(h.getBitsPerPixel() / 8) +
+                           std::size_t(byte);
+    return (*h.getPixelBlock())[at];
 }
 
 }  // namespace skvtest

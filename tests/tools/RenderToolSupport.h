@@ -23,6 +23,7 @@
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace skvtest {
@@ -155,7 +156,10 @@ public:
     }
 
     /** Runs the tool on this folder's copy of Skorvaline.so. */
-    CToolRun render(std::vector<std::string> args) const { return runWith(plugin(), args); }
+    CToolRun render(std::vector<std::string> args) const
+    {
+        return runWith(plugin(), std::move(args));
+    }
 
     /** Names of everything in the work folder, hidden temporary files included. */
     std::vector<std::string> files() const

@@ -63,7 +63,7 @@ protected:
     /** A float WAV test input in the work folder. */
     fs::path makeInput(const std::string& name, size_t frames, int rate = 44100)
     {
-        const fs::path p = scratch.path(name);
+        fs::path p = scratch.path(name);
         writeAudio(p, makeTestSignal(rate, frames), SF_FORMAT_WAV | SF_FORMAT_FLOAT);
         return p;
     }
