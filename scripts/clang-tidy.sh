@@ -2,12 +2,14 @@
 # Runs clang-tidy (checks in .clang-tidy) over every tracked .cpp file of ours, and through them
 # our headers; exits 1 on any finding except a function over the size thresholds, which is
 # printed as a warning. Works offline; two jobs by default (SKV_TIDY_JOBS to change).
-# Usage: scripts/clang-tidy.sh [build-dir] (default build-tidy; configured here with clang,
-# tests, benchmarks and fuzz targets on, so that every file has its own compile command).
+# Usage: scripts/clang-tidy.sh [build-dir [file-regex...]] (build-dir default build-tidy,
+# configured here with clang, tests, benchmarks and fuzz targets on, so that every file has its
+# own compile command; file regexes narrow the run, e.g. 'editor/' while fixing one folder).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 build=$(realpath -m "${1:-build-tidy}")
+shift || true
 jobs=${SKV_TIDY_JOBS:-2}
 folders='plugin|dsp|filtermap|config|vst|editor|lv2|tools|resources|tests|bench|fuzz'
 
@@ -43,7 +45,8 @@ log=$build/clang-tidy.log
 status=0
 start=$(date +%s)
 # run-clang-tidy echoes each command and colours its output; keep the diagnostics, plainly.
-run-clang-tidy -quiet -j"$jobs" -p "$db" -header-filter="^$root/($folders)/" >"$log" 2>&1 || status=$?
+run-clang-tidy -quiet -j"$jobs" -p "$db" -header-filter="^$root/($folders)/" "$@" >"$log" 2>&1 ||
+  status=$?
 sed -E 's/\x1b\[[0-9;]*m//g' "$log" | grep -vE '^(clang-tidy(-[0-9]+)? |[0-9]+ warnings? (and [0-9]+ errors? )?generated\.|Suppressed |Use -header-filter|Error while processing )' \
   >"$log.txt" || true
 cat "$log.txt"
@@ -51,7 +54,8 @@ cat "$log.txt"
 # A header's finding shows once per file that includes it; the summary counts each once.
 echo "clang-tidy: $(($(date +%s) - start)) s; distinct findings per check:"
 grep -E '^/.*: (warning|error): .*\[[a-zA-Z0-9.,-]+\]$' "$log.txt" | sort -u |
-  sed -E 's/.*: (warning|error): .*\[([^]]+)\]$/  \2 (\1)/' | sort | uniq -c || echo "  none"
+  sed -E 's/,-warnings-as-errors\]$/]/; s/.*: (warning|error): .*\[([^]]+)\]$/  \2 (\1)/' |
+  sort | uniq -c || echo "  none"
 if [ "$status" -ne 0 ]; then
   echo "clang-tidy: FAILED (findings above are errors)" >&2
   exit 1
