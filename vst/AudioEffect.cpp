@@ -50,6 +50,7 @@ void AudioEffect::setEditor(AEffEditor* newEditor)
     setFlag(effFlagsHasEditor, editor != nullptr);
 }
 
+// NOLINTNEXTLINE(readability-function-size): one short case per opcode, the host's table
 VstIntPtr AudioEffect::dispatcher(VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr,
                                   float opt)
 {
