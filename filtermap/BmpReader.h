@@ -7,6 +7,8 @@
 // The layout helpers here (header fields, packed indices, channel masks) serve the holder too.
 #pragma once
 
+#include "filtermap/LittleEndian.h"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -39,16 +41,6 @@ enum : std::uint32_t {
 // Offsets of the fields of the 40-byte info header.
 constexpr std::size_t kOffHeaderSize = 0, kOffWidth = 4, kOffHeight = 8, kOffPlanes = 12,
                       kOffBits = 14, kOffCompression = 16, kOffImageSize = 20, kOffColoursUsed = 32;
-
-inline std::uint32_t getU16(const std::uint8_t* p)
-{
-    return std::uint32_t(p[0]) | (std::uint32_t(p[1]) << 8);
-}
-
-inline std::uint32_t getU32(const std::uint8_t* p)
-{
-    return getU16(p) | (getU16(p + 2) << 16);
-}
 
 inline bool isBmpDepth(std::uint32_t bits)
 {
