@@ -102,13 +102,31 @@ public:
 private:
     // Offers a key to the focus view, then the modal view, then the children.
     long routeKey(VstKeyCode& key, KeyHandler handler);
+    // The child window on parentWindow, of the screen's default visual (Frame.cpp).
+    void createWindow(const CRect& size, const CColor& windowColor);
+    // One event of our connection: window events here, drag and drop below.
     void handleEvent(::_XEvent& event);
-    // Drag and drop: a new drag (or none, with 0), fetching its data, delivering the drop.
+    void onExpose(::_XEvent& event);
+    void onButtonPress(::_XEvent& event);
+
+    // Drag and drop (FrameDragDrop.cpp). Makes the window, and the host's top-level when it
+    // has no drop handling of its own, XDND-aware.
+    void registerDropTarget();
+    // Takes XdndAware and XdndProxy off the host's top-level if we put them there.
+    void withdrawProxy();
+    // The same, and off our own window.
+    void withdrawDropTarget();
+    // The source's ClientMessages: enter, position, leave, drop.
+    void onXdndMessage(::_XEvent& event);
+    void onXdndPosition(const long* data, unsigned long target);
+    void onXdndDrop(const long* data, unsigned long target);
+    // The SelectionNotify that brings the dragged data, and its conversion into drop items.
+    void onDropData(::_XEvent& event);
+    void storeDragData(std::string data);
+    // A new drag (or none, with 0), fetching its data, delivering the drop.
     void beginDrag(unsigned long source, unsigned long target);
     void requestDragData();
     void finishDrop();
-    // Takes XdndAware and XdndProxy off the host's top-level if we put them there.
-    void withdrawProxy();
     // The pointer in window coordinates and the server's button and modifier mask; false
     // without a window.
     bool queryPointer(CPoint& where, unsigned int& mask);
