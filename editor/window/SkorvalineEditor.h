@@ -117,7 +117,26 @@ private:
         kNumDialogSlots
     };
 
+    // The column headings of a channel panel, held here only until the panel takes them.
+    struct ChannelHeadings {
+        VSTGUI::CLabel* warp = nullptr;
+        VSTGUI::CLabel* res = nullptr;
+        VSTGUI::CLabel* cut = nullptr;
+        VSTGUI::CLabel* sat = nullptr;
+        VSTGUI::CLabel* thr = nullptr;
+        VSTGUI::CLabel* ratio = nullptr;
+        VSTGUI::CLabel* fbSame = nullptr;
+        VSTGUI::CLabel* fbCross = nullptr;
+    };
+
     void buildChannelPanel(bool left);
+    // Its steps (side 0 left, 1 right), called in the order the views are made.
+    void buildFilterColumns(int side, ChannelHeadings& headings);
+    void buildFilterMapArea(int side);
+    void buildMapButtons(int side);
+    void buildMapMenu(int side);
+    void buildDynamicsColumns(int side, ChannelHeadings& headings);
+    void insertChannelViews(int side, const ChannelHeadings& headings);
     void buildGlobalPanel();
     VSTGUI::CBarControl* makeBar(int index, int x, long style);
     VSTGUI::CLabel* makeHeading(int x, const char* text);
@@ -128,8 +147,12 @@ private:
     static void attach(VSTGUI::CViewContainer2* panel, VSTGUI::CView* view);
     static void detach(VSTGUI::CViewContainer2* panel, VSTGUI::CView* view);
     void applyParameter(int index);
+    void applyMapParameter(int index);
+    void refreshDependentDisplays(int index);
     void applyRecorded();
     void showFilterMapOf(int channelTag);
+    void reportMapChange(VSTGUI::CBitmapControl* map, long tag);
+    void onMenuChoice(long tag, float value);
     void runMenuOperation(long tag, float value);
     void startDialog(DialogSlot slot, long tag);
     void pollDialogs();
