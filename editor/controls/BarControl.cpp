@@ -1,3 +1,5 @@
+// The bar slider: its off-screen surface (made when attached, dropped when removed), the
+// drawing of the bar into it, and the mouse, wheel and key gestures that move the value.
 #include "editor/controls/BarControl.h"
 
 #include "editor/toolkit/DrawContext.h"

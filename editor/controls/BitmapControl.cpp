@@ -1,3 +1,5 @@
+// The filter-map display: drawing the map, the loop band and the scan line; the gestures
+// that move start, stop and view; and taking a dropped BMP file as the channel's new map.
 #include "editor/controls/BitmapControl.h"
 
 #include "editor/controls/BitmapEx.h"

@@ -1,3 +1,5 @@
+// The control base: value, dirty state and listener; double-click timing; the gesture
+// begin and end sent to the effect; and the idle work that modal mouse loops run.
 #include "editor/toolkit/Control.h"
 
 #include "editor/toolkit/Bitmap.h"

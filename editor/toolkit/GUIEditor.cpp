@@ -1,3 +1,5 @@
+// AEffGUIEditor: the host's editor calls (open, close, idle, keys, wheel) passed on to the
+// frame, and the idle work that modal loops run so that the host keeps idling meanwhile.
 #include "editor/toolkit/GUIEditor.h"
 
 #include "editor/toolkit/Control.h"

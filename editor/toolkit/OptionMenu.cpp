@@ -1,3 +1,5 @@
+// The option menu's entries and the pop-up session: one override-redirect window per open
+// level, a pointer grab for the session, mouse and keyboard navigation and the choice.
 #include "editor/toolkit/OptionMenu.h"
 
 #include "editor/toolkit/Bitmap.h"

@@ -1,3 +1,5 @@
+// Views and view containers: drawing within an update rectangle, redrawing dirty views,
+// hit tests, and routing mouse, wheel, key and drop events to the right child.
 #include "editor/toolkit/View.h"
 
 #include "editor/toolkit/Bitmap.h"

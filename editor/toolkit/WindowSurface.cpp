@@ -1,3 +1,5 @@
+// The window's back buffer: a cairo image laid out as the server's visual wants it, the
+// damaged area collected while drawing, and XPutImage of that area on present.
 #include "editor/toolkit/WindowSurface.h"
 
 #include <X11/Xlib.h>

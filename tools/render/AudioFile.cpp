@@ -1,3 +1,5 @@
+// Reading audio files whole and writing the render through libsndfile into a temporary
+// file beside the target.
 #include "AudioFile.h"
 
 #include "RenderError.h"

@@ -1,3 +1,4 @@
+// Finding a parameter by the name a user typed, and the closest names when there is none.
 #include "NameMatch.h"
 
 #include "Text.h"

@@ -1,3 +1,5 @@
+// skorvaline-render's command line: each option read and checked for its form, and the
+// --help text.
 #include "Options.h"
 
 #include "RenderError.h"

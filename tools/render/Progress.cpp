@@ -1,3 +1,4 @@
+// The progress bar: when to draw it, and its text.
 #include "Progress.h"
 
 #include <algorithm>

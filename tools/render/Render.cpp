@@ -1,3 +1,6 @@
+// One run of skorvaline-render as named steps: plan and check the paths, read the input,
+// open the outputs under temporary names, set the effect up, render, draw the picture, and
+// put every output in place only at the end.
 #include "Render.h"
 
 #include "AudioFile.h"
@@ -58,7 +61,7 @@ std::string formatFixed(double value, int decimals)
     return buffer;
 }
 
-/** Whole numbers without decimals (120 BPM, 4 s), others with two (97.50 BPM). */
+// Whole numbers without decimals (120 BPM, 4 s), others with two (97.50 BPM).
 std::string formatShort(double value)
 {
     return formatFixed(value, value == std::floor(value) ? 0 : 2);
@@ -83,8 +86,7 @@ std::string readFileBytes(const fs::path& path, uintmax_t limit)
     return bytes;
 }
 
-/** A name for comparing paths that may not exist yet: symbolic links of the existing part resolved.
- */
+// A name for comparing paths that may not exist yet: symbolic links of the existing part resolved.
 fs::path comparable(const fs::path& p)
 {
     std::error_code ec;
@@ -92,7 +94,7 @@ fs::path comparable(const fs::path& p)
     return ec ? fs::absolute(p).lexically_normal() : c;
 }
 
-/** The same name once resolved, or two names (hard links) of one existing file. */
+// The same name once resolved, or two names (hard links) of one existing file.
 bool samePath(const fs::path& a, const fs::path& b)
 {
     if (comparable(a) == comparable(b))
@@ -124,7 +126,7 @@ std::string stateXml(CPluginHost& host)
     return chunkToXml(chunk.data(), chunk.size());
 }
 
-/** A preset file checked and turned into the chunk the effect is given. */
+// A preset file checked and turned into the chunk the effect is given.
 struct CPresetChunk {
     std::string bytes;    // XML text with its terminating zero byte
     bool program = true;  // one preset: the current program; several: the whole bank

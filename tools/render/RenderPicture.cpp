@@ -1,3 +1,5 @@
+// Drawing the --png picture with cairo: colour scales, waveform lanes, spectrograms, the
+// time axis, the settings list and the filter maps, written out as PNG bytes.
 #include "RenderPicture.h"
 
 #include "RenderError.h"
@@ -84,7 +86,7 @@ void setColour(cairo_t* cr, const CRgb& c, double alpha = 1.0)
     cairo_set_source_rgba(cr, c.r, c.g, c.b, alpha);
 }
 
-/** Selects the picture's font at `size` and returns the advance width of `s` in it. */
+// Selects the picture's font at `size` and returns the advance width of `s` in it.
 double textWidth(cairo_t* cr, const std::string& s, double size, bool bold)
 {
     cairo_select_font_face(cr, "Liberation Sans", CAIRO_FONT_SLANT_NORMAL,

@@ -1,3 +1,4 @@
+// The FFT and the spectrogram grid the picture draws.
 #include "Spectrum.h"
 
 #include <algorithm>

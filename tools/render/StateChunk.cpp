@@ -1,4 +1,8 @@
+// Reading and editing a plug-in's preset-bank XML state: inflating compressed chunks, the
+// first preset's filter-map entries, and decoding a filter map's image text for drawing.
 #include "StateChunk.h"
+
+#include "filtermap/LittleEndian.h"
 
 #include <algorithm>
 #include <cstring>
@@ -60,11 +64,6 @@ std::string attribute(const tinyxml2::XMLElement* e, const char* name)
 {
     const char* v = e ? e->Attribute(name) : nullptr;
     return v ? v : "";
-}
-
-uint32_t readU32(const uint8_t* p)
-{
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
 }
 
 }  // namespace
@@ -193,10 +192,10 @@ bool decodeImageText(const std::string& text, CFilterMapPicture& picture)
     const std::vector<uint8_t> payload = decodeBase64(text);
     if (payload.size() < 40)
         return false;
-    const uint32_t headerSize = readU32(payload.data());
-    const int32_t width = static_cast<int32_t>(readU32(payload.data() + 4));
-    const int32_t rawHeight = static_cast<int32_t>(readU32(payload.data() + 8));
-    const int bits = payload[14] | payload[15] << 8;
+    const uint32_t headerSize = kfx::getU32(payload.data());
+    const int32_t width = static_cast<int32_t>(kfx::getU32(payload.data() + 4));
+    const int32_t rawHeight = static_cast<int32_t>(kfx::getU32(payload.data() + 8));
+    const int bits = int(kfx::getU16(payload.data() + 14));
     if (headerSize < 40 || headerSize > payload.size())
         return false;
     if (width <= 0 || width > kMaxPictureSide || rawHeight == 0 || rawHeight < -kMaxPictureSide ||

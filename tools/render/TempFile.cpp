@@ -1,3 +1,5 @@
+// CTempFile: creating the temporary file beside the target, writing it and renaming it
+// onto the target.
 #include "TempFile.h"
 
 #include "RenderError.h"
