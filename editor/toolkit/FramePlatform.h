@@ -22,19 +22,19 @@ struct CFrame::Platform {
     Cursor cursor = 0;
     Colormap colormap = 0;
     CRect exposed;  // the union of an expose run not yet painted
-    // XDND target state
+    /// XDND target state
     Atom aXdndAware, aXdndProxy, aXdndEnter, aXdndPosition, aXdndStatus, aXdndLeave, aXdndDrop,
         aXdndFinished, aXdndSelection, aXdndTypeList, aXdndActionCopy, aUriList, aUtf8, aTextPlain,
         aTextPlainUtf8, aDropProperty, aWmState;
-    // The host's top-level that we made drag-aware with us as its proxy (0: none).
+    /// The host's top-level that we made drag-aware with us as its proxy (0: none).
     Window proxiedTopLevel = 0;
     Window dragSource = 0;
     Window dragTarget = 0;  // the window the source addresses: ours or proxiedTopLevel
     Atom dragType = None;
     CPoint dragPoint;
     Time dragTime = CurrentTime;
-    // The dragged data, fetched at the first position so that the status can say whether
-    // the view under the pointer would take it.
+    /// The dragged data, fetched at the first position so that the status can say whether
+    /// the view under the pointer would take it.
     std::vector<std::string> dragItems;
     long dragKind = kDropFiles;
     bool dataRequested = false;

@@ -21,7 +21,7 @@ struct CPictureContent {
     const CAudioBuffer* output = nullptr;
     /// Frame where the input ends and the tail begins in the output (0: not marked).
     size_t tailStart = 0;
-    // Filter maps, drawn only when showMaps; a map without pixels gets a note in its box.
+    /// Filter maps, drawn only when showMaps; a map without pixels gets a note in its box.
     CFilterMapPicture mapLeft, mapRight;
     std::string mapLeftLabel, mapRightLabel;
     bool showMaps = false;
