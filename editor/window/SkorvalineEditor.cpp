@@ -15,6 +15,7 @@
 #include "editor/toolkit/OptionMenu.h"
 #include "editor/toolkit/SplashScreen.h"
 #include "filtermap/BitmapArrayAnalyser.h"
+#include "filtermap/LittleEndian.h"
 #include "plugin/Skorvaline.h"
 
 #include <sys/stat.h>
@@ -494,6 +495,8 @@ void fxSkorvalineEditor::buildGlobalPanel()
     frame->addView(p);
 }
 
+// The effect writes the display text straight into the control's buffer: the text is the
+// effect's (units, tempo-synced names), the editor only shows it.
 void fxSkorvalineEditor::refreshDisplay(int index)
 {
     if (CFormatDisplay* d = displays[index]) {
@@ -541,6 +544,9 @@ void fxSkorvalineEditor::detach(CViewContainer2* panel, CView* view)
     }
 }
 
+// The filter-map area shows either the map with its buttons or one label standing in for
+// them: the left tab has two states (map, analysis), the right three (map, analysis, slave).
+// Views taken out stay alive in the editor (detach) and come back unchanged.
 void fxSkorvalineEditor::showFilterTab(long tag, float value)
 {
     if (tag != 38 && tag != 39)
@@ -575,6 +581,8 @@ void fxSkorvalineEditor::showFilterTab(long tag, float value)
     attach(c.panel, c.modeButton);
 }
 
+// Delay and pre-delay share one column; the roll button's value picks the pair of bar and
+// display shown (showCompressorControl does the same for attack and release).
 void fxSkorvalineEditor::showDelayControl(long tag, float value)
 {
     if (tag != kTagDelaySwitchL && tag != kTagDelaySwitchR)
@@ -620,6 +628,8 @@ void fxSkorvalineEditor::setParameter(VstInt32 index, float value)
     postUpdate();
 }
 
+// The holder may be in the middle of a change on the caller's thread; the editor takes the
+// new picture at idle, on its own thread, through the holder's copy.
 void fxSkorvalineEditor::refreshFilterMap(const char*, int channelTag, bool force)
 {
     if (force) {
@@ -644,6 +654,8 @@ void fxSkorvalineEditor::showFilterMapOf(int channelTag)
 
 void fxSkorvalineEditor::applyRecorded()
 {
+    // exchange takes the records and clears them in one step: a record made while idle applies
+    // them is kept for the next idle instead of being lost.
     const unsigned maps = mapRefresh.exchange(0, std::memory_order_acquire);
     if (maps & 1u)
         showFilterMapOf(kLeftMap);
@@ -969,6 +981,8 @@ bool fxSkorvalineEditor::openFilterMapFile(long tag)
     const DialogSlot slot = tag == kLoadLeft ? kSlotLoadLeft : kSlotLoadRight;
     if (!isOpen() || dialogs[slot].picker)
         return false;  // the press started it; this is the release (or a click meanwhile)
+    // The click that dismissed a dialog may land on the button too; a dialog that ended
+    // within the last second does not open again at once.
     const long long now = nowSeconds();
     if (tag == lastFileTag && now - lastFileTime <= 1)
         return false;
@@ -976,6 +990,8 @@ bool fxSkorvalineEditor::openFilterMapFile(long tag)
     return false;
 }
 
+// Dialogs run beside the host's loop (a child process); their answers are collected by
+// pollDialogs at idle. Each slot holds at most one dialog.
 void fxSkorvalineEditor::startDialog(DialogSlot slot, long tag)
 {
     if (!frame || !isOpen() || dialogs[slot].picker)
@@ -1058,12 +1074,13 @@ void fxSkorvalineEditor::exportFilterMap(int channelTag, const std::string& path
     {
         std::ifstream in(temporary, std::ios::binary | std::ios::ate);
         const std::streamoff size = in ? std::streamoff(in.tellg()) : -1;
+        // Complete means the size the file header declares is the size on disk: a full disk
+        // leaves a shorter file.
         unsigned char head[6] = {};
         if (size >= 54) {
             in.seekg(0);
             in.read(reinterpret_cast<char*>(head), 6);
-            const std::streamoff declared =
-                std::streamoff(head[2] | (head[3] << 8) | (head[4] << 16) | (long(head[5]) << 24));
+            const std::streamoff declared = std::streamoff(kfx::getU32(head + 2));
             complete = in && head[0] == 'B' && head[1] == 'M' && declared == size;
         }
     }

@@ -54,6 +54,7 @@ CRgb mapColour(double t)
     return colourScale(stops, t);
 }
 
+// A pixel of cairo's ARGB32 image data: native-endian words, opaque alpha in the top byte.
 uint32_t packRgb(const CRgb& c)
 {
     auto byte = [](double v) {
@@ -110,6 +111,8 @@ void text(cairo_t* cr, double x, double y, const std::string& s, double size, bo
 // A dashed line where the input ended, over the waveform and the spectrogram of the output.
 void drawTailMarker(cairo_t* cr, double x, double top, double bottom)
 {
+    // A one-pixel line centred on a pixel column covers exactly that column instead of
+    // smearing half-bright over two.
     const double px = std::floor(x) + 0.5;
     const double dash[] = {4.0, 4.0};
     cairo_save(cr);
