@@ -111,11 +111,11 @@ void internAtoms(Display* d, CFrame::Platform& p)
     p.aWmState = atom("WM_STATE");
 }
 
-// Makes `on` drag-aware with `self` as the window that handles its drags.
-void announceDropTarget(Display* d, const CFrame::Platform& p, Window on, Window self)
+// Makes `on` drag-aware with our window as the one that handles its drags.
+void announceDropTarget(Display* d, const CFrame::Platform& p, Window on)
 {
     long version = kXdndVersion;
-    long proxy = long(self);
+    long proxy = long(p.window);
     XChangeProperty(d, on, p.aXdndAware, XA_ATOM, 32, PropModeReplace,
                     reinterpret_cast<unsigned char*>(&version), 1);
     XChangeProperty(d, on, p.aXdndProxy, XA_WINDOW, 32, PropModeReplace,
@@ -193,11 +193,11 @@ void CFrame::registerDropTarget()
     internAtoms(d, p);
     // File managers' drag sources (GTK, Qt) look only at the top-level under the pointer and
     // then follow its XdndProxy; a proxy names itself in its own XdndProxy.
-    announceDropTarget(d, p, p.window, p.window);
+    announceDropTarget(d, p, p.window);
     // The host's own drop handling, if its top-level has any, stays in charge there.
     const Window top = topLevelOf(d, parentWindow, p.aWmState);
     if (top && !hasProperty(d, top, p.aXdndAware)) {
-        announceDropTarget(d, p, top, p.window);
+        announceDropTarget(d, p, top);
         p.proxiedTopLevel = top;
     }
 }

@@ -40,6 +40,8 @@ bool inflateAll(const void* data, size_t size, std::string& out)
             rc = Z_MEM_ERROR;
             break;
         }
+        // All input used, room left in the output and still no stream end: the chunk was cut
+        // short, and the text so far is no whole document.
         if (rc == Z_OK && zs.avail_in == 0 && zs.avail_out != 0) {
             rc = Z_DATA_ERROR;  // stream ended early
             break;
@@ -96,6 +98,7 @@ std::string chunkToXml(const void* data, size_t size)
         else
             return {};
     }
+    // Chunks carry a terminating zero; the document ends there.
     size_t nul = text.find('\0');
     if (nul != std::string::npos)
         text.resize(nul);
