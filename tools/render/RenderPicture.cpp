@@ -138,6 +138,8 @@ std::string formatSeconds(double t, double step)
     return buffer;
 }
 
+// The smallest round step that leaves at least 70 pixels between labels, so that "1:30"
+// style labels never collide.
 double tickStep(double seconds, double width)
 {
     for (double step :
@@ -172,6 +174,8 @@ void drawWaveLane(cairo_t* cr, const std::vector<float>& samples, size_t spanFra
             hi = std::max(hi, v);
             energy += static_cast<double>(v) * v;
         }
+        // Two layers per column: the faint min/max span shows peaks, the solid RMS bar the
+        // loudness a listener hears; echoes show as repeated RMS shapes.
         const double rms = std::sqrt(energy / static_cast<double>(b - a));
         const double half = h / 2.0 - 2.0;
         const double px = x + c + 0.5;
@@ -199,6 +203,8 @@ void drawWaveform(cairo_t* cr, const CAudioBuffer& audio, size_t spanFrames, dou
     text(cr, x + 6, y + lane + 15, "R", 11, true, kWaveR);
 }
 
+// Logarithmic axis from kMinHz at the bottom row to maxHz at the top: octaves get equal
+// height, as the ear hears them.
 double rowToHz(double row, double h, double maxHz)
 {
     return kMinHz * std::pow(maxHz / kMinHz, 1.0 - row / h);
@@ -209,6 +215,8 @@ void drawSpectrogram(cairo_t* cr, const CAudioBuffer& audio, size_t spanFrames, 
 {
     const int columns = static_cast<int>(w);
     const int rows = static_cast<int>(h);
+    // One spectrogram of the mid signal: the channels of a delay differ mostly in timing,
+    // which a spectrum of each would show twice.
     std::vector<float> mono(audio.frames());
     for (size_t i = 0; i < mono.size(); ++i) {
         float v = 0.5f * (audio.channels[0][i] + audio.channels[1][i]);
@@ -218,6 +226,8 @@ void drawSpectrogram(cairo_t* cr, const CAudioBuffer& audio, size_t spanFrames, 
         computeSpectrogram(mono, audio.sampleRate, spanFrames, columns);
     const double maxHz = std::min(20000.0, audio.sampleRate / 2.0);
 
+    // Filled pixel by pixel in memory and painted once: a cairo rectangle per pixel would be
+    // far slower.
     cairo_surface_t* image = cairo_image_surface_create(CAIRO_FORMAT_RGB24, columns, rows);
     cairo_surface_flush(image);
     unsigned char* data = cairo_image_surface_get_data(image);
