@@ -1,5 +1,6 @@
-// Small BMP files and pictures built inside the tests, written field by field so that the
-// reader under test is checked against an independent encoding.
+// Small BMP files and pictures built inside the tests, laid out field by field at offsets
+// written out here (not taken from the reader), so that the reader under test is checked
+// against an independent layout.
 #pragma once
 
 #include "filtermap/BitmapHelper.h"
