@@ -1,3 +1,6 @@
+// The file and message dialogs: the zenity or kdialog child process (spawned without the
+// host's library overrides and watched without blocking), its answer, and the path-entry
+// pop-up used when neither program is installed.
 #include "editor/window/FileDialog.h"
 
 #include "editor/toolkit/DrawContext.h"

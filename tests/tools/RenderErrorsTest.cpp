@@ -25,7 +25,7 @@ protected:
         inputs.push_back(name);
     }
 
-    /** Runs the tool with the given plug-in and checks the failure and what is left behind. */
+    // Runs the tool with the given plug-in and checks the failure and what is left behind.
     void expectFailure(const fs::path& plugin, std::vector<std::string> args,
                        const std::vector<std::string>& mentions)
     {

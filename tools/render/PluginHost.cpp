@@ -1,3 +1,5 @@
+// The render tool's VST 2.x host: loading the module, the callbacks a plug-in may make
+// while it renders, and the dispatcher calls the tool needs.
 #include "PluginHost.h"
 
 #include "RenderError.h"
