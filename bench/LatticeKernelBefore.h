@@ -17,7 +17,7 @@ void processStereoLatticeBefore(usp::CUnitWIIRLattice<float, Capacity>& left,
 {
     if (n <= 0)
         return;
-    if (left.order != right.order || &left == &right) {
+    if (left.getOrder() != right.getOrder() || &left == &right) {
         for (int i = 0; i < n; ++i) {
             const float xl = inL[i];
             const float xr = inR[i];
@@ -28,24 +28,22 @@ void processStereoLatticeBefore(usp::CUnitWIIRLattice<float, Capacity>& left,
     }
 
     constexpr int kStride = usp::CUnitWarpedLatticeBase<float, Capacity>::kMaxStride;
-    const int order = left.order;
+    const int order = left.getOrder();
     // Each array is laid out in groups of four, so whole groups can be read and written back
     // (entries past `count` come back unchanged).
-    const int n4 = (left.count + 3) & ~3;
+    const int n4 = (left.getCount() + 3) & ~3;
 
     alignas(16) float kk[2 * kStride];
     alignas(16) float bufA[2 * kStride];
     alignas(16) float bufB[2 * kStride];
-    usp::detail::interleave(left.coeffs, right.coeffs, kk, n4);
-    usp::detail::interleave(left.pingPong ? left.stateA : left.stateB,
-                            right.pingPong ? right.stateA : right.stateB, bufA, n4);
-    usp::detail::interleave(left.pingPong ? left.stateB : left.stateA,
-                            right.pingPong ? right.stateB : right.stateA, bufB, n4);
+    usp::detail::interleave(left.getCoefficients(), right.getCoefficients(), kk, n4);
+    usp::detail::interleave(left.stateToRead(), right.stateToRead(), bufA, n4);
+    usp::detail::interleave(left.stateToWrite(), right.stateToWrite(), bufB, n4);
 
     const __m128 zero = _mm_setzero_ps();
-    const __m128 lambda = skv::pairOf(left.warp, right.warp);
-    const __m128 c = skv::pairOf(left.warpComplement, right.warpComplement);
-    const __m128 g = skv::pairOf(left.gain, right.gain);
+    const __m128 lambda = skv::pairOf(left.getWarp(), right.getWarp());
+    const __m128 c = skv::pairOf(left.getWarpComplement(), right.getWarpComplement());
+    const __m128 g = skv::pairOf(left.getGain(), right.getGain());
     const __m128 signMask = _mm_set1_ps(-0.0f);
 
     float* p = bufA;  // read this sample
@@ -53,8 +51,8 @@ void processStereoLatticeBefore(usp::CUnitWIIRLattice<float, Capacity>& left,
 
     // Prediction for the first sample, from the state as it stands.
     __m128 acc;
-    if (ready && ready->valid && ready->revisionL == left.revision &&
-        ready->revisionR == right.revision) {
+    if (ready && ready->valid && ready->revisionL == left.getRevision() &&
+        ready->revisionR == right.getRevision()) {
         acc = _mm_load_ps(ready->acc);
     }
     else {
@@ -134,20 +132,10 @@ void processStereoLatticeBefore(usp::CUnitWIIRLattice<float, Capacity>& left,
     }
 
     // Back into the lattices: p holds each lane's state for its next read.
-    if ((n & 1) != 0) {
-        left.pingPong = !left.pingPong;
-        right.pingPong = !right.pingPong;
-        left.denormalOffset = -left.denormalOffset;
-        right.denormalOffset = -right.denormalOffset;
-    }
-    left.revision += static_cast<unsigned>(n);
-    right.revision += static_cast<unsigned>(n);
-    usp::detail::deinterleave(p, left.pingPong ? left.stateA : left.stateB,
-                              right.pingPong ? right.stateA : right.stateB, n4);
-    usp::detail::deinterleave(q, left.pingPong ? left.stateB : left.stateA,
-                              right.pingPong ? right.stateB : right.stateA, n4);
-    left.output = skv::lane0(lastOut);
-    right.output = skv::lane1(lastOut);
+    left.advance(n, skv::lane0(lastOut));
+    right.advance(n, skv::lane1(lastOut));
+    usp::detail::deinterleave(p, left.stateToRead(), right.stateToRead(), n4);
+    usp::detail::deinterleave(q, left.stateToWrite(), right.stateToWrite(), n4);
 }
 
 }  // namespace benchref

@@ -170,10 +170,10 @@ inline void runFused(CUnitWIIRLattice<float, Capacity>& left,
                      float* outL, float* outR, int n, const StereoPrediction* ready)
 {
     constexpr int kStride = CUnitWarpedLatticeBase<float, Capacity>::kMaxStride;
-    const int order = left.order;
+    const int order = left.getOrder();
     // Each array is laid out in groups of four, so whole groups can be read and written back
     // (entries past `count` come back unchanged).
-    const int n4 = (left.count + 3) & ~3;
+    const int n4 = (left.getCount() + 3) & ~3;
 
     // kk starts one group into its buffer, so that the pair before k[0] reads as k[-1] = 0.
     alignas(16) float kkBuf[2 * kStride + 4];
@@ -183,21 +183,21 @@ inline void runFused(CUnitWIIRLattice<float, Capacity>& left,
     alignas(16) float kk2[2 * kStride];  // k[j]·k[j-1], 0 for j = 0
     alignas(16) float bufA[2 * kStride];
     alignas(16) float bufB[2 * kStride];
-    interleave(left.coeffs, right.coeffs, kk, n4);
-    interleave(left.pingPong ? left.stateA : left.stateB,
-               right.pingPong ? right.stateA : right.stateB, bufA, n4);
-    interleave(left.pingPong ? left.stateB : left.stateA,
-               right.pingPong ? right.stateB : right.stateA, bufB, n4);
-    const __m128 lambda4 = _mm_setr_ps(left.warp, right.warp, left.warp, right.warp);
+    interleave(left.getCoefficients(), right.getCoefficients(), kk, n4);
+    interleave(left.stateToRead(), right.stateToRead(), bufA, n4);
+    interleave(left.stateToWrite(), right.stateToWrite(), bufB, n4);
+    const float warpL = left.getWarp();
+    const float warpR = right.getWarp();
+    const __m128 lambda4 = _mm_setr_ps(warpL, warpR, warpL, warpR);
     for (int j = 0; j < 2 * n4; j += 4) {
         _mm_store_ps(lk + j, _mm_mul_ps(lambda4, _mm_load_ps(kk + j)));
         _mm_store_ps(kk2 + j, _mm_mul_ps(_mm_load_ps(kk + j), _mm_loadu_ps(kk + j - 2)));
     }
 
     const __m128 zero = _mm_setzero_ps();
-    const __m128 lambda = skv::pairOf(left.warp, right.warp);
-    const __m128 c = skv::pairOf(left.warpComplement, right.warpComplement);
-    const __m128 g = skv::pairOf(left.gain, right.gain);
+    const __m128 lambda = skv::pairOf(warpL, warpR);
+    const __m128 c = skv::pairOf(left.getWarpComplement(), right.getWarpComplement());
+    const __m128 g = skv::pairOf(left.getGain(), right.getGain());
 
     float* p = bufA;  // read this sample
     float* q = bufB;  // written this sample, read by the next prediction
@@ -205,8 +205,8 @@ inline void runFused(CUnitWIIRLattice<float, Capacity>& left,
     // Prediction for the first sample, from the state as it stands, in the written order (the
     // glide prepares the very same values).
     __m128 acc;
-    if (ready && ready->valid && ready->revisionL == left.revision &&
-        ready->revisionR == right.revision) {
+    if (ready && ready->valid && ready->revisionL == left.getRevision() &&
+        ready->revisionR == right.getRevision()) {
         acc = _mm_load_ps(ready->acc);
     }
     else {
@@ -281,20 +281,10 @@ inline void runFused(CUnitWIIRLattice<float, Capacity>& left,
     }
 
     // Back into the lattices: p holds each lane's state for its next read.
-    if ((n & 1) != 0) {
-        left.pingPong = !left.pingPong;
-        right.pingPong = !right.pingPong;
-        left.denormalOffset = -left.denormalOffset;
-        right.denormalOffset = -right.denormalOffset;
-    }
-    left.revision += static_cast<unsigned>(n);
-    right.revision += static_cast<unsigned>(n);
-    deinterleave(p, left.pingPong ? left.stateA : left.stateB,
-                 right.pingPong ? right.stateA : right.stateB, n4);
-    deinterleave(q, left.pingPong ? left.stateB : left.stateA,
-                 right.pingPong ? right.stateB : right.stateA, n4);
-    left.output = skv::lane0(lastOut);
-    right.output = skv::lane1(lastOut);
+    left.advance(n, skv::lane0(lastOut));
+    right.advance(n, skv::lane1(lastOut));
+    deinterleave(p, left.stateToRead(), right.stateToRead(), n4);
+    deinterleave(q, left.stateToWrite(), right.stateToWrite(), n4);
 }
 
 template <int Capacity>
@@ -327,7 +317,7 @@ void processStereoLattice(CUnitWIIRLattice<float, Capacity>& left,
     if (n <= 0)
         return;
     const LatticePath path = latticePath();
-    if (left.order != right.order || &left == &right || path == LatticePath::kWritten) {
+    if (left.getOrder() != right.getOrder() || &left == &right || path == LatticePath::kWritten) {
         for (int i = 0; i < n; ++i) {
             const float xl = inL[i];
             const float xr = inR[i];

@@ -118,10 +118,7 @@ void fxSkorvaline::createAudioUnits()
         CLattice* l = new CLattice();
         e.lattice[c] = l;
         l->setOrder(eng::kInitialOrder);
-        {
-            std::lock_guard<std::recursive_mutex> guard(l->lock);
-            l->smoothing = eng::kInitialSmoothing;
-        }
+        l->setSmoothing(eng::kInitialSmoothing);
         e.smoothing.store(eng::kInitialSmoothing, kRelaxed);
         l->clearState();
         l->resetCoefficients();
@@ -249,12 +246,10 @@ void fxSkorvaline::applyPendingLattice()
     const int order = e.order.load(kRelaxed);
     const float smoothing = e.smoothing.load(kRelaxed);
     for (CLattice* l : e.lattice) {
-        if (l->order != order)
+        if (l->getOrder() != order)
             l->setOrder(order);
-        if (l->smoothing != smoothing) {
-            std::lock_guard<std::recursive_mutex> guard(l->lock);
-            l->smoothing = smoothing;
-        }
+        if (l->getSmoothing() != smoothing)
+            l->setSmoothing(smoothing);
     }
 }
 
@@ -337,7 +332,7 @@ void fxSkorvaline::analyseDelayLine(int line, float* column)
     float* frame = e.analysisFrame;
     float s = 0.0f;
     for (int k = 0; k < eng::kAnalysisLength; ++k) {
-        const float x = k < d.length ? d.buffer[(d.writeIndex + k) & d.mask] : 0.0f;
+        const float x = k < d.getLength() ? d.oldest(k) : 0.0f;
         s = eng::kPreEmphasisNew * x + eng::kPreEmphasisOld * s;
         frame[k] = x - s;
     }
@@ -594,8 +589,8 @@ void fxSkorvaline::processBlock(float** inputs, float** outputs, VstInt32 sample
 
         // 9. Pass 4, with both lattice locks held (left first): filters, mix and volume.
         {
-            std::lock_guard<std::recursive_mutex> lockL(latL.lock);
-            std::lock_guard<std::recursive_mutex> lockR(latR.lock);
+            std::lock_guard<CLattice> lockL(latL);
+            std::lock_guard<CLattice> lockR(latR);
             if (!useBand[0] && !useBand[1]) {
                 usp::processStereoLattice(latL, latR, A4, A5, A2, A3, n, &prediction);
                 for (int i = 0; i < n; ++i) {
