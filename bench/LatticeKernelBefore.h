@@ -9,6 +9,35 @@
 
 namespace benchref {
 
+// The prediction pass of both lanes as the kernel then ran it, stage by stage in the exact
+// order of CUnitWIIRLattice::process: u = C p0, acc = k0 u, then u = C pj + λ (k(j-1) z - u),
+// acc += kj u, with z lagging the backward sum by two stages.
+struct PredictionChainBefore {
+    PredictionChainBefore(__m128 lambda, __m128 c) : lambda(lambda), c(c) {}
+
+    inline void first(__m128 k0, __m128 p0)
+    {
+        u = _mm_mul_ps(c, p0);
+        acc = _mm_mul_ps(k0, u);
+        back = _mm_xor_ps(acc, _mm_set1_ps(-0.0f));
+        z = _mm_setzero_ps();
+    }
+
+    inline void stage(__m128 kj, __m128 kLag, __m128 pj)
+    {
+        const __m128 uj =
+            _mm_add_ps(_mm_mul_ps(c, pj), _mm_mul_ps(lambda, _mm_sub_ps(_mm_mul_ps(kLag, z), u)));
+        z = back;
+        const __m128 t = _mm_mul_ps(kj, uj);
+        acc = _mm_add_ps(acc, t);
+        back = _mm_sub_ps(back, t);
+        u = uj;
+    }
+
+    const __m128 lambda, c;
+    __m128 u, acc, back, z;
+};
+
 template <int Capacity>
 void processStereoLatticeBefore(usp::CUnitWIIRLattice<float, Capacity>& left,
                                 usp::CUnitWIIRLattice<float, Capacity>& right, const float* inL,
@@ -56,7 +85,7 @@ void processStereoLatticeBefore(usp::CUnitWIIRLattice<float, Capacity>& left,
         acc = _mm_load_ps(ready->acc);
     }
     else {
-        usp::detail::PredictionChain chain(lambda, c);
+        PredictionChainBefore chain(lambda, c);
         chain.first(skv::loadPair(kk), skv::loadPair(p));
         for (int j = 1; j < order; ++j)
             chain.stage(skv::loadPair(kk + 2 * j), skv::loadPair(kk + 2 * j - 2),

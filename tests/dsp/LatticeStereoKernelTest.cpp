@@ -5,6 +5,7 @@
 // (ping-pong side, offset sign, output, revision) must match exactly.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <random>
@@ -217,6 +218,28 @@ TEST_P(LatticeStereoKernel, ErrorAgainstDoubleWithinOneAndAHalfTimesTheWrittenOr
             EXPECT_LE(fastError, 1.5 * refError) << "written order " << refError;
         }
     }
+}
+
+TEST(LatticeStereoKernelPaths, UnwarpedLatticesOnTheSse2PathGiveTheWrittenOrdersBits)
+{
+    // At warp 0 the kernel keeps the written update (the reassociated one rounds worse there),
+    // so on the SSE2 path it must match process() bit for bit, at a high order too.
+    PathGuard guard(LatticePath::kSse2);
+    Lattice fastL, fastR, refL, refR;
+    makeStable(fastL, 51, 0.0f, 41);
+    makeStable(refL, 51, 0.0f, 41);
+    makeStable(fastR, 51, 0.0f, 42);
+    makeStable(refR, 51, 0.0f, 42);
+    const std::vector<float> inL = skvtest::noise(300, 6), inR = skvtest::noise(300, 7);
+    std::vector<float> outL(300), outR(300);
+    for (int pos = 0; pos < 300; pos += 8)
+        usp::processStereoLattice(fastL, fastR, inL.data() + pos, inR.data() + pos,
+                                  outL.data() + pos, outR.data() + pos, std::min(8, 300 - pos));
+    for (int i = 0; i < 300; ++i) {
+        ASSERT_EQ(bitsOf(outL[i]), bitsOf(refL.process(inL[i]))) << i;
+        ASSERT_EQ(bitsOf(outR[i]), bitsOf(refR.process(inR[i]))) << i;
+    }
+    EXPECT_EQ(bitsOf(fastL.output), bitsOf(refL.output));
 }
 
 TEST_P(LatticeStereoKernel, TracksTwoReferenceLatticesAcrossGlidesAndOrderChanges)

@@ -111,7 +111,7 @@ TEST(EngineGlide, PreparedPredictionGivesTheSameAudioAsTheKernelsOwn)
 {
     // Glide with the prediction prepared, then the stereo kernel, sub-block after sub-block,
     // against glideCoefficients and the kernel computing its first prediction itself (in the
-    // same written order) on two lattices of their own; now and then
+    // same arithmetic) on two lattices of their own; now and then
     // something changes the lattices between the two (as a scan step or a blow-up reset does),
     // after which the prepared prediction must not be used.
     for (int order : {2, 7, 18, 80, 81}) {
