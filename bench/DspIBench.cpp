@@ -46,7 +46,7 @@ void prepare(Lattice& lat, int order, unsigned seed)
     for (float& v : column)
         v = d(rng);
     lat.setOrder(order);
-    lat.smoothing = 0.9f;
+    lat.setSmoothing(0.9f);
     lat.setTargetCoefficients(column.data(), 80);
     for (int i = 0; i < 50; ++i)
         lat.glideCoefficients(0.6f, 0.9f);

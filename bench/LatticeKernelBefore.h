@@ -9,6 +9,35 @@
 
 namespace benchref {
 
+// The prediction pass of both lanes as the kernel then ran it, stage by stage in the exact
+// order of CUnitWIIRLattice::process: u = C p0, acc = k0 u, then u = C pj + λ (k(j-1) z - u),
+// acc += kj u, with z lagging the backward sum by two stages.
+struct PredictionChainBefore {
+    PredictionChainBefore(__m128 lambda, __m128 c) : lambda(lambda), c(c) {}
+
+    inline void first(__m128 k0, __m128 p0)
+    {
+        u = _mm_mul_ps(c, p0);
+        acc = _mm_mul_ps(k0, u);
+        back = _mm_xor_ps(acc, _mm_set1_ps(-0.0f));
+        z = _mm_setzero_ps();
+    }
+
+    inline void stage(__m128 kj, __m128 kLag, __m128 pj)
+    {
+        const __m128 uj =
+            _mm_add_ps(_mm_mul_ps(c, pj), _mm_mul_ps(lambda, _mm_sub_ps(_mm_mul_ps(kLag, z), u)));
+        z = back;
+        const __m128 t = _mm_mul_ps(kj, uj);
+        acc = _mm_add_ps(acc, t);
+        back = _mm_sub_ps(back, t);
+        u = uj;
+    }
+
+    const __m128 lambda, c;
+    __m128 u, acc, back, z;
+};
+
 template <int Capacity>
 // NOLINTNEXTLINE(readability-function-size): the old kernel as it was, to measure against
 void processStereoLatticeBefore(usp::CUnitWIIRLattice<float, Capacity>& left,
@@ -18,7 +47,7 @@ void processStereoLatticeBefore(usp::CUnitWIIRLattice<float, Capacity>& left,
 {
     if (n <= 0)
         return;
-    if (left.order != right.order || &left == &right) {
+    if (left.getOrder() != right.getOrder() || &left == &right) {
         for (int i = 0; i < n; ++i) {
             const float xl = inL[i];
             const float xr = inR[i];
@@ -29,24 +58,22 @@ void processStereoLatticeBefore(usp::CUnitWIIRLattice<float, Capacity>& left,
     }
 
     constexpr int kStride = usp::CUnitWarpedLatticeBase<float, Capacity>::kMaxStride;
-    const int order = left.order;
+    const int order = left.getOrder();
     // Each array is laid out in groups of four, so whole groups can be read and written back
     // (entries past `count` come back unchanged).
-    const int n4 = (left.count + 3) & ~3;
+    const int n4 = (left.getCount() + 3) & ~3;
 
     alignas(16) float kk[2 * kStride];
     alignas(16) float bufA[2 * kStride];
     alignas(16) float bufB[2 * kStride];
-    usp::detail::interleave(left.coeffs, right.coeffs, kk, n4);
-    usp::detail::interleave(left.pingPong ? left.stateA : left.stateB,
-                            right.pingPong ? right.stateA : right.stateB, bufA, n4);
-    usp::detail::interleave(left.pingPong ? left.stateB : left.stateA,
-                            right.pingPong ? right.stateB : right.stateA, bufB, n4);
+    usp::detail::interleave(left.getCoefficients(), right.getCoefficients(), kk, n4);
+    usp::detail::interleave(left.stateToRead(), right.stateToRead(), bufA, n4);
+    usp::detail::interleave(left.stateToWrite(), right.stateToWrite(), bufB, n4);
 
     const __m128 zero = _mm_setzero_ps();
-    const __m128 lambda = skv::pairOf(left.warp, right.warp);
-    const __m128 c = skv::pairOf(left.warpComplement, right.warpComplement);
-    const __m128 g = skv::pairOf(left.gain, right.gain);
+    const __m128 lambda = skv::pairOf(left.getWarp(), right.getWarp());
+    const __m128 c = skv::pairOf(left.getWarpComplement(), right.getWarpComplement());
+    const __m128 g = skv::pairOf(left.getGain(), right.getGain());
     const __m128 signMask = _mm_set1_ps(-0.0f);
 
     float* p = bufA;  // read this sample
@@ -54,12 +81,12 @@ void processStereoLatticeBefore(usp::CUnitWIIRLattice<float, Capacity>& left,
 
     // Prediction for the first sample, from the state as it stands.
     __m128 acc;
-    if (ready && ready->valid && ready->revisionL == left.revision &&
-        ready->revisionR == right.revision) {
+    if (ready && ready->valid && ready->revisionL == left.getRevision() &&
+        ready->revisionR == right.getRevision()) {
         acc = _mm_load_ps(ready->acc);
     }
     else {
-        usp::detail::PredictionChain chain(lambda, c);
+        PredictionChainBefore chain(lambda, c);
         chain.first(skv::loadPair(kk), skv::loadPair(p));
         for (int j = 1; j < order; ++j)
             chain.stage(skv::loadPair(kk + 2 * j), skv::loadPair(kk + 2 * j - 2),
@@ -135,20 +162,10 @@ void processStereoLatticeBefore(usp::CUnitWIIRLattice<float, Capacity>& left,
     }
 
     // Back into the lattices: p holds each lane's state for its next read.
-    if ((n & 1) != 0) {
-        left.pingPong = !left.pingPong;
-        right.pingPong = !right.pingPong;
-        left.denormalOffset = -left.denormalOffset;
-        right.denormalOffset = -right.denormalOffset;
-    }
-    left.revision += static_cast<unsigned>(n);
-    right.revision += static_cast<unsigned>(n);
-    usp::detail::deinterleave(p, left.pingPong ? left.stateA : left.stateB,
-                              right.pingPong ? right.stateA : right.stateB, n4);
-    usp::detail::deinterleave(q, left.pingPong ? left.stateB : left.stateA,
-                              right.pingPong ? right.stateB : right.stateA, n4);
-    left.output = skv::lane0(lastOut);
-    right.output = skv::lane1(lastOut);
+    left.advance(n, skv::lane0(lastOut));
+    right.advance(n, skv::lane1(lastOut));
+    usp::detail::deinterleave(p, left.stateToRead(), right.stateToRead(), n4);
+    usp::detail::deinterleave(q, left.stateToWrite(), right.stateToWrite(), n4);
 }
 
 }  // namespace benchref

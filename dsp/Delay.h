@@ -15,10 +15,6 @@
 /// One delay line. Every operation except construction and destruction is meant for the audio
 /// thread's per-sample loop (processSample) or for the gaps between samples (setDelay,
 /// setReverse, clear); nothing here locks or allocates after construction.
-///
-/// The fields are public on purpose: Filter<5> derives from this class and keeps its filter
-/// state in the ring and indices, and tests inspect the glide. Owners change them only through
-/// the operations below.
 template <typename T>
 class Delay {
 public:
@@ -28,7 +24,7 @@ public:
     /// Ring of the smallest power of two not below `requestedLength` samples, zero-filled.
     /// Throws std::bad_alloc if the ring cannot be allocated.
     explicit Delay(int requestedLength);
-    virtual ~Delay();
+    ~Delay();
 
     Delay(const Delay&) = delete;
     Delay& operator=(const Delay&) = delete;
@@ -49,35 +45,55 @@ public:
     /// set, also restarts the segment at the newest sample.
     void setDelay(float d);
 
+    /// setDelay(d), and that delay in force at once, without a glide.
+    void jumpTo(float d);
+
     /// One sample step: glide, taps when needed, write x, read the delayed value.
     T processSample(T x);
 
-    /// 64-byte-aligned ring storage, for this class and for classes that replace the ring.
+    /// The ring's k-th oldest sample (k = 0: the one the next sample overwrites), for
+    /// 0 <= k < getLength(): what a reader of the whole history (the self-analysis) takes.
+    T oldest(int k) const { return buffer[(writeIndex + k) & mask]; }
+
+    int getLength() const { return length; }  ///< ring length, a power of two
+    T getLastOutput() const { return lastOutput; }
+    float getTargetDelay() const { return targetDelay; }
+    float getCurrentDelay() const { return currentDelay; }  ///< the delay in force
+    float getGlideRate() const { return glideRate; }        ///< signed change per sample
+    bool isReverse() const { return reverse; }
+    /// Backward playback: samples left in the current segment, and the segment length.
+    int getReverseCounter() const { return reverseCounter; }
+    int getReversePeriod() const { return reversePeriod; }
+    /// How many samples before the newest one the read position lies (forward: the oldest
+    /// interpolation tap; backward: the playing head).
+    int getReadAge() const { return (writeIndex - 1 - readIndex) & mask; }
+
+private:
+    /// 64-byte-aligned ring storage.
     static T* allocateRing(int count);
     static void freeRing(T* ring);
 
-    int writeIndex;  ///< ring position written next
-    int readIndex;   ///< forward: oldest interpolation tap; reverse: the playing head
-    int fadeIndex;   ///< reverse: the head of the next segment while cross-fading
-    int length;      ///< ring length, a power of two
-    int intDelay;    ///< tap distance of readIndex behind writeIndex: ceil(currentDelay) + 1
+    void glide();
+    void recomputeTaps();
+
+    int writeIndex;  // ring position written next
+    int readIndex;   // forward: oldest interpolation tap; reverse: the playing head
+    int fadeIndex;   // reverse: the head of the next segment while cross-fading
+    int length;      // ring length, a power of two
+    int intDelay;    // tap distance of readIndex behind writeIndex: ceil(currentDelay) + 1
     float targetDelay;
     float currentDelay;
-    float appliedDelay;  ///< currentDelay for which taps and weights were last computed
-    float glideRate;     ///< signed change of currentDelay per sample
-    float fraction;      ///< ceil(currentDelay) - currentDelay, in [0, 1)
+    float appliedDelay;  // currentDelay for which taps and weights were last computed
+    float glideRate;     // signed change of currentDelay per sample
+    float fraction;      // ceil(currentDelay) - currentDelay, in [0, 1)
     float lagrangeNodes[4];
     float coeffs[4];
     T* buffer;
     T lastOutput;
     bool reverse;
-    int reverseCounter;  ///< samples left in the current backward segment
-    int reversePeriod;   ///< backward segment length in samples
+    int reverseCounter;  // samples left in the current backward segment
+    int reversePeriod;   // backward segment length in samples
     int mask;
-
-private:
-    void glide();
-    void recomputeTaps();
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -161,6 +177,14 @@ void Delay<T>::setDelay(float d)
         reverseCounter = skv::roundToInt(d);
         reversePeriod = skv::ceilToInt(d);
     }
+}
+
+template <typename T>
+void Delay<T>::jumpTo(float d)
+{
+    setDelay(d);
+    currentDelay = targetDelay;
+    glideRate = 0.0f;
 }
 
 template <typename T>

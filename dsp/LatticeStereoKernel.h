@@ -45,11 +45,10 @@ LatticePath selectLatticePath(LatticePath path) noexcept;
 /// lattices' state, ping-pong side, offset sign, output and revision move on as there.
 /// Call on the audio thread with both locks held (as around the per-sample pass). Lattices of
 /// different orders (or the same object twice) take process() itself, as kWritten does. The first
-/// sample of each call recomputes the prediction in the written order, so coefficient glides and
-/// order changes between calls are always picked up. Outputs may alias inputs. Nothing here
-/// allocates.
-/// With `ready`, a prediction made for exactly the lattices' present revisions replaces the
-/// first one (same values); any other is ignored.
+/// sample of each call recomputes its prediction (detail::PredictionChain), so coefficient
+/// glides and order changes between calls are always picked up. Outputs may alias inputs. Nothing
+/// here allocates. With `ready`, a prediction made for exactly the lattices' present revisions
+/// replaces the first one (same values); any other is ignored.
 template <int Capacity>
 void processStereoLattice(CUnitWIIRLattice<float, Capacity>& left,
                           CUnitWIIRLattice<float, Capacity>& right, const float* inL,
@@ -82,9 +81,13 @@ inline void deinterleave(const float* pairs, float* l, float* r, int n4)
     }
 }
 
-// The prediction pass of both lanes, stage by stage, in the exact order of
-// CUnitWIIRLattice::process: u = C p0, acc = k0 u, then u = C pj + λ (k(j-1) z - u),
-// acc += kj u, with z lagging the backward sum by two stages.
+// The prediction pass of both lanes, stage by stage: u = C p0, acc = k0 u, then
+// u_j = (C p[j] − λk[j-1] acc_(j-2)) − λ u_(j-1), acc += k[j] u_j. This is the written
+// u_j = C p[j] + λ (k[j-1] z − u_(j-1)) with z = −acc_(j-2) put in and λ multiplied out, so
+// that u waits on u for one multiply and one subtraction instead of three operations (the
+// first prediction of a call sits wholly on the critical path). Plain SSE2 arithmetic on
+// every path, so that the glide, which runs it beside its own chain, prepares the very bits
+// the kernel would compute.
 struct PredictionChain {
     PredictionChain(__m128 lambda, __m128 c) : lambda(lambda), c(c) {}
 
@@ -92,23 +95,22 @@ struct PredictionChain {
     {
         u = _mm_mul_ps(c, p0);
         acc = _mm_mul_ps(k0, u);
-        back = _mm_xor_ps(acc, _mm_set1_ps(-0.0f));
-        z = _mm_setzero_ps();
+        accLag = _mm_setzero_ps();
     }
 
     inline void stage(__m128 kj, __m128 kLag, __m128 pj)
     {
         const __m128 uj =
-            _mm_add_ps(_mm_mul_ps(c, pj), _mm_mul_ps(lambda, _mm_sub_ps(_mm_mul_ps(kLag, z), u)));
-        z = back;
-        const __m128 t = _mm_mul_ps(kj, uj);
-        acc = _mm_add_ps(acc, t);
-        back = _mm_sub_ps(back, t);
+            _mm_sub_ps(_mm_sub_ps(_mm_mul_ps(c, pj), _mm_mul_ps(_mm_mul_ps(lambda, kLag), accLag)),
+                       _mm_mul_ps(lambda, u));
+        accLag = acc;
+        acc = _mm_add_ps(acc, _mm_mul_ps(kj, uj));
         u = uj;
     }
 
     const __m128 lambda, c;
-    __m128 u, acc, back, z;
+    __m128 u, acc;
+    __m128 accLag;  // acc two stages back
 };
 
 // a·b + c and c − a·b as separate multiply and add (two roundings).
@@ -152,6 +154,13 @@ struct FmaArith {
 // p[j-1] to other terms before λ·v_(j-1) comes off (v_j = T_j − λ·v_(j-1) with
 // T_j = λ·p[j] + p[j-1] − f·k[j-1], or f updated with k·p[j-1] and λk·v_(j-1) apart) gave two
 // to six times the written order's rounding error; this one stays close to it (the tests).
+// Its one weak spot is λ = 0: there m_(j+1) is p[j] exactly and X_j is −k[j-1]·f_(j-1)
+// written as −k[j-1]·f_(j-2) + k[j-1]k[j-2]·m_(j-1), two rounded products (one of them of a
+// rounded k·k) that nearly cancel wherever f_(j-1) is small beside f_(j-2), which large |k|
+// makes common; in a resonant lattice that extra rounding grows to twice the written order's.
+// At λ = 0 nothing is gained by it either (m leaves the chain, f alone sets the pace, one
+// operation a stage), so both lanes at λ = 0 run the written update instead (kWarped false),
+// which rounds exactly as process() does on the SSE2 path.
 //
 // Prediction stage j of the next sample, on q: u = C·q[j] + λ·(k[j-1]·z − u), z the backward
 // sum two stages back, which is −acc_(j-2). So
@@ -164,16 +173,16 @@ struct FmaArith {
 // picks ready work) every update stage comes before the prediction work of the stage before
 // it. What remains on the critical path of a sample: the m chain through all stages, the last
 // prediction stage, and y = G·(x + acc).
-template <class Arith, int Capacity>
+template <class Arith, bool kWarped, int Capacity>
 inline void runFused(CUnitWIIRLattice<float, Capacity>& left,
                      CUnitWIIRLattice<float, Capacity>& right, const float* inL, const float* inR,
                      float* outL, float* outR, int n, const StereoPrediction* ready)
 {
     constexpr int kStride = CUnitWarpedLatticeBase<float, Capacity>::kMaxStride;
-    const int order = left.order;
+    const int order = left.getOrder();
     // Each array is laid out in groups of four, so whole groups can be read and written back
     // (entries past `count` come back unchanged).
-    const int n4 = (left.count + 3) & ~3;
+    const int n4 = (left.getCount() + 3) & ~3;
 
     // kk starts one group into its buffer, so that the pair before k[0] reads as k[-1] = 0.
     alignas(16) float kkBuf[2 * kStride + 4];
@@ -183,30 +192,30 @@ inline void runFused(CUnitWIIRLattice<float, Capacity>& left,
     alignas(16) float kk2[2 * kStride];  // k[j]·k[j-1], 0 for j = 0
     alignas(16) float bufA[2 * kStride];
     alignas(16) float bufB[2 * kStride];
-    interleave(left.coeffs, right.coeffs, kk, n4);
-    interleave(left.pingPong ? left.stateA : left.stateB,
-               right.pingPong ? right.stateA : right.stateB, bufA, n4);
-    interleave(left.pingPong ? left.stateB : left.stateA,
-               right.pingPong ? right.stateB : right.stateA, bufB, n4);
-    const __m128 lambda4 = _mm_setr_ps(left.warp, right.warp, left.warp, right.warp);
+    interleave(left.getCoefficients(), right.getCoefficients(), kk, n4);
+    interleave(left.stateToRead(), right.stateToRead(), bufA, n4);
+    interleave(left.stateToWrite(), right.stateToWrite(), bufB, n4);
+    const float warpL = left.getWarp();
+    const float warpR = right.getWarp();
+    const __m128 lambda4 = _mm_setr_ps(warpL, warpR, warpL, warpR);
     for (int j = 0; j < 2 * n4; j += 4) {
         _mm_store_ps(lk + j, _mm_mul_ps(lambda4, _mm_load_ps(kk + j)));
         _mm_store_ps(kk2 + j, _mm_mul_ps(_mm_load_ps(kk + j), _mm_loadu_ps(kk + j - 2)));
     }
 
     const __m128 zero = _mm_setzero_ps();
-    const __m128 lambda = skv::pairOf(left.warp, right.warp);
-    const __m128 c = skv::pairOf(left.warpComplement, right.warpComplement);
-    const __m128 g = skv::pairOf(left.gain, right.gain);
+    const __m128 lambda = skv::pairOf(warpL, warpR);
+    const __m128 c = skv::pairOf(left.getWarpComplement(), right.getWarpComplement());
+    const __m128 g = skv::pairOf(left.getGain(), right.getGain());
 
     float* p = bufA;  // read this sample
     float* q = bufB;  // written this sample, read by the next prediction
 
-    // Prediction for the first sample, from the state as it stands, in the written order (the
-    // glide prepares the very same values).
+    // Prediction for the first sample, from the state as it stands (the glide prepares the very
+    // same values).
     __m128 acc;
-    if (ready && ready->valid && ready->revisionL == left.revision &&
-        ready->revisionR == right.revision) {
+    if (ready && ready->valid && ready->revisionL == left.getRevision() &&
+        ready->revisionR == right.getRevision()) {
         acc = _mm_load_ps(ready->acc);
     }
     else {
@@ -228,7 +237,7 @@ inline void runFused(CUnitWIIRLattice<float, Capacity>& left,
         // Prediction: u = C·q[0], acc = k[0]·u (acc one stage further back 0).
         const __m128 p0 = skv::loadPair(p);
         __m128 v = Arith::mulAdd(lambda, p0, y);
-        __m128 fLag = y;                             // f_(j-2)
+        __m128 fLag = y;                             // f_(j-2) (λ = 0: f_(j-1))
         __m128 mLag = zero;                          // m_(j-1)
         __m128 m = Arith::negMulAdd(lambda, v, p0);  // m_j
         __m128 u = _mm_mul_ps(c, skv::loadPair(q));
@@ -240,12 +249,22 @@ inline void runFused(CUnitWIIRLattice<float, Capacity>& left,
         for (int j = 1; j < order; ++j) {
             const float* const kj = kk + 2 * (j - 1);  // k[j-1]; k[j-2] sits just before it
             const __m128 pj = skv::loadPair(p + 2 * j);
-            const __m128 x =
-                Arith::mulAdd(skv::loadPair(kk2 + 2 * (j - 1)), mLag,
-                              Arith::negMulAdd(skv::loadPair(kj), fLag, _mm_mul_ps(lambda, pj)));
-            const __m128 vNew = _mm_add_ps(x, m);
-            fLag = Arith::negMulAdd(skv::loadPair(kj - 2), mLag, fLag);
-            const __m128 mNew = Arith::negMulAdd(lambda, m, Arith::negMulAdd(lambda, x, pj));
+            __m128 vNew, mNew;
+            if constexpr (kWarped) {
+                const __m128 x = Arith::mulAdd(
+                    skv::loadPair(kk2 + 2 * (j - 1)), mLag,
+                    Arith::negMulAdd(skv::loadPair(kj), fLag, _mm_mul_ps(lambda, pj)));
+                vNew = _mm_add_ps(x, m);
+                fLag = Arith::negMulAdd(skv::loadPair(kj - 2), mLag, fLag);
+                mNew = Arith::negMulAdd(lambda, m, Arith::negMulAdd(lambda, x, pj));
+            }
+            else {
+                // λ = 0: m is p[j-1] itself and f alone carries the chain, one operation a
+                // stage, so the written order costs nothing here (and rounds as written).
+                vNew = Arith::negMulAdd(skv::loadPair(kj), fLag, m);
+                fLag = Arith::negMulAdd(skv::loadPair(kj), m, fLag);
+                mNew = pj;
+            }
             skv::storePair(q + 2 * j, vNew);
 
             if (j >= 2) {
@@ -281,20 +300,10 @@ inline void runFused(CUnitWIIRLattice<float, Capacity>& left,
     }
 
     // Back into the lattices: p holds each lane's state for its next read.
-    if ((n & 1) != 0) {
-        left.pingPong = !left.pingPong;
-        right.pingPong = !right.pingPong;
-        left.denormalOffset = -left.denormalOffset;
-        right.denormalOffset = -right.denormalOffset;
-    }
-    left.revision += static_cast<unsigned>(n);
-    right.revision += static_cast<unsigned>(n);
-    deinterleave(p, left.pingPong ? left.stateA : left.stateB,
-                 right.pingPong ? right.stateA : right.stateB, n4);
-    deinterleave(q, left.pingPong ? left.stateB : left.stateA,
-                 right.pingPong ? right.stateB : right.stateA, n4);
-    left.output = skv::lane0(lastOut);
-    right.output = skv::lane1(lastOut);
+    left.advance(n, skv::lane0(lastOut));
+    right.advance(n, skv::lane1(lastOut));
+    deinterleave(p, left.stateToRead(), right.stateToRead(), n4);
+    deinterleave(q, left.stateToWrite(), right.stateToWrite(), n4);
 }
 
 template <int Capacity>
@@ -302,7 +311,10 @@ void runFusedSse2(CUnitWIIRLattice<float, Capacity>& left, CUnitWIIRLattice<floa
                   const float* inL, const float* inR, float* outL, float* outR, int n,
                   const StereoPrediction* ready)
 {
-    runFused<Sse2Arith>(left, right, inL, inR, outL, outR, n, ready);
+    if (left.getWarp() == 0.0f && right.getWarp() == 0.0f)
+        runFused<Sse2Arith, false>(left, right, inL, inR, outL, outR, n, ready);
+    else
+        runFused<Sse2Arith, true>(left, right, inL, inR, outL, outR, n, ready);
 }
 
 // flatten: everything called here is inlined here, where FMA instructions are allowed (a
@@ -313,7 +325,10 @@ runFusedFma(CUnitWIIRLattice<float, Capacity>& left, CUnitWIIRLattice<float, Cap
             const float* inL, const float* inR, float* outL, float* outR, int n,
             const StereoPrediction* ready)
 {
-    runFused<FmaArith>(left, right, inL, inR, outL, outR, n, ready);
+    if (left.getWarp() == 0.0f && right.getWarp() == 0.0f)
+        runFused<FmaArith, false>(left, right, inL, inR, outL, outR, n, ready);
+    else
+        runFused<FmaArith, true>(left, right, inL, inR, outL, outR, n, ready);
 }
 
 }  // namespace detail
@@ -327,7 +342,7 @@ void processStereoLattice(CUnitWIIRLattice<float, Capacity>& left,
     if (n <= 0)
         return;
     const LatticePath path = latticePath();
-    if (left.order != right.order || &left == &right || path == LatticePath::kWritten) {
+    if (left.getOrder() != right.getOrder() || &left == &right || path == LatticePath::kWritten) {
         for (int i = 0; i < n; ++i) {
             const float xl = inL[i];
             const float xr = inR[i];

@@ -80,7 +80,7 @@ void os2Distort::run(float* io, int n) noexcept
         // their order per sample are those of the sample-by-sample description.
         float h0 = history[0], h1 = history[1], h2 = history[2], h3 = history[3];
         auto run = lowpass->beginRun();
-        float y = lowpass->lastOutput;
+        float y = lowpass->getLastOutput();
         float gains[kChunk];
         for (int start = 0; start < n; start += kChunk) {
             const int len = n - start < kChunk ? n - start : kChunk;
@@ -110,8 +110,7 @@ void os2Distort::run(float* io, int n) noexcept
                 chunk[i] = y;
             }
         }
-        lowpass->endRun(run);
-        lowpass->lastOutput = y;
+        lowpass->endRun(run, y);
         history[0] = h0;
         history[1] = h1;
         history[2] = h2;
@@ -140,8 +139,8 @@ float os2Distort::processSample(float x) noexcept
 void os2Distort::recoverIfNonFinite() noexcept
 {
     // Inputs are held finite, so only non-finite settings get here; start clean instead of
-    // carrying NaN in the envelope, gain or filter ring for good.
-    if (std::isfinite(envelope) && std::isfinite(gain) && std::isfinite(lowpass->lastOutput))
+    // carrying NaN in the envelope, gain or filter state for good.
+    if (std::isfinite(envelope) && std::isfinite(gain) && std::isfinite(lowpass->getLastOutput()))
         return;
     envelope = 0.0f;
     gain = 1.0f;
@@ -253,8 +252,8 @@ SKV_LANES_INLINE __m128 fastExp(__m128 t) noexcept
     return _mm_mul_ps(hi, lo);
 }
 
-// Filter<5> for two filters, two steps per input sample as the 2x path runs it; each lane
-// stores into its own ring. The offset flips at every step, so within a sample the first step
+// Filter<5> for two filters, two steps per input sample as the 2x path runs it, one lane
+// each. The offset flips at every step, so within a sample the first step
 // adds it and the second its negation, and it is back where it was for the next sample.
 struct LowpassPair {
     using Run = Filter<os2Distort::kFilterCoefficients>::Run;
@@ -264,19 +263,15 @@ struct LowpassPair {
     __m128 negA1, negA2, negA3, negA4;
     __m128 b0, b1, b2, b3, b4;
     __m128d denormal, negatedDenormal;
-    float* ringL;
-    float* ringR;
-    int writeL, writeR, maskL, maskR;
 
-    LowpassPair(const Run& l, const Run& r, float* bufL, float* bufR, int mL, int mR) noexcept
+    LowpassPair(const Run& l, const Run& r) noexcept
         : w1(pairOf(l.w[0], r.w[0])), w2(pairOf(l.w[1], r.w[1])), w3(pairOf(l.w[2], r.w[2])),
           w4(pairOf(l.w[3], r.w[3])), negA1(pairOf(l.negA[0], r.negA[0])),
           negA2(pairOf(l.negA[1], r.negA[1])), negA3(pairOf(l.negA[2], r.negA[2])),
           negA4(pairOf(l.negA[3], r.negA[3])), b0(pairOf(l.b[0], r.b[0])),
           b1(pairOf(l.b[1], r.b[1])), b2(pairOf(l.b[2], r.b[2])), b3(pairOf(l.b[3], r.b[3])),
           b4(pairOf(l.b[4], r.b[4])), denormal(_mm_setr_pd(l.denormal, r.denormal)),
-          negatedDenormal(_mm_setr_pd(-l.denormal, -r.denormal)), ringL(bufL), ringR(bufR),
-          writeL(l.writeIndex), writeR(r.writeIndex), maskL(mL), maskR(mR)
+          negatedDenormal(_mm_setr_pd(-l.denormal, -r.denormal))
     {
     }
 
@@ -287,10 +282,6 @@ struct LowpassPair {
         acc = _mm_add_ps(acc, _mm_mul_ps(negA3, w3));
         acc = _mm_add_ps(acc, _mm_mul_ps(negA2, w2));
         const __m128 w0 = _mm_add_ps(acc, _mm_mul_ps(negA1, w1));
-        ringL[writeL] = lane0(w0);
-        ringR[writeR] = lane1(w0);
-        writeL = (writeL + 1) & maskL;
-        writeR = (writeR + 1) & maskR;
         w4 = w3;
         w3 = w2;
         w2 = w1;
@@ -321,8 +312,8 @@ struct LowpassPair {
         _mm_storeu_pd(d, denormal);
         l.denormal = d[0];
         r.denormal = d[1];
-        l.writeIndex = writeL;
-        r.writeIndex = writeR;
+        l.w = {lane0(w1), lane0(w2), lane0(w3), lane0(w4)};
+        r.w = {lane1(w1), lane1(w2), lane1(w3), lane1(w4)};
     }
 };
 
@@ -504,12 +495,12 @@ void processStereo(os2Distort& left, os2Distort& right, float* l, float* r, int 
         Filter<os2Distort::kFilterCoefficients>& lowR = *right.lowpass;
         auto runL = lowL.beginRun();
         auto runR = lowR.beginRun();
-        LowpassPair low(runL, runR, lowL.buffer, lowR.buffer, lowL.mask, lowR.mask);
+        LowpassPair low(runL, runR);
         stage.h0 = pairOf(left.history[0], right.history[0]);
         stage.h1 = pairOf(left.history[1], right.history[1]);
         stage.h2 = pairOf(left.history[2], right.history[2]);
         stage.h3 = pairOf(left.history[3], right.history[3]);
-        __m128 y = pairOf(lowL.lastOutput, lowR.lastOutput);
+        __m128 y = pairOf(lowL.getLastOutput(), lowR.getLastOutput());
         for (int start = 0; start < n; start += kChunk) {
             const int len = n - start < kChunk ? n - start : kChunk;
             stage.runEnvelopes<true>(l + start, r + start, len);
@@ -517,10 +508,8 @@ void processStereo(os2Distort& left, os2Distort& right, float* l, float* r, int 
             y = stage.runOversampled(l + start, r + start, len, k, low, y);
         }
         low.store(runL, runR);
-        lowL.endRun(runL);
-        lowR.endRun(runR);
-        lowL.lastOutput = lane0(y);
-        lowR.lastOutput = lane1(y);
+        lowL.endRun(runL, lane0(y));
+        lowR.endRun(runR, lane1(y));
         const __m128 hist[4] = {stage.h0, stage.h1, stage.h2, stage.h3};
         for (int j = 0; j < 4; ++j) {
             left.history[j] = lane0(hist[j]);

@@ -1,9 +1,9 @@
 // Output stage of each channel: a feed-forward compressor on a smoothed power envelope
 // (gain law through the fast log and exp of FastMath.h), then a cubic soft clipper,
 // optionally at twice the rate: Catmull-Rom midpoints up, a fixed fourth-order low-pass
-// Filter<5> down (direct form II whose state lives in the power-of-two ring of Delay<float>,
-// so no shifting). The envelope runs on the undelayed input while the clipped 2x signal is
-// the input about two samples late, as the interpolator needs two samples of look-ahead.
+// Filter<5> down (dsp/Filter.h). The envelope runs on the undelayed input while the clipped
+// 2x signal is the input about two samples late, as the interpolator needs two samples of
+// look-ahead.
 #pragma once
 
 #include <algorithm>
@@ -12,60 +12,10 @@
 #include <memory>
 #include <utility>
 
-#include "dsp/Delay.h"
 #include "dsp/Denormal.h"
 #include "dsp/DspConfig.h"
 #include "dsp/FastMath.h"
-
-/// Recursive filter of order N-1 with N coefficients per side (Filter<5>: fourth order).
-/// Its state w[k] sits in the inherited ring, k samples before writeIndex. Audio thread only.
-template <int N>
-class Filter : public Delay<float> {
-public:
-    static_assert(N >= 2, "at least one feedback tap");
-    static constexpr int kRingLength = 2048;
-    static constexpr int kStateTaps = N - 1;
-
-    Filter();
-    ~Filter() override = default;
-
-    /// Loads a0..aN and b0..bN (N+1 values each; a0 and the last slot take no part).
-    /// Construction thread, or the audio thread between samples.
-    void setCoefficients(const double* bCoeffs, const double* aCoeffs) noexcept;
-
-    /// One step: w0 = x - a1 w1 - ... - a(N-1) w(N-1) + denormal, output b0 w0 + ... .
-    float processSample(double x) noexcept;
-
-    /// The state of a run of steps held in locals (a hot loop loads it, steps, stores it),
-    /// with copies of the coefficients so that the whole recursion can live in registers.
-    struct Run {
-        std::array<float, kStateTaps> w;      ///< w[0] is the newest stored value
-        std::array<float, kStateTaps> negA;   ///< -a1 .. -a(N-1)
-        std::array<float, kStateTaps + 1> b;  ///< b0 .. b(N-1)
-        double denormal;
-        int writeIndex;
-    };
-    Run beginRun() const noexcept;
-    inline float step(Run& run, double x) noexcept;
-    void endRun(const Run& run) noexcept;
-
-    double getDenormal() const noexcept { return denormal; }
-    float getNegA(int i) const noexcept { return negA[i]; }
-    float getB(int i) const noexcept { return b[i]; }
-
-    /// Magnitude of the offset added to every recursion; its sign flips every step.
-    static constexpr double kDenormalOffset = 1e-13;
-
-private:
-    template <std::size_t... K, std::size_t... S>
-    inline float stepImpl(Run& r, double x, std::index_sequence<K...>,
-                          std::index_sequence<S...>) noexcept;
-
-    double denormal = kDenormalOffset;
-    int coefficientCount = N;
-    float negA[N + 1] = {};
-    float b[N + 1] = {};
-};
+#include "dsp/Filter.h"
 
 class os2Distort;
 
@@ -111,7 +61,7 @@ public:
     void configure(bool oversampleOn, float driveK, float thresholdPower, float attack,
                    float release, float ratioFactor) noexcept;
 
-    /// Clears the down-sampling filter's ring and last output; compressor state and input
+    /// Clears the down-sampling filter's state and last output; compressor state and input
     /// history stay (the owner restores the gain itself, see setGain).
     virtual void reset() noexcept;
 
@@ -168,84 +118,3 @@ private:
     double lowpassA[6];
     std::unique_ptr<Filter<kFilterCoefficients>> lowpass;
 };
-
-// ---------------------------------------------------------------------------------------------
-
-template <int N>
-Filter<N>::Filter() : Delay<float>(kRingLength)
-{
-    // The same ring with one spare slot beyond the power-of-two length (never addressed: every
-    // index goes through the mask). Length, mask and indices stay as the line set them.
-    freeRing(buffer);
-    buffer = allocateRing(kRingLength + 1);
-}
-
-template <int N>
-void Filter<N>::setCoefficients(const double* bCoeffs, const double* aCoeffs) noexcept
-{
-    for (int i = 0; i <= N; ++i) {
-        negA[i] = static_cast<float>(-aCoeffs[i]);
-        b[i] = static_cast<float>(bCoeffs[i]);
-    }
-}
-
-template <int N>
-typename Filter<N>::Run Filter<N>::beginRun() const noexcept
-{
-    Run r;
-    for (int k = 0; k < kStateTaps; ++k) {
-        r.w[k] = buffer[(writeIndex - 1 - k) & mask];
-        r.negA[k] = negA[k + 1];
-        r.b[k] = b[k];
-    }
-    r.b[kStateTaps] = b[kStateTaps];
-    r.denormal = denormal;
-    r.writeIndex = writeIndex;
-    return r;
-}
-
-template <int N>
-template <std::size_t... K, std::size_t... S>
-inline float Filter<N>::stepImpl(Run& r, double x, std::index_sequence<K...>,
-                                 std::index_sequence<S...>) noexcept
-{
-    // The input and the offset meet in double; the taps are summed in float, from the oldest
-    // to the newest, so that only one product and one addition wait for the previous step
-    // (a double sum would put two conversions on that chain as well and halve the speed of
-    // the 2x path). The difference to a double sum is float rounding, a few units in the
-    // last place of w0; the filter is well damped, so it does not build up.
-    float acc = static_cast<float>(x + r.denormal);
-    ((acc += r.negA[kStateTaps - 1 - K] * r.w[kStateTaps - 1 - K]), ...);
-    const float w0 = acc;
-    buffer[r.writeIndex] = w0;
-    r.denormal = -r.denormal;
-    r.writeIndex = (r.writeIndex + 1) & mask;
-    float y = r.b[0] * w0;
-    ((y += r.b[K + 1] * r.w[K]), ...);
-    r.w = std::array<float, kStateTaps>{w0, r.w[S]...};
-    return y;
-}
-
-template <int N>
-inline float Filter<N>::step(Run& r, double x) noexcept
-{
-    return stepImpl(r, x, std::make_index_sequence<kStateTaps>(),
-                    std::make_index_sequence<kStateTaps - 1>());
-}
-
-template <int N>
-void Filter<N>::endRun(const Run& r) noexcept
-{
-    denormal = r.denormal;
-    writeIndex = r.writeIndex;
-}
-
-template <int N>
-float Filter<N>::processSample(double x) noexcept
-{
-    Run r = beginRun();
-    const float y = step(r, x);
-    endRun(r);
-    lastOutput = y;
-    return y;
-}

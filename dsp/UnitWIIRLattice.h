@@ -12,7 +12,7 @@
 
 namespace usp {
 
-/// One channel's warped lattice filter. process() runs on the audio thread with `lock` held
+/// One channel's warped lattice filter. process() runs on the audio thread with the lattice held
 /// by the caller; everything else takes the lock itself.
 template <typename T, int Capacity>
 class CUnitWIIRLattice : public CUnitWarpedLatticeBase<T, Capacity> {
@@ -35,36 +35,36 @@ public:
 template <typename T, int Capacity>
 CUnitWIIRLattice<T, Capacity>::CUnitWIIRLattice()
 {
-    this->inputScale = T(-1);
+    this->setInputScale(T(-1));
     updateCoefficients();
 }
 
 template <typename T, int Capacity>
 void CUnitWIIRLattice<T, Capacity>::setOrder(int m)
 {
-    std::lock_guard<std::recursive_mutex> guard(this->lock);
-    const int oldCount = this->count;
+    std::lock_guard<std::recursive_mutex> guard(this->mutex());
+    const int oldCount = this->getCount();
     Base::setOrder(m);
-    if (this->count != oldCount)
+    if (this->getCount() != oldCount)
         updateCoefficients();
 }
 
 template <typename T, int Capacity>
 void CUnitWIIRLattice<T, Capacity>::updateCoefficients()
 {
-    std::lock_guard<std::recursive_mutex> guard(this->lock);
-    this->glideCoefficients(this->warp, this->coeffScale);
+    std::lock_guard<std::recursive_mutex> guard(this->mutex());
+    this->glideCoefficients(this->getWarp(), this->getCoeffScale());
 }
 
 template <typename T, int Capacity>
 T CUnitWIIRLattice<T, Capacity>::process(T x)
 {
-    const T* p = this->pingPong ? this->stateA : this->stateB;
-    T* q = this->pingPong ? this->stateB : this->stateA;
-    const T* k = this->coeffs;
-    const T lambda = this->warp;
-    const T c = this->warpComplement;
-    const int n = this->order;
+    const T* p = this->stateToRead();
+    T* q = this->stateToWrite();
+    const T* k = this->getCoefficients();
+    const T lambda = this->getWarp();
+    const T c = this->getWarpComplement();
+    const int n = this->getOrder();
 
     // Prediction pass: the chain's contribution from the stored state. z lags `back` by two
     // stages (the allpass delays the backward wave once more than the forward one).
@@ -79,7 +79,7 @@ T CUnitWIIRLattice<T, Capacity>::process(T x)
         back = back - k[j] * uj;
         u = uj;
     }
-    const T y = this->gain * (x + acc);
+    const T y = this->getGain() * (x + acc);
 
     // Update pass: y travels through the warped chain into q.
     T v = lambda * p[0] + y;
@@ -91,11 +91,8 @@ T CUnitWIIRLattice<T, Capacity>::process(T x)
         f = f - m * k[j - 1];
     }
 
-    this->pingPong = !this->pingPong;
-    this->denormalOffset = -this->denormalOffset;
-    ++this->revision;
     const T out = skv::flushDenormal(y);
-    this->output = out;
+    this->advance(1, out);
     return out;
 }
 

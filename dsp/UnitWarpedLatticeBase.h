@@ -47,34 +47,60 @@ public:
     /// the current value.
     void glideCoefficients(T targetWarp, T targetScale);
     /// The warp and scale steps of glideCoefficients (targets held as there), setting warp,
-    /// coeffScale and warpComplement; for callers that run the coefficient stages themselves
-    /// (they hold the lock and raise revision when done).
+    /// coefficient scale and C; for callers that run the coefficient stages themselves (they
+    /// hold the lock, write mutableCoefficients and end with finishGlide).
     void glideWarpAndScale(T targetWarp, T targetScale);
+    /// The end of a glide run outside this class: G from the gain recursion's sum, and a new
+    /// revision.
+    void finishGlide(T sum);
     /// G = 1 / (1 - sum), or 1 when that is not finite (it would poison the state for good).
     static T gainFromSum(T sum);
     /// Targets and coefficients to 1e-7 (a practically transparent filter).
     void resetCoefficients();
     /// Zeroes both state arrays.
     void clearState();
+    /// The weight of the old coefficient per glide step (e), for the glides to come.
+    void setSmoothing(T e);
+    /// Warp λ at once, held inside (-1, 1) as a glide target is (NaN keeps it); C and G follow.
+    void setWarp(T lambda);
+    /// Coefficient scale b at once, held in [-1, 1] as a glide target is (NaN keeps it).
+    void setCoeffScale(T b);
 
-    std::recursive_mutex lock;
-    T* arrayBlock;
-    T* targetCoeffs;  ///< s[0..count-1]
-    T* coeffs;        ///< k[0..count-1]
-    T* stateA;
-    T* stateB;
-    T warp;            ///< λ
-    T smoothing;       ///< e, weight of the old coefficient per glide step
-    T warpComplement;  ///< C = 1 - λ²
-    T gain;            ///< G = 1 / (1 - Σ f·k)
-    T coeffScale;      ///< b, applied to the targets during the glide
-    int order;         ///< N, stages in use, 2..Capacity
-    int count;         ///< N + 1
-    bool pingPong;     ///< true: read stateA this sample
-    T inputScale;      ///< applied to incoming coefficient values
+    /// The coefficient, order and reset operations take this recursive lock themselves; the
+    /// owner holds it (std::lock_guard on the lattice) around a whole per-sample pass, which
+    /// calls process() or the stereo kernel without taking it again.
+    void lock() { stateLock.lock(); }
+    void unlock() { stateLock.unlock(); }
+    bool try_lock() { return stateLock.try_lock(); }
+
+    int getOrder() const noexcept { return order; }  ///< N, stages in use, 2..Capacity
+    int getCount() const noexcept { return count; }  ///< N + 1, the length of every array
+    T getWarp() const noexcept { return warp; }      ///< λ
+    T getWarpComplement() const noexcept { return warpComplement; }  ///< C = 1 - λ²
+    T getGain() const noexcept { return gain; }                      ///< G = 1 / (1 - Σ f·k)
+    T getSmoothing() const noexcept { return smoothing; }
+    T getCoeffScale() const noexcept { return coeffScale; }  ///< b, applied during the glide
+    T getInputScale() const noexcept { return inputScale; }  ///< applied to incoming values
     /// Raised by every operation that changes coefficients, targets, state, order, warp or
     /// gain, so a caller that computed something from them can tell whether it still holds.
-    unsigned revision;
+    unsigned getRevision() const noexcept { return revision; }
+    const T* getCoefficients() const noexcept { return coeffs; }              ///< k[0..count-1]
+    const T* getTargetCoefficients() const noexcept { return targetCoeffs; }  ///< s[...]
+    /// The coefficients for a glide run outside this class (the two-lane glide of both
+    /// channels), with the lock held; it ends with finishGlide.
+    T* mutableCoefficients() noexcept { return coeffs; }
+
+    /// Whether the next sample reads the first of the two state arrays.
+    bool readsFirstState() const noexcept { return pingPong; }
+    /// The state array the next sample reads, and the one it writes (for kernels that run
+    /// samples outside process(); they end with advance).
+    const T* stateToRead() const noexcept { return pingPong ? stateA : stateB; }
+    const T* stateToWrite() const noexcept { return pingPong ? stateB : stateA; }
+    T* stateToRead() noexcept { return pingPong ? stateA : stateB; }
+    T* stateToWrite() noexcept { return pingPong ? stateB : stateA; }
+    /// The bookkeeping of n samples: the ping-pong side and the offset sign flip n times, the
+    /// revision rises by n and `lastOutput` becomes the output.
+    void advance(int n, T lastOutput) noexcept;
 
 protected:
     /// Coefficient rule shared by the setters: slot stays as it is for |v| >= 1 (or NaN),
@@ -85,18 +111,42 @@ protected:
     /// One stage of the gain recursion behind G: sum += f·k, then f and g advance together
     /// (each from the other's old value).
     static void gainStage(T lambda, T k, T& f, T& g, T& sum);
+    /// Sign of the coefficient values the setters take in (the all-pole form negates them).
+    void setInputScale(T scale) noexcept { inputScale = scale; }
+    /// The lock, for the derived filters' own operations.
+    std::recursive_mutex& mutex() noexcept { return stateLock; }
 
 private:
-    T* storage;  // the aligned allocation, Capacity-sized
+    /// Warp held inside (-1, 1): an allpass with |λ| >= 1 is unstable.
+    static T holdWarp(T lambda, T current);
+    /// Scale held in [-1, 1]: |b| > 1 can push coefficients past 1.
+    static T holdScale(T b, T current);
+
+    std::recursive_mutex stateLock;
+    T* targetCoeffs;  // s[0..count-1]
+    T* coeffs;        // k[0..count-1]
+    T* stateA;
+    T* stateB;
+    T warp;            // λ
+    T smoothing;       // e, weight of the old coefficient per glide step
+    T warpComplement;  // C = 1 - λ²
+    T gain;            // G = 1 / (1 - Σ f·k)
+    T coeffScale;      // b, applied to the targets during the glide
+    int order;         // N, stages in use, 2..Capacity
+    int count;         // N + 1
+    bool pingPong;     // true: read stateA this sample
+    T inputScale;      // applied to incoming coefficient values
+    unsigned revision;
+    T* storage;  // the aligned allocation, Capacity-sized, holding the four arrays
 };
 
 // ---------------------------------------------------------------------------------------------
 
 template <typename T, int Capacity>
 CUnitWarpedLatticeBase<T, Capacity>::CUnitWarpedLatticeBase()
-    : arrayBlock(nullptr), targetCoeffs(nullptr), coeffs(nullptr), stateA(nullptr), stateB(nullptr),
-      warp(T(0.5)), smoothing(T(0.99)), warpComplement(T(0.75)), gain(T(1)), coeffScale(T(0.95)),
-      order(0), count(0), pingPong(true), inputScale(T(1)), revision(0), storage(nullptr)
+    : targetCoeffs(nullptr), coeffs(nullptr), stateA(nullptr), stateB(nullptr), warp(T(0.5)),
+      smoothing(T(0.99)), warpComplement(T(0.75)), gain(T(1)), coeffScale(T(0.95)), order(0),
+      count(0), pingPong(true), inputScale(T(1)), revision(0), storage(nullptr)
 {
     const std::size_t bytes = sizeof(T) * 4u * static_cast<std::size_t>(kMaxStride);
     storage = static_cast<T*>(::operator new(bytes, std::align_val_t(32)));
@@ -119,18 +169,17 @@ void CUnitWarpedLatticeBase<T, Capacity>::allocateArrays()
 {
     const int n = (count + 3) & ~3;
     std::memset(storage, 0, sizeof(T) * 4u * static_cast<std::size_t>(kMaxStride));
-    arrayBlock = storage;
-    targetCoeffs = arrayBlock;
-    coeffs = arrayBlock + n;
-    stateA = arrayBlock + 2 * n;
-    stateB = arrayBlock + 3 * n;
+    targetCoeffs = storage;
+    coeffs = storage + n;
+    stateA = storage + 2 * n;
+    stateB = storage + 3 * n;
     ++revision;
 }
 
 template <typename T, int Capacity>
 void CUnitWarpedLatticeBase<T, Capacity>::setOrder(int m)
 {
-    std::lock_guard<std::recursive_mutex> guard(lock);
+    std::lock_guard<std::recursive_mutex> guard(stateLock);
     const int n = m < skv::kLatticeMinOrder ? skv::kLatticeMinOrder : (m > Capacity ? Capacity : m);
     if (n == order)
         return;
@@ -194,7 +243,7 @@ inline T CUnitWarpedLatticeBase<T, Capacity>::gainFromSum(T sum)
 template <typename T, int Capacity>
 void CUnitWarpedLatticeBase<T, Capacity>::setTargetCoefficients(const T* v, int n)
 {
-    std::lock_guard<std::recursive_mutex> guard(lock);
+    std::lock_guard<std::recursive_mutex> guard(stateLock);
     if (!v)
         return;
     const int m = n < count ? n : count;
@@ -206,7 +255,7 @@ void CUnitWarpedLatticeBase<T, Capacity>::setTargetCoefficients(const T* v, int 
 template <typename T, int Capacity>
 void CUnitWarpedLatticeBase<T, Capacity>::setCoefficients(const T* v, int n)
 {
-    std::lock_guard<std::recursive_mutex> guard(lock);
+    std::lock_guard<std::recursive_mutex> guard(stateLock);
     if (!v)
         return;
     const int m = n < count ? n : count;
@@ -222,7 +271,7 @@ void CUnitWarpedLatticeBase<T, Capacity>::setCoefficients(const T* v, int n)
 template <typename T, int Capacity>
 void CUnitWarpedLatticeBase<T, Capacity>::setCoefficientsAt(const T* v, int n, T position)
 {
-    std::lock_guard<std::recursive_mutex> guard(lock);
+    std::lock_guard<std::recursive_mutex> guard(stateLock);
     if (!v || n <= 0)
         return;
     if (!(position > T(0)))
@@ -237,23 +286,35 @@ void CUnitWarpedLatticeBase<T, Capacity>::setCoefficientsAt(const T* v, int n, T
 }
 
 template <typename T, int Capacity>
+T CUnitWarpedLatticeBase<T, Capacity>::holdWarp(T lambda, T current)
+{
+    const T maxWarp = T(0.9999);
+    if (lambda != lambda)
+        return current;
+    if (lambda > maxWarp)
+        return maxWarp;
+    if (lambda < -maxWarp)
+        return -maxWarp;
+    return lambda;
+}
+
+template <typename T, int Capacity>
+T CUnitWarpedLatticeBase<T, Capacity>::holdScale(T b, T current)
+{
+    if (b != b)
+        return current;
+    if (b > T(1))
+        return T(1);
+    if (b < T(-1))
+        return T(-1);
+    return b;
+}
+
+template <typename T, int Capacity>
 void CUnitWarpedLatticeBase<T, Capacity>::glideWarpAndScale(T targetWarp, T targetScale)
 {
-    // An allpass with |λ| >= 1 is unstable and |b| > 1 can push coefficients past 1.
-    const T maxWarp = T(0.9999);
-    if (targetWarp != targetWarp)
-        targetWarp = warp;
-    else if (targetWarp > maxWarp)
-        targetWarp = maxWarp;
-    else if (targetWarp < -maxWarp)
-        targetWarp = -maxWarp;
-    if (targetScale != targetScale)
-        targetScale = coeffScale;
-    else if (targetScale > T(1))
-        targetScale = T(1);
-    else if (targetScale < T(-1))
-        targetScale = T(-1);
-
+    targetWarp = holdWarp(targetWarp, warp);
+    targetScale = holdScale(targetScale, coeffScale);
     T lambda = targetWarp + T(0.95) * (warp - targetWarp);
     if ((lambda < T(0) ? -lambda : lambda) < T(skv::kDenormalThreshold))
         lambda = T(0);
@@ -263,9 +324,50 @@ void CUnitWarpedLatticeBase<T, Capacity>::glideWarpAndScale(T targetWarp, T targ
 }
 
 template <typename T, int Capacity>
+void CUnitWarpedLatticeBase<T, Capacity>::finishGlide(T sum)
+{
+    gain = gainFromSum(sum);
+    ++revision;
+}
+
+template <typename T, int Capacity>
+void CUnitWarpedLatticeBase<T, Capacity>::setSmoothing(T e)
+{
+    std::lock_guard<std::recursive_mutex> guard(stateLock);
+    smoothing = e;
+}
+
+template <typename T, int Capacity>
+void CUnitWarpedLatticeBase<T, Capacity>::setWarp(T lambda)
+{
+    std::lock_guard<std::recursive_mutex> guard(stateLock);
+    warp = holdWarp(lambda, warp);
+    refreshDerived();
+}
+
+template <typename T, int Capacity>
+void CUnitWarpedLatticeBase<T, Capacity>::setCoeffScale(T b)
+{
+    std::lock_guard<std::recursive_mutex> guard(stateLock);
+    coeffScale = holdScale(b, coeffScale);
+    ++revision;
+}
+
+template <typename T, int Capacity>
+void CUnitWarpedLatticeBase<T, Capacity>::advance(int n, T lastOutput) noexcept
+{
+    if ((n & 1) != 0) {
+        pingPong = !pingPong;
+        this->denormalOffset = -this->denormalOffset;
+    }
+    revision += static_cast<unsigned>(n);
+    this->output = lastOutput;
+}
+
+template <typename T, int Capacity>
 void CUnitWarpedLatticeBase<T, Capacity>::glideCoefficients(T targetWarp, T targetScale)
 {
-    std::lock_guard<std::recursive_mutex> guard(lock);
+    std::lock_guard<std::recursive_mutex> guard(stateLock);
     glideWarpAndScale(targetWarp, targetScale);
     const T lambda = warp;
     const T b = coeffScale;
@@ -299,7 +401,7 @@ void CUnitWarpedLatticeBase<T, Capacity>::refreshDerived()
 template <typename T, int Capacity>
 void CUnitWarpedLatticeBase<T, Capacity>::resetCoefficients()
 {
-    std::lock_guard<std::recursive_mutex> guard(lock);
+    std::lock_guard<std::recursive_mutex> guard(stateLock);
     for (int i = 0; i < count; ++i) {
         targetCoeffs[i] = T(skv::kCoeffFloor);
         coeffs[i] = T(skv::kCoeffFloor);
@@ -312,7 +414,7 @@ void CUnitWarpedLatticeBase<T, Capacity>::resetCoefficients()
 template <typename T, int Capacity>
 void CUnitWarpedLatticeBase<T, Capacity>::clearState()
 {
-    std::lock_guard<std::recursive_mutex> guard(lock);
+    std::lock_guard<std::recursive_mutex> guard(stateLock);
     std::memset(stateA, 0, sizeof(T) * static_cast<std::size_t>(count));
     std::memset(stateB, 0, sizeof(T) * static_cast<std::size_t>(count));
     ++revision;
@@ -321,7 +423,7 @@ void CUnitWarpedLatticeBase<T, Capacity>::clearState()
 template <typename T, int Capacity>
 void CUnitWarpedLatticeBase<T, Capacity>::reset()
 {
-    std::lock_guard<std::recursive_mutex> guard(lock);
+    std::lock_guard<std::recursive_mutex> guard(stateLock);
     this->output = T(0);
     warp = T(skv::kResetWarp);
     if (!((coeffScale < T(0) ? -coeffScale : coeffScale) < T(1)))

@@ -23,13 +23,13 @@ struct GlideStages {
     template <int Capacity>
     GlideStages(usp::CUnitWIIRLattice<float, Capacity>& left,
                 usp::CUnitWIIRLattice<float, Capacity>& right)
-        : e(pairOf(left.smoothing, right.smoothing)),
+        : e(pairOf(left.getSmoothing(), right.getSmoothing())),
           // (1 - e) * b, the weight of the target, as the single glide forms it.
-          w(pairOf((1.0f - left.smoothing) * left.coeffScale,
-                   (1.0f - right.smoothing) * right.coeffScale)),
-          negLambda(pairOf(-left.warp, -right.warp)), f(negLambda), g(pairOf(1.0f, 1.0f)),
-          sum(_mm_setzero_ps()), kl(left.coeffs), kr(right.coeffs), sl(left.targetCoeffs),
-          sr(right.targetCoeffs)
+          w(pairOf((1.0f - left.getSmoothing()) * left.getCoeffScale(),
+                   (1.0f - right.getSmoothing()) * right.getCoeffScale())),
+          negLambda(pairOf(-left.getWarp(), -right.getWarp())), f(negLambda), g(pairOf(1.0f, 1.0f)),
+          sum(_mm_setzero_ps()), kl(left.mutableCoefficients()), kr(right.mutableCoefficients()),
+          sl(left.getTargetCoefficients()), sr(right.getTargetCoefficients())
     {
     }
 
@@ -69,11 +69,12 @@ void glideLatticePair(usp::CUnitWIIRLattice<float, Capacity>& left,
                       usp::CUnitWIIRLattice<float, Capacity>& right, float warpL, float scaleL,
                       float warpR, float scaleR, usp::StereoPrediction* next = nullptr)
 {
-    std::lock_guard<std::recursive_mutex> lockL(left.lock);
-    std::lock_guard<std::recursive_mutex> lockR(right.lock);
+    using Lattice = usp::CUnitWIIRLattice<float, Capacity>;
+    std::lock_guard<Lattice> lockL(left);
+    std::lock_guard<Lattice> lockR(right);
     if (next)
         next->valid = false;
-    if (left.order != right.order || &left == &right) {
+    if (left.getOrder() != right.getOrder() || &left == &right) {
         right.glideCoefficients(warpR, scaleR);
         left.glideCoefficients(warpL, scaleL);
         return;
@@ -82,16 +83,17 @@ void glideLatticePair(usp::CUnitWIIRLattice<float, Capacity>& left,
     right.glideWarpAndScale(warpR, scaleR);
 
     detail::GlideStages glide(left, right);
-    const int order = left.order;
+    const int order = left.getOrder();
     if (!next) {
         for (int j = 0; j < order; ++j)
             glide.step(j);
     }
     else {
-        const float* const pl = left.pingPong ? left.stateA : left.stateB;
-        const float* const pr = right.pingPong ? right.stateA : right.stateB;
-        usp::detail::PredictionChain chain(pairOf(left.warp, right.warp),
-                                           pairOf(left.warpComplement, right.warpComplement));
+        const float* const pl = left.stateToRead();
+        const float* const pr = right.stateToRead();
+        usp::detail::PredictionChain chain(
+            pairOf(left.getWarp(), right.getWarp()),
+            pairOf(left.getWarpComplement(), right.getWarpComplement()));
         __m128 kLag = glide.step(0);
         chain.first(kLag, gatherPair(pl, pr));
         for (int j = 1; j < order; ++j) {
@@ -101,14 +103,11 @@ void glideLatticePair(usp::CUnitWIIRLattice<float, Capacity>& left,
         }
         _mm_store_ps(next->acc, chain.acc);
     }
-    using Lattice = usp::CUnitWIIRLattice<float, Capacity>;
-    left.gain = Lattice::gainFromSum(lane0(glide.sum));
-    right.gain = Lattice::gainFromSum(lane1(glide.sum));
-    ++left.revision;
-    ++right.revision;
+    left.finishGlide(lane0(glide.sum));
+    right.finishGlide(lane1(glide.sum));
     if (next) {
-        next->revisionL = left.revision;
-        next->revisionR = right.revision;
+        next->revisionL = left.getRevision();
+        next->revisionR = right.getRevision();
         next->valid = true;
     }
 }

@@ -116,10 +116,7 @@ void fxSkorvaline::createAudioUnits()
         CLattice* l = new CLattice();
         e.lattice[c] = l;
         l->setOrder(eng::kInitialOrder);
-        {
-            std::lock_guard<std::recursive_mutex> guard(l->lock);
-            l->smoothing = eng::kInitialSmoothing;
-        }
+        l->setSmoothing(eng::kInitialSmoothing);
         e.smoothing.store(eng::kInitialSmoothing, kRelaxed);
         l->clearState();
         l->resetCoefficients();
@@ -247,12 +244,10 @@ void fxSkorvaline::applyPendingLattice()
     const int order = e.order.load(kRelaxed);
     const float smoothing = e.smoothing.load(kRelaxed);
     for (CLattice* l : e.lattice) {
-        if (l->order != order)
+        if (l->getOrder() != order)
             l->setOrder(order);
-        if (l->smoothing != smoothing) {
-            std::lock_guard<std::recursive_mutex> guard(l->lock);
-            l->smoothing = smoothing;
-        }
+        if (l->getSmoothing() != smoothing)
+            l->setSmoothing(smoothing);
     }
 }
 
@@ -522,8 +517,8 @@ void filterPass(EngineState& e, const BlockSetup& b, const WorkArrays& w,
                 usp::StereoPrediction* prediction)
 {
     CLattice* const lat[2] = {e.lattice[0], e.lattice[1]};
-    std::lock_guard<std::recursive_mutex> lockL(lat[0]->lock);
-    std::lock_guard<std::recursive_mutex> lockR(lat[1]->lock);
+    std::lock_guard<CLattice> lockL(*lat[0]);
+    std::lock_guard<CLattice> lockR(*lat[1]);
     const int n = b.subBlock;
     if (b.bothLattices()) {
         usp::processStereoLattice(*lat[0], *lat[1], w.delayed[0], w.delayed[1], w.filtered[0],

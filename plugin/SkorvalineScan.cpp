@@ -124,7 +124,7 @@ void fxSkorvaline::analyseDelayLine(int line, float* column)
     float* frame = e.analysisFrame;
     float s = 0.0f;
     for (int k = 0; k < eng::kAnalysisLength; ++k) {
-        const float x = k < d.length ? d.buffer[(d.writeIndex + k) & d.mask] : 0.0f;
+        const float x = k < d.getLength() ? d.oldest(k) : 0.0f;
         s = eng::kPreEmphasisNew * x + eng::kPreEmphasisOld * s;
         frame[k] = x - s;
     }

@@ -82,8 +82,8 @@ TEST(AudioPathAllocation, LatticeSubBlockScanStepAndSamples)
             l->glideCoefficients(0.6f, 0.9f);
         }
         {
-            std::lock_guard<std::recursive_mutex> lockL(left.lock);
-            std::lock_guard<std::recursive_mutex> lockR(right.lock);
+            std::lock_guard<Lattice> lockL(left);
+            std::lock_guard<Lattice> lockR(right);
             usp::processStereoLattice(left, right, x.data() + 32 * block, x.data() + 32 * block,
                                       outL.data(), outR.data(), 32);
             for (int i = 0; i < 32; ++i)

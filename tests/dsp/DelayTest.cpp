@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdint>
 #include <limits>
 #include <memory>
 #include <vector>
@@ -18,12 +17,18 @@ namespace {
 using skvtest::noise;
 using Line = Delay<float>;
 
-// Puts the line at delay d at once, as the owner does on its reset path.
+// Puts the line at delay d at once.
 void snapTo(Line& line, float d)
 {
-    line.setDelay(d);
-    line.currentDelay = line.targetDelay;
-    line.glideRate = 0.0f;
+    line.jumpTo(d);
+}
+
+// Writes a whole ring's worth of value(i) through the line (old contents for a test to follow).
+template <typename F>
+void fillRing(Line& line, F value)
+{
+    for (int i = 0; i < line.getLength(); ++i)
+        line.processSample(value(i));
 }
 
 // Value at `age` samples back of the cubic through the samples aged a0 .. a0 + 3
@@ -45,7 +50,7 @@ double lagrangeAt(const std::vector<float>& history, int now, int a0, double age
 
 }  // namespace
 
-TEST(Delay, RingIsTheNextPowerOfTwoAlignedAndSilent)
+TEST(Delay, RingIsTheNextPowerOfTwoAndSilent)
 {
     struct Case {
         int requested, length;
@@ -53,21 +58,24 @@ TEST(Delay, RingIsTheNextPowerOfTwoAlignedAndSilent)
     for (Case c :
          {Case{176400, 262144}, Case{2048, 2048}, Case{2049, 4096}, Case{3, 4}, Case{1, 1}}) {
         Line line(c.requested);
-        EXPECT_EQ(line.length, c.length) << c.requested;
-        EXPECT_EQ(line.mask, c.length - 1) << c.requested;
-        EXPECT_EQ(line.writeIndex, c.length - 1) << c.requested;
-        EXPECT_EQ(reinterpret_cast<std::uintptr_t>(line.buffer) % 64, 0u) << c.requested;
-        for (int i = 0; i < line.length; ++i)
-            ASSERT_EQ(line.buffer[i], 0.0f) << i;
+        EXPECT_EQ(line.getLength(), c.length) << c.requested;
+        for (int i = 0; i < line.getLength(); ++i)
+            ASSERT_EQ(line.oldest(i), 0.0f) << i;
     }
     Line line(176400);
-    EXPECT_EQ(line.readIndex, 0);
-    EXPECT_EQ(line.fadeIndex, 0);
-    EXPECT_EQ(line.currentDelay, 1000.0f);
-    EXPECT_EQ(line.appliedDelay, -1.0f);
-    EXPECT_EQ(line.glideRate, 0.0f);
-    EXPECT_EQ(line.lastOutput, 0.0f);
-    EXPECT_FALSE(line.reverse);
+    EXPECT_EQ(line.getCurrentDelay(), 1000.0f);
+    EXPECT_EQ(line.getGlideRate(), 0.0f);
+    EXPECT_EQ(line.getLastOutput(), 0.0f);
+    EXPECT_FALSE(line.isReverse());
+}
+
+TEST(Delay, OldestRunsFromTheNextSampleOverwrittenToTheNewest)
+{
+    Line line(8);
+    for (int t = 0; t < 11; ++t)
+        line.processSample(static_cast<float>(t));
+    for (int k = 0; k < 8; ++k)
+        EXPECT_EQ(line.oldest(k), static_cast<float>(3 + k)) << k;
 }
 
 TEST(Delay, IntegerDelaysReproduceTheInputExactly)
@@ -76,15 +84,14 @@ TEST(Delay, IntegerDelaysReproduceTheInputExactly)
     for (int d : {0, 1, 2, 3, 7, 100, 1000, 2500}) {
         Line line(4096);
         // Old contents everywhere: weights that should be 0 must be exactly 0.
-        for (int i = 0; i < line.length; ++i)
-            line.buffer[i] = 1000.0f + static_cast<float>(i);
+        fillRing(line, [](int i) { return 1000.0f + static_cast<float>(i); });
         snapTo(line, static_cast<float>(d));
         for (int n = 0; n < 3000; ++n) {
             const float y = line.processSample(x[n]);
             if (n >= d) {
                 ASSERT_EQ(y, x[n - d]) << "delay " << d << " sample " << n;
             }
-            ASSERT_EQ(line.lastOutput, y);
+            ASSERT_EQ(line.getLastOutput(), y);
         }
     }
 }
@@ -100,8 +107,8 @@ TEST(Delay, GlidingToAnIntegerDelayEndsExact)
             ASSERT_EQ(y, x[n - 5]) << n;
         }
     }
-    EXPECT_EQ(line.currentDelay, 5.0f);
-    EXPECT_EQ(line.glideRate, 0.0f);
+    EXPECT_EQ(line.getCurrentDelay(), 5.0f);
+    EXPECT_EQ(line.getGlideRate(), 0.0f);
 }
 
 TEST(Delay, FractionalDelaysGiveTheCubicThroughTheFourNeighbours)
@@ -113,7 +120,7 @@ TEST(Delay, FractionalDelaysGiveTheCubicThroughTheFourNeighbours)
         const int n0 = static_cast<int>(std::ceil(d));
         for (int n = 0; n < 2000; ++n) {
             const float y = line.processSample(x[n]);
-            if (n >= n0 + 1 && n0 + 1 < line.length) {
+            if (n >= n0 + 1 && n0 + 1 < line.getLength()) {
                 // Nodes aged n0 - 2 .. n0 + 1; the value lies d samples back.
                 const double expected = lagrangeAt(x, n, n0 - 2, static_cast<double>(d));
                 ASSERT_NEAR(y, expected, 2e-6) << "delay " << d << " sample " << n;
@@ -144,37 +151,36 @@ TEST(Delay, GlideMovesAtMostThreeQuartersOfASamplePerSampleAndArrives)
         Line line(176400);
         snapTo(line, mv.from);
         line.setDelay(mv.to);
-        float previous = line.currentDelay;
+        float previous = line.getCurrentDelay();
         const int steps = static_cast<int>(std::fabs(mv.to - mv.from) / 0.75f) + 400;
         double biggest = 0.0;
         for (int n = 0; n < steps; ++n) {
             // A ramp: the cubic reproduces it, so the output is the time d samples back.
             const float y = line.processSample(static_cast<float>(n));
-            const double step = std::fabs(static_cast<double>(line.currentDelay) - previous);
+            const double step = std::fabs(static_cast<double>(line.getCurrentDelay()) - previous);
             biggest = std::max(biggest, step);
             ASSERT_LE(step, 0.75 + 1e-6) << n;
-            ASSERT_EQ(line.appliedDelay, line.currentDelay);
-            ASSERT_GE(line.currentDelay, 0.0f) << n;
+            ASSERT_GE(line.getCurrentDelay(), 0.0f) << n;
             // Below one sample the newest tap lies ahead of the write position (old ring
             // contents): the ramp identity holds from one sample up.
-            if (n > 1.2 * std::max(mv.from, mv.to) + 4 && line.currentDelay >= 1.0f) {
-                ASSERT_NEAR(y, n - line.currentDelay, 2e-3 * (1.0 + n * 1e-3)) << n;
+            if (n > 1.2 * std::max(mv.from, mv.to) + 4 && line.getCurrentDelay() >= 1.0f) {
+                ASSERT_NEAR(y, n - line.getCurrentDelay(), 2e-3 * (1.0 + n * 1e-3)) << n;
             }
-            previous = line.currentDelay;
+            previous = line.getCurrentDelay();
         }
         if (std::fabs(mv.to - mv.from) > 10.0f) {
             EXPECT_EQ(biggest, 0.75);  // the long moves run at the clamp
-            EXPECT_EQ(line.currentDelay, mv.to);
+            EXPECT_EQ(line.getCurrentDelay(), mv.to);
         }
-        EXPECT_EQ(line.glideRate, 0.0f);
+        EXPECT_EQ(line.getGlideRate(), 0.0f);
     }
     // From 0 the first step is limited by the clamp alone (the ratio is (1000 + 1) / 1e-12).
     Line line(176400);
     snapTo(line, 0.0f);
     line.setDelay(1000.0f);
     line.processSample(0.0f);
-    EXPECT_EQ(line.currentDelay, 0.75f);
-    EXPECT_EQ(line.glideRate, 0.75f);
+    EXPECT_EQ(line.getCurrentDelay(), 0.75f);
+    EXPECT_EQ(line.getGlideRate(), 0.75f);
 }
 
 TEST(Delay, GlideToZeroNeverOvershootsIntoTheOldestSamples)
@@ -182,19 +188,18 @@ TEST(Delay, GlideToZeroNeverOvershootsIntoTheOldestSamples)
     for (float from : {20000.0f, 1000.0f, 3.0f, 1.0f, 0.3f}) {
         SCOPED_TRACE(::testing::Message() << "from " << from);
         Line line(4096);
-        for (int i = 0; i < line.length; ++i)
-            line.buffer[i] = 1e6f;  // stands for audio from long ago
+        fillRing(line, [](int) { return 1e6f; });  // stands for audio from long ago
         snapTo(line, from);
         line.setDelay(0.0f);
         const int steps = static_cast<int>(from / 0.75f) + 2000;
         for (int n = 0; n < steps; ++n) {
             const float y = line.processSample(0.5f);
-            ASSERT_GE(line.currentDelay, 0.0f) << n;
-            if (line.currentDelay == 0.0f) {
+            ASSERT_GE(line.getCurrentDelay(), 0.0f) << n;
+            if (line.getCurrentDelay() == 0.0f) {
                 ASSERT_EQ(y, 0.5f) << n;
             }
         }
-        EXPECT_EQ(line.currentDelay, 0.0f);
+        EXPECT_EQ(line.getCurrentDelay(), 0.0f);
         EXPECT_EQ(line.processSample(0.25f), 0.25f);
     }
 }
@@ -219,10 +224,8 @@ TEST(Delay, ReversePlaysSegmentsBackwardsWithCrossFades)
         line.setDelay(d);
         const int first = static_cast<int>(std::nearbyint(d));  // halves to even
         const int period = static_cast<int>(std::ceil(d));
-        EXPECT_EQ(line.reverseCounter, first);
-        EXPECT_EQ(line.reversePeriod, period);
-        EXPECT_EQ(line.readIndex, line.writeIndex);
-        EXPECT_EQ(line.fadeIndex, line.writeIndex);
+        EXPECT_EQ(line.getReverseCounter(), first);
+        EXPECT_EQ(line.getReversePeriod(), period);
 
         int start = 0, length = first, segment = 0;
         for (int t = 0; t < 4000; ++t) {
@@ -251,8 +254,8 @@ TEST(Delay, ReversePlaysSegmentsBackwardsWithCrossFades)
 TEST(Delay, ReverseBeforeAnySetDelayUsesThousandSampleSegments)
 {
     Line line(176400);
-    EXPECT_EQ(line.reverseCounter, 1000);
-    EXPECT_EQ(line.reversePeriod, 1000);
+    EXPECT_EQ(line.getReverseCounter(), 1000);
+    EXPECT_EQ(line.getReversePeriod(), 1000);
     auto x = [](int t) { return static_cast<float>(t + 10000); };
     for (int t = -3000; t < 0; ++t)
         line.processSample(x(t));
@@ -297,16 +300,14 @@ TEST(Delay, ReverseSwitchesOnlyAtHalf)
 {
     Line line(64);
     line.setReverse(0.49f);
-    EXPECT_FALSE(line.reverse);
+    EXPECT_FALSE(line.isReverse());
     line.setReverse(0.5f);
-    EXPECT_TRUE(line.reverse);
+    EXPECT_TRUE(line.isReverse());
     line.setReverse(0.0f);
-    EXPECT_FALSE(line.reverse);
-    // Forward setDelay leaves the reverse heads alone.
-    line.fadeIndex = 17;
+    EXPECT_FALSE(line.isReverse());
+    // Forward setDelay leaves the backward segment alone.
     line.setDelay(5.0f);
-    EXPECT_EQ(line.fadeIndex, 17);
-    EXPECT_EQ(line.reverseCounter, 1000);
+    EXPECT_EQ(line.getReverseCounter(), 1000);
 }
 
 TEST(Delay, ClearSilencesAtOnceButKeepsGlideAndReversePosition)
@@ -319,15 +320,14 @@ TEST(Delay, ClearSilencesAtOnceButKeepsGlideAndReversePosition)
     line.setDelay(300.0f);
     for (int n = 500; n < 550; ++n)
         line.processSample(x[n]);
-    const float current = line.currentDelay, rate = line.glideRate;
-    const int write = line.writeIndex, read = line.readIndex;
+    const float current = line.getCurrentDelay(), rate = line.getGlideRate();
+    const int age = line.getReadAge();
     line.clear();
-    EXPECT_EQ(line.lastOutput, 0.0f);
-    EXPECT_EQ(line.currentDelay, current);
-    EXPECT_EQ(line.glideRate, rate);
-    EXPECT_EQ(line.targetDelay, 300.0f);
-    EXPECT_EQ(line.writeIndex, write);
-    EXPECT_EQ(line.readIndex, read);
+    EXPECT_EQ(line.getLastOutput(), 0.0f);
+    EXPECT_EQ(line.getCurrentDelay(), current);
+    EXPECT_EQ(line.getGlideRate(), rate);
+    EXPECT_EQ(line.getTargetDelay(), 300.0f);
+    EXPECT_EQ(line.getReadAge(), age);
     // Nothing from before the clear comes out again.
     for (int n = 0; n < 100; ++n)
         ASSERT_EQ(line.processSample(0.0f), 0.0f) << n;
@@ -339,14 +339,13 @@ TEST(Delay, ClearSilencesAtOnceButKeepsGlideAndReversePosition)
     rev.setDelay(700.0f);
     for (int n = 0; n < 333; ++n)
         rev.processSample(x[n]);
-    const int counter = rev.reverseCounter, period = rev.reversePeriod;
-    const int head = rev.readIndex, fade = rev.fadeIndex;
+    const int counter = rev.getReverseCounter(), period = rev.getReversePeriod();
+    const int head = rev.getReadAge();
     rev.clear();
-    EXPECT_EQ(rev.reverseCounter, counter);
-    EXPECT_EQ(rev.reversePeriod, period);
-    EXPECT_EQ(rev.readIndex, head);
-    EXPECT_EQ(rev.fadeIndex, fade);
-    EXPECT_TRUE(rev.reverse);
+    EXPECT_EQ(rev.getReverseCounter(), counter);
+    EXPECT_EQ(rev.getReversePeriod(), period);
+    EXPECT_EQ(rev.getReadAge(), head);
+    EXPECT_TRUE(rev.isReverse());
     EXPECT_EQ(rev.processSample(0.0f), 0.0f);
 }
 
@@ -354,13 +353,13 @@ TEST(Delay, HostileDelayRequestsStayInsideTheRing)
 {
     Line line(1024);
     line.setDelay(std::numeric_limits<float>::quiet_NaN());
-    EXPECT_EQ(line.targetDelay, 0.0f);
+    EXPECT_EQ(line.getTargetDelay(), 0.0f);
     line.setDelay(-5.0f);
-    EXPECT_EQ(line.targetDelay, 0.0f);
+    EXPECT_EQ(line.getTargetDelay(), 0.0f);
     line.setDelay(1e9f);
-    EXPECT_EQ(line.targetDelay, 1022.0f);
+    EXPECT_EQ(line.getTargetDelay(), 1022.0f);
     line.setDelay(std::numeric_limits<float>::infinity());
-    EXPECT_EQ(line.targetDelay, 1022.0f);
+    EXPECT_EQ(line.getTargetDelay(), 1022.0f);
     // The largest delay reads the oldest samples the ring still holds.
     const std::vector<float> x = noise(3000, 5);
     snapTo(line, 1e9f);
@@ -369,8 +368,7 @@ TEST(Delay, HostileDelayRequestsStayInsideTheRing)
         if (n >= 1022) {
             ASSERT_EQ(y, x[n - 1022]) << n;
         }
-        ASSERT_GE(line.readIndex, 0);
-        ASSERT_LT(line.readIndex, line.length);
+        ASSERT_LT(line.getReadAge(), line.getLength());
     }
 }
 
@@ -382,9 +380,8 @@ TEST(Delay, RestartReplacesTheTapsButKeepsTheGlide)
     settled.setDelay(300.0f);
     for (int t = 0; t < 3000; ++t)
         settled.processSample(1.0f);
-    ASSERT_EQ(settled.currentDelay, 300.0f);
+    ASSERT_EQ(settled.getCurrentDelay(), 300.0f);
     settled.restart();
-    EXPECT_EQ(settled.writeIndex, 0);
     for (int t = 0; t < 400; ++t) {
         const float y = settled.processSample(t == 0 ? 1.0f : 0.0f);
         ASSERT_EQ(y, t == 300 ? 1.0f : 0.0f) << "t " << t;
@@ -396,13 +393,13 @@ TEST(Delay, RestartReplacesTheTapsButKeepsTheGlide)
     gliding.setDelay(123.0f);
     for (int t = 0; t < 5; ++t)
         gliding.processSample(1.0f);
-    const float current = gliding.currentDelay;
-    const float rate = gliding.glideRate;
-    const int counter = gliding.reverseCounter;
+    const float current = gliding.getCurrentDelay();
+    const float rate = gliding.getGlideRate();
+    const int counter = gliding.getReverseCounter();
     ASSERT_NE(current, 123.0f);
     gliding.restart();
-    EXPECT_EQ(gliding.currentDelay, current);
-    EXPECT_EQ(gliding.glideRate, rate);
-    EXPECT_TRUE(gliding.reverse);
-    EXPECT_EQ(gliding.reverseCounter, counter);
+    EXPECT_EQ(gliding.getCurrentDelay(), current);
+    EXPECT_EQ(gliding.getGlideRate(), rate);
+    EXPECT_TRUE(gliding.isReverse());
+    EXPECT_EQ(gliding.getReverseCounter(), counter);
 }

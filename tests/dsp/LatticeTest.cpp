@@ -36,11 +36,11 @@ std::vector<float> randomValues(std::mt19937& rng, int n, float limit)
 // Glides the warp to exactly 0 with the coefficients frozen (smoothing 1 keeps k as it is).
 void settleWarpAtZero(Lattice& lat)
 {
-    const float keep = lat.smoothing;
-    lat.smoothing = 1.0f;
-    for (int i = 0; i < 2000 && lat.warp != 0.0f; ++i)
-        lat.glideCoefficients(0.0f, lat.coeffScale);
-    lat.smoothing = keep;
+    const float keep = lat.getSmoothing();
+    lat.setSmoothing(1.0f);
+    for (int i = 0; i < 2000 && lat.getWarp() != 0.0f; ++i)
+        lat.glideCoefficients(0.0f, lat.getCoeffScale());
+    lat.setSmoothing(keep);
 }
 
 // All-pole filter 1/A(z) in direct form, A from the lattice's reflection values by the
@@ -88,17 +88,17 @@ struct DirectForm {
 TEST(Lattice, OrderIsClampedToTwoAnd81)
 {
     Lattice lat;
-    EXPECT_EQ(lat.order, 2);
+    EXPECT_EQ(lat.getOrder(), 2);
     lat.setOrder(1);
-    EXPECT_EQ(lat.order, 2);
-    EXPECT_EQ(lat.count, 3);
+    EXPECT_EQ(lat.getOrder(), 2);
+    EXPECT_EQ(lat.getCount(), 3);
     lat.setOrder(-50);
-    EXPECT_EQ(lat.order, 2);
+    EXPECT_EQ(lat.getOrder(), 2);
     lat.setOrder(200);
-    EXPECT_EQ(lat.order, 81);
-    EXPECT_EQ(lat.count, 82);
+    EXPECT_EQ(lat.getOrder(), 81);
+    EXPECT_EQ(lat.getCount(), 82);
     lat.setOrder(81);
-    EXPECT_EQ(lat.order, 81);
+    EXPECT_EQ(lat.getOrder(), 81);
 }
 
 TEST(Lattice, SameOrderTakesNoGlideStep)
@@ -109,25 +109,30 @@ TEST(Lattice, SameOrderTakesNoGlideStep)
     const std::vector<float> v = randomValues(rng, 80, 0.9f);
     lat.setTargetCoefficients(v.data(), 80);
     lat.glideCoefficients(0.5f, 0.9f);
-    std::vector<float> before(lat.coeffs, lat.coeffs + lat.count);
-    const float gain = lat.gain;
+    std::vector<float> before(lat.getCoefficients(), lat.getCoefficients() + lat.getCount());
+    const float gain = lat.getGain();
     lat.setOrder(12);
-    for (int j = 0; j < lat.count; ++j)
-        EXPECT_EQ(bitsOf(lat.coeffs[j]), bitsOf(before[j])) << j;
-    EXPECT_EQ(lat.gain, gain);
+    for (int j = 0; j < lat.getCount(); ++j)
+        EXPECT_EQ(bitsOf(lat.getCoefficients()[j]), bitsOf(before[j])) << j;
+    EXPECT_EQ(lat.getGain(), gain);
 }
 
-TEST(Lattice, ArraysShareOneAlignedBlockInGroupsOfFour)
+TEST(Lattice, EveryArrayCanBeReadAndWrittenInWholeGroupsOfFour)
 {
+    // The stereo kernel reads and writes back whole groups of four values: the group holding
+    // an array's last entry must not reach into another array, at every order.
     Lattice lat;
     for (int order : {2, 3, 7, 12, 40, 80, 81}) {
         lat.setOrder(order);
-        const std::ptrdiff_t n = (lat.count + 3) & ~3;
-        EXPECT_EQ(reinterpret_cast<std::uintptr_t>(lat.arrayBlock) % 32, 0u) << order;
-        EXPECT_EQ(lat.targetCoeffs, lat.arrayBlock) << order;
-        EXPECT_EQ(lat.coeffs - lat.arrayBlock, n) << order;
-        EXPECT_EQ(lat.stateA - lat.arrayBlock, 2 * n) << order;
-        EXPECT_EQ(lat.stateB - lat.arrayBlock, 3 * n) << order;
+        const std::ptrdiff_t n = (lat.getCount() + 3) & ~3;
+        const float* arrays[4] = {lat.getTargetCoefficients(), lat.getCoefficients(),
+                                  lat.stateToRead(), lat.stateToWrite()};
+        for (int a = 0; a < 4; ++a) {
+            for (int b = a + 1; b < 4; ++b) {
+                EXPECT_TRUE(arrays[a] + n <= arrays[b] || arrays[b] + n <= arrays[a])
+                    << order << ": arrays " << a << " and " << b;
+            }
+        }
     }
 }
 
@@ -141,37 +146,37 @@ TEST(Lattice, ResizingKeepsLeadingEntriesAndStartsNewOnesAtTheFloor)
     lat.setCoefficients(v.data(), 11);
     lat.setTargetCoefficients(s.data(), 11);
     for (int j = 0; j < 11; ++j) {
-        lat.stateA[j] = 0.01f * static_cast<float>(j + 1);
-        lat.stateB[j] = -0.02f * static_cast<float>(j + 1);
+        lat.stateToRead()[j] = 0.01f * static_cast<float>(j + 1);
+        lat.stateToWrite()[j] = -0.02f * static_cast<float>(j + 1);
     }
 
     lat.setOrder(20);
-    ASSERT_EQ(lat.count, 21);
+    ASSERT_EQ(lat.getCount(), 21);
     for (int j = 0; j < 11; ++j) {
-        EXPECT_EQ(lat.coeffs[j], v[j]) << j;
-        EXPECT_EQ(lat.targetCoeffs[j], s[j]) << j;
-        EXPECT_EQ(lat.stateA[j], 0.01f * static_cast<float>(j + 1)) << j;
-        EXPECT_EQ(lat.stateB[j], -0.02f * static_cast<float>(j + 1)) << j;
+        EXPECT_EQ(lat.getCoefficients()[j], v[j]) << j;
+        EXPECT_EQ(lat.getTargetCoefficients()[j], s[j]) << j;
+        EXPECT_EQ(lat.stateToRead()[j], 0.01f * static_cast<float>(j + 1)) << j;
+        EXPECT_EQ(lat.stateToWrite()[j], -0.02f * static_cast<float>(j + 1)) << j;
     }
     for (int j = 11; j < 21; ++j) {
-        EXPECT_EQ(lat.coeffs[j], 1e-7f) << j;
-        EXPECT_EQ(lat.targetCoeffs[j], 1e-7f) << j;
-        EXPECT_EQ(lat.stateA[j], 0.0f) << j;
-        EXPECT_EQ(lat.stateB[j], 0.0f) << j;
+        EXPECT_EQ(lat.getCoefficients()[j], 1e-7f) << j;
+        EXPECT_EQ(lat.getTargetCoefficients()[j], 1e-7f) << j;
+        EXPECT_EQ(lat.stateToRead()[j], 0.0f) << j;
+        EXPECT_EQ(lat.stateToWrite()[j], 0.0f) << j;
     }
 
     lat.setOrder(4);
-    ASSERT_EQ(lat.count, 5);
+    ASSERT_EQ(lat.getCount(), 5);
     for (int j = 0; j < 5; ++j) {
-        EXPECT_EQ(lat.coeffs[j], v[j]) << j;
-        EXPECT_EQ(lat.targetCoeffs[j], s[j]) << j;
-        EXPECT_EQ(lat.stateA[j], 0.01f * static_cast<float>(j + 1)) << j;
+        EXPECT_EQ(lat.getCoefficients()[j], v[j]) << j;
+        EXPECT_EQ(lat.getTargetCoefficients()[j], s[j]) << j;
+        EXPECT_EQ(lat.stateToRead()[j], 0.01f * static_cast<float>(j + 1)) << j;
     }
     // Growing again does not bring back what the shrink dropped.
     lat.setOrder(8);
     for (int j = 5; j < 9; ++j) {
-        EXPECT_EQ(lat.coeffs[j], 1e-7f) << j;
-        EXPECT_EQ(lat.stateA[j], 0.0f) << j;
+        EXPECT_EQ(lat.getCoefficients()[j], 1e-7f) << j;
+        EXPECT_EQ(lat.stateToRead()[j], 0.0f) << j;
     }
 }
 
@@ -180,22 +185,22 @@ TEST(Lattice, ResizingTheWIIRLatticeTakesOneGlideStep)
     std::mt19937 rng(3);
     Lattice lat;
     lat.setOrder(10);
-    lat.smoothing = 0.8f;
+    lat.setSmoothing(0.8f);
     const std::vector<float> v = randomValues(rng, 80, 0.9f);
     lat.setTargetCoefficients(v.data(), 80);
     lat.glideCoefficients(0.3f, 0.9f);
-    const std::vector<float> k(lat.coeffs, lat.coeffs + lat.count);
-    const double e = lat.smoothing, b = lat.coeffScale;
-    const float warp = lat.warp;
+    const std::vector<float> k(lat.getCoefficients(), lat.getCoefficients() + lat.getCount());
+    const double e = lat.getSmoothing(), b = lat.getCoeffScale();
+    const float warp = lat.getWarp();
 
     lat.setOrder(14);
     // Warp and scale stay put; each coefficient takes one step towards b·s.
-    EXPECT_EQ(lat.warp, warp);
-    EXPECT_EQ(lat.coeffScale, static_cast<float>(b));
+    EXPECT_EQ(lat.getWarp(), warp);
+    EXPECT_EQ(lat.getCoeffScale(), static_cast<float>(b));
     for (int j = 0; j < 14; ++j) {
         const double s = j < 11 ? -static_cast<double>(v[j]) : 1e-7;
         const double k0 = j < 11 ? static_cast<double>(k[j]) : 1e-7;
-        EXPECT_NEAR(lat.coeffs[j], e * k0 + (1 - e) * b * s, 1e-6) << j;
+        EXPECT_NEAR(lat.getCoefficients()[j], e * k0 + (1 - e) * b * s, 1e-6) << j;
     }
 }
 
@@ -212,25 +217,25 @@ TEST(Lattice, TargetSetterRules)
         const float scale = lat == &wiir ? -1.0f : 1.0f;
         const float v[9] = {1.0f, -1.0f, 5e-10f, -5e-10f, 0.5f, -0.3f, 0.999f, std::nanf(""), 3.0f};
         lat->setTargetCoefficients(v, 9);
-        EXPECT_EQ(lat->targetCoeffs[0], scale * before);  // exactly 1: unchanged
-        EXPECT_EQ(lat->targetCoeffs[1], scale * before);  // exactly -1: unchanged
-        EXPECT_EQ(lat->targetCoeffs[2], 1e-7f);
-        EXPECT_EQ(lat->targetCoeffs[3], 1e-7f);
-        EXPECT_EQ(lat->targetCoeffs[4], scale * 0.5f);
-        EXPECT_EQ(lat->targetCoeffs[5], scale * -0.3f);
-        EXPECT_EQ(lat->targetCoeffs[6], scale * 0.999f);
-        EXPECT_EQ(lat->targetCoeffs[7], scale * before);  // NaN: unchanged
-        EXPECT_EQ(lat->targetCoeffs[8], scale * before);
-        EXPECT_EQ(lat->targetCoeffs[9], scale * before);  // beyond n: unchanged
+        EXPECT_EQ(lat->getTargetCoefficients()[0], scale * before);  // exactly 1: unchanged
+        EXPECT_EQ(lat->getTargetCoefficients()[1], scale * before);  // exactly -1: unchanged
+        EXPECT_EQ(lat->getTargetCoefficients()[2], 1e-7f);
+        EXPECT_EQ(lat->getTargetCoefficients()[3], 1e-7f);
+        EXPECT_EQ(lat->getTargetCoefficients()[4], scale * 0.5f);
+        EXPECT_EQ(lat->getTargetCoefficients()[5], scale * -0.3f);
+        EXPECT_EQ(lat->getTargetCoefficients()[6], scale * 0.999f);
+        EXPECT_EQ(lat->getTargetCoefficients()[7], scale * before);  // NaN: unchanged
+        EXPECT_EQ(lat->getTargetCoefficients()[8], scale * before);
+        EXPECT_EQ(lat->getTargetCoefficients()[9], scale * before);  // beyond n: unchanged
 
         // More values than the arrays hold: only count entries are read.
         std::vector<float> many(200, 0.1f);
         lat->setTargetCoefficients(many.data(), 200);
-        for (int j = 0; j < lat->count; ++j)
-            EXPECT_EQ(lat->targetCoeffs[j], scale * 0.1f) << j;
+        for (int j = 0; j < lat->getCount(); ++j)
+            EXPECT_EQ(lat->getTargetCoefficients()[j], scale * 0.1f) << j;
         lat->setTargetCoefficients(nullptr, 5);
         lat->setTargetCoefficients(many.data(), -3);
-        EXPECT_EQ(lat->targetCoeffs[0], scale * 0.1f);
+        EXPECT_EQ(lat->getTargetCoefficients()[0], scale * 0.1f);
     }
 }
 
@@ -239,30 +244,31 @@ TEST(Lattice, ImmediateSetLeavesTheGlideNothingToDoAndRefreshesTheGain)
     Lattice lat;
     lat.setOrder(4);
     settleWarpAtZero(lat);
-    lat.glideCoefficients(0.5f, lat.coeffScale);
+    lat.glideCoefficients(0.5f, lat.getCoeffScale());
     const float v[5] = {0.5f, -0.25f, 2e-10f, 1.5f, 0.125f};
-    const float k3 = lat.coeffs[3];
+    const float k3 = lat.getCoefficients()[3];
     lat.setCoefficients(v, 5);
-    EXPECT_EQ(lat.coeffs[0], -0.5f);
-    EXPECT_EQ(lat.coeffs[1], 0.25f);
-    EXPECT_EQ(lat.coeffs[2], 1e-7f);
-    EXPECT_EQ(lat.coeffs[3], k3);  // a magnitude of 1 or more would make the filter unstable
-    EXPECT_EQ(lat.coeffs[4], -0.125f);
+    EXPECT_EQ(lat.getCoefficients()[0], -0.5f);
+    EXPECT_EQ(lat.getCoefficients()[1], 0.25f);
+    EXPECT_EQ(lat.getCoefficients()[2], 1e-7f);
+    EXPECT_EQ(lat.getCoefficients()[3],
+              k3);  // a magnitude of 1 or more would make the filter unstable
+    EXPECT_EQ(lat.getCoefficients()[4], -0.125f);
     for (int j : {0, 1, 2, 4})
-        EXPECT_EQ(lat.targetCoeffs[j], lat.coeffs[j]) << j;
+        EXPECT_EQ(lat.getTargetCoefficients()[j], lat.getCoefficients()[j]) << j;
 
     // G from its definition, for the coefficients and warp now in force.
-    const double lambda = lat.warp;
+    const double lambda = lat.getWarp();
     double f = -lambda, g = 1, sum = 0;
-    for (int j = 0; j < lat.order; ++j) {
-        const double k = lat.coeffs[j];
+    for (int j = 0; j < lat.getOrder(); ++j) {
+        const double k = lat.getCoefficients()[j];
         sum += f * k;
         const double nf = -lambda * (f - k * g);
         g = g - f * k;
         f = nf;
     }
-    EXPECT_NEAR(lat.gain, 1.0 / (1.0 - sum), 1e-6);
-    EXPECT_NEAR(lat.warpComplement, 1.0 - lambda * lambda, 1e-7);
+    EXPECT_NEAR(lat.getGain(), 1.0 / (1.0 - sum), 1e-6);
+    EXPECT_NEAR(lat.getWarpComplement(), 1.0 - lambda * lambda, 1e-7);
 }
 
 TEST(Lattice, RotatedTargetsStartHalfWayAndWrap)
@@ -274,21 +280,21 @@ TEST(Lattice, RotatedTargetsStartHalfWayAndWrap)
         v[i] = 0.01f * static_cast<float>(i + 1);
     lat.setCoefficientsAt(v.data(), 80, 0.5f);
     for (int i = 0; i < 40; ++i)
-        EXPECT_EQ(lat.targetCoeffs[i], -v[40 + i]) << i;
+        EXPECT_EQ(lat.getTargetCoefficients()[i], -v[40 + i]) << i;
     for (int i = 40; i < 80; ++i)
-        EXPECT_EQ(lat.targetCoeffs[i], -v[i - 40]) << i;
-    EXPECT_EQ(lat.targetCoeffs[80], 1e-7f);  // only n values are read
+        EXPECT_EQ(lat.getTargetCoefficients()[i], -v[i - 40]) << i;
+    EXPECT_EQ(lat.getTargetCoefficients()[80], 1e-7f);  // only n values are read
 
     // Position is clamped to [0, 1]; both ends start at value 0; 0.26·80 = 20.8 rounds to 21.
     for (float pos : {-3.0f, 0.0f, 1.0f, 7.0f, std::nanf("")}) {
         lat.setCoefficientsAt(v.data(), 80, pos);
-        EXPECT_EQ(lat.targetCoeffs[0], -v[0]) << pos;
-        EXPECT_EQ(lat.targetCoeffs[79], -v[79]) << pos;
+        EXPECT_EQ(lat.getTargetCoefficients()[0], -v[0]) << pos;
+        EXPECT_EQ(lat.getTargetCoefficients()[79], -v[79]) << pos;
     }
     lat.setCoefficientsAt(v.data(), 80, 0.26f);
-    EXPECT_EQ(lat.targetCoeffs[0], -v[21]);
-    EXPECT_EQ(lat.targetCoeffs[58], -v[79]);
-    EXPECT_EQ(lat.targetCoeffs[59], -v[0]);
+    EXPECT_EQ(lat.getTargetCoefficients()[0], -v[21]);
+    EXPECT_EQ(lat.getTargetCoefficients()[58], -v[79]);
+    EXPECT_EQ(lat.getTargetCoefficients()[59], -v[0]);
 }
 
 TEST(Lattice, OneGlideStepFollowsItsFormulas)
@@ -296,50 +302,50 @@ TEST(Lattice, OneGlideStepFollowsItsFormulas)
     std::mt19937 rng(4);
     Lattice lat;
     lat.setOrder(30);
-    lat.smoothing = 0.7f;
+    lat.setSmoothing(0.7f);
     const std::vector<float> v = randomValues(rng, 80, 0.95f);
     lat.setTargetCoefficients(v.data(), 80);
     for (int i = 0; i < 3; ++i)
         lat.glideCoefficients(0.8f, 0.9f);
-    const double warp0 = lat.warp, scale0 = lat.coeffScale, e = lat.smoothing;
-    const std::vector<float> k0(lat.coeffs, lat.coeffs + lat.count);
+    const double warp0 = lat.getWarp(), scale0 = lat.getCoeffScale(), e = lat.getSmoothing();
+    const std::vector<float> k0(lat.getCoefficients(), lat.getCoefficients() + lat.getCount());
 
     lat.glideCoefficients(0.2f, 0.6f);
     const double lambda = 0.2 + 0.95 * (warp0 - 0.2);
     const double b = 0.6 + 0.95 * (scale0 - 0.6);
-    EXPECT_NEAR(lat.warp, lambda, 1e-7);
-    EXPECT_NEAR(lat.coeffScale, b, 1e-7);
-    EXPECT_NEAR(lat.warpComplement, 1 - lambda * lambda, 1e-6);
+    EXPECT_NEAR(lat.getWarp(), lambda, 1e-7);
+    EXPECT_NEAR(lat.getCoeffScale(), b, 1e-7);
+    EXPECT_NEAR(lat.getWarpComplement(), 1 - lambda * lambda, 1e-6);
     double f = -lambda, g = 1, sum = 0;
     for (int j = 0; j < 30; ++j) {
         const double k = e * k0[j] + (1 - e) * b * -static_cast<double>(v[j]);
-        EXPECT_NEAR(lat.coeffs[j], k, 1e-6) << j;
+        EXPECT_NEAR(lat.getCoefficients()[j], k, 1e-6) << j;
         sum += f * k;
         const double nf = -lambda * (f - k * g);
         g = g - f * k;
         f = nf;
     }
-    EXPECT_NEAR(lat.gain, 1 / (1 - sum), 1e-5 * std::fabs(1 / (1 - sum)));
+    EXPECT_NEAR(lat.getGain(), 1 / (1 - sum), 1e-5 * std::fabs(1 / (1 - sum)));
     // Entry `order` takes no part.
-    EXPECT_EQ(lat.coeffs[30], k0[30]);
+    EXPECT_EQ(lat.getCoefficients()[30], k0[30]);
 }
 
 TEST(Lattice, TinyWarpBecomesZeroAndHostileGlideTargetsAreHeld)
 {
     Lattice lat;
     settleWarpAtZero(lat);
-    EXPECT_EQ(lat.warp, 0.0f);
-    EXPECT_EQ(lat.warpComplement, 1.0f);
-    EXPECT_NEAR(lat.gain, 1.0f, 1e-12f);
+    EXPECT_EQ(lat.getWarp(), 0.0f);
+    EXPECT_EQ(lat.getWarpComplement(), 1.0f);
+    EXPECT_NEAR(lat.getGain(), 1.0f, 1e-12f);
 
     lat.glideCoefficients(std::nanf(""), std::nanf(""));
-    EXPECT_EQ(lat.warp, 0.0f);
-    EXPECT_TRUE(std::isfinite(lat.coeffScale));
+    EXPECT_EQ(lat.getWarp(), 0.0f);
+    EXPECT_TRUE(std::isfinite(lat.getCoeffScale()));
     for (int i = 0; i < 500; ++i)
         lat.glideCoefficients(50.0f, -9.0f);
-    EXPECT_LT(lat.warp, 1.0f);
-    EXPECT_GE(lat.coeffScale, -1.0f);
-    EXPECT_TRUE(std::isfinite(lat.gain));
+    EXPECT_LT(lat.getWarp(), 1.0f);
+    EXPECT_GE(lat.getCoeffScale(), -1.0f);
+    EXPECT_TRUE(std::isfinite(lat.getGain()));
 }
 
 TEST(Lattice, FloorCoefficientsAreTransparent)
@@ -348,7 +354,7 @@ TEST(Lattice, FloorCoefficientsAreTransparent)
     Lattice lat;
     lat.setOrder(80);
     lat.glideCoefficients(0.6f, 0.9f);
-    EXPECT_NEAR(lat.gain, 1.0f, 1e-6f);
+    EXPECT_NEAR(lat.getGain(), 1.0f, 1e-6f);
     const std::vector<float> x = randomValues(rng, 2000, 1.0f);
     for (float v : x)
         ASSERT_NEAR(lat.process(v), v, 1e-5f);
@@ -364,13 +370,13 @@ TEST(Lattice, WithoutWarpItIsTheDirectFormAllPoleFilter)
         const std::vector<float> v = randomValues(rng, 81, 0.7f);
         lat.setCoefficients(v.data(), 81);
         settleWarpAtZero(lat);
-        ASSERT_EQ(lat.warp, 0.0f);
-        EXPECT_EQ(lat.gain, 1.0f);
-        EXPECT_EQ(lat.warpComplement, 1.0f);
-        for (int j = 0; j < lat.count; ++j)
-            ASSERT_EQ(lat.coeffs[j], j < 81 ? -v[j] : 1e-7f);
+        ASSERT_EQ(lat.getWarp(), 0.0f);
+        EXPECT_EQ(lat.getGain(), 1.0f);
+        EXPECT_EQ(lat.getWarpComplement(), 1.0f);
+        for (int j = 0; j < lat.getCount(); ++j)
+            ASSERT_EQ(lat.getCoefficients()[j], j < 81 ? -v[j] : 1e-7f);
 
-        DirectForm ref(directFormFromReflections(lat.coeffs, order));
+        DirectForm ref(directFormFromReflections(lat.getCoefficients(), order));
         ASSERT_EQ(static_cast<int>(ref.a.size()), order);  // N - 1 delays
         const std::vector<float> x = randomValues(rng, 3000, 0.5f);
         double peak = 0, worst = 0;
@@ -384,7 +390,7 @@ TEST(Lattice, WithoutWarpItIsTheDirectFormAllPoleFilter)
         EXPECT_LT(worst, 1e-4 * peak);
         // The impulse response too, from silence.
         lat.clearState();
-        DirectForm imp(directFormFromReflections(lat.coeffs, order));
+        DirectForm imp(directFormFromReflections(lat.getCoefficients(), order));
         double impPeak = 0, impWorst = 0;
         for (int i = 0; i < 400; ++i) {
             const double in = i == 0 ? 1.0 : 0.0;
@@ -412,12 +418,12 @@ TEST(Lattice, RandomLatticesDecay)
         SCOPED_TRACE(::testing::Message() << "order " << order << " warp " << warp);
         Lattice lat;
         lat.setOrder(order);
-        lat.smoothing = 0.0f;  // coefficients jump to b·s
+        lat.setSmoothing(0.0f);  // coefficients jump to b·s
         const std::vector<float> v = randomValues(rng, 80, 0.95f);
         lat.setTargetCoefficients(v.data(), 80);
         for (int i = 0; i < 400; ++i)
             lat.glideCoefficients(warp, 0.99f);
-        ASSERT_NEAR(lat.warp, warp, 1e-5f);
+        ASSERT_NEAR(lat.getWarp(), warp, 1e-5f);
         constexpr int kWindow = 10000;
         constexpr int kWindows = 10;
         double peak[kWindows] = {};
@@ -445,16 +451,16 @@ TEST(Lattice, TinyOutputIsFlushedButReachesTheState)
     const float y = lat.process(4e-11f);
     EXPECT_EQ(y, 0.0f);
     EXPECT_EQ(lat.output, 0.0f);
-    const float* q = lat.pingPong ? lat.stateA : lat.stateB;  // read next, written just now
+    const float* q = lat.stateToRead();  // read next, written just now
     bool any = false;
-    for (int j = 1; j < lat.count; ++j)
+    for (int j = 1; j < lat.getCount(); ++j)
         any = any || q[j] != 0.0f;
     EXPECT_TRUE(any);
     // A normal output passes unchanged and the ping-pong flips every sample.
-    const bool pp = lat.pingPong;
+    const bool pp = lat.readsFirstState();
     const float off = lat.denormalOffset;
     EXPECT_NE(lat.process(0.5f), 0.0f);
-    EXPECT_NE(lat.pingPong, pp);
+    EXPECT_NE(lat.readsFirstState(), pp);
     EXPECT_EQ(lat.denormalOffset, -off);
 }
 
@@ -469,25 +475,25 @@ TEST(Lattice, ResetRestoresTheStartingFilter)
         lat.glideCoefficients(0.7f, 0.95f);
     for (int i = 0; i < 100; ++i)
         lat.process(0.3f);
-    lat.coeffScale = 1.5f;
+    lat.setCoeffScale(1.5f);  // held at 1, which a reset does not keep either
     lat.reset();
     EXPECT_EQ(lat.output, 0.0f);
-    EXPECT_EQ(lat.warp, 1e-7f);
-    EXPECT_EQ(lat.coeffScale, 0.9f);
-    EXPECT_EQ(lat.order, 20);
+    EXPECT_EQ(lat.getWarp(), 1e-7f);
+    EXPECT_EQ(lat.getCoeffScale(), 0.9f);
+    EXPECT_EQ(lat.getOrder(), 20);
     // The derived values follow the reset coefficients at once: practically transparent.
-    EXPECT_NEAR(lat.gain, 1.0f, 1e-6f);
-    EXPECT_NEAR(lat.warpComplement, 1.0f, 1e-6f);
-    for (int j = 0; j < lat.count; ++j) {
-        EXPECT_EQ(lat.stateA[j], 0.0f) << j;
-        EXPECT_EQ(lat.stateB[j], 0.0f) << j;
-        EXPECT_EQ(lat.coeffs[j], 1e-7f) << j;
-        EXPECT_EQ(lat.targetCoeffs[j], 1e-7f) << j;
+    EXPECT_NEAR(lat.getGain(), 1.0f, 1e-6f);
+    EXPECT_NEAR(lat.getWarpComplement(), 1.0f, 1e-6f);
+    for (int j = 0; j < lat.getCount(); ++j) {
+        EXPECT_EQ(lat.stateToRead()[j], 0.0f) << j;
+        EXPECT_EQ(lat.stateToWrite()[j], 0.0f) << j;
+        EXPECT_EQ(lat.getCoefficients()[j], 1e-7f) << j;
+        EXPECT_EQ(lat.getTargetCoefficients()[j], 1e-7f) << j;
     }
     // A scale inside the unit interval survives a reset.
-    lat.coeffScale = -0.4f;
+    lat.setCoeffScale(-0.4f);
     lat.reset();
-    EXPECT_EQ(lat.coeffScale, -0.4f);
+    EXPECT_EQ(lat.getCoeffScale(), -0.4f);
     // initialize() is a reset.
     lat.process(0.8f);
     lat.initialize();
@@ -497,27 +503,27 @@ TEST(Lattice, ResetRestoresTheStartingFilter)
 TEST(Lattice, ConstructionDefaults)
 {
     Lattice lat;
-    EXPECT_EQ(lat.order, 2);
-    EXPECT_EQ(lat.inputScale, -1.0f);
+    EXPECT_EQ(lat.getOrder(), 2);
+    EXPECT_EQ(lat.getInputScale(), -1.0f);
     EXPECT_EQ(lat.sampleRate, 44100.0f);
     EXPECT_EQ(lat.denormalOffset, 1e-10f);
     EXPECT_FLOAT_EQ(lat.pi, 3.14159265f);
     // A half-life of 0.2 s at one glide step per sample.
-    EXPECT_NEAR(lat.smoothing, std::pow(0.5, 1.0 / 8820.0), 1e-7);
-    EXPECT_NEAR(std::pow(static_cast<double>(lat.smoothing), 8820.0), 0.5, 1e-3);
-    for (int j = 0; j < lat.count; ++j)
-        EXPECT_EQ(lat.targetCoeffs[j], 1e-7f);
+    EXPECT_NEAR(lat.getSmoothing(), std::pow(0.5, 1.0 / 8820.0), 1e-7);
+    EXPECT_NEAR(std::pow(static_cast<double>(lat.getSmoothing()), 8820.0), 0.5, 1e-3);
+    for (int j = 0; j < lat.getCount(); ++j)
+        EXPECT_EQ(lat.getTargetCoefficients()[j], 1e-7f);
 }
 
 TEST(Lattice, SettersWaitForTheLockButProcessDoesNot)
 {
     Lattice lat;
     lat.setOrder(10);
-    std::unique_lock<std::recursive_mutex> held(lat.lock);
+    std::unique_lock<Lattice> held(lat);
 
     // The lock is recursive: the holder may call setters.
     lat.setOrder(12);
-    EXPECT_EQ(lat.order, 12);
+    EXPECT_EQ(lat.getOrder(), 12);
 
     // process() from another thread runs while the lock is held.
     auto processed = std::async(std::launch::async, [&] { return lat.process(0.25f); });
@@ -535,5 +541,5 @@ TEST(Lattice, SettersWaitForTheLockButProcessDoesNot)
     held.unlock();
     setter.join();
     EXPECT_TRUE(done.load());
-    EXPECT_EQ(lat.order, 40);
+    EXPECT_EQ(lat.getOrder(), 40);
 }

@@ -75,15 +75,13 @@ std::string difference(const os2Distort& a, const os2Distort& b)
             return "history " + std::to_string(j);
     const auto& fa = a.getLowpass();
     const auto& fb = b.getLowpass();
-    if (fa.writeIndex != fb.writeIndex)
-        return "filter write position";
     if (bitsOf(fa.getDenormal()) != bitsOf(fb.getDenormal()))
         return "filter offset";
-    if (bitsOf(fa.lastOutput) != bitsOf(fb.lastOutput))
+    if (bitsOf(fa.getLastOutput()) != bitsOf(fb.getLastOutput()))
         return "filter output";
-    for (int i = 0; i < fa.length; ++i)
-        if (bitsOf(fa.buffer[i]) != bitsOf(fb.buffer[i]))
-            return "filter ring at " + std::to_string(i);
+    for (std::size_t i = 0; i < fa.getState().size(); ++i)
+        if (bitsOf(fa.getState()[i]) != bitsOf(fb.getState()[i]))
+            return "filter state " + std::to_string(i);
     return "";
 }
 

@@ -23,13 +23,13 @@ bool sameBits(float a, float b)
 
 void expectSame(const Lattice& a, const Lattice& b)
 {
-    ASSERT_EQ(a.order, b.order);
-    for (int i = 0; i < a.count; ++i)
-        ASSERT_TRUE(sameBits(a.coeffs[i], b.coeffs[i])) << i;
-    EXPECT_TRUE(sameBits(a.warp, b.warp));
-    EXPECT_TRUE(sameBits(a.coeffScale, b.coeffScale));
-    EXPECT_TRUE(sameBits(a.warpComplement, b.warpComplement));
-    EXPECT_TRUE(sameBits(a.gain, b.gain));
+    ASSERT_EQ(a.getOrder(), b.getOrder());
+    for (int i = 0; i < a.getCount(); ++i)
+        ASSERT_TRUE(sameBits(a.getCoefficients()[i], b.getCoefficients()[i])) << i;
+    EXPECT_TRUE(sameBits(a.getWarp(), b.getWarp()));
+    EXPECT_TRUE(sameBits(a.getCoeffScale(), b.getCoeffScale()));
+    EXPECT_TRUE(sameBits(a.getWarpComplement(), b.getWarpComplement()));
+    EXPECT_TRUE(sameBits(a.getGain(), b.getGain()));
 }
 
 // One lattice set up from a seed: order, smoothing, targets, coefficients and warp.
@@ -45,9 +45,9 @@ void setUp(Lattice& l, int order, unsigned seed)
     for (float& x : v)
         x = unit(gen);
     l.setTargetCoefficients(v, 81);
-    l.smoothing = std::uniform_real_distribution<float>(0.0f, 1.0f)(gen);
-    l.warp = unit(gen);
-    l.coeffScale = unit(gen);
+    l.setSmoothing(std::uniform_real_distribution<float>(0.0f, 1.0f)(gen));
+    l.setWarp(unit(gen));
+    l.setCoeffScale(unit(gen));
 }
 
 // One glide of the pair against glideCoefficients of the single lattices (right first, as
@@ -112,7 +112,7 @@ TEST(EngineGlide, PreparedPredictionGivesTheSameAudioAsTheKernelsOwn)
 {
     // Glide with the prediction prepared, then the stereo kernel, sub-block after sub-block,
     // against glideCoefficients and the kernel computing its first prediction itself (in the
-    // same written order) on two lattices of their own; now and then
+    // same arithmetic) on two lattices of their own; now and then
     // something changes the lattices between the two (as a scan step or a blow-up reset does),
     // after which the prepared prediction must not be used.
     for (int order : {2, 7, 18, 80, 81}) {

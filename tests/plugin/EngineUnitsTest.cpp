@@ -56,13 +56,13 @@ TEST(EngineUnits, StartUpTargetsSurviveTheResumeThatEndsConstruction)
     skv::CLattice& r = *fx.engine.lattice[1];
     // Program 0 has grown the order from 12 to 18: the first 13 targets are the seeded ones,
     // the new stages start at the floor.
-    ASSERT_EQ(l.order, 18);
+    ASSERT_EQ(l.getOrder(), 18);
     for (int i = 0; i < 13; ++i) {
-        EXPECT_EQ(l.targetCoeffs[i], latticeTarget(left[i])) << i;
-        EXPECT_EQ(r.targetCoeffs[i], latticeTarget(right[i])) << i;
+        EXPECT_EQ(l.getTargetCoefficients()[i], latticeTarget(left[i])) << i;
+        EXPECT_EQ(r.getTargetCoefficients()[i], latticeTarget(right[i])) << i;
     }
     for (int i = 13; i < 18; ++i)
-        EXPECT_EQ(l.targetCoeffs[i], 1e-7f) << i;
+        EXPECT_EQ(l.getTargetCoefficients()[i], 1e-7f) << i;
     EXPECT_EQ(fx.engine.scanCounter, 0);
     EXPECT_EQ(fx.engine.envelope, 0.0f);
 
@@ -73,17 +73,17 @@ TEST(EngineUnits, StartUpTargetsSurviveTheResumeThatEndsConstruction)
     fx.block(in.data(), in.data(), oL.data(), oR.data(), static_cast<int>(in.size()));
     ASSERT_EQ(fx.engine.scanCounter, 0);
     float stateEnergy = 0.0f;
-    for (int i = 0; i < l.count; ++i)
-        stateEnergy += std::fabs(l.stateA[i]) + std::fabs(l.stateB[i]);
+    for (int i = 0; i < l.getCount(); ++i)
+        stateEnergy += std::fabs(l.stateToRead()[i]) + std::fabs(l.stateToWrite()[i]);
     ASSERT_GT(stateEnergy, 0.0f);
     fx.resumeNow();
-    for (int i = 0; i < l.count; ++i) {
-        EXPECT_EQ(l.stateA[i], 0.0f);
-        EXPECT_EQ(l.stateB[i], 0.0f);
-        EXPECT_EQ(r.stateA[i], 0.0f);
+    for (int i = 0; i < l.getCount(); ++i) {
+        EXPECT_EQ(l.stateToRead()[i], 0.0f);
+        EXPECT_EQ(l.stateToWrite()[i], 0.0f);
+        EXPECT_EQ(r.stateToRead()[i], 0.0f);
     }
     for (int i = 0; i < 13; ++i)
-        EXPECT_EQ(l.targetCoeffs[i], latticeTarget(left[i])) << i;
+        EXPECT_EQ(l.getTargetCoefficients()[i], latticeTarget(left[i])) << i;
     EXPECT_EQ(fx.engine.envelope, 0.0f);
     EXPECT_EQ(fx.engine.toneOut[0], 0.0f);
 }
@@ -102,13 +102,13 @@ TEST(EngineUnits, FilterOrderReachesLatticesBandsAndMainDelays)
         const int bands = order < 12 ? 2 : order / 4;
         fx.silence(64);  // band requests are applied by the audio thread
         for (int c = 0; c < 2; ++c) {
-            EXPECT_EQ(fx.engine.lattice[c]->order, order);
+            EXPECT_EQ(fx.engine.lattice[c]->getOrder(), order);
             EXPECT_EQ(fx.engine.bands[c]->getActiveBands(), bands);
             EXPECT_NEAR(fx.engine.bands[c]->getOutputScale(), std::log(double(bands)), 1e-6);
         }
         // The main delays lose the new order; the pre-delay keeps the one it was set with.
         EXPECT_EQ(fx.engine.delay[skv::kLineL].length.load(), 0.25f * 176400.0f - order);
-        EXPECT_EQ(fx.engine.lines[skv::kLineL]->targetDelay, 0.25f * 176400.0f - order);
+        EXPECT_EQ(fx.engine.lines[skv::kLineL]->getTargetDelay(), 0.25f * 176400.0f - order);
         EXPECT_EQ(fx.engine.delay[skv::kLinePreL].length.load(), 0.01f * 176400.0f - 18.0f);
     }
 }
@@ -123,7 +123,7 @@ TEST(EngineUnits, TimeConstantReachesLatticesAndBands)
         fx.silence(8);
         const float b = 1.0f - std::exp(-15.0f * x);
         for (int c = 0; c < 2; ++c) {
-            EXPECT_FLOAT_EQ(fx.engine.lattice[c]->smoothing, b);
+            EXPECT_FLOAT_EQ(fx.engine.lattice[c]->getSmoothing(), b);
             EXPECT_FLOAT_EQ(fx.engine.bands[c]->getSmoothing(), b);
         }
     }
@@ -243,10 +243,10 @@ TEST(EngineUnits, SlaveModeCopiesTheLeftColumnAtEveryStep)
             bool same = true;
             for (int i = 0; i < 80; ++i)
                 same = same && fx.engine.columnR[i] == fx.engine.columnL[i];
-            const int order = fx.engine.lattice[0]->order;
+            const int order = fx.engine.lattice[0]->getOrder();
             for (int i = 0; i < order; ++i)
-                same = same && fx.engine.lattice[1]->targetCoeffs[i] ==
-                                   fx.engine.lattice[0]->targetCoeffs[i];
+                same = same && fx.engine.lattice[1]->getTargetCoefficients()[i] ==
+                                   fx.engine.lattice[0]->getTargetCoefficients()[i];
             equalSteps += same;
         }
         EXPECT_EQ(equalSteps, tabR == 1.0f ? 6 : 0);
@@ -271,7 +271,7 @@ TEST(EngineUnits, SelfAnalysisReadsTheOldestSamplesOfTheDelayLine)
         std::vector<float> frame(512);
         float s = 0.0f;
         for (int k = 0; k < 512; ++k) {
-            const float x = line.buffer[(line.writeIndex + k) % line.length];
+            const float x = line.oldest(k);
             s = 0.02f * x + 0.98f * s;
             frame[k] = x - s;
         }
@@ -300,26 +300,26 @@ TEST(EngineUnits, BlowUpGuardClearsOnlyTheRunawayChannel)
         CEngineProbe fx;
         Delay<float>& lineL = *fx.engine.lines[skv::kLineL];
         Delay<float>& lineR = *fx.engine.lines[skv::kLineR];
-        for (int i = 0; i < lineL.length; ++i) {
-            lineL.buffer[i] = 0.25f;
-            lineR.buffer[i] = 0.25f;
+        for (int i = 0; i < lineL.getLength(); ++i) {
+            lineL.processSample(0.25f);
+            lineR.processSample(0.25f);
         }
-        fx.engine.lattice[0]->stateA[3] = 0.5f;
-        fx.engine.lattice[1]->stateA[3] = 0.5f;
+        fx.engine.lattice[0]->stateToRead()[3] = 0.5f;
+        fx.engine.lattice[1]->stateToRead()[3] = 0.5f;
         fx.engine.lattice[0]->output = runaway;
         fx.silence(8, 8);
         // Left: line, lattice state and coefficients cleared; the sub-block then wrote its
         // 8 samples of (silent) delay input.
         double left = 0.0, right = 0.0;
-        for (int i = 0; i < lineL.length; ++i) {
-            left += std::fabs(lineL.buffer[i]);
-            right += std::fabs(lineR.buffer[i]);
+        for (int i = 0; i < lineL.getLength(); ++i) {
+            left += std::fabs(lineL.oldest(i));
+            right += std::fabs(lineR.oldest(i));
         }
         EXPECT_LT(left, 1e-6);
-        EXPECT_GT(right, 0.25 * (lineR.length - 16));
-        for (int i = 0; i < fx.engine.lattice[0]->order; ++i)
-            EXPECT_EQ(fx.engine.lattice[0]->targetCoeffs[i], 1e-7f) << i;
-        EXPECT_NE(fx.engine.lattice[1]->targetCoeffs[0], 1e-7f);
+        EXPECT_GT(right, 0.25 * (lineR.getLength() - 16));
+        for (int i = 0; i < fx.engine.lattice[0]->getOrder(); ++i)
+            EXPECT_EQ(fx.engine.lattice[0]->getTargetCoefficients()[i], 1e-7f) << i;
+        EXPECT_NE(fx.engine.lattice[1]->getTargetCoefficients()[0], 1e-7f);
         EXPECT_TRUE(std::isfinite(fx.engine.lattice[0]->output));
     }
 }
@@ -350,14 +350,14 @@ TEST(EngineUnits, BackwardLineRestartsItsSegmentAtANewLength)
     fx.setParameter(4, 1.0f);  // left backward
     fx.silence(5000, 64);
     Delay<float>& line = *fx.engine.lines[skv::kLineL];
-    ASSERT_TRUE(line.reverse);
+    ASSERT_TRUE(line.isReverse());
     fx.setParameter(2, 0.1f);
     fx.silence(64, 64);
     // The new length arrived at the block start: both heads at the write position then, 64
     // samples played since.
     const int order = fx.engine.order.load();
     const float length = 0.1f * 176400.0f - order;
-    EXPECT_EQ(line.reversePeriod, static_cast<int>(std::ceil(length)));
-    EXPECT_EQ(line.reverseCounter, static_cast<int>(std::nearbyint(length)) - 64);
-    EXPECT_EQ(line.readIndex, (line.writeIndex - 64 - 64 + line.length) % line.length);
+    EXPECT_EQ(line.getReversePeriod(), static_cast<int>(std::ceil(length)));
+    EXPECT_EQ(line.getReverseCounter(), static_cast<int>(std::nearbyint(length)) - 64);
+    EXPECT_EQ(line.getReadAge(), 64 + 64 - 1);  // the head ran back 64 while 64 came in
 }
