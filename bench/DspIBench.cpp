@@ -106,6 +106,17 @@ struct LatticeRun {
         keep();
     }
 
+    // The coefficient glides alone, as every form above runs them: the share of the time that
+    // is not the recursion, so that the kernels can also be compared without it.
+    void glides()
+    {
+        for (int pos = 0; pos < kFrames; pos += block) {
+            right.glideCoefficients(0.6f, 0.9f);
+            left.glideCoefficients(0.6f, 0.9f);
+        }
+        keep();
+    }
+
     void keep()
     {
         benchmark::DoNotOptimize(outL.data());
@@ -153,15 +164,17 @@ double threadCpuNs()
 // All forms inside the same iteration, one block after the other, so that a busy machine
 // slows them alike: the reference, the fused kernel before the reassociation ("before"), and
 // the present kernel on its SSE2 and FMA paths. Reports each one's CPU time per frame and
-// the speed-ups over "before".
+// the speed-ups over "before", with the coefficient glides (the same in every form, and a
+// large share at short blocks) and without them.
 void BM_LatticeSpeedup(benchmark::State& state)
 {
     const int order = static_cast<int>(state.range(0));
     const int block = static_cast<int>(state.range(1));
     const bool fma = usp::latticePathAvailable(usp::LatticePath::kFma);
     const usp::LatticePath previous = usp::latticePath();
-    LatticeRun ref(order, block), old(order, block), sse2(order, block), fused(order, block);
-    double refNs = 0.0, oldNs = 0.0, sse2Ns = 0.0, fmaNs = 0.0, frames = 0.0;
+    LatticeRun ref(order, block), old(order, block), sse2(order, block), fused(order, block),
+        glide(order, block);
+    double refNs = 0.0, oldNs = 0.0, sse2Ns = 0.0, fmaNs = 0.0, glideNs = 0.0, frames = 0.0;
     for (auto _ : state) {
         const double t0 = threadCpuNs();
         ref.reference();
@@ -176,6 +189,9 @@ void BM_LatticeSpeedup(benchmark::State& state)
             fused.kernel();
         }
         const double t4 = threadCpuNs();
+        glide.glides();
+        const double t5 = threadCpuNs();
+        glideNs += t5 - t4;
         refNs += t1 - t0;
         oldNs += t2 - t1;
         sse2Ns += t3 - t2;
@@ -187,9 +203,15 @@ void BM_LatticeSpeedup(benchmark::State& state)
     state.counters["before_ns_per_frame"] = oldNs / frames;
     state.counters["sse2_ns_per_frame"] = sse2Ns / frames;
     state.counters["sse2_speedup"] = sse2Ns > 0.0 ? oldNs / sse2Ns : 0.0;
+    state.counters["glide_ns_per_frame"] = glideNs / frames;
+    const auto withoutGlides = [glideNs](double before, double now) {
+        return now > glideNs ? (before - glideNs) / (now - glideNs) : 0.0;
+    };
+    state.counters["sse2_kernel_speedup"] = withoutGlides(oldNs, sse2Ns);
     if (fma) {
         state.counters["fma_ns_per_frame"] = fmaNs / frames;
         state.counters["fma_speedup"] = fmaNs > 0.0 ? oldNs / fmaNs : 0.0;
+        state.counters["fma_kernel_speedup"] = withoutGlides(oldNs, fmaNs);
     }
 }
 
