@@ -9,6 +9,7 @@ AudioEffectX::AudioEffectX(audioMasterCallback audioMaster, VstInt32 numPrograms
 {
 }
 
+// NOLINTNEXTLINE(readability-function-size): one short case per opcode, the host's table
 VstIntPtr AudioEffectX::dispatcher(VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr,
                                    float opt)
 {
