@@ -12,10 +12,11 @@ using skv::lv2::CLv2Wrapper;
 
 std::unique_ptr<fxSkorvaline> effectWithEditor(audioMasterCallback audioMaster)
 {
-    fxSkorvalineEdit::outOfMemory = false;
+    // An effect whose editor could not be made has no window; the instance is refused, as the
+    // VST 2.x entry point refuses it. (That entry point's per-thread flag is not read here: the
+    // window pointer says the same without touching thread-local data.)
     auto effect = std::make_unique<fxSkorvalineEdit>(audioMaster);
-    if (fxSkorvalineEdit::outOfMemory) {
-        fxSkorvalineEdit::outOfMemory = false;
+    if (!effect->getWindow()) {
         return nullptr;
     }
     return effect;

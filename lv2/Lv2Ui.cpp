@@ -176,8 +176,11 @@ void CLv2EditorUi::passOnChanges()
         return;
     }
     wrapper->takeEditorChanges([this](int index, float value) {
-        write(controller, skv::lv2::kPortFirstParam + static_cast<std::uint32_t>(index),
-              sizeof value, 0, &value);
+        // A host may clean the UI up from inside its write_function; then it hears no more.
+        if (!cleanupPending) {
+            write(controller, skv::lv2::kPortFirstParam + static_cast<std::uint32_t>(index),
+                  sizeof value, 0, &value);
+        }
     });
 }
 
