@@ -538,3 +538,49 @@ TEST_F(Lv2UiTest, CleanupFromInsideAWriteDuringADragEndsTheUiOnceTheDragUnwinds)
     EXPECT_TRUE(children().empty());
     EXPECT_EQ(recorder.writesCopy().size(), 1u);
 }
+
+TEST_F(Lv2UiTest, DragWhileTheHostRunsAudioEndsWithPortAndEffectAgreeing)
+{
+    if (!xtest())
+        GTEST_SKIP() << "the X server lacks XTest";
+    LV2UI_Handle ui = instantiate();
+    ASSERT_NE(ui, nullptr);
+    // The host's audio thread puts each value the UI wrote into the port before its next
+    // block, as hosts pass them over from their UI thread.
+    std::atomic<bool> audioRunning{true};
+    std::thread audio([&] {
+        std::size_t applied = 0;
+        auto applyWrites = [&] {
+            std::lock_guard<std::mutex> lock(recorder.mutex);
+            for (; applied < recorder.writes.size(); ++applied)
+                host.control(kMix) = recorder.writes[applied].value;
+        };
+        while (audioRunning) {
+            applyWrites();
+            runBlock();
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        applyWrites();
+        runBlock();
+    });
+    const bool followed = dragMixToTop(ui);
+    audioRunning = false;
+    audio.join();
+    ASSERT_TRUE(followed);
+    const float last = recorder.writesCopy().back().value;
+    EXPECT_FLOAT_EQ(host.control(kMix), last);
+    EXPECT_FLOAT_EQ(savedValue(kMix), last);
+}
+
+TEST_F(Lv2UiTest, InstanceFreedBeforeItsUiLeavesAUiThatOnlyEnds)
+{
+    LV2UI_Handle ui = instantiate();
+    ASSERT_NE(ui, nullptr);
+    ASSERT_EQ(idle(ui), 0);
+    // A host that frees the plug-in first: the effect closes its window as it goes.
+    host.freeInstance();
+    XSync(display, False);
+    EXPECT_TRUE(children().empty());
+    EXPECT_EQ(idle(ui), 1);
+    cleanup(ui);
+}
