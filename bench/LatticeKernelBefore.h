@@ -10,6 +10,7 @@
 namespace benchref {
 
 template <int Capacity>
+// NOLINTNEXTLINE(readability-function-size): the old kernel as it was, to measure against
 void processStereoLatticeBefore(usp::CUnitWIIRLattice<float, Capacity>& left,
                                 usp::CUnitWIIRLattice<float, Capacity>& right, const float* inL,
                                 const float* inR, float* outL, float* outR, int n,

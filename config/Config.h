@@ -63,7 +63,7 @@ public:
     /// known.
     static std::filesystem::path userConfigFolder();
 
-    // The record's fields, in order.
+    /// The record's fields, in order.
     bool initialised = true;
     std::string productName;
     std::string rootName;

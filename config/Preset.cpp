@@ -5,7 +5,7 @@
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
-#include <locale.h>
+#include <locale.h>  // NOLINT(modernize-deprecated-headers): newlocale is POSIX
 
 CBank::CBank() : modified(currentDateText()) {}
 
@@ -41,10 +41,10 @@ std::string formatNumber(float value)
 
 double parseNumber(std::string_view text)
 {
-    static const locale_t cLocale = newlocale(LC_NUMERIC_MASK, "C", static_cast<locale_t>(0));
+    static const locale_t cLocale = newlocale(LC_NUMERIC_MASK, "C", locale_t{});
     // strtod needs a terminated string; the view may point into a larger buffer.
     const std::string copy(text);
-    if (cLocale == static_cast<locale_t>(0))
+    if (cLocale == locale_t{})
         return std::strtod(copy.c_str(), nullptr);
     return strtod_l(copy.c_str(), nullptr, cLocale);
 }

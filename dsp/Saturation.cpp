@@ -473,7 +473,7 @@ struct OutputStagePair {
 
 bool overlap(const float* a, const float* b, int n) noexcept
 {
-    const std::less<const float*> before;
+    const std::less<> before;
     return before(a, b + n) && before(b, a + n);
 }
 

@@ -13,8 +13,8 @@
 
 namespace kfx {
 
-// The scan interface (slot order is part of the design). Setters and getters only store
-// and return: no lock, no clamping; getColumn keeps every read inside the array.
+/// The scan interface (slot order is part of the design). Setters and getters only store
+/// and return: no lock, no clamping; getColumn keeps every read inside the array.
 class IBitmapAnalyserInfo {
 public:
     virtual ~IBitmapAnalyserInfo() = default;
@@ -28,8 +28,8 @@ public:
     virtual float getVerticalOffset() const = 0;
     virtual void setAnalysis(float value) = 0;
     virtual float getAnalysis() const = 0;
-    // Audio thread: copies up to `count` values of the current column into `destination`;
-    // elements not copied keep their contents. `position` is not read.
+    /// Audio thread: copies up to `count` values of the current column into `destination`;
+    /// elements not copied keep their contents. `position` is not read.
     virtual void getColumn(float* destination, int count, float position) = 0;
 };
 
@@ -38,7 +38,7 @@ public:
     explicit CBitmapArrayAnalyser(std::string name);
     ~CBitmapArrayAnalyser() override;
 
-    // IBitmapHelper, forwarded to the holder; changes are followed by analyse().
+    /// IBitmapHelper, forwarded to the holder; changes are followed by analyse().
     std::unique_ptr<CPlatformImage> createCopy() const override { return helper.createCopy(); }
     std::string getName() const override { return name; }
     bool isValid() const override { return helper.isValid(); }
@@ -67,12 +67,12 @@ public:
     void generateMandelbrot(double shape) override;
     void convertTo24Bit() override;
     void importArray(const float* values, int columns, int rows) override;
-    // Rebuilds the value array from the holder (user-interface thread). The new array is
-    // allocated and filled before the lock is taken; only the swap happens under it.
-    // Throws std::bad_alloc on failure, keeping the previous array.
+    /// Rebuilds the value array from the holder (user-interface thread). The new array is
+    /// allocated and filled before the lock is taken; only the swap happens under it.
+    /// Throws std::bad_alloc on failure, keeping the previous array.
     virtual void analyse();
 
-    // IBitmapAnalyserInfo
+    /// IBitmapAnalyserInfo
     void setLoopStart(float value) override { loopStart.store(value, std::memory_order_relaxed); }
     float getLoopStart() const override { return loopStart.load(std::memory_order_relaxed); }
     void setLoopStop(float value) override { loopStop.store(value, std::memory_order_relaxed); }
@@ -95,25 +95,25 @@ public:
     /// was (the previous column plays on for one more scan step).
     bool tryGetColumn(float* destination, int count);
 
-    // Audio thread: whether the value array holds a picture, and its width in columns, as of
-    // the last analyse(). isValid() and getWidth() read the holder, which the editor's thread
-    // may be replacing at that moment (its blocks can be freed under the reader); these read
-    // only what analyse() published.
+    /// Audio thread: whether the value array holds a picture, and its width in columns, as of
+    /// the last analyse(). isValid() and getWidth() read the holder, which the editor's thread
+    /// may be replacing at that moment (its blocks can be freed under the reader); these read
+    /// only what analyse() published.
     bool hasArray() const { return arrayWidth.load(std::memory_order_acquire) > 0; }
     int getArrayWidth() const { return arrayWidth.load(std::memory_order_acquire); }
 
-    // The holder itself, for callers that need its extra read access (tests, drawing).
+    /// The holder itself, for callers that need its extra read access (tests, drawing).
     const CBitmapHelper& getHelper() const { return helper; }
 
 private:
-    // The column at the scan window's current index into destination; the caller holds lock.
+    /// The column at the scan window's current index into destination; the caller holds lock.
     void copyColumn(float* destination, int count);
     int width = 0;  // of the array, under the lock
     int height = 0;
     std::mutex lock;
     std::string name;
-    // Plain values shared by both threads; atomics only so that the unlocked access
-    // between the threads is well defined (relaxed order, no extra cost on x86).
+    /// Plain values shared by both threads; atomics only so that the unlocked access
+    /// between the threads is well defined (relaxed order, no extra cost on x86).
     std::atomic<float> loopStart{0.0f};
     std::atomic<float> loopStop{1.0f};
     std::atomic<float> scanIndex{0.0f};

@@ -5,6 +5,7 @@
 #include "filtermap/Base64.h"
 #include "filtermap/BmpReader.h"
 #include "filtermap/FilterMapConfig.h"
+#include "filtermap/LittleEndian.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -25,20 +26,6 @@ namespace {
 // A file bigger than the largest acceptable picture (2^24 pixels at 32 bits plus headers)
 // is refused before it is read into memory.
 constexpr std::uintmax_t kMaxFileBytes = std::uintmax_t(kMaxPixels) * 4 + (1u << 20);
-
-void putU32(std::uint8_t* p, std::uint32_t v)
-{
-    p[0] = std::uint8_t(v);
-    p[1] = std::uint8_t(v >> 8);
-    p[2] = std::uint8_t(v >> 16);
-    p[3] = std::uint8_t(v >> 24);
-}
-
-void putU16(std::uint8_t* p, std::uint32_t v)
-{
-    p[0] = std::uint8_t(v);
-    p[1] = std::uint8_t(v >> 8);
-}
 
 // Red, green and blue masks of a 16- or 32-bit picture. Bit-field pictures keep theirs
 // right after the 40-byte info header, where a BMP file with that header has them too.

@@ -19,32 +19,32 @@ namespace kfx {
 
 struct CBmpPicture;
 
-// The image interface of a filter map; slot order is part of the design.
+/// The image interface of a filter map; slot order is part of the design.
 class IBitmapHelper {
 public:
     virtual ~IBitmapHelper() = default;
-    // A drawable copy of the picture (null when not valid); the caller owns it.
+    /// A drawable copy of the picture (null when not valid); the caller owns it.
     virtual std::unique_ptr<CPlatformImage> createCopy() const = 0;
     virtual std::string getName() const = 0;
     virtual bool isValid() const = 0;
-    // Loads a BMP file; any failure leaves the holder not valid (never reported).
+    /// Loads a BMP file; any failure leaves the holder not valid (never reported).
     virtual void loadFromFile(const std::string& path) = 0;
-    // Loads bitmap resource `number` found through `module` (null: not valid).
+    /// Loads bitmap resource `number` found through `module` (null: not valid).
     virtual void loadFromResource(const IResourceModule* module, int number) = 0;
-    // Takes over `image` (may be null) as the new picture, stored at 24 bits per pixel.
+    /// Takes over `image` (may be null) as the new picture, stored at 24 bits per pixel.
     virtual void attachImage(std::unique_ptr<CPlatformImage> image) = 0;
-    // Writes exactly `path` as a BMP file: header block whole, pixels at offset 1082. The
-    // file is replaced only once the whole picture was written; false (old file untouched)
-    // when the holder is not valid or any step failed, so the caller can tell the user.
+    /// Writes exactly `path` as a BMP file: header block whole, pixels at offset 1082. The
+    /// file is replaced only once the whole picture was written; false (old file untouched)
+    /// when the holder is not valid or any step failed, so the caller can tell the user.
     virtual bool saveToFile(const std::string& path) const = 0;
     virtual int getWidth() const = 0;
     virtual int getHeight() const = 0;
-    // values[x * height + y] for pixel (x, y), y = 0 the bottom row, if capacity suffices.
+    /// values[x * height + y] for pixel (x, y), y = 0 the bottom row, if capacity suffices.
     virtual void getValues(float* values, unsigned int capacity) const = 0;
-    // Base64 image text of info header + pixel block; empty text when not valid.
+    /// Base64 image text of info header + pixel block; empty text when not valid.
     virtual std::string encodeImage(int& width, int& height) const = 0;
-    // Rebuilds the picture from image text; the two numbers are not used. Text that does
-    // not describe a complete picture leaves the picture as it was.
+    /// Rebuilds the picture from image text; the two numbers are not used. Text that does
+    /// not describe a complete picture leaves the picture as it was.
     virtual void decodeImage(const std::string& text, int width, int height) = 0;
     virtual bool isModified() const = 0;
     virtual void rotateClockwise(int unused) = 0;
@@ -86,32 +86,32 @@ public:
     void convertTo24Bit() override;
     void importArray(const float* values, int columns, int rows) override;
 
-    // Escape-time count of the fractal generator: 600 minus the iterations a point needs to
-    // leave the circle of radius 2 (0 if it never does; 600 if it starts outside). shape 0
-    // is the plain set; shape > 0 twists the orbit by its smoothed history.
+    /// Escape-time count of the fractal generator: 600 minus the iterations a point needs to
+    /// leave the circle of radius 2 (0 if it never does; 600 if it starts outside). shape 0
+    /// is the plain set; shape > 0 twists the orbit by its smoothed history.
     static int escape(double cu, double cv, double shape);
-    // Filter-map value of an 8-bit sample: (v * k - 0.5) * 2, k the float nearest 1/255.
+    /// Filter-map value of an 8-bit sample: (v * k - 0.5) * 2, k the float nearest 1/255.
     static float valueOfSample(int v);
 
-    // Read access for tests and the editor's drawing (both blocks are shared-owned).
+    /// Read access for tests and the editor's drawing (both blocks are shared-owned).
     int getBitsPerPixel() const { return bitsPerPixel; }
     int getStride() const { return stride; }
     std::shared_ptr<const std::vector<std::uint8_t>> getHeaderBlock() const { return headerBlock; }
     std::shared_ptr<const std::vector<std::uint8_t>> getPixelBlock() const { return pixelBlock; }
-    // First byte of pixel (x, y) (colour-table index below 8 bits); requires isValid().
+    /// First byte of pixel (x, y) (colour-table index below 8 bits); requires isValid().
     int sampleAt(int x, int y) const;
 
 private:
     void freshHeaderBlock();
     void clearPicture();
-    // The read-back: takes `picture` as the holder's new picture, filling the info header
-    // and, for 8 bits or fewer, the colour table from it.
+    /// The read-back: takes `picture` as the holder's new picture, filling the info header
+    /// and, for 8 bits or fewer, the colour table from it.
     void adopt(CBmpPicture&& picture);
     void adoptBuffer(const std::uint8_t* data, std::size_t size, bool withFileHeader);
-    // True when valid at 24 bits or more, converting shallower pictures first.
+    /// True when valid at 24 bits or more, converting shallower pictures first.
     bool ensure24Bit();
-    // Blue, green, red of every pixel of row y (3 x width bytes): through the colour table
-    // up to 8 bits, through the channel masks at 16 and 32 bits.
+    /// Blue, green, red of every pixel of row y (3 x width bytes): through the colour table
+    /// up to 8 bits, through the channel masks at 16 and 32 bits.
     void rowColours(int y, std::uint8_t* bgr) const;
     std::size_t bytesPerPixel() const { return std::size_t(bitsPerPixel / 8); }
     void setAllBytes(int x, int y, std::uint8_t value);

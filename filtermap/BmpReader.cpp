@@ -112,147 +112,186 @@ bool decodeRle(const CBytes& in, std::size_t p, CBmpPicture& pic)
     return true;
 }
 
+// What the headers say, in the reader's terms.
+struct CBmpLayout {
+    std::size_t base = 0;         // where the info header starts
+    std::size_t pixelOffset = 0;  // 0: the pixels follow the colour table
+    std::uint32_t headerSize = 0;
+    std::int64_t width = 0;
+    std::int64_t height = 0;  // made positive once topDown is known
+    bool topDown = false;
+    std::uint32_t bpp = 0;
+    std::uint32_t compression = kBiRgb;
+    std::uint32_t coloursUsed = 0;
+    std::size_t entrySize = 4;  // bytes per colour-table entry
+    std::size_t maskBytes = 0;  // channel masks stored between the header and the table
+    std::uint32_t masks[3] = {0, 0, 0};
+    std::size_t tableStart = 0;
+    std::size_t entries = 0;  // colour-table entries the picture uses
+
+    bool rle() const { return compression == kBiRle8 || compression == kBiRle4; }
+    bool deep() const { return bpp == 16 || bpp == 32; }
+};
+
+// The file header (when there is one) and the info header in its OS/2, 16-byte or
+// 40-to-1024-byte form.
+bool readHeaders(const CBytes& in, bool withFileHeader, CBmpLayout& b)
+{
+    if (withFileHeader) {
+        if (!in.has(0, kFileHeaderSize) || in.data[0] != 'B' || in.data[1] != 'M')
+            return false;
+        b.pixelOffset = in.u32(10);
+        b.base = kFileHeaderSize;
+    }
+    if (!in.has(b.base, 4))
+        return false;
+    b.headerSize = in.u32(b.base);
+    if (b.headerSize == 12) {  // OS/2 1.x core header: 16-bit sizes, 3-byte table entries
+        if (!in.has(b.base, 12))
+            return false;
+        b.width = in.u16(b.base + 4);
+        b.height = in.u16(b.base + 6);
+        b.bpp = in.u16(b.base + 10);
+        b.entrySize = 3;
+        return true;
+    }
+    if (b.headerSize != 16 && (b.headerSize < 40 || b.headerSize > 1024))
+        return false;
+    if (!in.has(b.base, b.headerSize))
+        return false;
+    b.width = in.i32(b.base + kOffWidth);
+    b.height = in.i32(b.base + kOffHeight);
+    b.bpp = in.u16(b.base + kOffBits);
+    if (b.headerSize >= 40) {
+        b.compression = in.u32(b.base + kOffCompression);
+        b.coloursUsed = in.u32(b.base + kOffColoursUsed);
+    }
+    return true;
+}
+
+// Size, depth and compression within what the holder takes, and in a combination the
+// format defines.
+bool checkFormat(CBmpLayout& b)
+{
+    b.topDown = b.height < 0;
+    if (b.topDown)
+        b.height = -b.height;
+    if (b.width < 1 || b.height < 1 || b.width > kMaxSide || b.height > kMaxSide ||
+        b.width * b.height > kMaxPixels)
+        return false;
+    if (!isBmpDepth(b.bpp))
+        return false;
+    const std::uint32_t c = b.compression;
+    if (!(c == kBiRgb || (c == kBiRle8 && b.bpp == 8) || (c == kBiRle4 && b.bpp == 4) ||
+          (isBitfields(c) && b.deep())))
+        return false;
+    return !(b.rle() && b.topDown);  // not defined for RLE
+}
+
+// Channel masks: inside V2+ headers, else 3 (or 4 with alpha) words after the header.
+bool readMasks(const CBytes& in, CBmpLayout& b)
+{
+    if (isBitfields(b.compression)) {
+        std::size_t at = b.base + kInfoHeaderSize;
+        if (b.headerSize < 52) {
+            at = b.base + b.headerSize;
+            b.maskBytes = b.compression == kBiAlphaBitfields ? 16 : 12;
+            if (!in.has(at, b.maskBytes))
+                return false;
+        }
+        for (int i = 0; i < 3; ++i)
+            b.masks[i] = in.u32(at + 4 * std::size_t(i));
+    }
+    else if (b.deep()) {
+        plainChannelMasks(int(b.bpp), b.masks);
+    }
+    return true;
+}
+
+// Colour table: biClrUsed entries (2^bits when 0), never more than the depth can index,
+// and no more than fit before the pixels when the file says where they are. Also settles
+// where the pixels start when the file does not say.
+bool locateTableAndPixels(const CBytes& in, CBmpLayout& b)
+{
+    b.tableStart = b.base + b.headerSize + b.maskBytes;
+    // An offset that points back into the headers would read them as pixels.
+    if (b.pixelOffset != 0 && b.pixelOffset < b.tableStart)
+        return false;
+    if (b.bpp <= 8) {
+        const std::size_t nominal = std::size_t(1) << b.bpp;
+        b.entries = (b.coloursUsed != 0 && b.entrySize == 4)
+                        ? std::min<std::size_t>(b.coloursUsed, nominal)
+                        : nominal;
+        if (b.pixelOffset != 0)
+            b.entries = std::min(b.entries, (b.pixelOffset - b.tableStart) / b.entrySize);
+        // Indices without a single colour would all read as black: such a file is broken.
+        if (b.entries == 0 || !in.has(b.tableStart, b.entries * b.entrySize))
+            return false;
+    }
+    if (b.pixelOffset == 0) {
+        // Deeper pictures may carry an optional table of biClrUsed entries before the pixels.
+        const std::size_t tableBytes =
+            b.bpp <= 8 ? b.entries * b.entrySize : std::size_t(b.coloursUsed) * b.entrySize;
+        if (b.bpp > 8 && b.coloursUsed > 256)
+            return false;
+        b.pixelOffset = b.tableStart + tableBytes;
+    }
+    return b.pixelOffset < in.size;
+}
+
+// An empty picture of the canonical form with the file's colour table.
+CBmpPicture makeCanonical(const CBytes& in, const CBmpLayout& b)
+{
+    CBmpPicture pic;
+    pic.width = int(b.width);
+    pic.height = int(b.height);
+    pic.bitsPerPixel = b.deep() ? 24 : int(b.bpp);
+    pic.colourCount = int(b.entries);
+    for (std::size_t i = 0; i < b.entries; ++i) {
+        const std::size_t e = b.tableStart + i * b.entrySize;
+        pic.colourTable[4 * i + 0] = in.data[e + 0];
+        pic.colourTable[4 * i + 1] = in.data[e + 1];
+        pic.colourTable[4 * i + 2] = in.data[e + 2];
+    }
+    pic.pixels.assign(std::size_t(pic.stride()) * std::size_t(b.height), 0);
+    return pic;
+}
+
+// Uncompressed rows, bottom row first in the result; 16- and 32-bit pixels widened.
+bool copyRows(const CBytes& in, const CBmpLayout& b, CBmpPicture& pic)
+{
+    const std::size_t stride = std::size_t(pic.stride());
+    const std::size_t srcStride = std::size_t(bmpStride(b.width, int(b.bpp)));
+    const std::size_t rowBytes = std::size_t((b.width * b.bpp + 7) / 8);
+    // The last row's padding may be missing; its pixels may not.
+    if (!in.has(b.pixelOffset, srcStride * std::size_t(b.height - 1) + rowBytes))
+        return false;
+    for (std::int64_t y = 0; y < b.height; ++y) {
+        const std::int64_t fileRow = b.topDown ? b.height - 1 - y : y;
+        const std::uint8_t* src = in.data + b.pixelOffset + std::size_t(fileRow) * srcStride;
+        std::uint8_t* dst = pic.pixels.data() + std::size_t(y) * stride;
+        if (b.deep())
+            widenRow(src, pic.width, int(b.bpp), b.masks, dst);
+        else
+            std::copy(src, src + rowBytes, dst);
+    }
+    return true;
+}
+
 bool readBmp(const std::uint8_t* data, std::size_t size, bool withFileHeader, CBmpPicture& out)
 {
     if (data == nullptr)
         return false;
     const CBytes in{data, size};
-    std::size_t base = 0;
-    std::size_t pixelOffset = 0;  // 0: the pixels follow the colour table
-    if (withFileHeader) {
-        if (!in.has(0, kFileHeaderSize) || data[0] != 'B' || data[1] != 'M')
-            return false;
-        pixelOffset = in.u32(10);
-        base = kFileHeaderSize;
-    }
-    if (!in.has(base, 4))
+    CBmpLayout layout;
+    if (!readHeaders(in, withFileHeader, layout) || !checkFormat(layout) ||
+        !readMasks(in, layout) || !locateTableAndPixels(in, layout))
         return false;
-    const std::uint32_t headerSize = in.u32(base);
-    std::int64_t width = 0;
-    std::int64_t height = 0;
-    std::uint32_t bpp = 0;
-    std::uint32_t compression = kBiRgb;
-    std::uint32_t coloursUsed = 0;
-    std::size_t entrySize = 4;
-    if (headerSize == 12) {  // OS/2 1.x core header: 16-bit sizes, 3-byte table entries
-        if (!in.has(base, 12))
-            return false;
-        width = in.u16(base + 4);
-        height = in.u16(base + 6);
-        bpp = in.u16(base + 10);
-        entrySize = 3;
-    }
-    else if (headerSize == 16 || (headerSize >= 40 && headerSize <= 1024)) {
-        if (!in.has(base, headerSize))
-            return false;
-        width = in.i32(base + kOffWidth);
-        height = in.i32(base + kOffHeight);
-        bpp = in.u16(base + kOffBits);
-        if (headerSize >= 40) {
-            compression = in.u32(base + kOffCompression);
-            coloursUsed = in.u32(base + kOffColoursUsed);
-        }
-    }
-    else {
+    CBmpPicture pic = makeCanonical(in, layout);
+    const bool decoded =
+        layout.rle() ? decodeRle(in, layout.pixelOffset, pic) : copyRows(in, layout, pic);
+    if (!decoded)
         return false;
-    }
-
-    const bool topDown = height < 0;
-    if (topDown)
-        height = -height;
-    if (width < 1 || height < 1 || width > kMaxSide || height > kMaxSide ||
-        width * height > kMaxPixels)
-        return false;
-    if (!isBmpDepth(bpp))
-        return false;
-    const bool rle = compression == kBiRle8 || compression == kBiRle4;
-    const bool fields = isBitfields(compression);
-    if (!(compression == kBiRgb || (compression == kBiRle8 && bpp == 8) ||
-          (compression == kBiRle4 && bpp == 4) || (fields && (bpp == 16 || bpp == 32))))
-        return false;
-    if (rle && topDown)  // not defined for RLE
-        return false;
-
-    // Channel masks: inside V2+ headers, else 3 (or 4 with alpha) words after the header.
-    std::size_t maskBytes = 0;
-    std::uint32_t masks[3] = {0, 0, 0};
-    if (fields) {
-        std::size_t at = base + kInfoHeaderSize;
-        if (headerSize < 52) {
-            at = base + headerSize;
-            maskBytes = compression == kBiAlphaBitfields ? 16 : 12;
-            if (!in.has(at, maskBytes))
-                return false;
-        }
-        for (int i = 0; i < 3; ++i)
-            masks[i] = in.u32(at + 4 * std::size_t(i));
-    }
-    else if (bpp == 16 || bpp == 32) {
-        plainChannelMasks(int(bpp), masks);
-    }
-
-    // Colour table: biClrUsed entries (2^bits when 0), never more than the depth can
-    // index, and no more than fit before the pixels when the file says where they are.
-    const std::size_t tableStart = base + headerSize + maskBytes;
-    std::size_t entries = 0;
-    // An offset that points back into the headers would read them as pixels.
-    if (pixelOffset != 0 && pixelOffset < tableStart)
-        return false;
-    if (bpp <= 8) {
-        const std::size_t nominal = std::size_t(1) << bpp;
-        entries = (coloursUsed != 0 && entrySize == 4) ? std::min<std::size_t>(coloursUsed, nominal)
-                                                       : nominal;
-        if (pixelOffset != 0)
-            entries = std::min(entries, (pixelOffset - tableStart) / entrySize);
-        // Indices without a single colour would all read as black: such a file is broken.
-        if (entries == 0 || !in.has(tableStart, entries * entrySize))
-            return false;
-    }
-    if (pixelOffset == 0) {
-        // Deeper pictures may carry an optional table of biClrUsed entries before the pixels.
-        const std::size_t tableBytes =
-            bpp <= 8 ? entries * entrySize : std::size_t(coloursUsed) * entrySize;
-        if (bpp > 8 && coloursUsed > 256)
-            return false;
-        pixelOffset = tableStart + tableBytes;
-    }
-    if (pixelOffset >= size)
-        return false;
-
-    CBmpPicture pic;
-    pic.width = int(width);
-    pic.height = int(height);
-    pic.bitsPerPixel = bpp == 16 || bpp == 32 ? 24 : int(bpp);
-    pic.colourCount = int(entries);
-    for (std::size_t i = 0; i < entries; ++i) {
-        const std::size_t e = tableStart + i * entrySize;
-        pic.colourTable[4 * i + 0] = data[e + 0];
-        pic.colourTable[4 * i + 1] = data[e + 1];
-        pic.colourTable[4 * i + 2] = data[e + 2];
-    }
-    const std::size_t stride = std::size_t(pic.stride());
-    pic.pixels.assign(stride * std::size_t(height), 0);
-
-    if (rle) {
-        if (!decodeRle(in, pixelOffset, pic))
-            return false;
-    }
-    else {
-        const std::size_t srcStride = std::size_t(bmpStride(width, int(bpp)));
-        const std::size_t rowBytes = std::size_t((width * bpp + 7) / 8);
-        // The last row's padding may be missing; its pixels may not.
-        if (!in.has(pixelOffset, srcStride * std::size_t(height - 1) + rowBytes))
-            return false;
-        for (std::int64_t y = 0; y < height; ++y) {
-            const std::int64_t fileRow = topDown ? height - 1 - y : y;
-            const std::uint8_t* src = data + pixelOffset + std::size_t(fileRow) * srcStride;
-            std::uint8_t* dst = pic.pixels.data() + std::size_t(y) * stride;
-            if (bpp == 16 || bpp == 32)
-                widenRow(src, pic.width, int(bpp), masks, dst);
-            else
-                std::copy(src, src + rowBytes, dst);
-        }
-    }
     out = std::move(pic);
     return true;
 }

@@ -11,9 +11,9 @@ namespace kfx {
 struct CPlatformImage {
     int width = 0;
     int height = 0;
-    // width x height native-endian words 0xAARRGGBB, alpha always 0xFF, top row of the
-    // picture first (screen order, unlike the holder's bottom-first pixel block), no
-    // padding: a row is `width` words, i.e. a stride of width * 4 bytes.
+    /// width x height native-endian words 0xAARRGGBB, alpha always 0xFF, top row of the
+    /// picture first (screen order, unlike the holder's bottom-first pixel block), no
+    /// padding: a row is `width` words, i.e. a stride of width * 4 bytes.
     std::vector<std::uint32_t> pixels;
 
     std::uint32_t at(int x, int yFromTop) const

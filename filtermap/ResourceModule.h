@@ -10,8 +10,8 @@ namespace kfx {
 class IResourceModule {
 public:
     virtual ~IResourceModule() = default;
-    // Bitmap resource `number`: a BMP file without its 14-byte file header (info header,
-    // colour table and pixels). Returns false, leaving the outputs alone, if there is none.
+    /// Bitmap resource `number`: a BMP file without its 14-byte file header (info header,
+    /// colour table and pixels). Returns false, leaving the outputs alone, if there is none.
     virtual bool findBitmap(int number, const unsigned char*& data, std::size_t& size) const = 0;
 };
 

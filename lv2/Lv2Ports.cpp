@@ -34,7 +34,7 @@ std::string symbolFromName(const std::string& name)
 
 std::string parameterSymbol(int index)
 {
-    const std::string symbol = symbolFromName(parameterName(index));
+    std::string symbol = symbolFromName(parameterName(index));
     // Two names that differ only in punctuation would collide; the later one carries its index.
     for (int i = 0; i < index; ++i) {
         if (symbolFromName(parameterName(i)) == symbol) {

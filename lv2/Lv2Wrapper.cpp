@@ -39,7 +39,8 @@ const T* findFeature(const LV2_Feature* const* features, const char* uri)
 
 bool sameBits(float a, float b)
 {
-    return std::memcmp(&a, &b, sizeof a) == 0;
+    // Bits, not values: -0 against +0 or two NaNs must count as a change.
+    return std::memcmp(&a, &b, sizeof a) == 0;  // NOLINT(bugprone-suspicious-memory-comparison)
 }
 
 // Frees a path the host's map-path feature returned, with the host's own function if it has one.

@@ -99,8 +99,8 @@ fxSkorvalineProgramV1 fxSkorvalineProgramV1::decode(const unsigned char* data)
 
 void fxSkorvalineProgramV1::applyTo(fxSkorvalineProgram& program) const
 {
-    for (int i = 0; i < fxSkorvalineProgram::kNumValues; ++i)
-        program.values[i] = 0.0f;
+    for (float& value : program.values)
+        value = 0.0f;
     for (int i = 0; i < kNumFloats; ++i)
         if (kV1Index[i] >= 0)
             program.values[kV1Index[i]] = skv::sanitizeNormalised(floats[i]);

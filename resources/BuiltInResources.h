@@ -8,7 +8,7 @@ namespace skv {
 
 class CBuiltInResources : public kfx::IResourceModule {
 public:
-    // The one table of the library; pass it to loadFromResource.
+    /// The one table of the library; pass it to loadFromResource.
     static const CBuiltInResources& instance();
 
     bool findBitmap(int number, const unsigned char*& data, std::size_t& size) const override;

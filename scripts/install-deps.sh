@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  cmake ninja-build g++ clang clang-format libclang-rt-14-dev pkg-config
+  cmake ninja-build g++ clang clang-format clang-tidy libclang-rt-14-dev pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   zlib1g-dev libtinyxml2-dev
   libx11-dev libxtst-dev libcairo2-dev fonts-liberation xvfb xauth x11-utils

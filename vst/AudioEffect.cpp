@@ -5,6 +5,8 @@
 
 namespace {
 
+// The record's object field is how a static trampoline finds its C++ effect; a host that
+// calls with a null record gets the neutral answer instead of a crash.
 AudioEffect* effectOf(AEffect* e)
 {
     return e ? static_cast<AudioEffect*>(e->object) : nullptr;
@@ -22,6 +24,8 @@ AudioEffect::AudioEffect(audioMasterCallback audioMaster, VstInt32 numPrograms, 
     cEffect.getParameter = &AudioEffect::getParameterClass;
     cEffect.numPrograms = numPrograms;
     cEffect.numParams = numParams;
+    // Defaults until the effect states its own I/O; hosts read these right after the entry
+    // point returns, before any dispatcher call.
     cEffect.numInputs = 1;
     cEffect.numOutputs = 2;
     cEffect.flags = 0;
@@ -38,6 +42,8 @@ AudioEffect::~AudioEffect()
     editor = nullptr;
 }
 
+// A change the user made: the effect takes it first, then the host records it as
+// automation (and may call setParameter back with the same value).
 void AudioEffect::setParameterAutomated(VstInt32 index, float value)
 {
     setParameter(index, value);
@@ -50,6 +56,7 @@ void AudioEffect::setEditor(AEffEditor* newEditor)
     setFlag(effFlagsHasEditor, editor != nullptr);
 }
 
+// NOLINTNEXTLINE(readability-function-size): one short case per opcode, the host's table
 VstIntPtr AudioEffect::dispatcher(VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr,
                                   float opt)
 {
@@ -61,12 +68,15 @@ VstIntPtr AudioEffect::dispatcher(VstInt32 opcode, VstInt32 index, VstIntPtr val
         close();
         return 0;
     case effSetProgram:
+        // The index comes from the host's own bookkeeping, which may be out of step with
+        // ours (a session saved with another program count): out of range is ignored.
         if (value >= 0 && value < numPrograms) {
             setProgram(static_cast<VstInt32>(value));
         }
         return 0;
     case effGetProgram:
         return getProgram();
+    // Text requests carry the host's buffer in ptr; without one there is nowhere to write.
     case effSetProgramName:
         if (ptr) {
             setProgramName(static_cast<char*>(ptr));
@@ -93,6 +103,7 @@ VstIntPtr AudioEffect::dispatcher(VstInt32 opcode, VstInt32 index, VstIntPtr val
         }
         return 0;
     case effGetVu:
+        // An obsolete query; the level travels as a 0..32767 integer.
         return static_cast<VstIntPtr>(getVu() * 32767.0f);
     case effSetSampleRate:
         setSampleRate(opt);
@@ -123,6 +134,8 @@ VstIntPtr AudioEffect::dispatcher(VstInt32 opcode, VstInt32 index, VstIntPtr val
         }
         return 0;
     case effIdentify:
+        // Some hosts probe with this right after the entry point; "NvEf" is the answer they
+        // look for.
         return vstFourCC('N', 'v', 'E', 'f');
     case effGetChunk:
         if (!ptr) {
@@ -130,6 +143,8 @@ VstIntPtr AudioEffect::dispatcher(VstInt32 opcode, VstInt32 index, VstIntPtr val
         }
         return getChunk(static_cast<void**>(ptr), index != 0);
     case effSetChunk:
+        // The byte count arrives pointer-sized; a size VstInt32 cannot hold would wrap in
+        // the narrowing below, so it is refused like an empty chunk.
         if (!ptr || value <= 0 || value > 0x7fffffff) {
             return 0;
         }
@@ -165,6 +180,8 @@ bool AudioEffect::isOutputConnected(VstInt32 output)
     return callHost(audioMasterPinConnected, output, 1) == 0;
 }
 
+// Every call into the host goes through here; an effect made without a host callback (the
+// tests, a scanner) gets 0, the answer of a host that supports nothing.
 VstIntPtr AudioEffect::callHost(VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr,
                                 float opt)
 {
@@ -219,6 +236,8 @@ void AudioEffect::setParameterClass(AEffect* e, VstInt32 index, float value)
     }
 }
 
+// Empty blocks and missing buffer arrays are filtered here, once for every effect, so that
+// process code may assume at least one frame in valid buffers.
 void AudioEffect::processClass(AEffect* e, float** inputs, float** outputs, VstInt32 sampleFrames)
 {
     AudioEffect* effect = effectOf(e);

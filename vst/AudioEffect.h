@@ -17,7 +17,7 @@ public:
     AudioEffect(const AudioEffect&) = delete;
     AudioEffect& operator=(const AudioEffect&) = delete;
 
-    // Parameters (host automation may call these from the audio or the user-interface thread).
+    /// Parameters (host automation may call these from the audio or the user-interface thread).
     virtual void setParameter(VstInt32 /*index*/, float /*value*/) {}
     virtual float getParameter(VstInt32 /*index*/) { return 0.0f; }
     /// Sets the parameter in the effect first, then tells the host (audioMasterAutomate).
@@ -29,7 +29,7 @@ public:
     virtual void setEditor(AEffEditor* newEditor);
     AEffEditor* getEditor() const { return editor; }
 
-    // Called by the host.
+    /// Called by the host.
     virtual VstIntPtr dispatcher(VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr,
                                  float opt);
     virtual void open() {}
@@ -54,14 +54,14 @@ public:
     virtual void setSampleRate(float newSampleRate) { sampleRate = newSampleRate; }
     virtual void setBlockSize(VstInt32 newBlockSize) { blockSize = newBlockSize; }
 
-    // Audio thread.
+    /// Audio thread.
     virtual void process(float** /*inputs*/, float** /*outputs*/, VstInt32 /*sampleFrames*/) {}
     virtual void processReplacing(float** /*inputs*/, float** /*outputs*/,
                                   VstInt32 /*sampleFrames*/)
     {
     }
 
-    // Setup, normally from the constructor.
+    /// Setup, normally from the constructor.
     virtual void setUniqueID(VstInt32 id) { cEffect.uniqueID = id; }
     virtual void setNumInputs(VstInt32 inputs) { cEffect.numInputs = inputs; }
     virtual void setNumOutputs(VstInt32 outputs) { cEffect.numOutputs = outputs; }
@@ -78,7 +78,7 @@ public:
     VstInt32 getBlockSize() const { return blockSize; }
     bool hasHost() const { return audioMaster != nullptr; }
 
-    // Host services (each answers 0 when there is no host callback).
+    /// Host services (each answers 0 when there is no host callback).
     virtual VstInt32 getMasterVersion();
     virtual VstInt32 getCurrentUniqueId();
     /// audioMasterIdle: lets the host breathe while the editor waits inside a gesture.

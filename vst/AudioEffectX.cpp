@@ -12,6 +12,8 @@ AudioEffectX::AudioEffectX(audioMasterCallback audioMaster, VstInt32 numPrograms
 VstIntPtr AudioEffectX::dispatcher(VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr,
                                    float opt)
 {
+    // Text queries and answers share ptr as a NUL-terminated buffer; every use checks it,
+    // as hosts probe some opcodes with a null pointer.
     char* text = static_cast<char*>(ptr);
     switch (opcode) {
     case effProcessEvents:
@@ -39,6 +41,7 @@ VstIntPtr AudioEffectX::dispatcher(VstInt32 opcode, VstInt32 index, VstIntPtr va
     case effGetPlugCategory:
         return getPlugCategory();
     case effSetBlockSizeAndSampleRate:
+        // Both in one call from hosts that send it instead of the two separate opcodes.
         setBlockSize(static_cast<VstInt32>(value));
         setSampleRate(opt);
         return 0;
@@ -71,6 +74,9 @@ VstIntPtr AudioEffectX::dispatcher(VstInt32 opcode, VstInt32 index, VstIntPtr va
         return getVstVersion();
     case effEditKeyDown:
     case effEditKeyUp:
+        // Keys reach the editor only this way: its window selects no key events, so that
+        // the host's own shortcuts keep working. index: character, value: virtual key,
+        // opt: modifiers. An answer of 1 tells the host the key was used.
         if (editor) {
             VstKeyCode key{index, static_cast<unsigned char>(value),
                            static_cast<unsigned char>(opt)};
@@ -98,6 +104,8 @@ void AudioEffectX::wantEvents(VstInt32 filter)
     callHost(audioMasterWantMidi, 0, filter);
 }
 
+// The host owns the record and may overwrite it at its next call; callers copy what they
+// need at once. Null when the host gives no time information.
 VstTimeInfo* AudioEffectX::getTimeInfo(VstInt32 filter)
 {
     return reinterpret_cast<VstTimeInfo*>(callHost(audioMasterGetTime, 0, filter));
@@ -113,6 +121,8 @@ bool AudioEffectX::updateDisplay()
     return callHost(audioMasterUpdateDisplay) != 0;
 }
 
+// A gesture's bounds, so that a host records one automation pass per drag instead of
+// treating each value as a new touch.
 bool AudioEffectX::beginEdit(VstInt32 index)
 {
     return callHost(audioMasterBeginEdit, index) != 0;
@@ -143,6 +153,7 @@ bool AudioEffectX::sizeWindow(VstInt32 width, VstInt32 height)
     return callHost(audioMasterSizeWindow, width, height) != 0;
 }
 
+// A host answers 1 for what it supports; anything else counts as no.
 bool AudioEffectX::canHostDo(char* text)
 {
     return text && callHost(audioMasterCanDo, 0, 0, text) == 1;

@@ -354,7 +354,7 @@ enum VstPinPropertiesFlags : VstInt32 {
     kVstPinUseSpeaker = 1 << 2,
 };
 
-// x86-64 layout as hosts read it.
+/// x86-64 layout as hosts read it.
 static_assert(sizeof(void*) == 8, "the layout below is the LP64 one");
 static_assert(offsetof(AEffect, magic) == 0);
 static_assert(offsetof(AEffect, dispatcher) == 8);

@@ -1,3 +1,5 @@
+// The bar slider: its off-screen surface (made when attached, dropped when removed), the
+// drawing of the bar into it, and the mouse, wheel and key gestures that move the value.
 #include "editor/controls/BarControl.h"
 
 #include "editor/toolkit/DrawContext.h"
@@ -14,6 +16,8 @@ CBarControl::CBarControl(long t, CControlListener* l, const CRect& r, const CCol
 
 CBarControl::~CBarControl() = default;
 
+// The off-screen surface lives only while the bar is in a view tree: a switch keeps the
+// bars it has taken out alive, and they need no pixels meanwhile.
 void CBarControl::onAttached(CView*)
 {
     offscreen = std::make_unique<COffscreenContext>(parentFrame, width, height, backColor);
@@ -29,6 +33,8 @@ CRect CBarControl::barRect() const
     const bool bipolar = (style & kBarBipolar) != 0;
     const bool inverted = bipolar && !(style & (kBarFromLeft | 0x20));
     const double a = inverted ? 1.0 - double(value) : double(value);
+    // The bar fills the inside of a 2-pixel margin (3 at the far edge, where the outline's
+    // last pixel lies); bipolar bars grow from the middle towards either end.
     auto span = [&](int extent, bool fromFar, int& lo, int& hi) {
         const int d = extent - 5;
         if (fromFar) {
@@ -120,6 +126,8 @@ void CBarControl::onMouseDown(CDrawContext* context, CPoint& where, long buttons
     }
     if (!(buttons & kLButton))
         return;
+    // A fine drag creeps towards the pointer instead of jumping to it, so that shift can be
+    // pressed anywhere on the bar without the value leaping first.
     const bool fine = (buttons & kShift) != 0;
     CMouseLoop loop(parentFrame);
     beginEdit();
@@ -140,6 +148,7 @@ void CBarControl::onMouseDown(CDrawContext* context, CPoint& where, long buttons
 bool CBarControl::onWheel(CDrawContext* context, const CPoint&, float distance)
 {
     float inc = wheelInc * distance;
+    // The host's wheel call carries no modifiers; shift is asked of the server.
     if (context && (context->getMouseButtons() & kShift))
         inc *= 0.01f;
     value += inc;

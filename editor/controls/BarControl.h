@@ -22,7 +22,7 @@ enum CBarStyle : long {
 
 class CBarControl : public CControl {
 public:
-    // Colours: background, a second one that is kept but not drawn, the bar.
+    /// Colours: background, a second one that is kept but not drawn, the bar.
     CBarControl(long tag, CControlListener* listener, const CRect& size, const CColor& background,
                 const CColor& second, const CColor& bar, long style = kBarVertical | kBarBottomUp);
     ~CBarControl() override;
@@ -42,9 +42,9 @@ public:
     long getStyle() const { return style; }
     CColor getSecondColor() const { return secondColor; }
     bool hasOffscreen() const { return offscreen != nullptr; }
-    // The bar's rectangle inside the control (both edges included) for the current value.
+    /// The bar's rectangle inside the control (both edges included) for the current value.
     CRect barRect() const;
-    // The value the pointer at where (container coordinates) points at, not clamped.
+    /// The value the pointer at where (container coordinates) points at, not clamped.
     float positionValue(const CPoint& where) const;
 
     static constexpr float kFineDragStep = 0.00025f;

@@ -1,3 +1,5 @@
+// The filter-map display: drawing the map, the loop band and the scan line; the gestures
+// that move start, stop and view; and taking a dropped BMP file as the channel's new map.
 #include "editor/controls/BitmapControl.h"
 
 #include "editor/controls/BitmapEx.h"
@@ -39,6 +41,8 @@ bool isBmpFile(const std::string& path)
 }
 }  // namespace
 
+// Only the first file counts: a channel takes one picture. A path longer than the effect's
+// program record keeps is refused, as cut short it would name some other file.
 bool CBitmapControl::acceptsDrop(const std::vector<std::string>& items, long kind,
                                  const CPoint&) const
 {
@@ -51,7 +55,7 @@ bool CBitmapControl::onDrop(const std::vector<std::string>& items, long kind, co
     if (!acceptsDrop(items, kind, where))
         return false;
     // The loader may replace this display's picture (the effect refreshes the editor).
-    const std::string path = items.front();
+    const std::string& path = items.front();
     retain();
     fileDropLoader(path);
     release();
@@ -84,6 +88,8 @@ void CBitmapControl::onRemoved()
     offscreen.reset();
 }
 
+// The display shares the channel's holder with the effect (shared_ptr), so a picture the
+// effect replaces stays valid here until the editor takes the new one.
 void CBitmapControl::setFilterMap(std::shared_ptr<kfx::CBitmapArrayAnalyser> h)
 {
     holder = std::move(h);
@@ -150,6 +156,8 @@ void CBitmapControl::drawInto(CDrawContext* off)
     const int vw = viewWidth, vh = viewHeight;
     off->setFillColor(backColor);
     off->fillRect(CRect(0, 0, vw, vh));
+    // Rows are counted from the bottom of the image (where the low filter orders are read),
+    // so the picture is placed by its bottom edge, raised by the vertical offset.
     picture->draw(off, CRect(2, 2, vw - 2, vh - 6), CPoint(scroll, imageHeight - vOffset - vh + 8));
     const int sx = start - scroll + 2, ex = stop - scroll + 2;
     const bool startFits = start > scroll && sx < vw - 2;
@@ -164,6 +172,8 @@ void CBitmapControl::drawInto(CDrawContext* off)
     const int x = scanPos - scroll + 2;
     if (x > 2 && x < vw - 2) {
         off->setFrameColor(bandColor);
+        // The line marks the rows the filter order uses while the analysis switch is in its
+        // first state, and spans the view in the other two.
         const int top = analysisMode < 1.f / 3.f ? vh - filterOrder - 6 : 1;
         off->drawLine(CPoint(x, top), CPoint(x, vh - 6));
     }
@@ -171,6 +181,7 @@ void CBitmapControl::drawInto(CDrawContext* off)
 
 void CBitmapControl::draw(CDrawContext* context)
 {
+    // A picture being loaded has no consistent pixels yet; the display keeps what it showed.
     if (context && !picture->isBusy())
         COffscreenContext::paintAndCopy(offscreen.get(), parentFrame, viewWidth, viewHeight,
                                         backColor, context, size,
@@ -225,6 +236,8 @@ void CBitmapControl::onMouseDown(CDrawContext* context, CPoint& where, long butt
     const int scroll0 = scroll, offset0 = vOffset;
     const int maxScroll = std::max(0, imageWidth - viewWidth + 3);
     const int maxOffset = std::max(0, imageHeight - viewHeight + 3);
+    // The picture follows the pointer like paper under a hand: dragging right shows what lies
+    // further left, dragging down raises the rows shown.
     CPoint p = where;
     do {
         const int ns = std::min(std::max(scroll0 + (where.h - p.h), 0), maxScroll);

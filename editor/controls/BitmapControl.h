@@ -23,13 +23,13 @@ class COffscreenContext;
 
 class CBitmapControl : public CControl {
 public:
-    // picture: the picture store (referenced); null makes a CBitmapEx of its own.
-    // Colours: background, a second one kept but not drawn, the loop band and scan line.
+    /// picture: the picture store (referenced); null makes a CBitmapEx of its own.
+    /// Colours: background, a second one kept but not drawn, the loop band and scan line.
     CBitmapControl(const CRect& size, CControlListener* listener, long tag, CBitmapEx* picture,
                    const CColor& background, const CColor& second, const CColor& band);
     ~CBitmapControl() override;
 
-    // Shows holder (may be null); takes its picture, size and scan values.
+    /// Shows holder (may be null); takes its picture, size and scan values.
     void setFilterMap(std::shared_ptr<kfx::CBitmapArrayAnalyser> holder);
     std::shared_ptr<kfx::CBitmapArrayAnalyser> getFilterMap() const { return holder; }
 
@@ -54,9 +54,9 @@ public:
     }
     long getLastReport() const { return lastReport; }
 
-    // A file dropped on the display: the loader gets the first dropped path when it names
-    // an existing file *.bmp (any case) of at most maxPath characters; anything else is
-    // refused. Without a loader every drop is refused.
+    /// A file dropped on the display: the loader gets the first dropped path when it names
+    /// an existing file *.bmp (any case) of at most maxPath characters; anything else is
+    /// refused. Without a loader every drop is refused.
     void setFileDropLoader(std::function<void(const std::string& path)> loader, std::size_t maxPath)
     {
         fileDropLoader = std::move(loader);
@@ -66,7 +66,7 @@ public:
                      const CPoint& where) const override;
     bool onDrop(const std::vector<std::string>& items, long kind, const CPoint& where) override;
 
-    // Pixel values, for the editor's tests and drawing.
+    /// Pixel values, for the editor's tests and drawing.
     int getStartPixel() const { return start; }
     int getStopPixel() const { return stop; }
     int getScanPixel() const { return scanPos; }
@@ -83,9 +83,9 @@ public:
 
 private:
     void drawInto(CDrawContext* off);
-    // A value that changes with every position change, so that the toolkit sees one.
+    /// A value that changes with every position change, so that the toolkit sees one.
     void encodeValue();
-    // After a gesture moved a position: remember which one (report), encode it, notify.
+    /// After a gesture moved a position: remember which one (report), encode it, notify.
     void reportMove(CDrawContext* context, long report);
 
     std::shared_ptr<kfx::CBitmapArrayAnalyser> holder;

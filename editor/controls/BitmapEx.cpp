@@ -1,3 +1,5 @@
+// CBitmapEx: taking over a filter-map holder's drawable copy as the picture shown, and
+// loading a skin picture from a file through the same holder.
 #include "editor/controls/BitmapEx.h"
 
 #include "filtermap/BitmapHelper.h"

@@ -11,14 +11,14 @@ namespace VSTGUI {
 
 class CBitmapEx : public CBitmap {
 public:
-    // Empty: no picture, width and height 0, busy flag false.
+    /// Empty: no picture, width and height 0, busy flag false.
     CBitmapEx();
     ~CBitmapEx() override;
 
-    // Deletes the picture held so far and takes over image (null: no picture, size kept);
-    // always true.
+    /// Deletes the picture held so far and takes over image (null: no picture, size kept);
+    /// always true.
     virtual bool setPicture(std::unique_ptr<kfx::CPlatformImage> image);
-    // Loads a BMP file as the picture, busy while it runs; false if it could not be read.
+    /// Loads a BMP file as the picture, busy while it runs; false if it could not be read.
     virtual bool load(const char* path);
 
     bool isBusy() const { return busy; }
@@ -28,7 +28,7 @@ protected:
     bool busy = false;
 };
 
-// The variant the editor gives each filter-map display; it behaves like CBitmapEx.
+/// The variant the editor gives each filter-map display; it behaves like CBitmapEx.
 class CBitmapExArray : public CBitmapEx {
 public:
     CBitmapExArray() = default;

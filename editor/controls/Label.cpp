@@ -1,3 +1,5 @@
+// The editor's text controls: the shared entry list of the label buttons, the parameter
+// display and the fixed label (which also shows what was dropped on it).
 #include "editor/controls/Label.h"
 
 #include <cstdio>

@@ -19,16 +19,16 @@ class CLabel : public CParamDisplay {
 public:
     CLabel(const CRect& size, const char* text);
     void draw(CDrawContext* context) override;
-    // Files: the text becomes "<count> : <first path> at <x within the label>"; always true.
+    /// Files: the text becomes "<count> : <first path> at <x within the label>"; always true.
     bool onDrop(const std::vector<std::string>& items, long kind, const CPoint& where) override;
-    // A label takes every drop (it only shows what arrived).
+    /// A label takes every drop (it only shows what arrived).
     bool acceptsDrop(const std::vector<std::string>&, long, const CPoint&) const override
     {
         return true;
     }
 };
 
-// Up to kMaxLabelEntries entries of a short and a long text (79 characters each).
+/// Up to kMaxLabelEntries entries of a short and a long text (79 characters each).
 constexpr int kMaxLabelEntries = 10;
 constexpr int kLabelEntryTextSize = 80;
 
@@ -36,7 +36,7 @@ struct CLabelEntries {
     int count = 0;
     char shortText[kMaxLabelEntries][kLabelEntryTextSize] = {};
     char longText[kMaxLabelEntries][kLabelEntryTextSize] = {};
-    // Ignored once full; a null long text repeats the short one.
+    /// Ignored once full; a null long text repeats the short one.
     bool add(const char* shortName, const char* longName);
 };
 

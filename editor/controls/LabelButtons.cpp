@@ -1,3 +1,5 @@
+// The roll button (one entry shown, a click steps on) and the radio button (every entry a
+// cell, a click picks one): drawing and clicks.
 #include "editor/controls/LabelButtons.h"
 
 #include "editor/toolkit/DrawContext.h"

@@ -11,7 +11,7 @@ namespace VSTGUI {
 
 class CLabelRollButton : public CParamDisplay {
 public:
-    // Colours: fill, text, (unused third), marker line.
+    /// Colours: fill, text, (unused third), marker line.
     CLabelRollButton(const CRect& size, CControlListener* listener, long tag, const CColor& fill,
                      const CColor& textColor, const CColor& third, const CColor& marker,
                      const char* shortName, const char* longName = nullptr);
@@ -33,7 +33,7 @@ private:
 
 class CLabelRadioButton : public CParamDisplay {
 public:
-    // Colours: selected fill, selected text, other fill, other text.
+    /// Colours: selected fill, selected text, other fill, other text.
     CLabelRadioButton(const CRect& size, CControlListener* listener, long tag,
                       const CColor& selFill, const CColor& selText, const CColor& fill,
                       const CColor& textColor, const char* shortName,
@@ -44,9 +44,9 @@ public:
         return entries.add(shortName, longName);
     }
     int getEntryCount() const { return entries.count; }
-    // The selected cell for the current value, -1 for none (value 1 selects none).
+    /// The selected cell for the current value, -1 for none (value 1 selects none).
     int selectedCell() const;
-    // Left edge of cell i (control coordinates of the container).
+    /// Left edge of cell i (control coordinates of the container).
     int cellLeft(int i) const;
     void draw(CDrawContext* context) override;
     void onMouseDown(CDrawContext* context, CPoint& where, long buttons = -1) override;

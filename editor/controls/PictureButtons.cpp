@@ -1,3 +1,5 @@
+// The multi-state button and the about button: picking the frame of their picture to show
+// and stepping the value on a click.
 #include "editor/controls/PictureButtons.h"
 
 #include "editor/toolkit/Bitmap.h"

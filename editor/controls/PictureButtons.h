@@ -13,7 +13,7 @@ public:
     void draw(CDrawContext* context) override;
     void onMouseDown(CDrawContext* context, CPoint& where, long buttons = -1) override;
     int getStates() const { return states; }
-    // The frame shown for the current value.
+    /// The frame shown for the current value.
     int currentFrame() const;
 
 private:

@@ -1,3 +1,4 @@
+// The rounded panel: its background picture rendered once at construction.
 #include "editor/controls/ViewContainer2.h"
 
 #include "editor/toolkit/Bitmap.h"

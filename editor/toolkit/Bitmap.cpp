@@ -1,3 +1,5 @@
+// Pictures of the toolkit: built-in resources decoded into cairo images, the
+// masked copy for the transparent colour, and drawing either into a context.
 #include "editor/toolkit/Bitmap.h"
 
 #include "editor/toolkit/DrawContext.h"

@@ -1,3 +1,5 @@
+// The control base: value, dirty state and listener; double-click timing; the gesture
+// begin and end sent to the effect; and the idle work that modal mouse loops run.
 #include "editor/toolkit/Control.h"
 
 #include "editor/toolkit/Bitmap.h"
@@ -9,6 +11,7 @@
 
 namespace VSTGUI {
 
+// A monotonic clock: double clicks and idle pacing must not jump when the wall clock is set.
 long long currentMillis()
 {
     using namespace std::chrono;
@@ -38,6 +41,8 @@ CControl::~CControl()
     setBackground(nullptr);
 }
 
+// A value set from outside (host automation, a program change) makes the control dirty by
+// itself; the next draw records the value it showed.
 bool CControl::isDirty() const
 {
     return dirty || value != oldValue;
@@ -75,6 +80,8 @@ void CControl::runIdleWork()
 
 bool CControl::isDoubleClick()
 {
+    // The second click of a pair starts no new pair: a triple click is a double click and a
+    // single one, not two double clicks.
     long long now = currentMillis();
     bool dbl = lastClickTime >= 0 && now - lastClickTime <= (long long)doubleClickDelay;
     lastClickTime = dbl ? -1 : now;
@@ -93,6 +100,8 @@ void CControl::endEdit()
         parentFrame->endEdit(tag);
 }
 
+// Tells the listener only about a real change, so that a drag that ends where it began
+// sends no parameter change to the effect.
 void CControl::notify(CDrawContext* context)
 {
     if (listener && isDirty())
@@ -115,6 +124,8 @@ void CControl::drawBackground(CDrawContext* context, const CRect& rect, const CP
         pBackground->draw(context, rect, offset);
 }
 
+// -1 stands for "ask the server": mouse-down handlers called with it (by tests, by code
+// that forwards a click) see the buttons held right now.
 long CControl::resolveButtons(CDrawContext* context, long buttons)
 {
     if (buttons != -1)
@@ -122,6 +133,9 @@ long CControl::resolveButtons(CDrawContext* context, long buttons)
     return context ? context->getMouseButtons() : 0;
 }
 
+// One turn of a drag loop. The loop polls the pointer instead of reading events, which
+// belong to the frame's idle; the idle work keeps the host and the window alive meanwhile
+// (and paces the loop).
 bool CControl::followMouse(CDrawContext* context, CPoint& where)
 {
     runIdleWork();

@@ -43,29 +43,29 @@ public:
     virtual float getWheelInc() const { return wheelInc; }
     virtual void setBackground(CBitmap* background);
     virtual CBitmap* getBackground() const { return pBackground; }
-    // Clamps the value into min..max.
+    /// Clamps the value into min..max.
     virtual void clampValue();
-    // Lets the editor do its idle work (redrawing, host idle) from inside a mouse loop.
+    /// Lets the editor do its idle work (redrawing, host idle) from inside a mouse loop.
     virtual void runIdleWork();
-    // True when this click follows the previous one within the double-click delay.
+    /// True when this click follows the previous one within the double-click delay.
     virtual bool isDoubleClick();
-    // Begin / end of a gesture on this control's tag (through the frame to the effect).
+    /// Begin / end of a gesture on this control's tag (through the frame to the effect).
     void beginEdit();
     void endEdit();
     unsigned long getDoubleClickDelay() const { return doubleClickDelay; }
 
 protected:
-    // Calls the listener if the value or the dirty flag says something changed.
+    /// Calls the listener if the value or the dirty flag says something changed.
     void notify(CDrawContext* context);
-    // Calls the listener unconditionally.
+    /// Calls the listener unconditionally.
     void callListener(CDrawContext* context);
-    // The background picture (if any) 1:1 into rect from offset, leaving out its transparent
-    // colour when the control is transparent.
+    /// The background picture (if any) 1:1 into rect from offset, leaving out its transparent
+    /// colour when the control is transparent.
     void drawBackground(CDrawContext* context, const CRect& rect, const CPoint& offset = CPoint());
-    // Mouse state to act on: the given buttons, or the platform's when -1.
+    /// Mouse state to act on: the given buttons, or the platform's when -1.
     long resolveButtons(CDrawContext* context, long buttons);
-    // One turn of a mouse loop after its work: idle work, then the pointer position (into
-    // where, context coordinates); true while the left button is still held.
+    /// One turn of a mouse loop after its work: idle work, then the pointer position (into
+    /// where, context coordinates); true while the left button is still held.
     bool followMouse(CDrawContext* context, CPoint& where);
 
     CControlListener* listener;
@@ -81,7 +81,7 @@ protected:
     CBitmap* pBackground = nullptr;
 };
 
-// Marks a frame as running a mouse loop for the guard's lifetime.
+/// Marks a frame as running a mouse loop for the guard's lifetime.
 class CMouseLoop {
 public:
     explicit CMouseLoop(CFrame* frame);
@@ -93,7 +93,7 @@ private:
     CFrame* frame;
 };
 
-// Milliseconds of a monotonic clock.
+/// Milliseconds of a monotonic clock.
 long long currentMillis();
 
 }  // namespace VSTGUI

@@ -1,3 +1,5 @@
+// Drawing on cairo images: fonts, pixel-exact lines, rectangles and ellipses, text, and the
+// damage each operation leaves for the window surface to copy.
 #include "editor/toolkit/DrawContext.h"
 
 #include "editor/toolkit/Bitmap.h"

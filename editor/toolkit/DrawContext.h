@@ -19,7 +19,7 @@ enum CLineStyle { kLineSolid = 0, kLineOnOffDash };
 
 class CDrawContext {
 public:
-    // Takes its own reference to surface; frame may be null (no window behind it).
+    /// Takes its own reference to surface; frame may be null (no window behind it).
     CDrawContext(CFrame* frame, cairo_surface_t* surface);
     virtual ~CDrawContext();
     CDrawContext(const CDrawContext&) = delete;
@@ -31,7 +31,7 @@ public:
     void drawRect(const CRect& r);
     void fillRect(const CRect& r);
     void fillEllipse(const CRect& r);
-    // Single line, centred vertically; horizontally as align says. Clipped to r.
+    /// Single line, centred vertically; horizontally as align says. Clipped to r.
     void drawString(const char* text, const CRect& r, bool opaque = false,
                     CHoriTxtAlign align = kCenterText);
     long getStringWidth(const char* text);
@@ -42,8 +42,8 @@ public:
     CColor getFillColor() const { return fillColor; }
     void setFontColor(const CColor& c) { fontColor = c; }
     CColor getFontColor() const { return fontColor; }
-    // Font id (0..7, others mean 0), style bits kBoldFace | kItalicFace | kUnderlineFace;
-    // size 0 keeps the id's character height.
+    /// Font id (0..7, others mean 0), style bits kBoldFace | kItalicFace | kUnderlineFace;
+    /// size 0 keeps the id's character height.
     void setFont(long fontId, long size = 0, long style = 0);
     long getFont() const { return fontId; }
     long getFontSize() const { return fontSize; }
@@ -52,20 +52,20 @@ public:
     void setLineStyle(CLineStyle style) { lineStyle = style; }
     CLineStyle getLineStyle() const { return lineStyle; }
 
-    // Everything drawn is shifted by the offset (the origin of the container being drawn).
+    /// Everything drawn is shifted by the offset (the origin of the container being drawn).
     void setOffset(const CPoint& p) { offset = p; }
     CPoint getOffset() const { return offset; }
-    // Clip to r (in offset coordinates) until the matching popClip.
+    /// Clip to r (in offset coordinates) until the matching popClip.
     void pushClip(const CRect& r);
     void popClip();
 
-    // Mouse state bits and pointer position (relative to the offset) from the frame's window;
-    // 0 and (0, 0) without a window.
+    /// Mouse state bits and pointer position (relative to the offset) from the frame's window;
+    /// 0 and (0, 0) without a window.
     long getMouseButtons();
     void getMouseLocation(CPoint& where);
 
-    // A context drawing into a window's back buffer tells it what it drew (offset
-    // coordinates), so that only that part is copied to the window.
+    /// A context drawing into a window's back buffer tells it what it drew (offset
+    /// coordinates), so that only that part is copied to the window.
     void setDamageSink(CWindowSurface* sink) { damageSink = sink; }
     void noteDrawn(const CRect& r);
 
@@ -74,7 +74,7 @@ public:
     cairo_surface_t* getSurface() const { return surface; }
     void flush() { cairo_surface_flush(surface); }
 
-    // Character height in pixels and face of a font id.
+    /// Character height in pixels and face of a font id.
     static int fontHeight(long fontId);
     static const char* fontFace(long fontId);
 
@@ -99,25 +99,25 @@ protected:
     int clipDepth = 0;
 };
 
-// An RGB24 picture to draw into and copy from; filled with the background colour.
+/// An RGB24 picture to draw into and copy from; filled with the background colour.
 class COffscreenContext : public CDrawContext {
 public:
     COffscreenContext(CFrame* frame, int width, int height,
                       const CColor& background = kBlackCColor);
-    // Draws into the picture of bitmap (which must have one); the context references it.
+    /// Draws into the picture of bitmap (which must have one); the context references it.
     explicit COffscreenContext(CBitmap* bitmap);
     ~COffscreenContext() override;
 
     int getWidth() const { return width; }
     int getHeight() const { return height; }
-    // Copies the part of this picture starting at srcOffset into dest's destRect (1:1).
+    /// Copies the part of this picture starting at srcOffset into dest's destRect (1:1).
     void copyFrom(CDrawContext* dest, const CRect& destRect, const CPoint& srcOffset = CPoint());
-    // Colour of one pixel of the picture (ignores the offset); black outside.
+    /// Colour of one pixel of the picture (ignores the offset); black outside.
     CColor getPoint(const CPoint& p);
 
-    // The way controls with a surface of their own draw: paint into surface (or, when there
-    // is none, such as while the control is detached, into a width x height picture on
-    // background made for the moment), then copy the picture to dest at destRect.
+    /// The way controls with a surface of their own draw: paint into surface (or, when there
+    /// is none, such as while the control is detached, into a width x height picture on
+    /// background made for the moment), then copy the picture to dest at destRect.
     template <typename Paint>
     static void paintAndCopy(COffscreenContext* surface, CFrame* frame, int width, int height,
                              const CColor& background, CDrawContext* dest, const CRect& destRect,

@@ -1,3 +1,5 @@
+// Decoding what a drag source hands over: text/uri-list parsing, percent escapes and the
+// resolving of symbolic links in dropped paths.
 #include "editor/toolkit/DropData.h"
 
 #include <filesystem>

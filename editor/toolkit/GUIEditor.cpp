@@ -1,3 +1,5 @@
+// AEffGUIEditor: the host's editor calls (open, close, idle, keys, wheel) passed on to the
+// frame, and the idle work that modal loops run so that the host keeps idling meanwhile.
 #include "editor/toolkit/GUIEditor.h"
 
 #include "editor/toolkit/Control.h"
@@ -88,12 +90,16 @@ void AEffGUIEditor::runIdleWork()
     // not only at the next full run.
     if (frame)
         frame->present();
+    // Mouse loops call this on every turn: the short sleep keeps them from spinning a core,
+    // and the full run, which calls into the host, comes only every kIdleRate ms.
     long long now = currentMillis();
     if (now < lastTicks) {
         std::this_thread::sleep_for(std::chrono::milliseconds(kIdleRateMin));
         if (now < lastTicks - kIdleRateMax)
             return;
     }
+    // Inside a mouse loop the frame handles paint events only; input waits for the loop's
+    // end, so that no second gesture starts inside the first.
     idle();
     if (frame)
         frame->dispatchOnePaint();
@@ -105,6 +111,8 @@ void AEffGUIEditor::runIdleWork()
     inIdle = false;
 }
 
+// Gestures reach the host only through an AudioEffectX (level 2); a level-1 effect has no
+// way to tell them.
 void AEffGUIEditor::beginEdit(long index)
 {
     if (auto* fx = dynamic_cast<AudioEffectX*>(effect))

@@ -16,23 +16,23 @@ public:
 
     bool getRect(ERect** rect) override;
     bool open(void* ptr) override;
-    // Destroys the frame (and with it every attached view).
+    /// Destroys the frame (and with it every attached view).
     void close() override;
-    // Unless called from inside the editor's own idle work: the SDK's update-flag handling,
-    // then the frame handles its window's events and draws dirty views.
+    /// Unless called from inside the editor's own idle work: the SDK's update-flag handling,
+    /// then the frame handles its window's events and draws dirty views.
     void idle() override;
     bool onKeyDown(VstKeyCode& keyCode) override;
     bool onKeyUp(VstKeyCode& keyCode) override;
     bool setKnobMode(VstInt32 mode) override;
     bool onWheel(float distance) override;
 
-    // The effect reports a parameter change (from any source); nothing here.
+    /// The effect reports a parameter change (from any source); nothing here.
     virtual void setParameter(VstInt32 index, float value);
-    // Redraws the frame within rect (the whole frame when null).
+    /// Redraws the frame within rect (the whole frame when null).
     virtual void draw(ERect* rect);
-    // Idle work from inside mouse loops: at most every kIdleRate ms a full run (editor idle,
-    // one paint event, host idle); between runs it waits kIdleRateMin ms and returns while
-    // more than kIdleRateMax ms remain.
+    /// Idle work from inside mouse loops: at most every kIdleRate ms a full run (editor idle,
+    /// one paint event, host idle); between runs it waits kIdleRateMin ms and returns while
+    /// more than kIdleRateMax ms remain.
     virtual void runIdleWork();
 
     void beginEdit(long index);

@@ -55,7 +55,7 @@ struct CRect {
     {
         return left < o.right && o.left < right && top < o.bottom && o.top < bottom;
     }
-    // Intersection with o (empty rectangles keep right == left / bottom == top).
+    /// Intersection with o (empty rectangles keep right == left / bottom == top).
     CRect& bound(const CRect& o)
     {
         left = std::max(left, o.left);
@@ -90,14 +90,14 @@ inline bool CPoint::isInside(const CRect& r) const
     return r.pointInside(*this);
 }
 
-// Nearest integer, halves to even (the default rounding mode), for pixel positions worked
-// out from fractions.
+/// Nearest integer, halves to even (the default rounding mode), for pixel positions worked
+/// out from fractions.
 inline int roundHalfEven(double v)
 {
     return int(std::nearbyint(v));
 }
 
-// RGB with a fourth byte that nothing reads.
+/// RGB with a fourth byte that nothing reads.
 struct CColor {
     unsigned char red = 0;
     unsigned char green = 0;
@@ -116,7 +116,7 @@ constexpr CColor kGreyCColor{128, 128, 128, 0};
 constexpr CColor kRedCColor{255, 0, 0, 0};
 constexpr CColor kBlueCColor{0, 0, 255, 0};
 
-// Mouse state bits (see CFrame::getMouseButtons).
+/// Mouse state bits (see CFrame::getMouseButtons).
 enum CButton : long {
     kLButton = 1,
     kMButton = 2,
@@ -126,8 +126,8 @@ enum CButton : long {
     kAlt = 32,
 };
 
-// Font ids: 0 Arial 12 bold, 1 Arial 18, 2 Arial 14, 3 Arial 12, 4 Arial 11, 5 Arial 10,
-// 6 Arial 9, 7 Symbol 13; anything else means 0.
+/// Font ids: 0 Arial 12 bold, 1 Arial 18, 2 Arial 14, 3 Arial 12, 4 Arial 11, 5 Arial 10,
+/// 6 Arial 9, 7 Symbol 13; anything else means 0.
 enum CFont : long {
     kSystemFont = 0,
     kNormalFontVeryBig,
@@ -140,13 +140,13 @@ enum CFont : long {
     kNumStandardFonts
 };
 
-// Font style bits.
+/// Font style bits.
 enum CTxtFace : long { kNormalFace = 0, kBoldFace = 1, kItalicFace = 2, kUnderlineFace = 4 };
 
 enum CHoriTxtAlign { kLeftText = 0, kCenterText, kRightText };
 
-// Virtual key numbers of ::VstKeyCode::virt as VST 2.x hosts send them (only those the toolkit acts
-// on or produces).
+/// Virtual key numbers of ::VstKeyCode::virt as VST 2.x hosts send them (only those the toolkit
+/// acts on or produces).
 enum VirtualKey : unsigned char {
     VKEY_BACK = 1,
     VKEY_TAB,
@@ -173,7 +173,7 @@ enum VirtualKey : unsigned char {
     VKEY_HELP
 };
 
-// Modifier bits of VstKeyCode::modifier.
+/// Modifier bits of VstKeyCode::modifier.
 enum VstModifierKey : unsigned char {
     MODIFIER_SHIFT = 1,
     MODIFIER_ALTERNATE = 2,
@@ -181,7 +181,7 @@ enum VstModifierKey : unsigned char {
     MODIFIER_CONTROL = 8
 };
 
-// Drop kinds handed to onDrop.
+/// Drop kinds handed to onDrop.
 enum CDropKind : long { kDropFiles = 0, kDropText = 1 };
 
 }  // namespace VSTGUI

@@ -1,3 +1,4 @@
+// The momentary button: its two picture states and the press-and-release gesture.
 #include "editor/toolkit/KickButton.h"
 
 #include "editor/toolkit/DrawContext.h"

@@ -9,7 +9,7 @@ namespace VSTGUI {
 
 class CKickButton : public CControl {
 public:
-    // background: two frames of heightOfOneImage stacked vertically (up, pressed).
+    /// background: two frames of heightOfOneImage stacked vertically (up, pressed).
     CKickButton(const CRect& size, CControlListener* listener, long tag, CBitmap* background,
                 int heightOfOneImage, const CPoint& offset = CPoint());
 

@@ -1,3 +1,5 @@
+// The option menu's entries and the pop-up session: one override-redirect window per open
+// level, a pointer grab for the session, mouse and keyboard navigation and the choice.
 #include "editor/toolkit/OptionMenu.h"
 
 #include "editor/toolkit/Bitmap.h"
@@ -135,6 +137,19 @@ public:
     COptionMenu* run(int rootX, int rootY, int& index);
 
 private:
+    // Takes the pointer (and, if it can, the keyboard) for the menu's windows.
+    bool grabInput(Window grabWindow);
+    // What happens while no event waits: the editor's idle work, which paces the loop.
+    void idleWhileOpen();
+    void handle(XEvent& ev);
+    void onExpose(XEvent& ev);
+    void onMotion(const XEvent& ev);
+    void onButtonPress(const XEvent& ev);
+    void onButtonRelease(const XEvent& ev);
+    void onKeyPress(XEvent& ev);
+    // A click or Return on an item: a sub-menu opens, any other item ends the session.
+    void choose(std::size_t level, int item);
+    int levelOfWindow(Window w) const;
     void openLevel(COptionMenu* menu, int x, int y, int alignRight);
     void closeLevel();
     void paint(Level& l);
@@ -151,6 +166,9 @@ private:
     std::vector<Level> levels;
     int screenW, screenH;
     cairo_surface_t* measure;
+    COptionMenu* chosen = nullptr;  // the menu owning the chosen item; null: cancelled
+    int chosenIndex = -1;
+    bool done = false;
 };
 
 void PopupSession::openLevel(COptionMenu* menu, int x, int y, int alignRight)
@@ -314,8 +332,29 @@ void PopupSession::enterSubMenu()
 COptionMenu* PopupSession::run(int rootX, int rootY, int& index)
 {
     openLevel(topMenu, rootX, rootY, -1);
-    Window grabWindow = levels[0].window;
     XSync(d, False);
+    if (!grabInput(levels[0].window))
+        return nullptr;
+    while (!done) {
+        if (!XPending(d)) {
+            idleWhileOpen();
+            if (frame->isCloseRequested())
+                break;  // the host closed the editor from inside that idle work
+            continue;
+        }
+        XEvent ev;
+        XNextEvent(d, &ev);
+        handle(ev);
+    }
+    XUngrabKeyboard(d, CurrentTime);
+    XUngrabPointer(d, CurrentTime);
+    XFlush(d);
+    index = chosenIndex;
+    return chosen;
+}
+
+bool PopupSession::grabInput(Window grabWindow)
+{
     // Without the pointer grab a click outside the menu would never reach us and the menu
     // could not be dismissed. The click that opened it gave us the pointer already, so a
     // failure means another client holds a grab right now: give it a moment, then give up.
@@ -328,124 +367,145 @@ COptionMenu* PopupSession::run(int rootX, int rootY, int& index)
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
     if (!grabbed)
-        return nullptr;
+        return false;
     // The keyboard grab only adds Escape and arrow keys; clicks work without it.
     XGrabKeyboard(d, grabWindow, True, GrabModeAsync, GrabModeAsync, CurrentTime);
-    COptionMenu* chosen = nullptr;
-    bool done = false;
-    auto findLevel = [this](Window w) {
-        for (std::size_t i = 0; i < levels.size(); ++i)
-            if (levels[i].window == w)
-                return int(i);
-        return -1;
-    };
-    auto choose = [&](std::size_t li, int item) {
-        Level& l = levels[li];
-        if (item < 0)
-            return;
-        if (l.menu->getSubMenu(item)) {
-            hoverTo(li, item, true);
-            return;
-        }
-        chosen = l.menu;
-        index = item;
-        done = true;
-    };
-    while (!done) {
-        if (!XPending(d)) {
-            // Like any modal loop of the toolkit: the editor keeps redrawing and the host
-            // keeps idling while the menu is open (runIdleWork also paces this loop).
-            if (AEffGUIEditor* editor = frame->getEditor())
-                editor->runIdleWork();
-            else
-                std::this_thread::sleep_for(std::chrono::milliseconds(AEffGUIEditor::kIdleRateMin));
-            if (frame->isCloseRequested())
-                break;  // the host closed the editor from inside that idle work
-            continue;
-        }
-        XEvent ev;
-        XNextEvent(d, &ev);
-        int li = -1;
-        switch (ev.type) {
-        case Expose:
-            li = findLevel(ev.xexpose.window);
-            if (li >= 0 && ev.xexpose.count == 0)
-                paint(levels[std::size_t(li)]);
-            else if (ev.xexpose.window == frame->getWindow())
-                XPutBackEvent(d, &ev), frame->dispatchOnePaint();
-            break;
-        case MotionNotify: {
-            li = levelAt(ev.xmotion.x_root, ev.xmotion.y_root);
-            if (li < 0)
-                break;
-            int item = itemAt(levels[std::size_t(li)], ev.xmotion.y_root);
-            if (item >= 0 && item != levels[std::size_t(li)].hover)
-                hoverTo(std::size_t(li), item, true);
-            break;
-        }
-        case ButtonPress:
-            if (ev.xbutton.button > 3)
-                break;
-            li = levelAt(ev.xbutton.x_root, ev.xbutton.y_root);
-            if (li < 0) {
-                done = true;  // a click outside cancels
-                break;
-            }
-            choose(std::size_t(li), itemAt(levels[std::size_t(li)], ev.xbutton.y_root));
-            break;
-        case ButtonRelease: {
-            if (ev.xbutton.button > 3)
-                break;
-            li = levelAt(ev.xbutton.x_root, ev.xbutton.y_root);
-            if (li < 0)
-                break;
-            int item = itemAt(levels[std::size_t(li)], ev.xbutton.y_root);
-            // A release picks an item only after the pointer travelled to it (press, drag,
-            // release); the release of the click that opened the menu does not.
-            if (item >= 0 && item == levels[std::size_t(li)].hover &&
-                !levels[std::size_t(li)].menu->getSubMenu(item))
-                choose(std::size_t(li), item);
-            break;
-        }
-        case KeyPress: {
-            KeySym sym = XLookupKeysym(&ev.xkey, 0);
-            Level& l = levels.back();
-            std::size_t last = levels.size() - 1;
-            if (sym == XK_Escape) {
-                done = true;
-            }
-            else if (sym == XK_Down || sym == XK_Up) {
-                int item = nextSelectable(l, l.hover < 0 ? (sym == XK_Down ? -1 : 0) : l.hover,
-                                          sym == XK_Down ? 1 : -1);
-                if (item >= 0)
-                    hoverTo(last, item, false);
-            }
-            else if (sym == XK_Right) {
-                if (l.hover >= 0 && l.menu->getSubMenu(l.hover))
-                    enterSubMenu();
-            }
-            else if (sym == XK_Left) {
-                if (levels.size() > 1)
-                    closeLevel();
-            }
-            else if (sym == XK_Return || sym == XK_KP_Enter || sym == XK_space) {
-                if (l.hover >= 0) {
-                    if (l.menu->getSubMenu(l.hover))
-                        enterSubMenu();
-                    else
-                        choose(last, l.hover);
-                }
-            }
-            break;
-        }
-        default:
-            break;
-        }
+    return true;
+}
+
+void PopupSession::idleWhileOpen()
+{
+    // Like any modal loop of the toolkit: the editor keeps redrawing and the host keeps
+    // idling while the menu is open (runIdleWork also paces this loop).
+    if (AEffGUIEditor* editor = frame->getEditor())
+        editor->runIdleWork();
+    else
+        std::this_thread::sleep_for(std::chrono::milliseconds(AEffGUIEditor::kIdleRateMin));
+}
+
+void PopupSession::handle(XEvent& ev)
+{
+    switch (ev.type) {
+    case Expose:
+        onExpose(ev);
+        break;
+    case MotionNotify:
+        onMotion(ev);
+        break;
+    case ButtonPress:
+        onButtonPress(ev);
+        break;
+    case ButtonRelease:
+        onButtonRelease(ev);
+        break;
+    case KeyPress:
+        onKeyPress(ev);
+        break;
+    default:
+        break;
     }
-    XUngrabKeyboard(d, CurrentTime);
-    XUngrabPointer(d, CurrentTime);
-    XFlush(d);
-    return chosen;
+}
+
+int PopupSession::levelOfWindow(Window w) const
+{
+    for (std::size_t i = 0; i < levels.size(); ++i)
+        if (levels[i].window == w)
+            return int(i);
+    return -1;
+}
+
+void PopupSession::onExpose(XEvent& ev)
+{
+    const int li = levelOfWindow(ev.xexpose.window);
+    if (li >= 0 && ev.xexpose.count == 0) {
+        paint(levels[std::size_t(li)]);
+    }
+    else if (ev.xexpose.window == frame->getWindow()) {
+        // The editor's own window shares our connection: its paint goes back to the frame.
+        XPutBackEvent(d, &ev);
+        frame->dispatchOnePaint();
+    }
+}
+
+void PopupSession::onMotion(const XEvent& ev)
+{
+    const int li = levelAt(ev.xmotion.x_root, ev.xmotion.y_root);
+    if (li < 0)
+        return;
+    const int item = itemAt(levels[std::size_t(li)], ev.xmotion.y_root);
+    if (item >= 0 && item != levels[std::size_t(li)].hover)
+        hoverTo(std::size_t(li), item, true);
+}
+
+void PopupSession::onButtonPress(const XEvent& ev)
+{
+    if (ev.xbutton.button > 3)
+        return;  // wheel steps
+    const int li = levelAt(ev.xbutton.x_root, ev.xbutton.y_root);
+    if (li < 0) {
+        done = true;  // a click outside cancels
+        return;
+    }
+    choose(std::size_t(li), itemAt(levels[std::size_t(li)], ev.xbutton.y_root));
+}
+
+void PopupSession::onButtonRelease(const XEvent& ev)
+{
+    if (ev.xbutton.button > 3)
+        return;
+    const int li = levelAt(ev.xbutton.x_root, ev.xbutton.y_root);
+    if (li < 0)
+        return;
+    const Level& l = levels[std::size_t(li)];
+    const int item = itemAt(l, ev.xbutton.y_root);
+    // A release picks an item only after the pointer travelled to it (press, drag,
+    // release); the release of the click that opened the menu does not.
+    if (item >= 0 && item == l.hover && !l.menu->getSubMenu(item))
+        choose(std::size_t(li), item);
+}
+
+void PopupSession::onKeyPress(XEvent& ev)
+{
+    const KeySym sym = XLookupKeysym(&ev.xkey, 0);
+    const Level& l = levels.back();
+    const std::size_t last = levels.size() - 1;
+    if (sym == XK_Escape) {
+        done = true;
+    }
+    else if (sym == XK_Down || sym == XK_Up) {
+        const int item = nextSelectable(l, l.hover < 0 ? (sym == XK_Down ? -1 : 0) : l.hover,
+                                        sym == XK_Down ? 1 : -1);
+        if (item >= 0)
+            hoverTo(last, item, false);
+    }
+    else if (sym == XK_Right) {
+        if (l.hover >= 0 && l.menu->getSubMenu(l.hover))
+            enterSubMenu();
+    }
+    else if (sym == XK_Left) {
+        if (levels.size() > 1)
+            closeLevel();
+    }
+    else if (sym == XK_Return || sym == XK_KP_Enter || sym == XK_space) {
+        if (l.hover >= 0 && l.menu->getSubMenu(l.hover))
+            enterSubMenu();
+        else if (l.hover >= 0)
+            choose(last, l.hover);
+    }
+}
+
+void PopupSession::choose(std::size_t level, int item)
+{
+    const Level& l = levels[level];
+    if (item < 0)
+        return;
+    if (l.menu->getSubMenu(item)) {
+        hoverTo(level, item, true);
+        return;
+    }
+    chosen = l.menu;
+    chosenIndex = item;
+    done = true;
 }
 
 }  // namespace

@@ -6,12 +6,13 @@
 
 #include "editor/toolkit/ParamDisplay.h"
 
+#include <cmath>
 #include <string>
 #include <vector>
 
 namespace VSTGUI {
 
-// Geometry of the pop-up windows (pixels), public so that tests can aim at items.
+/// Geometry of the pop-up windows (pixels), public so that tests can aim at items.
 constexpr int kMenuItemHeight = 18;
 constexpr int kMenuSeparatorHeight = 7;
 constexpr int kMenuPadding = 2;
@@ -24,24 +25,24 @@ public:
                 CBitmap* background = nullptr, long style = 0);
     ~COptionMenu() override;
 
-    // Appends an item; "-" makes a separator. false once kMaxEntries exist.
+    /// Appends an item; "-" makes a separator. false once kMaxEntries exist.
     bool addEntry(const char* text);
-    // Appends a sub-menu under title; the menu takes its own reference.
+    /// Appends a sub-menu under title; the menu takes its own reference.
     bool addEntry(COptionMenu* subMenu, const char* title);
     void removeAllEntry();
     int getNbEntries() const { return int(entries.size()); }
     const char* getEntry(int index) const;
     COptionMenu* getSubMenu(int index) const;
     bool isSeparator(int index) const;
-    // Index of the item the user chose last in this menu tree, and the menu owning it.
+    /// Index of the item the user chose last in this menu tree, and the menu owning it.
     long getLastResult() const { return lastResult; }
     COptionMenu* getLastItemMenu(long& index) const;
-    long getCurrent() const { return long(value + 0.5f); }
+    int getCurrent() const { return static_cast<int>(std::lround(value)); }
 
     void draw(CDrawContext* context) override;
     void onMouseDown(CDrawContext* context, CPoint& where, long buttons = -1) override;
 
-    // Runs the pop-up at (x, y) in frame coordinates; true when an item was chosen.
+    /// Runs the pop-up at (x, y) in frame coordinates; true when an item was chosen.
     bool popup(CDrawContext* context, int x, int y);
 
     static constexpr int kMaxEntries = 1024;

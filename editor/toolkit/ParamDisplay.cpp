@@ -1,3 +1,4 @@
+// The one-line text control: its background, text and label drawing.
 #include "editor/toolkit/ParamDisplay.h"
 
 #include "editor/toolkit/Bitmap.h"

@@ -8,7 +8,7 @@ namespace VSTGUI {
 
 constexpr int kParamDisplayTextSize = 256;  // 255 characters and the terminator
 
-// Style bits of CParamDisplay and COptionMenu.
+/// Style bits of CParamDisplay and COptionMenu.
 enum CParamDisplayStyle : long {
     kNoFrame = 0x0008,
     k3DIn = 0x0010,
@@ -54,21 +54,21 @@ public:
         setDirty(true);
     }
     long getStyle() const { return style; }
-    // Copies text (null empties it), cut to 255 characters.
+    /// Copies text (null empties it), cut to 255 characters.
     virtual void setText(const char* text);
     const char* getText() const { return text; }
-    // The buffer itself, kParamDisplayTextSize characters (the effect writes into it).
+    /// The buffer itself, kParamDisplayTextSize characters (the effect writes into it).
     char* getTextBuffer() { return text; }
 
 protected:
-    // Fills the rectangle with the background colour (or draws the background picture).
+    /// Fills the rectangle with the background colour (or draws the background picture).
     void drawBack(CDrawContext* context);
-    // string centred on one line in area, in the display's font and the given colour.
+    /// string centred on one line in area, in the display's font and the given colour.
     void drawText(CDrawContext* context, const char* string, const CRect& area,
                   const CColor& color);
-    // The editor's text controls centre their text in (left + 1, top, right, bottom).
+    /// The editor's text controls centre their text in (left + 1, top, right, bottom).
     void drawLabelText(CDrawContext* context, const char* string, const CColor& color);
-    // Labels and value displays: the background colour, then the text in the text colour.
+    /// Labels and value displays: the background colour, then the text in the text colour.
     void drawLabel(CDrawContext* context);
 
     long fontID = kNormalFontSmall;

@@ -1,3 +1,4 @@
+// The splash screen: showing its picture as the frame's modal view and folding it away.
 #include "editor/toolkit/SplashScreen.h"
 
 #include "editor/toolkit/DrawContext.h"

@@ -17,7 +17,7 @@ public:
     bool isShown() const { return shown; }
 
 private:
-    // Back to the click area.
+    /// Back to the click area.
     void fold();
 
     CRect displayArea;

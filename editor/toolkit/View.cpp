@@ -1,3 +1,5 @@
+// Views and view containers: drawing within an update rectangle, redrawing dirty views,
+// hit tests, and routing mouse, wheel, key and drop events to the right child.
 #include "editor/toolkit/View.h"
 
 #include "editor/toolkit/Bitmap.h"
@@ -72,6 +74,8 @@ AEffGUIEditor* CView::getEditor() const
     return parentFrame ? parentFrame->getEditor() : nullptr;
 }
 
+// Sizes are relative to the parent container; the frame's coordinates are the sum of the
+// offsets up the tree.
 CRect CView::frameRect() const
 {
     CRect r = size;
@@ -113,6 +117,9 @@ void CViewContainer::addView(CView* view)
     view->setDirty(true);
 }
 
+// The frame forgets the view as modal or focus view before the view hears of its removal,
+// so that no event can be routed to a view that is half detached. The container's
+// reference goes last (withForget), as it may be the view's only one.
 bool CViewContainer::removeView(CView* view, bool withForget)
 {
     auto it = std::find(children.begin(), children.end(), view);
@@ -147,6 +154,8 @@ CView* CViewContainer::getView(int index) const
     return index >= 0 && index < int(children.size()) ? children[std::size_t(index)] : nullptr;
 }
 
+// Children are drawn in list order, so the last one lies on top: hits are looked for from
+// the back of the list.
 CView* CViewContainer::childAt(const CPoint& local, long buttons) const
 {
     for (auto it = children.rbegin(); it != children.rend(); ++it)
@@ -203,6 +212,8 @@ void CViewContainer::drawInRect(CDrawContext* context, const CRect& update)
     local.bound(CRect(0, 0, size.width(), size.height()));
     context->pushClip(local);
     drawBackgroundRect(context, local);
+    // Plain views draw themselves whole and the clip keeps their paint inside the update;
+    // containers pass the rectangle on, so that their own children are culled as well.
     for (CView* v : children)
         if (v->overlapsUpdate(local)) {
             if (v->isContainer())
@@ -219,6 +230,8 @@ void CViewContainer::redrawIfDirty(CDrawContext* context)
 {
     if (!context)
         return;
+    // A container marked dirty itself (a child left, its background changed) repaints all it
+    // holds; otherwise only the dirty children draw, straight over their old pixels.
     if (CView::isDirty()) {
         draw(context);
         return;
@@ -283,6 +296,8 @@ bool CViewContainer::onWheel(CDrawContext* context, const CPoint& where, float d
     return used;
 }
 
+// -1 is "not mine" (the host then uses the key itself); keys go to the topmost child first,
+// as clicks do.
 long CViewContainer::offerKeyToChildren(VstKeyCode& key, KeyHandler handler)
 {
     for (auto it = children.rbegin(); it != children.rend(); ++it) {
@@ -303,6 +318,8 @@ long CViewContainer::onKeyUp(VstKeyCode& key)
     return offerKeyToChildren(key, &CView::onKeyUp);
 }
 
+// onDrop and acceptsDrop ask the same child, so that what the drag source is told while it
+// hovers is what the drop then does.
 bool CViewContainer::onDrop(const std::vector<std::string>& items, long kind, const CPoint& where)
 {
     CPoint local(where.h - size.left, where.v - size.top);
@@ -318,6 +335,8 @@ bool CViewContainer::acceptsDrop(const std::vector<std::string>& items, long kin
     return v && v->acceptsDrop(items, kind, local);
 }
 
+// The frame's idle asks only the top container: one dirty view anywhere below makes it
+// redraw.
 bool CViewContainer::isDirty() const
 {
     if (CView::isDirty())
@@ -328,6 +347,8 @@ bool CViewContainer::isDirty() const
     return false;
 }
 
+// Clearing reaches every child, as a full draw of the container has repainted them all;
+// setting marks only the container, whose draw covers its whole area anyway.
 void CViewContainer::setDirty(bool state)
 {
     CView::setDirty(state);
@@ -336,6 +357,8 @@ void CViewContainer::setDirty(bool state)
             v->setDirty(false);
 }
 
+// Panels are filled before they are added to the frame; adding one carries the frame down
+// to the children it already holds.
 void CViewContainer::setParentFrame(CFrame* frame)
 {
     CView::setParentFrame(frame);

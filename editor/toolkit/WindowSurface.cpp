@@ -1,3 +1,5 @@
+// The window's back buffer: a cairo image laid out as the server's visual wants it, the
+// damaged area collected while drawing, and XPutImage of that area on present.
 #include "editor/toolkit/WindowSurface.h"
 
 #include <X11/Xlib.h>
@@ -36,6 +38,8 @@ CWindowSurface::CWindowSurface(Display* d, unsigned long w, int wd, int ht)
       image(cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height))
 {
     XWindowAttributes wa{};
+    // The window's visual decides the image format; the frame creates ours with the screen's
+    // default visual, which is almost always the 24-bit one.
     XGetWindowAttributes(display, window, &wa);
     gc = XCreateGC(display, window, 0, nullptr);
     // The usual 24-bit true-colour visual takes cairo's 0x00RRGGBB words directly.
@@ -93,6 +97,8 @@ void CWindowSurface::addDamage(const CRect& area)
     damage.unite(area);
 }
 
+// Only the union of what was drawn since the last present goes to the server: one request
+// per present, whatever the number of views drawn.
 void CWindowSurface::present()
 {
     if (damage.isEmpty())
@@ -108,11 +114,14 @@ void CWindowSurface::presentArea(const CRect& area)
     r.bound(CRect(0, 0, width, height));
     if (r.isEmpty() || !ximage)
         return;
+    // cairo may hold drawing back; flushing makes the pixels read below the ones drawn.
     cairo_surface_flush(image);
     const unsigned char* pixels = cairo_image_surface_get_data(image);
     if (ximage->data != reinterpret_cast<const char*>(pixels)) {
         // Converting copy for visuals that do not take 0x00RRGGBB words.
         const int stride = cairo_image_surface_get_stride(image);
+        // Each 8-bit channel is moved so that its top bit meets the top bit of the visual's
+        // mask; the mask then drops the bits a narrower channel (5 or 6 bits) has no room for.
         const int rs = topBit(redMask) - 7, gs = topBit(greenMask) - 7, bs = topBit(blueMask) - 7;
         auto place = [](unsigned long c, int shift, unsigned long mask) {
             return (shift >= 0 ? c << shift : c >> -shift) & mask;

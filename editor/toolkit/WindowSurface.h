@@ -16,7 +16,7 @@ namespace VSTGUI {
 
 class CWindowSurface {
 public:
-    // window: an X Window id on display, of width x height pixels.
+    /// window: an X Window id on display, of width x height pixels.
     CWindowSurface(::_XDisplay* display, unsigned long window, int width, int height);
     ~CWindowSurface();
     CWindowSurface(const CWindowSurface&) = delete;
@@ -25,12 +25,12 @@ public:
     cairo_surface_t* getImage() const { return image; }
     int getWidth() const { return width; }
     int getHeight() const { return height; }
-    // Records that area (window coordinates) was drawn into; present copies what was noted.
+    /// Records that area (window coordinates) was drawn into; present copies what was noted.
     void addDamage(const CRect& area);
     const CRect& getDamage() const { return damage; }
-    // Copies the noted area to the window (nothing when none); the caller flushes.
+    /// Copies the noted area to the window (nothing when none); the caller flushes.
     void present();
-    // Copies area to the window now, noted or not.
+    /// Copies area to the window now, noted or not.
     void presentArea(const CRect& area);
 
 private:

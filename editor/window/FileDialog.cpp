@@ -1,3 +1,6 @@
+// The file and message dialogs: the zenity or kdialog child process (spawned without the
+// host's library overrides and watched without blocking), its answer, and the path-entry
+// pop-up used when neither program is installed.
 #include "editor/window/FileDialog.h"
 
 #include "editor/toolkit/DrawContext.h"
@@ -9,9 +12,9 @@
 #include <X11/keysym.h>
 
 #include <cairo.h>
-#include <errno.h>
+#include <cerrno>
 #include <fcntl.h>
-#include <signal.h>
+#include <signal.h>  // NOLINT(modernize-deprecated-headers): the POSIX signal sets, not in <csignal>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -26,6 +29,7 @@
 #include <map>
 #include <mutex>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #if !(defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 34)))
@@ -71,7 +75,7 @@ std::string findOnPath(const char* name)
         // not the desktop's dialog program.
         if (folder.empty() || folder[0] != '/')
             continue;
-        const std::string candidate = folder + "/" + name;
+        std::string candidate = folder + "/" + name;
         struct stat st {};
         if (::stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
             ::access(candidate.c_str(), X_OK) == 0) {
@@ -522,8 +526,8 @@ class CFileDialog::CPathEntry {
 public:
     enum class Mode { Open, Save, Message };
 
-    CPathEntry(Mode m, const std::string& t, const std::string& message)
-        : mode(m), title(t), messageText(message)
+    CPathEntry(Mode m, std::string t, std::string message)
+        : mode(m), title(std::move(t)), messageText(std::move(message))
     {
     }
     ~CPathEntry() { close(); }
@@ -952,44 +956,44 @@ bool CFileDialog::launchProgram(Backend which)
     std::vector<std::string> args;
     const std::string window = std::to_string(topLevel);
     if (zenity) {
-        args.push_back("zenity");
+        args.emplace_back("zenity");
         if (message) {
-            args.push_back("--error");
+            args.emplace_back("--error");
             args.push_back("--text=" + zenityText(text));
         }
         else {
-            args.push_back("--file-selection");
+            args.emplace_back("--file-selection");
             args.push_back("--title=" + title);
             // GTK matches patterns by case; the files of Windows users end in .BMP as often.
-            args.push_back("--file-filter=BMP files (*.bmp) | *.bmp *.BMP");
+            args.emplace_back("--file-filter=BMP files (*.bmp) | *.bmp *.BMP");
             if (!startFolder.empty())
                 args.push_back("--filename=" + withSlash(startFolder));
             if (kind == Kind::Save) {
-                args.push_back("--save");
+                args.emplace_back("--save");
                 if (options.confirmOverwrite)
-                    args.push_back("--confirm-overwrite");
+                    args.emplace_back("--confirm-overwrite");
             }
         }
         if (topLevel && options.attach)
             args.push_back("--attach=" + window);
     }
     else {
-        args.push_back("kdialog");
+        args.emplace_back("kdialog");
         if (message) {
-            args.push_back("--error");
+            args.emplace_back("--error");
             args.push_back(text);
         }
         else {
             // kdialog's save dialog asks before it replaces a file; both only offer files
             // that exist when opening.
-            args.push_back("--title");
+            args.emplace_back("--title");
             args.push_back(title);
-            args.push_back(kind == Kind::Open ? "--getopenfilename" : "--getsavefilename");
+            args.emplace_back(kind == Kind::Open ? "--getopenfilename" : "--getsavefilename");
             args.push_back(startFolder.empty() ? "." : withSlash(startFolder));
-            args.push_back("*.bmp *.BMP|BMP files (*.bmp)");
+            args.emplace_back("*.bmp *.BMP|BMP files (*.bmp)");
         }
         if (topLevel) {
-            args.push_back("--attach");
+            args.emplace_back("--attach");
             args.push_back(window);
         }
     }

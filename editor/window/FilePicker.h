@@ -18,23 +18,23 @@ public:
     enum class State { Idle, Running, Accepted, Cancelled, Failed };
 
     virtual ~IFilePicker() = default;
-    // Shows a dialog for BMP files titled title over the host's window; false when none
-    // could be shown. Returns at once.
+    /// Shows a dialog for BMP files titled title over the host's window; false when none
+    /// could be shown. Returns at once.
     virtual bool start(Kind kind, const std::string& title, unsigned long parentWindow,
                        _XDisplay* display) = 0;
-    // Non-blocking; Accepted once the user confirmed a path (see result).
+    /// Non-blocking; Accepted once the user confirmed a path (see result).
     virtual State poll() = 0;
     virtual std::string result() const = 0;
-    // Ends a running dialog; nothing is left behind (no process, no window).
+    /// Ends a running dialog; nothing is left behind (no process, no window).
     virtual void cancel() = 0;
-    // Tells the user that something failed, without waiting for an answer.
+    /// Tells the user that something failed, without waiting for an answer.
     virtual void showError(const std::string& message, unsigned long parentWindow,
                            _XDisplay* display) = 0;
 };
 
 using FilePickerFactory = std::function<std::unique_ptr<IFilePicker>()>;
 
-// The pickers the editor makes from now on (process-wide; null restores the desktop's).
+/// The pickers the editor makes from now on (process-wide; null restores the desktop's).
 void setFilePickerFactory(FilePickerFactory factory);
 std::unique_ptr<IFilePicker> makeFilePicker();
 

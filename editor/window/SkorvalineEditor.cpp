@@ -15,6 +15,7 @@
 #include "editor/toolkit/OptionMenu.h"
 #include "editor/toolkit/SplashScreen.h"
 #include "filtermap/BitmapArrayAnalyser.h"
+#include "filtermap/LittleEndian.h"
 #include "plugin/Skorvaline.h"
 
 #include <sys/stat.h>
@@ -23,6 +24,7 @@
 #include <cmath>
 #include <cstdio>
 #include <fstream>
+#include <initializer_list>
 
 using namespace VSTGUI;
 
@@ -47,23 +49,23 @@ constexpr long kBarStyle = kBarVertical | kBarBottomUp;     // 66
 constexpr long kBipolarStyle = kBarVertical | kBarBipolar;  // 16386
 
 // GUI tags beyond the host's parameters.
-constexpr long kTagDelaySwitchL = 54, kTagDelaySwitchR = 55;
-constexpr long kTagCompSwitchL = 56, kTagCompSwitchR = 57;
-constexpr long kTagAbout = 58;
-constexpr long kTagMenuL = 59, kTagMenuR = 60;
-constexpr long kTagLoadMenuL = 61, kTagLoadMenuR = 62;
-constexpr long kTagProcessMenuL = 63, kTagProcessMenuR = 64;
-constexpr long kTagGenerateMenuL = 65, kTagGenerateMenuR = 66;
-constexpr long kLastTag = 66;
+constexpr int kTagDelaySwitchL = 54, kTagDelaySwitchR = 55;
+constexpr int kTagCompSwitchL = 56, kTagCompSwitchR = 57;
+constexpr int kTagAbout = 58;
+constexpr int kTagMenuL = 59, kTagMenuR = 60;
+constexpr int kTagLoadMenuL = 61, kTagLoadMenuR = 62;
+constexpr int kTagProcessMenuL = 63, kTagProcessMenuR = 64;
+constexpr int kTagGenerateMenuL = 65, kTagGenerateMenuR = 66;
+constexpr int kLastTag = 66;
 constexpr int kLeftMap = 26, kRightMap = 31;
-constexpr long kLoadLeft = 46, kLoadRight = 45;
+constexpr int kLoadLeft = 46, kLoadRight = 45;
 // The longest path a dialog may answer (the file name buffer holds 259 characters).
 constexpr std::size_t kMaxPathChars = 259;
 
 // A channel panel's parameter indices, left then right.
 struct ChannelTags {
     int delay, preDelay, warp, res, cut, sat, thr, ratio, attack, release, fbSame, fbCross;
-    long delaySwitch, compSwitch, tab, map, menu, loadMenu, processMenu, generateMenu, load, mode;
+    int delaySwitch, compSwitch, tab, map, menu, loadMenu, processMenu, generateMenu, load, mode;
     const char* fbSameName;
     const char* fbCrossName;
     const char* analysingText;
@@ -135,9 +137,7 @@ bool fxSkorvalineEditor::open(void* ptr)
     background->release();
     if (!frame->isOpen()) {
         // No display (a scanner) or a parent window that is not there.
-        frame->release();
-        frame = nullptr;
-        AEffEditor::close();
+        AEffGUIEditor::close();  // releases the frame
         return false;
     }
 
@@ -278,29 +278,46 @@ CFormatDisplay* fxSkorvalineEditor::makeDisplay(int index, int x)
 void fxSkorvalineEditor::buildChannelPanel(bool left)
 {
     const int side = left ? 0 : 1;
+    channel[side].panel = new CViewContainer2(kPanelRects[side], frame, kMidGrey, kSky, kLightGrey);
+    panels[side] = channel[side].panel;
+    // Creation, in the order the window has always been built.
+    ChannelHeadings headings{};
+    buildFilterColumns(side, headings);
+    buildFilterMapArea(side);
+    buildMapButtons(side);
+    buildDynamicsColumns(side, headings);
+    insertChannelViews(side, headings);
+    frame->addView(channel[side].panel);
+}
+
+void fxSkorvalineEditor::buildFilterColumns(int side, ChannelHeadings& headings)
+{
     const ChannelTags& t = kChannelTags[side];
     ChannelViews& c = channel[side];
-    c.panel = new CViewContainer2(kPanelRects[side], frame, kMidGrey, kSky, kLightGrey);
-    panels[side] = c.panel;
-
-    // Creation, in the order the window has always been built.
-    CBarControl* delay = makeBar(t.delay, 15, kBarStyle);
+    // Delay and pre-delay share a column; the roll button above it swaps them.
+    makeBar(t.delay, 15, kBarStyle);
     makeBar(t.preDelay, 15, kBarStyle);
     c.delayRoll = new CLabelRollButton(CRect(8, 10, 38, 22), this, t.delaySwitch, kTeal, kAmber,
                                        kTeal, kSky, "Dly", "Delay");
     c.delayRoll->addEntry("Pre", "Pre-delay");
     makeDisplay(t.delay, 15);
     makeDisplay(t.preDelay, 15);
-    CBarControl* warp = makeBar(t.warp, 45, kBarStyle);
-    CLabel* warpHeading = makeHeading(45, "Wrp");
+    makeBar(t.warp, 45, kBarStyle);
+    headings.warp = makeHeading(45, "Wrp");
     makeDisplay(t.warp, 45);
-    CBarControl* res = makeBar(t.res, 75, kBarStyle);
-    CLabel* resHeading = makeHeading(75, "Res");
+    makeBar(t.res, 75, kBarStyle);
+    headings.res = makeHeading(75, "Res");
     makeDisplay(t.res, 75);
-    CBarControl* cut = makeBar(t.cut, 105, kBarStyle);
-    CLabel* cutHeading = makeHeading(105, "Cut");
+    makeBar(t.cut, 105, kBarStyle);
+    headings.cut = makeHeading(105, "Cut");
     makeDisplay(t.cut, 105);
+}
 
+void fxSkorvalineEditor::buildFilterMapArea(int side)
+{
+    const ChannelTags& t = kChannelTags[side];
+    ChannelViews& c = channel[side];
+    const bool left = side == 0;
     auto* store = new CBitmapExArray();
     c.map = new CBitmapControl(CRect(135, 25, 352, 154), this, t.map, store, kTeal, kSky, kAmber);
     store->release();
@@ -309,12 +326,13 @@ void fxSkorvalineEditor::buildChannelPanel(bool left)
     c.map->setStop(fx->getParameter(t.map + 2));
     c.map->setVerticalOffset(fx->getParameter(t.map + 3));
     // A file manager's drop loads the picture the way the load button's dialog does.
-    const int channel = t.map;
+    const int mapChannel = t.map;
     c.map->setFileDropLoader(
-        [this, channel](const std::string& path) {
-            fx->loadFilterMap(path.c_str(), channel, true);
+        [this, mapChannel](const std::string& path) {
+            fx->loadFilterMap(path.c_str(), mapChannel, true);
         },
         kMaxPathChars);
+    // The labels that stand in for the map while it is analysed or slaved.
     c.analysingLabel = makeLabel(CRect(134, 24, 352, 154), t.analysingText);
     if (!left)
         c.slaveLabel = makeLabel(CRect(134, 24, 352, 154), "Right channel filter in slave mode");
@@ -326,7 +344,12 @@ void fxSkorvalineEditor::buildChannelPanel(bool left)
         c.tabRadio->addEntry("Slave");
     c.tabRadio->setValue(fx->getParameter(t.tab));
     radios[t.tab] = c.tabRadio;
+}
 
+void fxSkorvalineEditor::buildMapButtons(int side)
+{
+    const ChannelTags& t = kChannelTags[side];
+    ChannelViews& c = channel[side];
     // The small buttons stand in one column, each below the previous one's bottom.
     auto* face = new CBitmap(kMenuFacePicture);
     int top = 25;
@@ -334,6 +357,29 @@ void fxSkorvalineEditor::buildChannelPanel(bool left)
                              t.menu, face, kNoTextStyle);
     top += face->getHeight() + 1;
     face->release();
+    buildMapMenu(side);
+
+    // The load button's picture holds its two states one above the other, the mode
+    // button's its three.
+    auto* loadPicture = new CBitmap(kLoadButtonPicture);
+    const int loadHeight = loadPicture->getHeight() / 2;
+    c.loadButton = new CKickButton(CRect(352, top, 352 + loadPicture->getWidth(), top + loadHeight),
+                                   this, t.load, loadPicture, loadHeight);
+    top += loadHeight + 1;
+    loadPicture->release();
+    auto* modePicture = new CBitmap(kModeButtonPicture);
+    const int modeHeight = modePicture->getHeight() / 3;
+    c.modeButton =
+        new CMultiStateButton(CRect(352, top, 352 + modePicture->getWidth(), top + modeHeight),
+                              this, t.mode, modePicture, 3);
+    modePicture->release();
+    c.modeButton->setValue(fx->getParameter(t.mode));
+}
+
+void fxSkorvalineEditor::buildMapMenu(int side)
+{
+    const ChannelTags& t = kChannelTags[side];
+    ChannelViews& c = channel[side];
     c.loadMenu = new COptionMenu(CRect(), this, t.loadMenu);
     c.loadMenu->addEntry("1 - Fractal Mayhem (v1)");
     c.loadMenu->addEntry("2 - Digital Interference (v1.2)");
@@ -355,30 +401,22 @@ void fxSkorvalineEditor::buildChannelPanel(bool left)
     c.loadMenu->release();
     c.generateMenu->release();
     c.processMenu->release();
+}
 
-    auto* loadPicture = new CBitmap(kLoadButtonPicture);
-    const int loadHeight = loadPicture->getHeight() / 2;
-    c.loadButton = new CKickButton(CRect(352, top, 352 + loadPicture->getWidth(), top + loadHeight),
-                                   this, t.load, loadPicture, loadHeight);
-    top += loadHeight + 1;
-    loadPicture->release();
-    auto* modePicture = new CBitmap(kModeButtonPicture);
-    const int modeHeight = modePicture->getHeight() / 3;
-    c.modeButton =
-        new CMultiStateButton(CRect(352, top, 352 + modePicture->getWidth(), top + modeHeight),
-                              this, t.mode, modePicture, 3);
-    modePicture->release();
-    c.modeButton->setValue(fx->getParameter(t.mode));
-
-    CBarControl* sat = makeBar(t.sat, 374, kBarStyle);
-    CLabel* satHeading = makeHeading(374, "Sat");
+void fxSkorvalineEditor::buildDynamicsColumns(int side, ChannelHeadings& headings)
+{
+    const ChannelTags& t = kChannelTags[side];
+    ChannelViews& c = channel[side];
+    makeBar(t.sat, 374, kBarStyle);
+    headings.sat = makeHeading(374, "Sat");
     makeDisplay(t.sat, 374);
-    CBarControl* thr = makeBar(t.thr, 404, kBarStyle);
-    CLabel* thrHeading = makeHeading(404, "Thr");
+    makeBar(t.thr, 404, kBarStyle);
+    headings.thr = makeHeading(404, "Thr");
     makeDisplay(t.thr, 404);
-    CBarControl* ratio = makeBar(t.ratio, 434, kBarStyle);
-    CLabel* ratioHeading = makeHeading(434, "Ratio");
+    makeBar(t.ratio, 434, kBarStyle);
+    headings.ratio = makeHeading(434, "Ratio");
     makeDisplay(t.ratio, 434);
+    // Attack and release share a column, as delay and pre-delay do.
     makeBar(t.attack, 464, kBarStyle);
     makeBar(t.release, 464, kBarStyle);
     c.compRoll = new CLabelRollButton(CRect(457, 10, 487, 22), this, t.compSwitch, kTeal, kAmber,
@@ -386,48 +424,35 @@ void fxSkorvalineEditor::buildChannelPanel(bool left)
     c.compRoll->addEntry("Rel", "Release");
     makeDisplay(t.attack, 464);
     makeDisplay(t.release, 464);
-    CBarControl* fbSame = makeBar(t.fbSame, 494, kBipolarStyle);
-    CLabel* fbSameHeading = makeHeading(494, t.fbSameName);
+    makeBar(t.fbSame, 494, kBipolarStyle);
+    headings.fbSame = makeHeading(494, t.fbSameName);
     makeDisplay(t.fbSame, 494);
-    CBarControl* fbCross = makeBar(t.fbCross, 524, kBipolarStyle);
-    CLabel* fbCrossHeading = makeHeading(524, t.fbCrossName);
+    makeBar(t.fbCross, 524, kBipolarStyle);
+    headings.fbCross = makeHeading(524, t.fbCrossName);
     makeDisplay(t.fbCross, 524);
+}
 
-    // Insertion: drawing and hit order. The switches add the rest.
+void fxSkorvalineEditor::insertChannelViews(int side, const ChannelHeadings& h)
+{
+    // Insertion: drawing and hit order. The switches add the rest (pre-delay, release, the
+    // filter-map area's views).
+    const ChannelTags& t = kChannelTags[side];
+    ChannelViews& c = channel[side];
     CViewContainer2* p = c.panel;
-    p->addView(delay);
-    p->addView(c.delayRoll);
-    p->addView(displays[t.delay]);
-    p->addView(res);
-    p->addView(resHeading);
-    p->addView(cut);
-    p->addView(cutHeading);
-    p->addView(warp);
-    p->addView(warpHeading);
-    p->addView(sat);
-    p->addView(satHeading);
-    p->addView(fbSame);
-    p->addView(fbSameHeading);
-    p->addView(fbCross);
-    p->addView(fbCrossHeading);
-    if (left)
+    const auto add = [p](std::initializer_list<CView*> views) {
+        for (CView* v : views)
+            p->addView(v);
+    };
+    add({bars[t.delay], c.delayRoll, displays[t.delay], bars[t.res], h.res, bars[t.cut], h.cut,
+         bars[t.warp], h.warp, bars[t.sat], h.sat, bars[t.fbSame], h.fbSame, bars[t.fbCross],
+         h.fbCross});
+    if (side == 0)
         p->addView(c.tabRadio);
-    p->addView(displays[t.warp]);
-    p->addView(displays[t.res]);
-    p->addView(displays[t.cut]);
-    p->addView(thr);
-    p->addView(thrHeading);
-    p->addView(displays[t.thr]);
-    p->addView(ratio);
-    p->addView(ratioHeading);
-    p->addView(displays[t.ratio]);
-    p->addView(c.compRoll);
-    p->addView(displays[t.sat]);
-    p->addView(displays[t.fbSame]);
-    p->addView(displays[t.fbCross]);
-    if (!left)
+    add({displays[t.warp], displays[t.res], displays[t.cut], bars[t.thr], h.thr, displays[t.thr],
+         bars[t.ratio], h.ratio, displays[t.ratio], c.compRoll, displays[t.sat], displays[t.fbSame],
+         displays[t.fbCross]});
+    if (side == 1)
         p->addView(c.tabRadio);
-    frame->addView(p);
 }
 
 void fxSkorvalineEditor::buildGlobalPanel()
@@ -468,6 +493,8 @@ void fxSkorvalineEditor::buildGlobalPanel()
     frame->addView(p);
 }
 
+// The effect writes the display text straight into the control's buffer: the text is the
+// effect's (units, tempo-synced names), the editor only shows it.
 void fxSkorvalineEditor::refreshDisplay(int index)
 {
     if (CFormatDisplay* d = displays[index]) {
@@ -515,6 +542,9 @@ void fxSkorvalineEditor::detach(CViewContainer2* panel, CView* view)
     }
 }
 
+// The filter-map area shows either the map with its buttons or one label standing in for
+// them: the left tab has two states (map, analysis), the right three (map, analysis, slave).
+// Views taken out stay alive in the editor (detach) and come back unchanged.
 void fxSkorvalineEditor::showFilterTab(long tag, float value)
 {
     if (tag != 38 && tag != 39)
@@ -549,6 +579,8 @@ void fxSkorvalineEditor::showFilterTab(long tag, float value)
     attach(c.panel, c.modeButton);
 }
 
+// Delay and pre-delay share one column; the roll button's value picks the pair of bar and
+// display shown (showCompressorControl does the same for attack and release).
 void fxSkorvalineEditor::showDelayControl(long tag, float value)
 {
     if (tag != kTagDelaySwitchL && tag != kTagDelaySwitchR)
@@ -594,6 +626,8 @@ void fxSkorvalineEditor::setParameter(VstInt32 index, float value)
     postUpdate();
 }
 
+// The holder may be in the middle of a change on the caller's thread; the editor takes the
+// new picture at idle, on its own thread, through the holder's copy.
 void fxSkorvalineEditor::refreshFilterMap(const char*, int channelTag, bool force)
 {
     if (force) {
@@ -618,6 +652,8 @@ void fxSkorvalineEditor::showFilterMapOf(int channelTag)
 
 void fxSkorvalineEditor::applyRecorded()
 {
+    // exchange takes the records and clears them in one step: a record made while idle applies
+    // them is kept for the next idle instead of being lost.
     const unsigned maps = mapRefresh.exchange(0, std::memory_order_acquire);
     if (maps & 1u)
         showFilterMapOf(kLeftMap);
@@ -627,6 +663,50 @@ void fxSkorvalineEditor::applyRecorded()
     for (int i = 0; mask; ++i, mask >>= 1)
         if (mask & 1u)
             applyParameter(i);
+}
+
+// The filter-map parameters of a channel: a new picture choice (26, right 31) shows start,
+// stop and vertical offset anew; 27-29 (32-34) are those three one by one; 30 (35) is the
+// scan position.
+void fxSkorvalineEditor::applyMapParameter(int index)
+{
+    const int base = index < kRightMap ? kLeftMap : kRightMap;
+    CBitmapControl* map = channel[base == kLeftMap ? 0 : 1].map;
+    if (!map)
+        return;
+    switch (index - base) {
+    case 0:
+        map->setStart(fx->getParameter(index + 1));
+        map->setStop(fx->getParameter(index + 2));
+        map->setVerticalOffset(fx->getParameter(index + 3));
+        break;
+    case 1:
+        map->setStart(fx->getParameter(index));
+        break;
+    case 2:
+        map->setStop(fx->getParameter(index));
+        break;
+    case 3:
+        map->setVerticalOffset(fx->getParameter(index));
+        break;
+    default:
+        map->setScanPosition(fx->getParameter(index));
+        map->setDirty(true);
+        break;
+    }
+}
+
+// Displays whose text follows a switch: Sync Delay (47) changes how the delay times read,
+// Sync Scan (48) how the step time reads.
+void fxSkorvalineEditor::refreshDependentDisplays(int index)
+{
+    if (index == 47) {
+        refreshDisplay(2);
+        refreshDisplay(3);
+    }
+    else if (index == 48) {
+        refreshDisplay(41);
+    }
 }
 
 void fxSkorvalineEditor::applyParameter(int index)
@@ -648,37 +728,16 @@ void fxSkorvalineEditor::applyParameter(int index)
         show(radios[index], index);
         break;
     case kLeftMap:
-    case kRightMap:
-        if (CBitmapControl* map = channel[index == kLeftMap ? 0 : 1].map) {
-            map->setStart(fx->getParameter(index + 1));
-            map->setStop(fx->getParameter(index + 2));
-            map->setVerticalOffset(fx->getParameter(index + 3));
-        }
-        break;
     case 27:
     case 28:
     case 29:
+    case 30:
+    case kRightMap:
     case 32:
     case 33:
-    case 34: {
-        const int base = index < kRightMap ? kLeftMap : kRightMap;
-        if (CBitmapControl* map = channel[base == kLeftMap ? 0 : 1].map) {
-            const float v = fx->getParameter(index);
-            if (index - base == 1)
-                map->setStart(v);
-            else if (index - base == 2)
-                map->setStop(v);
-            else
-                map->setVerticalOffset(v);
-        }
-        break;
-    }
-    case 30:
+    case 34:
     case 35:
-        if (CBitmapControl* map = channel[index == 30 ? 0 : 1].map) {
-            map->setScanPosition(fx->getParameter(index));
-            map->setDirty(true);
-        }
+        applyMapParameter(index);
         break;
     case 36:
     case 37: {
@@ -708,13 +767,7 @@ void fxSkorvalineEditor::applyParameter(int index)
         show(radios[index], index);
         if (radios[index])
             radios[index]->setDirty(true);
-        if (index == 47) {
-            refreshDisplay(2);
-            refreshDisplay(3);
-        }
-        else if (index == 48) {
-            refreshDisplay(41);
-        }
+        refreshDependentDisplays(index);
         break;
     case kTagDelaySwitchL:
     case kTagDelaySwitchR: {
@@ -737,6 +790,37 @@ void fxSkorvalineEditor::applyParameter(int index)
 
 // ---- controls to parameters --------------------------------------------------------------
 
+// The map control reports one value per gesture (start, stop or vertical offset), named by
+// its last report.
+void fxSkorvalineEditor::reportMapChange(CBitmapControl* map, long tag)
+{
+    const long report = map->getLastReport();
+    if (report == tag + 1)
+        fx->setParameter(VstInt32(report), map->getStart());
+    else if (report == tag + 2)
+        fx->setParameter(VstInt32(report), map->getStop());
+    else if (report == tag + 3)
+        fx->setParameterAutomated(VstInt32(report), map->getVerticalOffset());
+}
+
+// A choice in a channel's filter-map menu: the main menu's own item is the export, the
+// load menu names a built-in picture, the others run an operation on the picture.
+void fxSkorvalineEditor::onMenuChoice(long tag, float v)
+{
+    if (tag == kTagMenuL || tag == kTagMenuR) {
+        if (isOpen())
+            startDialog(tag == kTagMenuL ? kSlotExportLeft : kSlotExportRight, tag);
+    }
+    else if (tag == kTagLoadMenuL || tag == kTagLoadMenuR) {
+        char reference[8];
+        std::snprintf(reference, sizeof reference, "#%d", roundToInt(v));
+        fx->loadFilterMap(reference, tag == kTagLoadMenuL ? kLeftMap : kRightMap, true);
+    }
+    else {
+        runMenuOperation(tag, v);
+    }
+}
+
 void fxSkorvalineEditor::valueChanged(CDrawContext* context, CControl* control)
 {
     if (!control)
@@ -758,18 +842,10 @@ void fxSkorvalineEditor::valueChanged(CDrawContext* context, CControl* control)
     }
     switch (tag) {
     case kLeftMap:
-    case kRightMap: {
-        auto* map = static_cast<CBitmapControl*>(control);
-        const long report = map->getLastReport();
-        if (report == tag + 1)
-            fx->setParameter(VstInt32(report), map->getStart());
-        else if (report == tag + 2)
-            fx->setParameter(VstInt32(report), map->getStop());
-        else if (report == tag + 3)
-            fx->setParameterAutomated(VstInt32(report), map->getVerticalOffset());
+    case kRightMap:
+        reportMapChange(static_cast<CBitmapControl*>(control), tag);
         update();
         break;
-    }
     case 36:
     case 37:
     case 47:
@@ -804,21 +880,13 @@ void fxSkorvalineEditor::valueChanged(CDrawContext* context, CControl* control)
         break;
     case kTagMenuL:
     case kTagMenuR:
-        if (isOpen())
-            startDialog(tag == kTagMenuL ? kSlotExportLeft : kSlotExportRight, tag);
-        break;
     case kTagLoadMenuL:
-    case kTagLoadMenuR: {
-        char reference[8];
-        std::snprintf(reference, sizeof reference, "#%d", roundToInt(v));
-        fx->loadFilterMap(reference, tag == kTagLoadMenuL ? kLeftMap : kRightMap, true);
-        break;
-    }
+    case kTagLoadMenuR:
     case kTagProcessMenuL:
     case kTagProcessMenuR:
     case kTagGenerateMenuL:
     case kTagGenerateMenuR:
-        runMenuOperation(tag, v);
+        onMenuChoice(tag, v);
         break;
     default:
         break;  // 27-29, 32-34, 51-53, 58
@@ -911,6 +979,8 @@ bool fxSkorvalineEditor::openFilterMapFile(long tag)
     const DialogSlot slot = tag == kLoadLeft ? kSlotLoadLeft : kSlotLoadRight;
     if (!isOpen() || dialogs[slot].picker)
         return false;  // the press started it; this is the release (or a click meanwhile)
+    // The click that dismissed a dialog may land on the button too; a dialog that ended
+    // within the last second does not open again at once.
     const long long now = nowSeconds();
     if (tag == lastFileTag && now - lastFileTime <= 1)
         return false;
@@ -918,6 +988,8 @@ bool fxSkorvalineEditor::openFilterMapFile(long tag)
     return false;
 }
 
+// Dialogs run beside the host's loop (a child process); their answers are collected by
+// pollDialogs at idle. Each slot holds at most one dialog.
 void fxSkorvalineEditor::startDialog(DialogSlot slot, long tag)
 {
     if (!frame || !isOpen() || dialogs[slot].picker)
@@ -1000,12 +1072,13 @@ void fxSkorvalineEditor::exportFilterMap(int channelTag, const std::string& path
     {
         std::ifstream in(temporary, std::ios::binary | std::ios::ate);
         const std::streamoff size = in ? std::streamoff(in.tellg()) : -1;
+        // Complete means the size the file header declares is the size on disk: a full disk
+        // leaves a shorter file.
         unsigned char head[6] = {};
         if (size >= 54) {
             in.seekg(0);
             in.read(reinterpret_cast<char*>(head), 6);
-            const std::streamoff declared =
-                std::streamoff(head[2] | (head[3] << 8) | (head[4] << 16) | (long(head[5]) << 24));
+            const std::streamoff declared = std::streamoff(kfx::getU32(head + 2));
             complete = in && head[0] == 'B' && head[1] == 'M' && declared == size;
         }
     }

@@ -130,7 +130,7 @@ TEST(BankStore, SaveWritesAttributesInOrderAndParamsById)
     EXPECT_STREQ(element->Name(), "Preset");
     std::vector<std::string> names;
     for (auto* a = element->FirstAttribute(); a; a = a->Next())
-        names.push_back(a->Name());
+        names.emplace_back(a->Name());
     const std::vector<std::string> expected = {"name",      "plugin",   "plugin-version", "group",
                                                "sub-group", "modified", "tuning-map"};
     EXPECT_EQ(names, expected);

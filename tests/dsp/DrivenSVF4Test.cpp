@@ -79,8 +79,8 @@ TEST(DrivenSVF4, LanesMatchScalarBandsOverLongRandomRuns)
             for (CDrivenSVF& b : ref)
                 b.resetBand();
         }
-        for (int l = 0; l < 4; ++l)
-            x[l] = 2.0f * uni(rng) - 1.0f;
+        for (float& in : x)
+            in = 2.0f * uni(rng) - 1.0f;
         alignas(16) float y[4];
         _mm_store_ps(y, four.processSample(_mm_load_ps(x)));
         for (int l = 0; l < 4; ++l) {

@@ -374,9 +374,9 @@ TEST(Lattice, WithoutWarpItIsTheDirectFormAllPoleFilter)
         ASSERT_EQ(static_cast<int>(ref.a.size()), order);  // N - 1 delays
         const std::vector<float> x = randomValues(rng, 3000, 0.5f);
         double peak = 0, worst = 0;
-        for (std::size_t i = 0; i < x.size(); ++i) {
-            const double expected = ref.step(x[i]);
-            const double got = lat.process(x[i]);
+        for (const float in : x) {
+            const double expected = ref.step(in);
+            const double got = lat.process(in);
             peak = std::max(peak, std::fabs(expected));
             worst = std::max(worst, std::fabs(got - expected));
         }

@@ -152,7 +152,7 @@ class DesktopHostTest : public skvtest::CXTestEditorFixture {
 protected:
     std::string writeFile(const char* name, const std::string& bytes)
     {
-        const std::string path = (scratch.path() / name).string();
+        std::string path = (scratch.path() / name).string();
         std::ofstream(path, std::ios::binary) << bytes;
         return path;
     }

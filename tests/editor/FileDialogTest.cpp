@@ -16,9 +16,9 @@
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 
-#include <errno.h>
+#include <cerrno>
 #include <fcntl.h>
-#include <signal.h>
+#include <signal.h>  // NOLINT(modernize-deprecated-headers): sigaction is POSIX
 #include <sys/wait.h>
 #include <unistd.h>
 

@@ -250,8 +250,8 @@ protected:
             XFree(hint.res_class);
             XWindowAttributes wa;
             if (ours && XGetWindowAttributes(display, kids[i], &wa) && wa.map_state == IsViewable)
-                found.push_back(CRect(wa.x - kOriginX, wa.y - kOriginY, wa.x - kOriginX + wa.width,
-                                      wa.y - kOriginY + wa.height));
+                found.emplace_back(wa.x - kOriginX, wa.y - kOriginY, wa.x - kOriginX + wa.width,
+                                   wa.y - kOriginY + wa.height);
         }
         if (kids)
             XFree(kids);
@@ -323,7 +323,7 @@ public:
 // messages to the frame's window and serves the data the frame asks for.
 class CDragSource {
 public:
-    CDragSource(CFrame* f, TestEditor* e, std::string type, std::string data)
+    CDragSource(CFrame* f, TestEditor* e, const std::string& type, std::string data)
         : frame(f), editor(e), payload(std::move(data))
     {
         d = XOpenDisplay(nullptr);

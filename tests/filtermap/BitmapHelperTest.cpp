@@ -62,18 +62,18 @@ TEST(BitmapHelper, OneByOne24BitExportIs1086BytesWithPixelsAt1082)
     ASSERT_EQ(f.size(), 1086u);
     EXPECT_EQ(f[0], 'B');
     EXPECT_EQ(f[1], 'M');
-    EXPECT_EQ(get32(f, 2), 1086u);
-    EXPECT_EQ(get32(f, 6), 0u);
-    EXPECT_EQ(get32(f, 10), 1082u);
-    EXPECT_EQ(get32(f, 14), 40u);  // info header size
-    EXPECT_EQ(get32(f, 18), 1u);
-    EXPECT_EQ(get32(f, 22), 1u);
-    EXPECT_EQ(f[26], 1);                       // planes
-    EXPECT_EQ(f[28], 24);                      // bits
-    EXPECT_EQ(get32(f, 30), 0u);               // compression
-    EXPECT_EQ(get32(f, 34), 4u);               // image size
-    EXPECT_EQ(f[14 + 40 + 4 * 200 + 1], 200);  // the grey ramp sits in the file even at 24 bits
-    EXPECT_EQ(get32(f, 14 + 1064), 0u);        // spare bytes
+    EXPECT_EQ(getU32(f.data() + 2), 1086u);
+    EXPECT_EQ(getU32(f.data() + 6), 0u);
+    EXPECT_EQ(getU32(f.data() + 10), 1082u);
+    EXPECT_EQ(getU32(f.data() + 14), 40u);  // info header size
+    EXPECT_EQ(getU32(f.data() + 18), 1u);
+    EXPECT_EQ(getU32(f.data() + 22), 1u);
+    EXPECT_EQ(f[26], 1);                          // planes
+    EXPECT_EQ(f[28], 24);                         // bits
+    EXPECT_EQ(getU32(f.data() + 30), 0u);         // compression
+    EXPECT_EQ(getU32(f.data() + 34), 4u);         // image size
+    EXPECT_EQ(f[14 + 40 + 4 * 200 + 1], 200);     // the grey ramp sits in the file even at 24 bits
+    EXPECT_EQ(getU32(f.data() + 14 + 1064), 0u);  // spare bytes
     EXPECT_EQ(f[1082], 0x56);
     EXPECT_EQ(f[1083], 0x34);
     EXPECT_EQ(f[1084], 0x12);
@@ -90,11 +90,11 @@ TEST(BitmapHelper, ExportAndReloadKeepPixelsAtEveryDepth)
             px[i] = std::uint8_t(i * 37 + 11);
         for (int y = 0; y < ht; ++y)  // keep padding zero: the export's rows are the held rows
             for (int i = (w * bits + 7) / 8; i < s; ++i)
-                px[std::size_t(y * s + i)] = 0;
+                px[std::size_t(y) * std::size_t(s) + std::size_t(i)] = 0;
         if (bits < 8 &&
             (w * bits) % 8 != 0)  // bits of the last byte beyond the row are padding too
             for (int y = 0; y < ht; ++y)
-                px[std::size_t(y * s + (w * bits) / 8)] &=
+                px[std::size_t(y) * std::size_t(s) + std::size_t((w * bits) / 8)] &=
                     std::uint8_t(0xFF << (8 - (w * bits) % 8));
         std::vector<std::uint8_t> table;
         if (bits <= 8)
@@ -249,9 +249,9 @@ TEST(BitmapHelper, DecodeRejectsIncompleteOrImpossibleText)
     auto bad = [&](std::size_t at, std::uint32_t value, bool word = false) {
         auto p = good;
         if (word)
-            put16(p, at, value);
+            putU16(p.data() + at, value);
         else
-            put32(p, at, value);
+            putU32(p.data() + at, value);
         tryPayload(p);
     };
     bad(0, 39);           // header length below 40
@@ -433,9 +433,9 @@ TEST(BitmapHelper, DeepPicturesFromTextDrawConvertAndExportWithTheirChannels)
 
     // Masks given in a longer header win: 5-5-5 here, so 0x7C00 is full red.
     std::vector<std::uint8_t> masks(12, 0);
-    put32(masks, 0, 0x7C00);
-    put32(masks, 4, 0x03E0);
-    put32(masks, 8, 0x001F);
+    putU32(masks.data() + 0, 0x7C00);
+    putU32(masks.data() + 4, 0x03E0);
+    putU32(masks.data() + 8, 0x001F);
     kfx::CBitmapHelper m("m");
     m.decodeImage(imageText(1, 1, 16, 3, {0x00, 0x7C, 0, 0}, masks), 0, 0);
     ASSERT_TRUE(m.isValid());

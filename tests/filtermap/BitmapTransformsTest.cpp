@@ -125,7 +125,8 @@ TEST(BitmapTransforms, FlipTwiceRestoresAtEveryDepth)
         std::vector<std::uint8_t> px(std::size_t(s * ht), 0);
         for (int y = 0; y < ht; ++y)
             for (int i = 0; i < (w * bits) / 8; ++i)
-                px[std::size_t(y * s + i)] = std::uint8_t(i * 29 + y * 5 + 1);
+                px[std::size_t(y) * std::size_t(s) + std::size_t(i)] =
+                    std::uint8_t(i * 29 + y * 5 + 1);
         std::vector<std::uint8_t> table(bits <= 8 ? 4u << bits : 0u, 0);
         kfx::CBitmapHelper h("h");
         loadBytes(h, makeBmp(w, ht, bits, px, table));

@@ -182,9 +182,9 @@ TEST(BmpReader, BrokenAndHostileFilesAreRefused)
     auto with = [&](std::size_t at, std::uint32_t value, int bytes = 4) {
         auto f = good;
         if (bytes == 4)
-            put32(f, at, value);
+            putU32(f.data() + at, value);
         else
-            put16(f, at, value);
+            putU16(f.data() + at, value);
         return f;
     };
     EXPECT_FALSE(accepts({}));
@@ -200,7 +200,7 @@ TEST(BmpReader, BrokenAndHostileFilesAreRefused)
     EXPECT_FALSE(accepts(with(22, 0x80000000u)));  // height whose negation overflows
     EXPECT_FALSE(accepts(with(18, 40000)));        // side over the cap
     auto huge = with(18, 20000);
-    put32(huge, 22, 20000);  // 4e8 pixels, each side allowed
+    putU32(huge.data() + 22, 20000);  // 4e8 pixels, each side allowed
     EXPECT_FALSE(accepts(huge));
     for (std::uint32_t bits : {0u, 3u, 5u, 7u, 12u, 64u, 0xFFFFu})
         EXPECT_FALSE(accepts(with(28, bits, 2))) << bits;
@@ -228,7 +228,7 @@ TEST(BmpReader, BrokenAndHostileFilesAreRefused)
 TEST(BmpReader, RleOverrunsAndTruncationAreRefused)
 {
     const std::vector<std::uint8_t> table(4 * 256, 0);
-    auto rle8 = [&](std::vector<std::uint8_t> body, int height = 2) {
+    auto rle8 = [&](const std::vector<std::uint8_t>& body, int height = 2) {
         return makeBmp(4, height, 8, body, table, 1);
     };
     EXPECT_TRUE(accepts(rle8({4, 1, 0, 0, 4, 2, 0, 1})));
@@ -241,7 +241,7 @@ TEST(BmpReader, RleOverrunsAndTruncationAreRefused)
     EXPECT_FALSE(accepts(rle8({4, 1, 0})));                 // stream ends mid-escape
     EXPECT_FALSE(accepts(rle8({4, 1})));                    // stream ends before the last row
     auto topDown = rle8({4, 1, 0, 0, 4, 2, 0, 1});
-    put32(topDown, 22, std::uint32_t(-2));
+    putU32(topDown.data() + 22, std::uint32_t(-2));
     EXPECT_FALSE(accepts(topDown));
     EXPECT_FALSE(accepts(makeBmp(3, 1, 4, {4, 0x11, 0, 1}, table, 2)));  // RLE4 overrun
 }
@@ -251,7 +251,7 @@ TEST(BmpReader, BitfieldFilesWithoutTheirMasksAreRefused)
     // 16-bit BI_BITFIELDS with a 40-byte header needs 12 mask bytes after the header.
     auto f = makeBmp(1, 1, 16, {}, {}, 3);
     f.resize(14 + 40 + 6);
-    put32(f, 10, std::uint32_t(f.size() - 2));
+    putU32(f.data() + 10, std::uint32_t(f.size() - 2));
     EXPECT_FALSE(accepts(f));
 }
 

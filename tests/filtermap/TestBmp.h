@@ -1,8 +1,10 @@
-// Small BMP files and pictures built inside the tests, written field by field so that the
-// reader under test is checked against an independent encoding.
+// Small BMP files and pictures built inside the tests, laid out field by field at offsets
+// written out here (not taken from the reader), so that the reader under test is checked
+// against an independent layout.
 #pragma once
 
 #include "filtermap/BitmapHelper.h"
+#include "filtermap/LittleEndian.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -14,23 +16,9 @@
 
 namespace skvtest {
 
-inline void put16(std::vector<std::uint8_t>& v, std::size_t at, std::uint32_t x)
-{
-    v[at] = std::uint8_t(x);
-    v[at + 1] = std::uint8_t(x >> 8);
-}
-
-inline void put32(std::vector<std::uint8_t>& v, std::size_t at, std::uint32_t x)
-{
-    for (int i = 0; i < 4; ++i)
-        v[at + std::size_t(i)] = std::uint8_t(x >> (8 * i));
-}
-
-inline std::uint32_t get32(const std::vector<std::uint8_t>& v, std::size_t at)
-{
-    return std::uint32_t(v[at]) | (std::uint32_t(v[at + 1]) << 8) |
-           (std::uint32_t(v[at + 2]) << 16) | (std::uint32_t(v[at + 3]) << 24);
-}
+using kfx::getU32;
+using kfx::putU16;
+using kfx::putU32;
 
 inline int strideOf(int width, int bits)
 {
@@ -52,14 +40,14 @@ inline std::vector<std::uint8_t> infoHeader(std::size_t size, int width, int hei
                                             std::size_t coloursUsed = 0)
 {
     std::vector<std::uint8_t> h(size, 0);
-    put32(h, 0, std::uint32_t(size));
-    put32(h, 4, std::uint32_t(width));
-    put32(h, 8, std::uint32_t(height));
-    put16(h, 12, 1);
-    put16(h, 14, std::uint32_t(bits));
-    put32(h, 16, compression);
-    put32(h, 20, std::uint32_t(imageSize));
-    put32(h, 32, std::uint32_t(coloursUsed));
+    putU32(h.data() + 0, std::uint32_t(size));
+    putU32(h.data() + 4, std::uint32_t(width));
+    putU32(h.data() + 8, std::uint32_t(height));
+    putU16(h.data() + 12, 1);
+    putU16(h.data() + 14, std::uint32_t(bits));
+    putU32(h.data() + 16, compression);
+    putU32(h.data() + 20, std::uint32_t(imageSize));
+    putU32(h.data() + 32, std::uint32_t(coloursUsed));
     return h;
 }
 
@@ -74,8 +62,8 @@ inline std::vector<std::uint8_t> makeBmp(int width, int height, int bits,
     std::vector<std::uint8_t> f(14, 0);
     f[0] = 'B';
     f[1] = 'M';
-    put32(f, 2, std::uint32_t(offset + pixelBytes.size()));
-    put32(f, 10, std::uint32_t(offset));
+    putU32(f.data() + 2, std::uint32_t(offset + pixelBytes.size()));
+    putU32(f.data() + 10, std::uint32_t(offset));
     const auto header =
         infoHeader(40, width, height, bits, compression, pixelBytes.size(), table.size() / 4);
     f.insert(f.end(), header.begin(), header.end());
@@ -142,8 +130,10 @@ inline void loadBytes(kfx::IBitmapHelper& holder, const std::vector<std::uint8_t
 // The sample of pixel (x, y) read straight from the holder's blocks.
 inline int rawByte(const kfx::CBitmapHelper& h, int x, int y, int byte = 0)
 {
-    return (
-        *h.getPixelBlock())[std::size_t(y * h.getStride() + x * (h.getBitsPerPixel() / 8) + byte)];
+    const std::size_t at = std::size_t(y) * std::size_t(h.getStride()) +
+                           std::size_t(x) * std::size_t(h.getBitsPerPixel() / 8) +
+                           std::size_t(byte);
+    return (*h.getPixelBlock())[at];
 }
 
 }  // namespace skvtest

@@ -165,8 +165,8 @@ TEST(Lv2Output, RunAllocatesNothing)
     long allocations = 0;
     Outputs out{std::vector<float>(in.l.size()), std::vector<float>(in.r.size())};
     for (std::size_t at = 0; at + kBlock <= in.l.size(); at += kBlock) {
-        const std::vector<float> l(in.l.begin() + at, in.l.begin() + at + kBlock);
-        const std::vector<float> r(in.r.begin() + at, in.r.begin() + at + kBlock);
+        const std::vector<float> l(in.l.data() + at, in.l.data() + at + kBlock);
+        const std::vector<float> r(in.r.data() + at, in.r.data() + at + kBlock);
         std::vector<float> ol(kBlock), or_(kBlock);
         lv2.queueMidi(0xB0, static_cast<std::uint8_t>(20 + at / kBlock % 53), 64);
         lv2.queueTimePosition(90.0f + static_cast<float>(at % 7), 1.0f, 0, 0.0f, 0.0);

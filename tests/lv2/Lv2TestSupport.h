@@ -148,6 +148,8 @@ inline std::string documentDifference(const std::string& a, const std::string& b
 inline std::size_t firstDifference(const std::vector<float>& a, const std::vector<float>& b)
 {
     std::size_t i = 0;
+    // Bits, not values: a -0 for a +0 or another NaN is a difference too.
+    // NOLINTNEXTLINE(bugprone-suspicious-memory-comparison)
     while (i < a.size() && i < b.size() && std::memcmp(&a[i], &b[i], sizeof(float)) == 0) {
         ++i;
     }

@@ -68,7 +68,7 @@ std::string chunkText(const std::vector<unsigned char>& chunk)
         return {};
     }
     EXPECT_EQ(chunk.back(), 0);
-    const std::string text(chunk.begin(), chunk.end() - 1);
+    std::string text(chunk.begin(), chunk.end() - 1);
     EXPECT_EQ(text.find('\0'), std::string::npos);
     return text;
 }

@@ -1,6 +1,8 @@
 // Builders for state-chunk tests: version-1 program records laid out byte by byte.
 #pragma once
 
+#include "filtermap/LittleEndian.h"
+
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -37,8 +39,7 @@ inline void putFloatLE(std::vector<unsigned char>& bytes, std::size_t at, float 
 {
     std::uint32_t bits;
     std::memcpy(&bits, &value, 4);
-    for (int i = 0; i < 4; ++i)
-        bytes[at + i] = static_cast<unsigned char>(bits >> (8 * i));
+    kfx::putU32(bytes.data() + at, bits);
 }
 
 inline void putText(std::vector<unsigned char>& bytes, std::size_t at, const std::string& text)

@@ -90,7 +90,7 @@ void CEditHost::onUiThread(const std::function<void()>& job)
     bool done = false;
     {
         std::lock_guard<std::mutex> lock(jobsMutex);
-        jobs.push_back([&] {
+        jobs.emplace_back([&] {
             job();
             std::lock_guard<std::mutex> l(doneMutex);
             done = true;

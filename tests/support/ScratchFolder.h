@@ -2,7 +2,7 @@
 // everything in it (even after a test took its write permission away) when the object goes.
 #pragma once
 
-#include <stdlib.h>
+#include <stdlib.h>  // NOLINT(modernize-deprecated-headers): mkdtemp is POSIX, not in <cstdlib>
 
 #include <filesystem>
 #include <stdexcept>

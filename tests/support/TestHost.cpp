@@ -167,7 +167,9 @@ VstIntPtr CTestHost::sendMidi(const std::vector<std::vector<unsigned char>>& mes
 {
     std::vector<VstMidiEvent> events(messages.size());
     // VstEvents declares two pointers; room for more follows it, as hosts allocate.
-    std::vector<unsigned char> storage(sizeof(VstEvents) + messages.size() * sizeof(VstEvent*));
+    std::vector<unsigned char> storage(
+        // NOLINTNEXTLINE(bugprone-sizeof-expression): the list holds pointers, one per event
+        sizeof(VstEvents) + messages.size() * sizeof(VstEvent*));
     auto* list = reinterpret_cast<VstEvents*>(storage.data());
     list->numEvents = static_cast<VstInt32>(messages.size());
     VstEvent** slots = list->events;

@@ -16,7 +16,7 @@ protected:
     {
         writeAudio(scratch.path("in.wav"), makeTestSignal(44100, 4410),
                    SF_FORMAT_WAV | SF_FORMAT_PCM_16);
-        inputs.push_back("in.wav");
+        inputs.emplace_back("in.wav");
     }
 
     void addFile(const std::string& name, const std::string& text)
@@ -25,7 +25,7 @@ protected:
         inputs.push_back(name);
     }
 
-    /** Runs the tool with the given plug-in and checks the failure and what is left behind. */
+    // Runs the tool with the given plug-in and checks the failure and what is left behind.
     void expectFailure(const fs::path& plugin, std::vector<std::string> args,
                        const std::vector<std::string>& mentions)
     {
@@ -61,16 +61,16 @@ TEST_F(RenderErrors, UnreadableOrUnsupportedInput)
     addFile("notes.wav", "these are not samples\n");
     expectFailure({"notes.wav", "out.wav"}, {"notes.wav", "cannot read audio"});
     fs::create_directory(scratch.path("folder.wav"));
-    inputs.push_back("folder.wav");
+    inputs.emplace_back("folder.wav");
     expectFailure({"folder.wav", "out.wav"}, {"folder.wav", "is a folder"});
     CAudio three;
     three.channels = 3;
     three.samples.assign(300, 0.25f);
     writeAudio(scratch.path("three.wav"), three, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
-    inputs.push_back("three.wav");
+    inputs.emplace_back("three.wav");
     expectFailure({"three.wav", "out.wav"}, {"three.wav", "3 channels"});
     writeAudio(scratch.path("empty.wav"), CAudio{}, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
-    inputs.push_back("empty.wav");
+    inputs.emplace_back("empty.wav");
     expectFailure({"empty.wav", "out.wav"}, {"empty.wav", "no audio"});
 }
 
@@ -90,7 +90,7 @@ TEST_F(RenderErrors, OutputNeverReplacesAFileTheRunReads)
     expectFailure({"in.wav", "in.wav"}, {"in.wav", "is also the input"});
     expectFailure({"in.wav", "./in.wav"}, {"in.wav", "is also the input"});
     fs::create_symlink("in.wav", scratch.path("link.wav"));
-    inputs.push_back("link.wav");
+    inputs.emplace_back("link.wav");
     expectFailure({"link.wav", "in.wav"}, {"in.wav", "is also the input"});
     expectFailure({"in.wav", "out.wav", "--png", "out.wav"}, {"out.wav", "named as both"});
     expectFailure({"in.wav", "out.wav", "--save-preset", "in.wav"},

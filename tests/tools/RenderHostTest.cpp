@@ -116,7 +116,8 @@ TEST_F(RenderHost, TimeInfoGivesTempoPlayingTransportAndAdvancingPpq)
     ASSERT_EQ(out.frames(), frames + 2400);
     for (size_t i = 0; i < out.frames(); ++i) {
         // Left: the quarter-note position at the start of the block holding frame i.
-        const double blockStart = static_cast<double>(i / block * block);
+        const size_t blockStartFrame = i / block * block;  // whole blocks: division on purpose
+        const double blockStart = static_cast<double>(blockStartFrame);
         const double ppq = blockStart / rate * 90.0 / 60.0;
         ASSERT_NEAR(out.at(i, 0), ppq, 1e-5 * (1.0 + ppq)) << "frame " << i;
         ASSERT_EQ(out.at(i, 1), 90.0f) << "frame " << i << " (negative: a host fault code)";

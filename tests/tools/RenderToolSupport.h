@@ -23,6 +23,7 @@
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace skvtest {
@@ -33,7 +34,7 @@ inline const fs::path kRenderTool = SKV_RENDER_TOOL;
 inline const fs::path kSkorvaline = SKV_PLUGIN_LIBRARY;
 inline const fs::path kBmpFolder = fs::path(SKV_TESTDATA_DIR) / "bmp";
 
-/** A test effect variant: 0 pass-through, 1 one output, 2 no entry, 3 null effect, 4 "main". */
+/// A test effect variant: 0 pass-through, 1 one output, 2 no entry, 3 null effect, 4 "main".
 inline fs::path testEffect(int variant)
 {
     return fs::path(SKV_TEST_EFFECT_DIR) /
@@ -65,7 +66,7 @@ inline int exitCodeOf(int status)
     return -1;
 }
 
-/** The argument vector execv wants: the tool, then its arguments, built before a fork. */
+/// The argument vector execv wants: the tool, then its arguments, built before a fork.
 class CToolArgv {
 public:
     CToolArgv(const fs::path& tool, const std::vector<std::string>& args) : strings_{tool.string()}
@@ -78,7 +79,7 @@ public:
     CToolArgv(const CToolArgv&) = delete;
     CToolArgv& operator=(const CToolArgv&) = delete;
 
-    /** In a forked child: runs the tool in `folder`; exits 126 or 127 when that fails. */
+    /// In a forked child: runs the tool in `folder`; exits 126 or 127 when that fails.
     [[noreturn]] void execIn(const std::string& folder) const
     {
         if (::chdir(folder.c_str()) != 0)
@@ -104,12 +105,12 @@ public:
     CRenderScratch& operator=(const CRenderScratch&) = delete;
 
     const fs::path& root() const { return root_; }
-    /** Where the tool runs and writes its outputs. */
+    /// Where the tool runs and writes its outputs.
     fs::path work() const { return root_ / "work"; }
     fs::path plugin() const { return root_ / "Skorvaline.so"; }
     fs::path path(const std::string& name) const { return work() / name; }
 
-    /** Starts the tool in the work folder; output goes to files of the scratch folder. */
+    /// Starts the tool in the work folder; output goes to files of the scratch folder.
     pid_t start(const std::vector<std::string>& args, const fs::path& tool = kRenderTool) const
     {
         const std::string out = (root_ / "io" / "stdout").string();
@@ -141,23 +142,26 @@ public:
         return r;
     }
 
-    /** Runs the tool exactly with these arguments. */
+    /// Runs the tool exactly with these arguments.
     CToolRun run(const std::vector<std::string>& args, const fs::path& tool = kRenderTool) const
     {
         return wait(start(args, tool));
     }
 
-    /** Runs the tool hosting the effect `effectModule`. */
+    /// Runs the tool hosting the effect `effectModule`.
     CToolRun runWith(const fs::path& effectModule, std::vector<std::string> args) const
     {
         args.insert(args.begin(), {"--plugin", effectModule.string()});
         return run(args);
     }
 
-    /** Runs the tool on this folder's copy of Skorvaline.so. */
-    CToolRun render(std::vector<std::string> args) const { return runWith(plugin(), args); }
+    /// Runs the tool on this folder's copy of Skorvaline.so.
+    CToolRun render(std::vector<std::string> args) const
+    {
+        return runWith(plugin(), std::move(args));
+    }
 
-    /** Names of everything in the work folder, hidden temporary files included. */
+    /// Names of everything in the work folder, hidden temporary files included.
     std::vector<std::string> files() const
     {
         std::vector<std::string> names;
@@ -172,7 +176,7 @@ private:
     fs::path root_;
 };
 
-/** Interleaved audio as read from a file. */
+/// Interleaved audio as read from a file.
 struct CAudio {
     int rate = 44100;
     int channels = 2;
@@ -217,10 +221,8 @@ inline void writeAudio(const fs::path& p, const CAudio& a, int format)
     sf_close(f);
 }
 
-/**
- * Stereo test input with different channels: a 441 Hz sine of amplitude 0.5 on the left,
- * deterministic noise of amplitude 0.3 (a 32-bit linear congruential generator) on the right.
- */
+/// Stereo test input with different channels: a 441 Hz sine of amplitude 0.5 on the left,
+/// deterministic noise of amplitude 0.3 (a 32-bit linear congruential generator) on the right.
 inline CAudio makeTestSignal(int rate, size_t frames)
 {
     CAudio a;
@@ -242,7 +244,7 @@ inline bool startsWith(const std::string& s, const std::string& prefix)
     return s.compare(0, prefix.size(), prefix) == 0;
 }
 
-/** The --list-params line of a parameter index, split into its fields. */
+/// The --list-params line of a parameter index, split into its fields.
 inline std::vector<std::string> paramLine(const std::string& listing, int index)
 {
     size_t at = 0;

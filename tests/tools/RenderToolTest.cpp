@@ -15,7 +15,7 @@ constexpr int kDemoRate = 44100;
 constexpr size_t kDemoFrames = 8 * kDemoRate;
 constexpr size_t kDefaultTailFrames = 4 * kDemoRate;
 
-/** Every "param" of the first preset: id -> attributes (without the date). */
+// Every "param" of the first preset: id -> attributes (without the date).
 std::map<std::string, std::map<std::string, std::string>> presetParams(const fs::path& file)
 {
     std::map<std::string, std::map<std::string, std::string>> out;
@@ -60,10 +60,10 @@ class RenderTool : public ::testing::Test {
 protected:
     CRenderScratch scratch;
 
-    /** A float WAV test input in the work folder. */
+    // A float WAV test input in the work folder.
     fs::path makeInput(const std::string& name, size_t frames, int rate = 44100)
     {
-        const fs::path p = scratch.path(name);
+        fs::path p = scratch.path(name);
         writeAudio(p, makeTestSignal(rate, frames), SF_FORMAT_WAV | SF_FORMAT_FLOAT);
         return p;
     }

@@ -20,6 +20,8 @@ namespace {
 
 using EntryProc = AEffect* (*)(audioMasterCallback);
 
+// The least a host must answer: its version (2.4, so the effect takes it for a current
+// host); everything else is "not supported".
 VstIntPtr hostCallback(AEffect*, VstInt32 opcode, VstInt32, VstIntPtr, void*, float)
 {
     return opcode == audioMasterVersion ? 2400 : 0;
@@ -31,6 +33,8 @@ int fail(const std::string& message)
     return 1;
 }
 
+// Mapping completes asynchronously; the editor is opened, as hosts do, only once its parent
+// is on screen, or the first pictures would be drawn into a window nobody can see.
 void waitForMap(Display* d, Window w)
 {
     XEvent ev;

@@ -38,13 +38,16 @@ double fbm(double x, double y, std::uint32_t seed, int octaves)
         sum += amplitude * valueNoise(x, y, seed + std::uint32_t(o) * 101u);
         norm += amplitude;
         amplitude *= 0.5;
+        // Not exactly 2 and shifted: the octaves' lattices would otherwise line up into a
+        // visible grid.
         x = x * 2.03 + 17.1;
         y = y * 1.97 - 5.3;
     }
     return sum / norm;
 }
 
-// Maps a field linearly onto 0..255 from its own extremes.
+// Maps a field linearly onto 0..255 from its own extremes: noise sums bunch up around the
+// middle, and a map scans well only when its values use the whole range.
 std::vector<int> stretch(const std::vector<double>& field)
 {
     const auto [lo, hi] = std::minmax_element(field.begin(), field.end());
@@ -170,7 +173,7 @@ void drawText(CPicture& p, const char* text, int x0, int y0, int scale, std::uin
         const std::size_t len = std::char_traits<char>::length(g);
         for (int gy = 0; gy < 7; ++gy)
             for (int gx = 0; gx < 5; ++gx) {
-                const std::size_t at = std::size_t(gy * 5 + gx);
+                const std::size_t at = std::size_t(gy) * 5 + std::size_t(gx);
                 if (at >= len || g[at] != '#')
                     continue;
                 for (int dy = 0; dy < scale; ++dy)

@@ -1,21 +1,14 @@
 // Compact BMP encoding and the picture registry of the generator.
 #include "tools/pictures/Picture.h"
 
+#include "filtermap/LittleEndian.h"
+
 namespace skvpic {
 
+using kfx::appendU16;
+using kfx::appendU32;
+
 namespace {
-
-void putU32(std::vector<std::uint8_t>& out, std::uint32_t v)
-{
-    for (int i = 0; i < 4; ++i)
-        out.push_back(std::uint8_t(v >> (8 * i)));
-}
-
-void putU16(std::vector<std::uint8_t>& out, std::uint32_t v)
-{
-    out.push_back(std::uint8_t(v));
-    out.push_back(std::uint8_t(v >> 8));
-}
 
 std::vector<CPictureMaker>& registry()
 {
@@ -36,20 +29,20 @@ std::vector<std::uint8_t> encodeBmp(const CPicture& p)
     out.reserve(offset + imageSize);
     out.push_back('B');
     out.push_back('M');
-    putU32(out, offset + imageSize);
-    putU32(out, 0);
-    putU32(out, offset);
-    putU32(out, 40);
-    putU32(out, std::uint32_t(p.width));
-    putU32(out, std::uint32_t(p.height));
-    putU16(out, 1);
-    putU16(out, std::uint32_t(p.bitsPerPixel));
-    putU32(out, 0);  // BI_RGB
-    putU32(out, imageSize);
-    putU32(out, 2835);  // 72 dpi
-    putU32(out, 2835);
-    putU32(out, entries);
-    putU32(out, entries);
+    appendU32(out, offset + imageSize);
+    appendU32(out, 0);
+    appendU32(out, offset);
+    appendU32(out, 40);
+    appendU32(out, std::uint32_t(p.width));
+    appendU32(out, std::uint32_t(p.height));
+    appendU16(out, 1);
+    appendU16(out, std::uint32_t(p.bitsPerPixel));
+    appendU32(out, 0);  // BI_RGB
+    appendU32(out, imageSize);
+    appendU32(out, 2835);  // 72 dpi
+    appendU32(out, 2835);
+    appendU32(out, entries);
+    appendU32(out, entries);
     for (const auto& c : p.palette) {
         out.push_back(c[2]);
         out.push_back(c[1]);

@@ -26,9 +26,9 @@ struct CPicture {
     }
 };
 
-// A standard BMP file: 40-byte info header, biClrUsed = palette size with exactly that many
-// table entries, pixels right after the table (so the file minus its first 14 bytes is a
-// valid bitmap resource), bottom row first, rows padded to 4 bytes.
+/// A standard BMP file: 40-byte info header, biClrUsed = palette size with exactly that many
+/// table entries, pixels right after the table (so the file minus its first 14 bytes is a
+/// valid bitmap resource), bottom row first, rows padded to 4 bytes.
 std::vector<std::uint8_t> encodeBmp(const CPicture& picture);
 
 struct CPictureMaker {
@@ -40,8 +40,8 @@ struct CPictureMaker {
 bool registerPicture(const CPictureMaker& maker);
 const std::vector<CPictureMaker>& registeredPictures();
 
-// Deterministic integer hash, for noise and glitches that must not depend on a library's
-// random-number implementation.
+/// Deterministic integer hash, for noise and glitches that must not depend on a library's
+/// random-number implementation.
 std::uint32_t hash3(std::int32_t x, std::int32_t y, std::uint32_t seed);
 
 }  // namespace skvpic

@@ -1,3 +1,5 @@
+// Reading audio files whole and writing the render through libsndfile into a temporary
+// file beside the target.
 #include "AudioFile.h"
 
 #include "RenderError.h"
@@ -44,6 +46,8 @@ CAudioBuffer readAudioFile(const fs::path& path)
     CAudioBuffer buffer;
     buffer.sampleRate = info.samplerate;
     buffer.channels.assign(2, {});
+    // Streamed formats may report no length or a wrong one; the reservation is a hint only,
+    // and the vectors grow with what is really read.
     if (info.frames > 0 && info.frames < (sf_count_t(1) << 31)) {
         buffer.channels[0].reserve(static_cast<size_t>(info.frames));
         buffer.channels[1].reserve(static_cast<size_t>(info.frames));
@@ -56,6 +60,8 @@ CAudioBuffer readAudioFile(const fs::path& path)
         if (got <= 0)
             break;
         const size_t values = static_cast<size_t>(got) * static_cast<size_t>(nch);
+        // A NaN fed to a recursive filter stays in its state for good; silence is the harmless
+        // stand-in, counted for the warning.
         for (size_t i = 0; i < values; ++i) {
             if (!std::isfinite(interleaved[i])) {
                 interleaved[i] = 0.0f;
@@ -64,6 +70,7 @@ CAudioBuffer readAudioFile(const fs::path& path)
         }
         for (sf_count_t i = 0; i < got; ++i) {
             float l = interleaved[static_cast<size_t>(i * nch)];
+            // A mono file feeds both inputs, so the stereo effect hears it in the centre.
             float r = nch == 2 ? interleaved[static_cast<size_t>(i * nch + 1)] : l;
             buffer.channels[0].push_back(l);
             buffer.channels[1].push_back(r);

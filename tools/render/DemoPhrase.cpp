@@ -1,3 +1,4 @@
+// The demo phrase's instruments (a plucked string, kick, snare, hi-hat) and its score.
 #include "DemoPhrase.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// Finding a parameter by the name a user typed, and the closest names when there is none.
 #include "NameMatch.h"
 
 #include "Text.h"
@@ -8,6 +9,8 @@ namespace render {
 
 namespace {
 
+// Levenshtein distance with one row of the table: typing slips (a letter missing, swapped
+// or doubled) stay within one or two edits.
 size_t editDistance(const std::string& a, const std::string& b)
 {
     std::vector<size_t> row(b.size() + 1);
@@ -49,6 +52,7 @@ std::vector<std::string> closeMatches(const std::vector<std::string>& names,
     std::vector<std::pair<size_t, std::string>> scored;
     for (const std::string& name : names) {
         const std::string n = normaliseName(name);
+        // Plug-ins may report a name twice (both channels' "Mix"); it is suggested once.
         if (n.empty() || std::any_of(scored.begin(), scored.end(),
                                      [&](const auto& s) { return normaliseName(s.second) == n; }))
             continue;
@@ -56,6 +60,7 @@ std::vector<std::string> closeMatches(const std::vector<std::string>& names,
         // One name containing the other ("delay" in "l delay") counts as close.
         if (!w.empty() && (n.find(w) != std::string::npos || w.find(n) != std::string::npos))
             d = std::min(d, size_t(1));
+        // Longer names tolerate more slips; short ones would otherwise match everything.
         const size_t allowed = std::max<size_t>(2, std::max(w.size(), n.size()) / 3);
         if (d <= allowed)
             scored.emplace_back(d, trimmed(name));

@@ -8,13 +8,13 @@
 
 namespace render {
 
-/** Lower case, surrounding white space removed. */
+/// Lower case, surrounding white space removed.
 std::string normaliseName(const std::string& name);
 
-/** Index of the first name equal to `wanted` after normalising both; -1 if none. */
+/// Index of the first name equal to `wanted` after normalising both; -1 if none.
 int findName(const std::vector<std::string>& names, const std::string& wanted);
 
-/** Up to `limit` names close to `wanted` (edit distance or shared words), closest first. */
+/// Up to `limit` names close to `wanted` (edit distance or shared words), closest first.
 std::vector<std::string> closeMatches(const std::vector<std::string>& names,
                                       const std::string& wanted, size_t limit = 4);
 

@@ -1,3 +1,5 @@
+// skorvaline-render's command line: each option read and checked for its form, and the
+// --help text.
 #include "Options.h"
 
 #include "RenderError.h"
@@ -39,123 +41,150 @@ int parseInteger(const std::string& option, const std::string& text)
     return static_cast<int>(value);
 }
 
-}  // namespace
-
-CRenderOptions parseOptions(const std::vector<std::string>& args)
-{
-    CRenderOptions o;
-    std::vector<std::string> positional;
-    bool optionsEnded = false;
-    for (size_t i = 0; i < args.size(); ++i) {
-        std::string arg = args[i];
-        if (optionsEnded || arg.size() < 2 || arg[0] != '-' || arg == "-") {
-            positional.push_back(arg);
-            continue;
-        }
-        if (arg == "--") {
-            optionsEnded = true;
-            continue;
-        }
-        // Both "--name value" and "--name=value" are accepted.
-        std::string name = arg;
-        std::optional<std::string> inlineValue;
-        size_t eq = arg.find('=');
+// One option as typed: "--name value" and "--name=value" are both accepted.
+class COptionArgument {
+public:
+    // args[i] is the option; a value, if one is needed and not given inline, is args[i + 1].
+    COptionArgument(const std::vector<std::string>& arguments, size_t& index)
+        : args(arguments), i(index)
+    {
+        const std::string& arg = args[i];
+        const size_t eq = arg.find('=');
         if (arg.rfind("--", 0) == 0 && eq != std::string::npos) {
             name = arg.substr(0, eq);
             inlineValue = arg.substr(eq + 1);
         }
-        auto value = [&]() -> std::string {
-            if (inlineValue)
-                return *inlineValue;
-            if (i + 1 >= args.size())
-                usageError(name + " needs a value");
-            return args[++i];
-        };
-        auto flag = [&]() {
-            if (inlineValue)
-                usageError(name + " takes no value");
-        };
-
-        if (name == "--help" || name == "-h") {
-            flag();
-            o.help = true;
-        }
-        else if (name == "--quiet" || name == "-q") {
-            flag();
-            o.quiet = true;
-        }
-        else if (name == "--list-params") {
-            flag();
-            o.listParams = true;
-        }
-        else if (name == "--list-programs") {
-            flag();
-            o.listPrograms = true;
-        }
-        else if (name == "--program") {
-            int p = parseInteger(name, value());
-            if (p < 0)
-                usageError("--program: " + std::to_string(p) + " is negative");
-            o.program = p;
-        }
-        else if (name == "--set") {
-            std::string v = value();
-            size_t at = v.rfind('=');
-            if (at == std::string::npos || at == 0)
-                usageError("--set: \"" + v + "\" is not NAME=VALUE");
-            const std::string text = v.substr(at + 1);
-            const double x = parseNumber("--set \"" + v + "\"", text);
-            if (x < 0.0 || x > 1.0)
-                usageError("--set \"" + v + "\": " + text + " is outside 0..1");
-            o.sets.push_back({v.substr(0, at), static_cast<float>(x)});
-        }
-        else if (name == "--preset") {
-            o.preset = value();
-        }
-        else if (name == "--save-preset") {
-            o.savePreset = value();
-        }
-        else if (name == "--map-left") {
-            o.mapLeft = value();
-        }
-        else if (name == "--map-right") {
-            o.mapRight = value();
-        }
-        else if (name == "--png") {
-            o.png = value();
-        }
-        else if (name == "--plugin") {
-            o.plugin = value();
-        }
-        else if (name == "--tempo") {
-            double t = parseNumber(name, value());
-            if (t < 1.0 || t > 999.0)
-                usageError("--tempo: " + std::to_string(t) + " is outside 1..999 BPM");
-            o.tempo = t;
-        }
-        else if (name == "--block") {
-            int b = parseInteger(name, value());
-            if (b < 1 || b > kMaxBlock)
-                usageError("--block: " + std::to_string(b) + " is outside 1.." +
-                           std::to_string(kMaxBlock));
-            o.block = b;
-        }
-        else if (name == "--tail") {
-            double t = parseNumber(name, value());
-            if (t < 0.0 || t > kMaxTail)
-                usageError("--tail: seconds must be within 0.." +
-                           std::to_string(static_cast<int>(kMaxTail)));
-            o.tail = t;
-        }
-        else if (name == "--format") {
-            std::string f = value();
-            if (!parseSampleFormat(f, o.format))
-                usageError("--format: \"" + f + "\" is not 16, 24 or float");
-        }
         else {
-            usageError("unknown option " + name);
+            name = arg;
         }
     }
+
+    // The option's value (consuming the next argument unless it came inline).
+    std::string value()
+    {
+        if (inlineValue)
+            return *inlineValue;
+        if (i + 1 >= args.size())
+            usageError(name + " needs a value");
+        return args[++i];
+    }
+
+    // Checks that a switch came without a value.
+    void flag() const
+    {
+        if (inlineValue)
+            usageError(name + " takes no value");
+    }
+
+    std::string name;
+
+private:
+    const std::vector<std::string>& args;
+    size_t& i;
+    std::optional<std::string> inlineValue;
+};
+
+// The switches; false when `a` is none of them.
+bool applyFlag(COptionArgument& a, CRenderOptions& o)
+{
+    bool* target = nullptr;
+    if (a.name == "--help" || a.name == "-h")
+        target = &o.help;
+    else if (a.name == "--quiet" || a.name == "-q")
+        target = &o.quiet;
+    else if (a.name == "--list-params")
+        target = &o.listParams;
+    else if (a.name == "--list-programs")
+        target = &o.listPrograms;
+    if (!target)
+        return false;
+    a.flag();
+    *target = true;
+    return true;
+}
+
+// The options taking a file name, kept as typed; false when `a` is none of them.
+bool applyFileOption(COptionArgument& a, CRenderOptions& o)
+{
+    std::string* target = nullptr;
+    if (a.name == "--preset")
+        target = &o.preset;
+    else if (a.name == "--save-preset")
+        target = &o.savePreset;
+    else if (a.name == "--map-left")
+        target = &o.mapLeft;
+    else if (a.name == "--map-right")
+        target = &o.mapRight;
+    else if (a.name == "--png")
+        target = &o.png;
+    else if (a.name == "--plugin")
+        target = &o.plugin;
+    if (!target)
+        return false;
+    *target = a.value();
+    return true;
+}
+
+// --set NAME=VALUE: the last "=" splits, so a name may contain one.
+CParamSetting parseSetting(const std::string& v)
+{
+    const size_t at = v.rfind('=');
+    if (at == std::string::npos || at == 0)
+        usageError("--set: \"" + v + "\" is not NAME=VALUE");
+    const std::string text = v.substr(at + 1);
+    const double x = parseNumber("--set \"" + v + "\"", text);
+    if (x < 0.0 || x > 1.0)
+        // NOLINTNEXTLINE(performance-inefficient-string-concatenation): once, then exit
+        usageError("--set \"" + v + "\": " + text + " is outside 0..1");
+    return {v.substr(0, at), static_cast<float>(x)};
+}
+
+// The options whose values are numbers or names checked here; false when `a` is none of them.
+bool applyCheckedOption(COptionArgument& a, CRenderOptions& o)
+{
+    if (a.name == "--program") {
+        const int p = parseInteger(a.name, a.value());
+        if (p < 0)
+            usageError("--program: " + std::to_string(p) + " is negative");
+        o.program = p;
+    }
+    else if (a.name == "--set") {
+        o.sets.push_back(parseSetting(a.value()));
+    }
+    else if (a.name == "--tempo") {
+        const double t = parseNumber(a.name, a.value());
+        if (t < 1.0 || t > 999.0)
+            usageError("--tempo: " + std::to_string(t) + " is outside 1..999 BPM");
+        o.tempo = t;
+    }
+    else if (a.name == "--block") {
+        const int b = parseInteger(a.name, a.value());
+        if (b < 1 || b > kMaxBlock)
+            usageError("--block: " + std::to_string(b) + " is outside 1.." +
+                       std::to_string(kMaxBlock));
+        o.block = b;
+    }
+    else if (a.name == "--tail") {
+        const double t = parseNumber(a.name, a.value());
+        if (t < 0.0 || t > kMaxTail)
+            usageError("--tail: seconds must be within 0.." +
+                       std::to_string(static_cast<int>(kMaxTail)));
+        o.tail = t;
+    }
+    else if (a.name == "--format") {
+        const std::string f = a.value();
+        if (!parseSampleFormat(f, o.format))
+            usageError("--format: \"" + f + "\" is not 16, 24 or float");
+    }
+    else {
+        return false;
+    }
+    return true;
+}
+
+// IN and OUT: both or neither.
+void applyFileNames(const std::vector<std::string>& positional, CRenderOptions& o)
+{
     if (positional.size() == 1)
         usageError("missing the output file after " + positional[0]);
     if (positional.size() > 2)
@@ -166,6 +195,31 @@ CRenderOptions parseOptions(const std::vector<std::string>& args)
         if (o.input.empty() || o.output.empty())
             usageError("empty file name");
     }
+}
+
+}  // namespace
+
+CRenderOptions parseOptions(const std::vector<std::string>& args)
+{
+    CRenderOptions o;
+    std::vector<std::string> positional;
+    bool optionsEnded = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        // A lone "-" is a file name, not an option; "--" ends the options.
+        if (optionsEnded || arg.size() < 2 || arg[0] != '-' || arg == "-") {
+            positional.push_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        COptionArgument a(args, i);
+        if (!applyFlag(a, o) && !applyFileOption(a, o) && !applyCheckedOption(a, o))
+            usageError("unknown option " + a.name);
+    }
+    applyFileNames(positional, o);
     return o;
 }
 

@@ -10,7 +10,7 @@
 
 namespace render {
 
-/** One --set NAME=VALUE: the name as typed, the value already checked to lie in 0..1. */
+/// One --set NAME=VALUE: the name as typed, the value already checked to lie in 0..1.
 struct CParamSetting {
     std::string name;
     float value = 0.0f;
@@ -37,22 +37,20 @@ struct CRenderOptions {
     bool quiet = false;
 
     bool demo() const { return input.empty(); }
-    /** Only listing was asked for: no rendering happens. */
+    /// Only listing was asked for: no rendering happens.
     bool listOnly() const { return (listParams || listPrograms) && input.empty(); }
 };
 
-/** Largest block the tool hands to a plug-in in one call. */
+/// Largest block the tool hands to a plug-in in one call.
 constexpr int kMaxBlock = 65536;
-/** Longest tail accepted, in seconds (an hour). */
+/// Longest tail accepted, in seconds (an hour).
 constexpr double kMaxTail = 3600.0;
 
-/**
- * Parses argv[1..]; throws CRenderError with exit code 2 for a malformed command line,
- * including a --set value that is not a number in 0..1.
- */
+/// Parses argv[1..]; throws CRenderError with exit code 2 for a malformed command line,
+/// including a --set value that is not a number in 0..1.
 CRenderOptions parseOptions(const std::vector<std::string>& args);
 
-/** The --help text. */
+/// The --help text.
 std::string usageText();
 
 }  // namespace render

@@ -1,3 +1,5 @@
+// The render tool's VST 2.x host: loading the module, the callbacks a plug-in may make
+// while it renders, and the dispatcher calls the tool needs.
 #include "PluginHost.h"
 
 #include "RenderError.h"
@@ -157,6 +159,7 @@ std::string CPluginHost::paramName(int index)
 std::vector<std::string> CPluginHost::paramNames()
 {
     std::vector<std::string> names;
+    names.reserve(static_cast<std::size_t>(std::max(numParams(), 0)));
     for (int i = 0; i < numParams(); ++i)
         names.push_back(paramName(i));
     return names;
@@ -299,7 +302,6 @@ VstIntPtr CPluginHost::callback(VstInt32 opcode, void* ptr)
         return 2400;
     case audioMasterAutomate:
     case audioMasterCurrentId:
-        return 0;
     case audioMasterIdle:
     case audioMasterWantMidi:
     case audioMasterIOChanged:
@@ -343,7 +345,6 @@ VstIntPtr CPluginHost::callback(VstInt32 opcode, void* ptr)
         return 0;
     }
     case audioMasterUpdateDisplay:
-        return 1;
     case audioMasterBeginEdit:
     case audioMasterEndEdit:
         return 1;

@@ -11,7 +11,7 @@
 
 namespace render {
 
-/** What the host tells the plug-in about the song position. */
+/// What the host tells the plug-in about the song position.
 struct CTransport {
     double sampleRate = 44100.0;
     double tempo = 120.0;
@@ -21,29 +21,27 @@ struct CTransport {
 
 class CPluginHost {
 public:
-    /**
-     * Loads the module and creates the effect; throws CRenderError naming the file when the
-     * module cannot be loaded, has no entry point, returns no effect or a record without
-     * the VST magic, or is not an effect with inputs and 2 outputs. The transport and the
-     * largest block are what the host answers from the start: effects ask for the time
-     * information while they are being created.
-     */
+    /// Loads the module and creates the effect; throws CRenderError naming the file when the
+    /// module cannot be loaded, has no entry point, returns no effect or a record without
+    /// the VST magic, or is not an effect with inputs and 2 outputs. The transport and the
+    /// largest block are what the host answers from the start: effects ask for the time
+    /// information while they are being created.
     CPluginHost(const std::filesystem::path& module, const CTransport& transport, int blockSize);
-    /** Suspends, closes the effect and unloads the module. */
+    /// Suspends, closes the effect and unloads the module.
     ~CPluginHost();
     CPluginHost(const CPluginHost&) = delete;
     CPluginHost& operator=(const CPluginHost&) = delete;
 
     const std::filesystem::path& modulePath() const { return module_; }
 
-    /** Opens the effect and gives it the sample rate and largest block (while suspended). */
+    /// Opens the effect and gives it the sample rate and largest block (while suspended).
     void open();
 
     int numParams() const { return effect_->numParams; }
     int numPrograms() const { return effect_->numPrograms; }
     std::string effectName();
     std::string paramName(int index);
-    /** Every parameter's name, by index. */
+    /// Every parameter's name, by index.
     std::vector<std::string> paramNames();
     std::string paramDisplay(int index);
     std::string paramLabel(int index);
@@ -53,27 +51,25 @@ public:
     int currentProgram();
     void setProgram(int index);
     std::string programName();
-    /** Name of program `index` through getProgramNameIndexed; false if unsupported. */
+    /// Name of program `index` through getProgramNameIndexed; false if unsupported.
     bool programNameIndexed(int index, std::string& name);
 
     VstInt32 uniqueId() const { return effect_->uniqueID; }
     bool hasChunks() const { return (effect_->flags & effFlagsProgramChunks) != 0; }
-    /** The plug-in's state chunk (bank when !program); empty when it gives none. */
+    /// The plug-in's state chunk (bank when !program); empty when it gives none.
     std::string getChunk(bool program);
-    /** Hands a chunk to the plug-in; the plug-in's own answer (1 accepted, 0 refused). */
+    /// Hands a chunk to the plug-in; the plug-in's own answer (1 accepted, 0 refused).
     VstIntPtr setChunk(const std::string& data, bool program);
 
-    /** mainsChanged(1) and startProcess; rewinds the transport to sample 0. */
+    /// mainsChanged(1) and startProcess; rewinds the transport to sample 0.
     void resume();
-    /** stopProcess and mainsChanged(0). */
+    /// stopProcess and mainsChanged(0).
     void suspend();
-    /**
-     * Processes `frames` (≤ the block size) of stereo audio; inputs beyond the plug-in's
-     * input count are ignored, missing ones are fed silence. Advances the transport.
-     */
+    /// Processes `frames` (≤ the block size) of stereo audio; inputs beyond the plug-in's
+    /// input count are ignored, missing ones are fed silence. Advances the transport.
     void process(const float* inL, const float* inR, float* outL, float* outR, int frames);
 
-    /** Answers one host opcode (public for the static trampoline). */
+    /// Answers one host opcode (public for the static trampoline).
     VstIntPtr callback(VstInt32 opcode, void* ptr);
 
 private:
@@ -95,7 +91,7 @@ private:
     std::vector<float*> inputs_, outputs_;
 };
 
-/** The default plug-in: Skorvaline.so in the build folder that holds this executable's folder. */
+/// The default plug-in: Skorvaline.so in the build folder that holds this executable's folder.
 std::filesystem::path defaultPluginPath();
 
 }  // namespace render

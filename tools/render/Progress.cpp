@@ -1,3 +1,4 @@
+// The progress bar: when to draw it, and its text.
 #include "Progress.h"
 
 #include <algorithm>
@@ -51,22 +52,28 @@ void CProgress::update(size_t framesDone)
     // Short renders finish before the bar would be worth drawing.
     if (!drawn_ && now - start_ < std::chrono::milliseconds(250))
         return;
+    // Redrawing on every block would cost more terminal output than the render itself.
     if (drawn_ && now - last_ < std::chrono::milliseconds(100))
         return;
     last_ = now;
     const double elapsed = std::chrono::duration<double>(now - start_).count();
     const double audioSeconds = static_cast<double>(framesDone) / sampleRate_;
+    // Over the first moments the speed is mostly start-up cost; no estimate is shown then.
     const double speed = elapsed > 0.05 ? audioSeconds / elapsed : 0.0;
     const double fraction = static_cast<double>(framesDone) / static_cast<double>(total_);
     const double left =
         speed > 0.0
             ? (static_cast<double>(total_ - std::min(framesDone, total_)) / sampleRate_) / speed
             : NAN;
+    // Carriage return and erase-to-end-of-line redraw the bar in place, and a shorter line
+    // leaves nothing of a longer one behind.
     std::fprintf(stderr, "\r%s\033[K", formatLine(fraction, speed, left, 30).c_str());
     std::fflush(stderr);
     drawn_ = true;
 }
 
+// The bar line is erased rather than ended with a newline, so that the summary that follows
+// starts on a clean line.
 void CProgress::finish()
 {
     if (enabled_ && drawn_) {

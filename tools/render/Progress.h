@@ -10,19 +10,19 @@ namespace render {
 
 class CProgress {
 public:
-    /** `enabled` false makes every call a no-op; `totalFrames` at `sampleRate`. */
+    /// `enabled` false makes every call a no-op; `totalFrames` at `sampleRate`.
     CProgress(bool enabled, size_t totalFrames, int sampleRate);
     ~CProgress();
 
-    /** Draws after the first quarter second, then at most ten times a second. */
+    /// Draws after the first quarter second, then at most ten times a second.
     void update(size_t framesDone);
-    /** Clears the bar line. */
+    /// Clears the bar line.
     void finish();
 
-    /** The bar text for a state, without the carriage return (for tests). */
+    /// The bar text for a state, without the carriage return (for tests).
     static std::string formatLine(double fraction, double speed, double secondsLeft, int width);
 
-    /** Whether stderr is a terminal. */
+    /// Whether stderr is a terminal.
     static bool stderrIsTerminal();
 
 private:

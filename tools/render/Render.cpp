@@ -1,3 +1,6 @@
+// One run of skorvaline-render as named steps: plan and check the paths, read the input,
+// open the outputs under temporary names, set the effect up, render, draw the picture, and
+// put every output in place only at the end.
 #include "Render.h"
 
 #include "AudioFile.h"
@@ -58,7 +61,7 @@ std::string formatFixed(double value, int decimals)
     return buffer;
 }
 
-/** Whole numbers without decimals (120 BPM, 4 s), others with two (97.50 BPM). */
+// Whole numbers without decimals (120 BPM, 4 s), others with two (97.50 BPM).
 std::string formatShort(double value)
 {
     return formatFixed(value, value == std::floor(value) ? 0 : 2);
@@ -83,8 +86,7 @@ std::string readFileBytes(const fs::path& path, uintmax_t limit)
     return bytes;
 }
 
-/** A name for comparing paths that may not exist yet: symbolic links of the existing part resolved.
- */
+// A name for comparing paths that may not exist yet: symbolic links of the existing part resolved.
 fs::path comparable(const fs::path& p)
 {
     std::error_code ec;
@@ -92,7 +94,7 @@ fs::path comparable(const fs::path& p)
     return ec ? fs::absolute(p).lexically_normal() : c;
 }
 
-/** The same name once resolved, or two names (hard links) of one existing file. */
+// The same name once resolved, or two names (hard links) of one existing file.
 bool samePath(const fs::path& a, const fs::path& b)
 {
     if (comparable(a) == comparable(b))
@@ -124,7 +126,7 @@ std::string stateXml(CPluginHost& host)
     return chunkToXml(chunk.data(), chunk.size());
 }
 
-/** A preset file checked and turned into the chunk the effect is given. */
+// A preset file checked and turned into the chunk the effect is given.
 struct CPresetChunk {
     std::string bytes;    // XML text with its terminating zero byte
     bool program = true;  // one preset: the current program; several: the whole bank
@@ -299,6 +301,7 @@ pictureSettings(CPluginHost& host, const CRenderOptions& o, const CTransport& tr
             indices.push_back(index);
     }
     std::vector<std::pair<std::string, std::string>> out;
+    out.reserve(indices.size() + 3);
     for (int index : indices)
         out.push_back(setting(host, index));
     out.emplace_back("Tempo", formatShort(transport.tempo) + " BPM");
@@ -330,35 +333,46 @@ const char* formatName(ESampleFormat f)
     return "";
 }
 
-}  // namespace
+// What one run reads and writes, settled from the options before anything is touched.
+struct CRunPlan {
+    bool demo = false;     // the built-in phrase into the demo files
+    bool renders = false;  // false: listing only
+    fs::path outputPath;
+    fs::path picturePath;  // empty: no picture
+    fs::path pluginPath;
+};
 
-int runRender(const CRenderOptions& o)
+CRunPlan planRun(const CRenderOptions& o)
 {
-    const bool demo = o.demo() && !o.listOnly();
-    const bool renders = !o.listOnly();
     if (o.listOnly() && !o.png.empty())
         throw CRenderError(
             "--png draws a render: give IN and OUT, or no listing option for the demo", 2);
-
-    const fs::path outputPath = demo ? fs::path(kDemoAudio) : fs::path(o.output);
-    const fs::path picturePath = !o.png.empty() ? fs::path(o.png)
-                                 : demo         ? fs::path(kDemoPicture)
-                                                : fs::path();
-    const fs::path pluginPath = o.plugin.empty() ? defaultPluginPath() : fs::path(o.plugin);
+    CRunPlan plan;
+    plan.demo = o.demo() && !o.listOnly();
+    plan.renders = !o.listOnly();
+    plan.outputPath = plan.demo ? fs::path(kDemoAudio) : fs::path(o.output);
+    plan.picturePath = !o.png.empty() ? fs::path(o.png)
+                       : plan.demo    ? fs::path(kDemoPicture)
+                                      : fs::path();
+    plan.pluginPath = o.plugin.empty() ? defaultPluginPath() : fs::path(o.plugin);
     if (o.plugin.empty()) {
         std::error_code ec;
-        if (!fs::exists(pluginPath, ec))
+        if (!fs::exists(plan.pluginPath, ec))
             throw CRenderError(
-                pluginPath.string() +
+                plan.pluginPath.string() +
                 ": no such plug-in file (build the Skorvaline target, or give --plugin PATH)");
     }
+    return plan;
+}
 
-    // 1. Every name is checked before anything is read or written.
+// Every name is checked before anything is read or written.
+void checkRunPaths(const CRunPlan& plan, const CRenderOptions& o)
+{
     std::vector<std::pair<std::string, fs::path>> outputs, inputs;
-    if (renders)
-        outputs.emplace_back("output", outputPath);
-    if (!picturePath.empty())
-        outputs.emplace_back("--png picture", picturePath);
+    if (plan.renders)
+        outputs.emplace_back("output", plan.outputPath);
+    if (!plan.picturePath.empty())
+        outputs.emplace_back("--png picture", plan.picturePath);
     if (!o.savePreset.empty())
         outputs.emplace_back("--save-preset file", o.savePreset);
     if (!o.input.empty())
@@ -369,59 +383,80 @@ int runRender(const CRenderOptions& o)
         inputs.emplace_back("--map-left picture", o.mapLeft);
     if (!o.mapRight.empty())
         inputs.emplace_back("--map-right picture", o.mapRight);
-    inputs.emplace_back("plug-in", pluginPath);
+    inputs.emplace_back("plug-in", plan.pluginPath);
     checkPaths(outputs, inputs);
+}
 
-    // 2. The input, then the output files under temporary names: an unreadable input or an
-    // unwritable folder fails before the render starts.
-    CAudioBuffer input;
-    std::string inputName = "demo phrase";
-    if (demo) {
-        input = makeDemoPhrase(44100);
+struct CRunInput {
+    CAudioBuffer audio;  // empty when the run only lists
+    std::string name = "demo phrase";
+};
+
+CRunInput loadInput(const CRunPlan& plan, const CRenderOptions& o)
+{
+    CRunInput input;
+    if (plan.demo) {
+        input.audio = makeDemoPhrase(44100);
     }
-    else if (renders) {
-        input = readAudioFile(o.input);
-        inputName = fs::path(o.input).filename().string();
-        if (input.repairedSamples > 0 && !o.quiet)
+    else if (plan.renders) {
+        input.audio = readAudioFile(o.input);
+        input.name = fs::path(o.input).filename().string();
+        if (input.audio.repairedSamples > 0 && !o.quiet)
             std::fprintf(stderr,
                          "skorvaline-render: %s: %zu NaN or infinite samples read as silence\n",
-                         o.input.c_str(), input.repairedSamples);
+                         o.input.c_str(), input.audio.repairedSamples);
     }
-    std::unique_ptr<CAudioWriter> writer;
-    std::unique_ptr<CTempFile> pictureFile, presetFile;
-    if (renders)
-        writer = std::make_unique<CAudioWriter>(outputPath, input.sampleRate, o.format);
-    if (!picturePath.empty())
-        pictureFile = std::make_unique<CTempFile>(picturePath);
-    if (!o.savePreset.empty())
-        presetFile = std::make_unique<CTempFile>(o.savePreset);
+    return input;
+}
 
-    // 3. The effect, loaded and set up as a host does it.
-    CTransport transport;
-    transport.sampleRate = renders ? input.sampleRate : 44100;
-    transport.tempo = o.tempo ? *o.tempo : kDemoTempo;
-    CPluginHost host(pluginPath, transport, o.block);
-    host.open();
-    const std::string plugin = pluginPath.string();
-    const bool isSkorvaline = host.uniqueId() == kSkorvalineId;
+// The output files under temporary names; each is renamed onto its target only in
+// commitOutputs, and removed by its destructor on the way out of a failed run.
+struct COutputFiles {
+    std::unique_ptr<CAudioWriter> audio;
+    std::unique_ptr<CTempFile> picture;
+    std::unique_ptr<CTempFile> preset;
+};
+
+COutputFiles openOutputs(const CRunPlan& plan, const CRenderOptions& o, int sampleRate)
+{
+    COutputFiles files;
+    if (plan.renders)
+        files.audio = std::make_unique<CAudioWriter>(plan.outputPath, sampleRate, o.format);
+    if (!plan.picturePath.empty())
+        files.picture = std::make_unique<CTempFile>(plan.picturePath);
+    if (!o.savePreset.empty())
+        files.preset = std::make_unique<CTempFile>(o.savePreset);
+    return files;
+}
+
+void selectProgram(CPluginHost& host, const CRunPlan& plan, const CRenderOptions& o)
+{
+    std::optional<int> program = o.program;
+    if (!program && plan.demo)
+        program = kDemoProgram;
+    if (!program)
+        return;
+    if (*program >= host.numPrograms())
+        throw CRenderError("--program " + std::to_string(*program) + ": " +
+                               plan.pluginPath.string() + " has " +
+                               std::to_string(host.numPrograms()) + " programs (0.." +
+                               std::to_string(std::max(0, host.numPrograms() - 1)) + ")",
+                           2);
+    host.setProgram(*program);
+}
+
+// Program, preset, filter maps and --set in that order (each may overwrite the one before),
+// then the listings, which show the result.
+void setUpEffect(CPluginHost& host, const CRunPlan& plan, const CRenderOptions& o)
+{
     if ((!o.preset.empty() || !o.savePreset.empty() || !o.mapLeft.empty() || !o.mapRight.empty()) &&
         !host.hasChunks())
-        throw CRenderError(plugin + ": keeps no state chunk, so --preset, --save-preset, "
-                                    "--map-left and --map-right cannot be used with it");
-
-    std::optional<int> program = o.program;
-    if (!program && demo)
-        program = kDemoProgram;
-    if (program) {
-        if (*program >= host.numPrograms())
-            throw CRenderError("--program " + std::to_string(*program) + ": " + plugin + " has " +
-                                   std::to_string(host.numPrograms()) + " programs (0.." +
-                                   std::to_string(std::max(0, host.numPrograms() - 1)) + ")",
-                               2);
-        host.setProgram(*program);
-    }
+        throw CRenderError(plan.pluginPath.string() +
+                           ": keeps no state chunk, so --preset, --save-preset, "
+                           "--map-left and --map-right cannot be used with it");
+    selectProgram(host, plan, o);
     if (!o.preset.empty()) {
-        const CPresetChunk chunk = readPresetFile(o.preset, isSkorvaline);
+        const CPresetChunk chunk = readPresetFile(o.preset, host.uniqueId() == kSkorvalineId);
         if (host.setChunk(chunk.bytes, chunk.program) == 0)
             throw CRenderError(o.preset + ": the plug-in refused this preset");
     }
@@ -436,136 +471,205 @@ int runRender(const CRenderOptions& o)
     if (o.listParams)
         listParams(host);
     std::fflush(stdout);
+}
 
-    // 4. The render: the input, then silence for the tail, one block at a time.
-    const size_t inputFrames = input.frames();
-    const size_t tailFrames =
-        renders ? static_cast<size_t>(std::llround(o.tail * input.sampleRate)) : 0;
-    const size_t totalFrames = inputFrames + tailFrames;
-    CAudioBuffer output;
-    output.sampleRate = input.sampleRate;
-    if (!picturePath.empty())
-        output.channels.assign(2, std::vector<float>(totalFrames, 0.0f));
-    size_t nonFinite = 0;
-    double renderSeconds = 0.0;
-    if (renders) {
-        const size_t block = static_cast<size_t>(o.block);
-        std::vector<float> inL(block), inR(block), outL(block), outR(block);
-        CProgress progress(!o.quiet && CProgress::stderrIsTerminal(), totalFrames,
-                           input.sampleRate);
-        const auto start = std::chrono::steady_clock::now();
-        host.resume();
-        for (size_t pos = 0; pos < totalFrames;) {
-            checkInterrupt();
-            const size_t n = std::min(block, totalFrames - pos);
-            for (size_t i = 0; i < n; ++i) {
-                const bool inside = pos + i < inputFrames;
-                inL[i] = inside ? input.channels[0][pos + i] : 0.0f;
-                inR[i] = inside ? input.channels[1][pos + i] : 0.0f;
-            }
-            host.process(inL.data(), inR.data(), outL.data(), outR.data(), static_cast<int>(n));
-            // A NaN would reach the file as a full-scale click (or worse) in integer formats.
-            for (size_t i = 0; i < n; ++i) {
-                if (!std::isfinite(outL[i])) {
-                    outL[i] = 0.0f;
-                    ++nonFinite;
-                }
-                if (!std::isfinite(outR[i])) {
-                    outR[i] = 0.0f;
-                    ++nonFinite;
-                }
-            }
-            writer->write(outL.data(), outR.data(), n);
-            if (!output.channels.empty()) {
-                std::copy(outL.begin(), outL.begin() + static_cast<long>(n),
-                          output.channels[0].begin() + static_cast<long>(pos));
-                std::copy(outR.begin(), outR.begin() + static_cast<long>(n),
-                          output.channels[1].begin() + static_cast<long>(pos));
-            }
-            pos += n;
-            progress.update(pos);
+// A NaN would reach the file as a full-scale click (or worse) in integer formats; such
+// samples are written as silence and counted.
+size_t silenceNonFinite(float* samples, size_t n)
+{
+    size_t count = 0;
+    for (size_t i = 0; i < n; ++i) {
+        if (!std::isfinite(samples[i])) {
+            samples[i] = 0.0f;
+            ++count;
         }
-        host.suspend();
-        progress.finish();
-        renderSeconds =
+    }
+    return count;
+}
+
+struct CRenderResult {
+    size_t inputFrames = 0;
+    size_t tailFrames = 0;
+    CAudioBuffer output;  // kept only when a picture is drawn
+    size_t nonFinite = 0;
+    double seconds = 0.0;  // wall-clock time of the render
+
+    size_t totalFrames() const { return inputFrames + tailFrames; }
+};
+
+// The input, then silence for the tail, one block at a time into the writer (and into
+// result.output when it has channels).
+void renderBlocks(CPluginHost& host, const CAudioBuffer& input, const CRenderOptions& o,
+                  CAudioWriter& writer, CRenderResult& result)
+{
+    const size_t block = static_cast<size_t>(o.block);
+    const size_t total = result.totalFrames();
+    std::vector<float> inL(block), inR(block), outL(block), outR(block);
+    CProgress progress(!o.quiet && CProgress::stderrIsTerminal(), total, input.sampleRate);
+    host.resume();
+    for (size_t pos = 0; pos < total;) {
+        checkInterrupt();
+        const size_t n = std::min(block, total - pos);
+        for (size_t i = 0; i < n; ++i) {
+            const bool inside = pos + i < result.inputFrames;
+            inL[i] = inside ? input.channels[0][pos + i] : 0.0f;
+            inR[i] = inside ? input.channels[1][pos + i] : 0.0f;
+        }
+        host.process(inL.data(), inR.data(), outL.data(), outR.data(), static_cast<int>(n));
+        result.nonFinite += silenceNonFinite(outL.data(), n);
+        result.nonFinite += silenceNonFinite(outR.data(), n);
+        writer.write(outL.data(), outR.data(), n);
+        if (!result.output.channels.empty()) {
+            std::copy(outL.begin(), outL.begin() + static_cast<long>(n),
+                      result.output.channels[0].begin() + static_cast<long>(pos));
+            std::copy(outR.begin(), outR.begin() + static_cast<long>(n),
+                      result.output.channels[1].begin() + static_cast<long>(pos));
+        }
+        pos += n;
+        progress.update(pos);
+    }
+    host.suspend();
+    progress.finish();
+}
+
+CRenderResult renderAudio(CPluginHost& host, const CRunPlan& plan, const CAudioBuffer& input,
+                          const CRenderOptions& o, CAudioWriter* writer)
+{
+    CRenderResult result;
+    result.inputFrames = input.frames();
+    result.tailFrames =
+        plan.renders ? static_cast<size_t>(std::llround(o.tail * input.sampleRate)) : 0;
+    result.output.sampleRate = input.sampleRate;
+    if (!plan.picturePath.empty())
+        result.output.channels.assign(2, std::vector<float>(result.totalFrames(), 0.0f));
+    if (plan.renders) {
+        const auto start = std::chrono::steady_clock::now();
+        renderBlocks(host, input, o, *writer, result);
+        result.seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     }
-    if (nonFinite > 0 && !o.quiet)
+    if (result.nonFinite > 0 && !o.quiet)
         std::fprintf(stderr,
                      "skorvaline-render: %s: the plug-in produced %zu NaN or infinite samples; "
                      "written as silence\n",
-                     plugin.c_str(), nonFinite);
+                     plan.pluginPath.string().c_str(), result.nonFinite);
+    return result;
+}
 
-    // 5. What the effect holds after the render: the saved preset and the picture's maps.
-    std::string presetText;
-    if (presetFile) {
-        presetText = stateXml(host);
-        if (presetText.empty())
-            throw CRenderError(plugin + ": gave no readable state chunk; " + o.savePreset +
-                               " not written");
-        if (presetText.back() != '\n')
-            presetText.push_back('\n');
-    }
-    std::string programName = host.programName();
-    const int programIndex = host.currentProgram();
-    std::string png;
-    if (pictureFile) {
-        CPictureContent content;
-        content.title = host.effectName() + "  \xE2\x80\x94  program " +
-                        std::to_string(programIndex) + " " + quote(programName);
-        content.settings = pictureSettings(host, o, transport);
-        content.inputLabel = "Input: " + inputName;
-        content.outputLabel =
-            "Output: " + outputPath.filename().string() + " (" + formatShort(o.tail) + " s tail)";
-        content.input = &input;
-        content.output = &output;
-        content.tailStart = tailFrames > 0 ? inputFrames : 0;
-        if (host.hasChunks()) {
-            const CPresetSummary state = readFirstPreset(stateXml(host));
-            if (state.valid) {
-                const bool left = decodeImageText(state.imageLeft, content.mapLeft);
-                const bool right = decodeImageText(state.imageRight, content.mapRight);
-                content.mapLeftLabel = mapLabel("Left", state.pathLeft);
-                content.mapRightLabel = mapLabel("Right", state.pathRight);
-                // Built-in pictures travel as a reference only; the title line names them.
-                content.showMaps = left || right;
-                if (!content.showMaps)
-                    content.settings.emplace_back("Filter maps",
-                                                  state.pathLeft + " / " + state.pathRight);
-            }
-        }
-        checkInterrupt();
-        png = drawPicturePng(content);
-    }
+// The state after the render, as --save-preset writes it.
+std::string savedPresetText(CPluginHost& host, const CRenderOptions& o)
+{
+    std::string text = stateXml(host);
+    if (text.empty())
+        throw CRenderError(host.modulePath().string() + ": gave no readable state chunk; " +
+                           o.savePreset + " not written");
+    if (text.back() != '\n')
+        text.push_back('\n');
+    return text;
+}
 
-    // 6. Every output in place at once, after a last look for an interrupt.
+// The filter maps the effect holds now, drawn under the waveforms when it gives them as
+// image text.
+void addFilterMaps(CPluginHost& host, CPictureContent& content)
+{
+    if (!host.hasChunks())
+        return;
+    const CPresetSummary state = readFirstPreset(stateXml(host));
+    if (!state.valid)
+        return;
+    const bool left = decodeImageText(state.imageLeft, content.mapLeft);
+    const bool right = decodeImageText(state.imageRight, content.mapRight);
+    content.mapLeftLabel = mapLabel("Left", state.pathLeft);
+    content.mapRightLabel = mapLabel("Right", state.pathRight);
+    // Built-in pictures travel as a reference only; the title line names them.
+    content.showMaps = left || right;
+    if (!content.showMaps)
+        content.settings.emplace_back("Filter maps", state.pathLeft + " / " + state.pathRight);
+}
+
+std::string drawRunPicture(CPluginHost& host, const CRunPlan& plan, const CRenderOptions& o,
+                           const CTransport& transport, const CRunInput& input,
+                           const CRenderResult& result)
+{
+    CPictureContent content;
+    content.title = host.effectName() + "  \xE2\x80\x94  program " +
+                    std::to_string(host.currentProgram()) + " " + quote(host.programName());
+    content.settings = pictureSettings(host, o, transport);
+    content.inputLabel = "Input: " + input.name;
+    content.outputLabel =
+        "Output: " + plan.outputPath.filename().string() + " (" + formatShort(o.tail) + " s tail)";
+    content.input = &input.audio;
+    content.output = &result.output;
+    content.tailStart = result.tailFrames > 0 ? result.inputFrames : 0;
+    addFilterMaps(host, content);
     checkInterrupt();
-    if (writer)
-        writer->commit();
-    if (pictureFile) {
-        pictureFile->writeAll(png);
-        pictureFile->commit();
-    }
-    if (presetFile) {
-        presetFile->writeAll(presetText);
-        presetFile->commit();
-    }
+    return drawPicturePng(content);
+}
 
-    if (!o.quiet && renders) {
-        const double seconds = static_cast<double>(totalFrames) / input.sampleRate;
-        std::printf(
-            "Rendered %s through %s, program %d %s: %s s at %d Hz in %s s (%sx real time)\n",
-            demo ? "the demo phrase" : quote(o.input).c_str(), host.effectName().c_str(),
-            programIndex, quote(programName).c_str(), formatFixed(seconds, 2).c_str(),
-            input.sampleRate, formatFixed(renderSeconds, 2).c_str(),
-            renderSeconds > 0.0 ? formatFixed(seconds / renderSeconds, 1).c_str() : "-");
-        const std::string where = demo ? fs::absolute(outputPath).string() : outputPath.string();
-        std::printf("Wrote %s (%s, stereo)\n", where.c_str(), formatName(o.format));
-        if (!picturePath.empty())
-            std::printf("Wrote %s\n",
-                        (demo ? fs::absolute(picturePath).string() : picturePath.string()).c_str());
+// Every output in place at once, after a last look for an interrupt.
+void commitOutputs(COutputFiles& files, const std::string& png, const std::string& presetText)
+{
+    checkInterrupt();
+    if (files.audio)
+        files.audio->commit();
+    if (files.picture) {
+        files.picture->writeAll(png);
+        files.picture->commit();
     }
-    if (!o.quiet && presetFile)
+    if (files.preset) {
+        files.preset->writeAll(presetText);
+        files.preset->commit();
+    }
+}
+
+// The summary lines; the demo names its files in full, as they land in the current folder.
+void reportRun(CPluginHost& host, const CRunPlan& plan, const CRenderOptions& o,
+               const CAudioBuffer& input, const CRenderResult& result)
+{
+    const double seconds = static_cast<double>(result.totalFrames()) / input.sampleRate;
+    std::printf("Rendered %s through %s, program %d %s: %s s at %d Hz in %s s (%sx real time)\n",
+                plan.demo ? "the demo phrase" : quote(o.input).c_str(), host.effectName().c_str(),
+                host.currentProgram(), quote(host.programName()).c_str(),
+                formatFixed(seconds, 2).c_str(), input.sampleRate,
+                formatFixed(result.seconds, 2).c_str(),
+                result.seconds > 0.0 ? formatFixed(seconds / result.seconds, 1).c_str() : "-");
+    const auto shown = [&](const fs::path& p) {
+        return plan.demo ? fs::absolute(p).string() : p.string();
+    };
+    std::printf("Wrote %s (%s, stereo)\n", shown(plan.outputPath).c_str(), formatName(o.format));
+    if (!plan.picturePath.empty())
+        std::printf("Wrote %s\n", shown(plan.picturePath).c_str());
+}
+
+}  // namespace
+
+int runRender(const CRenderOptions& o)
+{
+    const CRunPlan plan = planRun(o);
+    checkRunPaths(plan, o);
+    // The input, then the output files: an unreadable input or an unwritable folder fails
+    // before the render starts.
+    const CRunInput input = loadInput(plan, o);
+    COutputFiles files = openOutputs(plan, o, input.audio.sampleRate);
+
+    // The effect, loaded and set up as a host does it.
+    CTransport transport;
+    transport.sampleRate = plan.renders ? input.audio.sampleRate : 44100;
+    transport.tempo = o.tempo ? *o.tempo : kDemoTempo;
+    CPluginHost host(plan.pluginPath, transport, o.block);
+    host.open();
+    setUpEffect(host, plan, o);
+
+    const CRenderResult result = renderAudio(host, plan, input.audio, o, files.audio.get());
+    // What the effect holds after the render: the saved preset and the picture's maps.
+    const std::string presetText = files.preset ? savedPresetText(host, o) : std::string();
+    const std::string png =
+        files.picture ? drawRunPicture(host, plan, o, transport, input, result) : std::string();
+    commitOutputs(files, png, presetText);
+
+    if (!o.quiet && plan.renders)
+        reportRun(host, plan, o, input.audio, result);
+    if (!o.quiet && files.preset)
         std::printf("Saved the state to %s\n", o.savePreset.c_str());
     return 0;
 }

@@ -8,7 +8,7 @@
 
 namespace render {
 
-/** Runs the command line; returns the exit code. Throws CRenderError with the one-line reason. */
+/// Runs the command line; returns the exit code. Throws CRenderError with the one-line reason.
 int runRender(const CRenderOptions& options);
 
 }  // namespace render

@@ -1,3 +1,4 @@
+// The interrupt flag that SIGINT, SIGTERM and SIGHUP set and the long loops poll.
 #include "RenderError.h"
 
 #include <csignal>

@@ -13,16 +13,16 @@ public:
         : std::runtime_error(message), exitCode_(exitCode)
     {
     }
-    /** 1 for failures while rendering, 2 for wrong command lines, 130 after an interrupt. */
+    /// 1 for failures while rendering, 2 for wrong command lines, 130 after an interrupt.
     int exitCode() const { return exitCode_; }
 
 private:
     int exitCode_;
 };
 
-/** SIGINT, SIGTERM and SIGHUP only set a flag; long loops poll it through checkInterrupt. */
+/// SIGINT, SIGTERM and SIGHUP only set a flag; long loops poll it through checkInterrupt.
 void installInterruptHandler();
-/** Throws CRenderError (exit code 130) when an interrupt arrived. */
+/// Throws CRenderError (exit code 130) when an interrupt arrived.
 void checkInterrupt();
 
 }  // namespace render

@@ -1,3 +1,5 @@
+// Drawing the --png picture with cairo: colour scales, waveform lanes, spectrograms, the
+// time axis, the settings list and the filter maps, written out as PNG bytes.
 #include "RenderPicture.h"
 
 #include "RenderError.h"
@@ -52,6 +54,7 @@ CRgb mapColour(double t)
     return colourScale(stops, t);
 }
 
+// A pixel of cairo's ARGB32 image data: native-endian words, opaque alpha in the top byte.
 uint32_t packRgb(const CRgb& c)
 {
     auto byte = [](double v) {
@@ -84,7 +87,7 @@ void setColour(cairo_t* cr, const CRgb& c, double alpha = 1.0)
     cairo_set_source_rgba(cr, c.r, c.g, c.b, alpha);
 }
 
-/** Selects the picture's font at `size` and returns the advance width of `s` in it. */
+// Selects the picture's font at `size` and returns the advance width of `s` in it.
 double textWidth(cairo_t* cr, const std::string& s, double size, bool bold)
 {
     cairo_select_font_face(cr, "Liberation Sans", CAIRO_FONT_SLANT_NORMAL,
@@ -108,6 +111,8 @@ void text(cairo_t* cr, double x, double y, const std::string& s, double size, bo
 // A dashed line where the input ended, over the waveform and the spectrogram of the output.
 void drawTailMarker(cairo_t* cr, double x, double top, double bottom)
 {
+    // A one-pixel line centred on a pixel column covers exactly that column instead of
+    // smearing half-bright over two.
     const double px = std::floor(x) + 0.5;
     const double dash[] = {4.0, 4.0};
     cairo_save(cr);
@@ -133,6 +138,8 @@ std::string formatSeconds(double t, double step)
     return buffer;
 }
 
+// The smallest round step that leaves at least 70 pixels between labels, so that "1:30"
+// style labels never collide.
 double tickStep(double seconds, double width)
 {
     for (double step :
@@ -167,6 +174,8 @@ void drawWaveLane(cairo_t* cr, const std::vector<float>& samples, size_t spanFra
             hi = std::max(hi, v);
             energy += static_cast<double>(v) * v;
         }
+        // Two layers per column: the faint min/max span shows peaks, the solid RMS bar the
+        // loudness a listener hears; echoes show as repeated RMS shapes.
         const double rms = std::sqrt(energy / static_cast<double>(b - a));
         const double half = h / 2.0 - 2.0;
         const double px = x + c + 0.5;
@@ -194,6 +203,8 @@ void drawWaveform(cairo_t* cr, const CAudioBuffer& audio, size_t spanFrames, dou
     text(cr, x + 6, y + lane + 15, "R", 11, true, kWaveR);
 }
 
+// Logarithmic axis from kMinHz at the bottom row to maxHz at the top: octaves get equal
+// height, as the ear hears them.
 double rowToHz(double row, double h, double maxHz)
 {
     return kMinHz * std::pow(maxHz / kMinHz, 1.0 - row / h);
@@ -204,6 +215,8 @@ void drawSpectrogram(cairo_t* cr, const CAudioBuffer& audio, size_t spanFrames, 
 {
     const int columns = static_cast<int>(w);
     const int rows = static_cast<int>(h);
+    // One spectrogram of the mid signal: the channels of a delay differ mostly in timing,
+    // which a spectrum of each would show twice.
     std::vector<float> mono(audio.frames());
     for (size_t i = 0; i < mono.size(); ++i) {
         float v = 0.5f * (audio.channels[0][i] + audio.channels[1][i]);
@@ -213,6 +226,8 @@ void drawSpectrogram(cairo_t* cr, const CAudioBuffer& audio, size_t spanFrames, 
         computeSpectrogram(mono, audio.sampleRate, spanFrames, columns);
     const double maxHz = std::min(20000.0, audio.sampleRate / 2.0);
 
+    // Filled pixel by pixel in memory and painted once: a cairo rectangle per pixel would be
+    // far slower.
     cairo_surface_t* image = cairo_image_surface_create(CAIRO_FORMAT_RGB24, columns, rows);
     cairo_surface_flush(image);
     unsigned char* data = cairo_image_surface_get_data(image);

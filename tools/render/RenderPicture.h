@@ -14,20 +14,20 @@ namespace render {
 
 struct CPictureContent {
     std::string title;  // e.g. Skorvaline v1.2 - program 0 "Default"
-    /** Short (name, value with unit) pairs listed under the title. */
+    /// Short (name, value with unit) pairs listed under the title.
     std::vector<std::pair<std::string, std::string>> settings;
     std::string inputLabel, outputLabel;
     const CAudioBuffer* input = nullptr;
     const CAudioBuffer* output = nullptr;
-    /** Frame where the input ends and the tail begins in the output (0: not marked). */
+    /// Frame where the input ends and the tail begins in the output (0: not marked).
     size_t tailStart = 0;
-    // Filter maps, drawn only when showMaps; a map without pixels gets a note in its box.
+    /// Filter maps, drawn only when showMaps; a map without pixels gets a note in its box.
     CFilterMapPicture mapLeft, mapRight;
     std::string mapLeftLabel, mapRightLabel;
     bool showMaps = false;
 };
 
-/** Draws the picture; returns the PNG file's bytes. Throws CRenderError if cairo fails. */
+/// Draws the picture; returns the PNG file's bytes. Throws CRenderError if cairo fails.
 std::string drawPicturePng(const CPictureContent& content);
 
 }  // namespace render

@@ -1,3 +1,4 @@
+// The FFT and the spectrogram grid the picture draws.
 #include "Spectrum.h"
 
 #include <algorithm>
@@ -11,6 +12,8 @@ constexpr double kPi = 3.14159265358979323846;
 constexpr float kFloorDb = -160.0f;
 }  // namespace
 
+// Iterative radix-2: the bit-reversal permutation first, then butterflies of growing span.
+// A few thousand columns of 4096 points are nothing next to the render, so no library.
 void fftInPlace(std::vector<std::complex<double>>& a)
 {
     const size_t n = a.size();
@@ -45,6 +48,9 @@ float CSpectrogram::levelAt(int column, double hzLow, double hz, double hzHigh) 
     const double last = static_cast<double>(spectrum.size() - 1);
     const double lo = std::clamp(hzLow / binHz, 0.0, last);
     const double hi = std::clamp(hzHigh / binHz, 0.0, last);
+    // A pixel row that spans several bins (high frequencies on the log axis) shows the
+    // loudest of them, so that a narrow peak is not averaged away; a row narrower than a
+    // bin (low frequencies) interpolates between its two neighbours.
     if (hi - lo >= 1.0) {
         float best = kFloorDb;
         for (size_t b = static_cast<size_t>(std::ceil(lo)); b <= static_cast<size_t>(hi); ++b)
@@ -68,6 +74,7 @@ CSpectrogram computeSpectrogram(const std::vector<float>& signal, int sampleRate
     std::vector<double> window(static_cast<size_t>(fftSize));
     double windowSum = 0.0;
     for (int i = 0; i < fftSize; ++i) {
+        // Hann: low side lobes, so a loud echo does not smear over the whole column.
         window[static_cast<size_t>(i)] = 0.5 - 0.5 * std::cos(2.0 * kPi * i / fftSize);
         windowSum += window[static_cast<size_t>(i)];
     }

@@ -1,4 +1,8 @@
+// Reading and editing a plug-in's preset-bank XML state: inflating compressed chunks, the
+// first preset's filter-map entries, and decoding a filter map's image text for drawing.
 #include "StateChunk.h"
+
+#include "filtermap/LittleEndian.h"
 
 #include <algorithm>
 #include <cstring>
@@ -36,6 +40,8 @@ bool inflateAll(const void* data, size_t size, std::string& out)
             rc = Z_MEM_ERROR;
             break;
         }
+        // All input used, room left in the output and still no stream end: the chunk was cut
+        // short, and the text so far is no whole document.
         if (rc == Z_OK && zs.avail_in == 0 && zs.avail_out != 0) {
             rc = Z_DATA_ERROR;  // stream ended early
             break;
@@ -60,11 +66,6 @@ std::string attribute(const tinyxml2::XMLElement* e, const char* name)
 {
     const char* v = e ? e->Attribute(name) : nullptr;
     return v ? v : "";
-}
-
-uint32_t readU32(const uint8_t* p)
-{
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
 }
 
 }  // namespace
@@ -97,6 +98,7 @@ std::string chunkToXml(const void* data, size_t size)
         else
             return {};
     }
+    // Chunks carry a terminating zero; the document ends there.
     size_t nul = text.find('\0');
     if (nul != std::string::npos)
         text.resize(nul);
@@ -193,10 +195,10 @@ bool decodeImageText(const std::string& text, CFilterMapPicture& picture)
     const std::vector<uint8_t> payload = decodeBase64(text);
     if (payload.size() < 40)
         return false;
-    const uint32_t headerSize = readU32(payload.data());
-    const int32_t width = static_cast<int32_t>(readU32(payload.data() + 4));
-    const int32_t rawHeight = static_cast<int32_t>(readU32(payload.data() + 8));
-    const int bits = payload[14] | payload[15] << 8;
+    const uint32_t headerSize = kfx::getU32(payload.data());
+    const int32_t width = static_cast<int32_t>(kfx::getU32(payload.data() + 4));
+    const int32_t rawHeight = static_cast<int32_t>(kfx::getU32(payload.data() + 8));
+    const int bits = int(kfx::getU16(payload.data() + 14));
     if (headerSize < 40 || headerSize > payload.size())
         return false;
     if (width <= 0 || width > kMaxPictureSide || rawHeight == 0 || rawHeight < -kMaxPictureSide ||

@@ -1,3 +1,5 @@
+// CTempFile: creating the temporary file beside the target, writing it and renaming it
+// onto the target.
 #include "TempFile.h"
 
 #include "RenderError.h"
@@ -21,6 +23,8 @@ CTempFile::CTempFile(const fs::path& target) : target_(target)
     fs::path folder = target.parent_path();
     if (folder.empty())
         folder = ".";
+    // In the target's own folder, so that the final rename never crosses file systems; hidden
+    // and with a unique suffix, so that neither a listing nor a second run trips over it.
     std::string pattern = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
     std::vector<char> name(pattern.begin(), pattern.end());
     name.push_back('\0');
@@ -61,6 +65,8 @@ void CTempFile::commit()
     if (fd_ >= 0) {
         // On disk before the rename, so a crash right after it cannot leave an empty file
         // under the target's name.
+        // EINVAL: the descriptor is a pipe or special file that cannot be synced; nothing
+        // was lost.
         const bool synced = fsync(fd_) == 0 || errno == EINVAL;
         const int syncError = errno;
         const int fd = fd_;

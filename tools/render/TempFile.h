@@ -10,23 +10,21 @@ namespace render {
 
 class CTempFile {
 public:
-    /**
-     * Creates an empty temporary file beside `target`; throws CRenderError when the folder
-     * does not take new files or the target is a folder.
-     */
+    /// Creates an empty temporary file beside `target`; throws CRenderError when the folder
+    /// does not take new files or the target is a folder.
     explicit CTempFile(const std::filesystem::path& target);
-    /** Removes the temporary file unless commit() has succeeded. */
+    /// Removes the temporary file unless commit() has succeeded.
     ~CTempFile();
     CTempFile(const CTempFile&) = delete;
     CTempFile& operator=(const CTempFile&) = delete;
 
-    /** Open descriptor of the temporary file, still owned by this object. */
+    /// Open descriptor of the temporary file, still owned by this object.
     int fd() const { return fd_; }
     const std::filesystem::path& target() const { return target_; }
 
-    /** Writes the whole byte string (for text outputs) and closes the descriptor. */
+    /// Writes the whole byte string (for text outputs) and closes the descriptor.
     void writeAll(const std::string& bytes);
-    /** Flushes and closes the descriptor if still held, then renames the file onto the target. */
+    /// Flushes and closes the descriptor if still held, then renames the file onto the target.
     void commit();
 
 private:

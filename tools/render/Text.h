@@ -8,7 +8,7 @@
 
 namespace render {
 
-/** `s` without leading and trailing white space. */
+/// `s` without leading and trailing white space.
 inline std::string trimmed(const std::string& s)
 {
     size_t a = 0, b = s.size();
@@ -19,7 +19,7 @@ inline std::string trimmed(const std::string& s)
     return s.substr(a, b - a);
 }
 
-/** `s` in lower case (ASCII letters). */
+/// `s` in lower case (ASCII letters).
 inline std::string lowerCase(std::string s)
 {
     std::transform(s.begin(), s.end(), s.begin(),
