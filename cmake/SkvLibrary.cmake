@@ -30,5 +30,6 @@ function(skv_add_test_folder exe folder)
                                             SKV_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
   skv_target_defaults(${exe})
   # Labelled with the program, so a run can be narrowed to the programs it built.
-  gtest_discover_tests(${exe} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 600 LABELS ${exe})
+  gtest_discover_tests(${exe} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 600 LABELS ${exe}
+                       ${SKV_TEST_PROPERTIES})
 endfunction()

@@ -17,8 +17,8 @@ namespace skv {
 
 namespace detail {
 
-// One glide stage of both lattices: the coefficient's step towards its target, then the
-// stage's share of the gain recursion (f, g and the sum behind G).
+/// One glide stage of both lattices: the coefficient's step towards its target, then the
+/// stage's share of the gain recursion (f, g and the sum behind G).
 struct GlideStages {
     template <int Capacity>
     GlideStages(usp::CUnitWIIRLattice<float, Capacity>& left,

@@ -144,8 +144,8 @@ struct EngineState {
     CSelBand* bands[2] = {nullptr, nullptr};
     os2Distort* distort[2] = {nullptr, nullptr};
     CLpcExtraction* lpc = nullptr;
-    // The two filter maps "L" and "R", shared with the editor's displays; created before
-    // the programs, never replaced, released at destruction.
+    /// The two filter maps "L" and "R", shared with the editor's displays; created before
+    /// the programs, never replaced, released at destruction.
     std::shared_ptr<kfx::CBitmapArrayAnalyser> filterMaps[2];
 
     /// Channel c's filter map (null only before construction step 2 or after destruction);

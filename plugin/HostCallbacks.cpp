@@ -1,7 +1,8 @@
-// Time-information fallbacks of the tempo update.
+// Time-information fallbacks of the tempo update: what the effect takes from a host's
+// VstTimeInfo, and the samples per beat that every synced length is built on.
 #include "plugin/HostCallbacks.h"
 
-#include "plugin/ParameterTable.h"
+#include "dsp/DspMath.h"
 
 #include <algorithm>
 #include <cmath>

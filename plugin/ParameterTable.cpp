@@ -1,87 +1,22 @@
-// Parameter table data and the conversion rules between normalised and engine values.
+// The parameter rules as pure functions: the conversions between normalised and engine
+// values (delay and step grids, compressor times, curves) and the display formats. The table
+// that applies them to the engine is in plugin/SkorvalineParameters.cpp.
 #include "plugin/ParameterTable.h"
 
 #include <algorithm>
 #include <cmath>
-#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <limits>
+
+#include "dsp/DspMath.h"
+#include "vst/VstText.h"
 
 namespace skv {
 
 using namespace engine;
 
 namespace {
-
-struct ParameterInfo {
-    const char* name;
-    const char* label;  // nullptr: no label is written
-    float defaultValue;
-};
-
-// Defaults are the float values of the decimal figures below. Indices 26, 31, 45 and 46 are
-// the editor's map and load-button tags; they start at 0.
-constexpr ParameterInfo kTable[kNumParams] = {
-    {"L PrDel", "seconds", 0.0f},
-    {"R PrDel", "seconds", 0.0f},
-    {"L Delay", "seconds", 0.055f},
-    {"R Delay", "seconds", 0.205f},
-    {"L Direction", nullptr, 0.0f},
-    {"R Direction", nullptr, 0.0f},
-    {"L->L Feedback", "%", 0.6f},
-    {"L->R Feedback", "%", 0.78f},
-    {"R->L Feedback", "%", 0.75f},
-    {"R->R Feedback", "%", 0.6f},
-    {"L Warp  ", "%", 0.75f},
-    {"R Warp  ", "%", 0.8f},
-    {"L Resonance", " ", 0.57f},
-    {"R Resonance", " ", 0.55f},
-    {"L Cutoff", " ", 0.63f},
-    {"R Cutoff", " ", 0.8f},
-    {"L Comp. Th", nullptr, 0.5f},
-    {"L Comp. Ratio", nullptr, 0.1f},
-    {"L Comp. Rate", nullptr, 0.4f},
-    {"L Comp. Decay", nullptr, 0.4f},
-    {"R Comp. Th", nullptr, 0.5f},
-    {"R Comp. Ratio", nullptr, 0.1f},
-    {"R Comp. Rate", nullptr, 0.4f},
-    {"R Comp. Decay", nullptr, 0.4f},
-    {"L Saturate", " ", 0.05f},
-    {"R Saturate", " ", 0.05f},
-    {"Filter L Select", nullptr, 0.0f},
-    {"L Start Loop", "%", 0.02f},
-    {"L Stop Loop", "%", 0.2f},
-    {"L Offset Vert.", "%", 0.02f},
-    {"L Index", "%", 0.0f},
-    {"Filter R Select", nullptr, 0.0f},
-    {"R Start Loop", "%", 0.1f},
-    {"R Stop Loop", "%", 0.2f},
-    {"R Offset Vert.", "%", 0.05f},
-    {"R Index", "%", 0.0f},
-    {"Analysis L", nullptr, 0.0f},
-    {"Analysis R", nullptr, 0.0f},
-    {"Tab Filter L", nullptr, 0.0f},
-    {"Tab Filter R", nullptr, 0.0f},
-    {"Filter Order", "taps", 0.2f},
-    {"Step Time", "seconds", 0.21f},
-    {"Time Constant", " ", 0.65f},
-    {"Mix", "D-W", 0.7f},
-    {"Volume", "dB", 1.0f},
-    {"LoadBitmap L", nullptr, 0.0f},
-    {"LoadBitmap R", nullptr, 0.0f},
-    {"Sync Delay", nullptr, 0.0f},
-    {"Sync Scan", nullptr, 0.0f},
-    {"Oversample", nullptr, 0.6f},
-    {"Env. Follow Dcy", nullptr, 0.74f},
-    {"L Analysis Warp", "%", 0.6f},
-    {"R Analysis Warp", "%", 0.6f},
-};
-
-bool inTable(int index)
-{
-    return index >= 0 && index < kNumParams;
-}
 
 void copyDisplay(const char* from, char* text)
 {
@@ -113,54 +48,11 @@ float quarterWithin(double samples)
 
 }  // namespace
 
-const char* parameterName(int index)
-{
-    return inTable(index) ? kTable[index].name : kUnspecifiedName;
-}
-
-const char* parameterLabel(int index)
-{
-    return inTable(index) ? kTable[index].label : nullptr;
-}
-
-float parameterDefault(int index)
-{
-    return inTable(index) ? kTable[index].defaultValue : 0.0f;
-}
-
-int parameterIndexOf(const char* name)
-{
-    if (name == nullptr)
-        return -1;
-    for (int i = 0; i < kNumParams; ++i)
-        if (std::strcmp(kTable[i].name, name) == 0)
-            return i;
-    return -1;
-}
-
-double roundHalfEven(double v)
-{
-    double r = std::floor(v);
-    double diff = v - r;
-    if (diff > 0.5)
-        return r + 1.0;
-    if (diff < 0.5)
-        return r;
-    return std::fmod(r, 2.0) == 0.0 ? r : r + 1.0;
-}
-
 float sanitizeNormalised(float x)
 {
     if (!(x >= 0.0f))
         return 0.0f;  // NaN and negatives
     return x > 1.0f ? 1.0f : x;
-}
-
-void copyText(char* out, std::string_view text, std::size_t maxChars)
-{
-    const std::size_t n = text.size() < maxChars ? text.size() : maxChars;
-    std::memcpy(out, text.data(), n);
-    out[n] = '\0';
 }
 
 double syncUnitsPerBeat(float sync)
@@ -320,52 +212,6 @@ float fourthPower(float x)
 float fourthRoot(float g)
 {
     return g > 0.0f ? std::sqrt(std::sqrt(g)) : 0.0f;
-}
-
-void fillSeededColumn(float* column, int count, unsigned seed)
-{
-    std::uint32_t state = seed;
-    auto next = [&state]() {
-        state = state * 214013u + 2531011u;
-        return static_cast<int>((state >> 16) & 0x7FFFu);
-    };
-    for (int i = 0; i < count; ++i) {
-        const int r1 = next();
-        const int r2 = next();
-        const int r3 = next();
-        column[i] = static_cast<float>(0.9 * (r1 % 10000 * 0.0002 - 1.0) *
-                                       (r2 % 10000 * 0.0002 - 1.0) * (r3 % 10000 * 0.0002 - 1.0));
-    }
-}
-
-void conditionColumn(float* column, int order, int count)
-{
-    if (order > count)
-        order = count;
-    if (order > 1) {
-        float sum = 0.0f;
-        for (int i = 1; i < order; ++i)
-            sum += column[i];
-        const float half = 0.5f * (sum / static_cast<float>(order - 1));
-        for (int i = 0; i < order; ++i)
-            column[i] -= half;
-    }
-    float largest = 0.0f;
-    for (int i = 0; i < order; ++i)
-        largest = std::max(largest, std::fabs(column[i]));
-    const float divisor = largest == 0.0f ? 1.0f : largest;
-    for (int i = 0; i < order; ++i)
-        column[i] /= divisor;
-    // The lattice ignores targets of magnitude 1 or more and floors tiny ones; the marker
-    // replaces both with an alternating value too small to matter.
-    float marker = 1e-15f;
-    for (int i = 0; i < count; ++i) {
-        const float magnitude = std::fabs(column[i]);
-        if (magnitude >= 1.0f || magnitude <= std::fabs(marker)) {
-            column[i] = marker;
-            marker = -marker;
-        }
-    }
 }
 
 void formatFixed(double value, int decimals, char* text)

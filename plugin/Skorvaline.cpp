@@ -8,6 +8,7 @@
 #include "plugin/ParameterTable.h"
 #include "plugin/SkorvalineProgram.h"
 #include "vst/AEffEditor.h"
+#include "vst/VstText.h"
 
 #include <algorithm>
 #include <cfloat>

@@ -5,8 +5,11 @@
 //   plugin/Skorvaline.cpp            construction, dispatcher answers, names, MIDI, resume,
 //                                    tempo update
 //   plugin/SkorvalineState.cpp       programs, filter-map loading and state chunks
-//   plugin/SkorvalineParameters.cpp  the parameter table (set/getParameter, names, displays)
-//   plugin/SkorvalineProcess.cpp     block processing and the audio units' life cycle
+//   plugin/SkorvalineParameters.cpp  the parameter table: one row and rule per parameter
+//                                    (set/getParameter, names, labels, displays)
+//   plugin/SkorvalineProcess.cpp     the block in named steps, the block-start helpers and the
+//                                    audio units' life cycle
+//   plugin/SkorvalineScan.cpp        the scan step and the maths of its columns
 //
 // Threads: the dispatcher runs on the host's user-interface thread, process and
 // processReplacing (and processEvents) on its audio thread; setParameter may come from either.
@@ -26,9 +29,18 @@
 namespace kfx {
 class CBitmapArrayAnalyser;
 }
+namespace skv {
+struct BlockSetup;
+struct WorkArrays;
+struct ParameterCall;
+}  // namespace skv
 struct CPreset;
 
 class fxSkorvaline : public AudioEffectX {
+    // The parameter table's rules reach setDelayTime, recomputeStepTime and applyParameter
+    // through it.
+    friend struct skv::ParameterCall;
+
 public:
     static constexpr VstInt32 kNumPrograms = 16;
     static constexpr VstInt32 kNumParams = skv::kNumParams;
@@ -87,7 +99,7 @@ public:
     void processReplacing(float** inputs, float** outputs, VstInt32 sampleFrames) override;
 
     // ---- fxSkorvaline's own virtual operations, in slot order ------------------------------
-    // Audio (SkorvalineProcess.cpp).
+    // Audio (SkorvalineProcess.cpp, the scan in SkorvalineScan.cpp).
     /// The whole audio block: replacing 1 writes the outputs, 0 adds to them (audio thread).
     virtual void processBlock(float** inputs, float** outputs, VstInt32 sampleFrames,
                               int replacing);
@@ -163,13 +175,13 @@ public:
     void destroyAudioUnits();
 
 protected:
-    // Program 0..15 storage, one array for the effect's life.
+    /// Program 0..15 storage, one array for the effect's life.
     fxSkorvalineProgram* programs = nullptr;
 
-    // Tempo in force: published by the tempo update (construction, then the audio thread's
-    // poll) and by program selection; read by both threads.
+    /// Tempo in force: published by the tempo update (construction, then the audio thread's
+    /// poll) and by program selection; read by both threads.
     skv::CTempoState tempoState;
-    // The host's sample rate as setSampleRate gave it; the audio thread's tempo update reads it.
+    /// The host's sample rate as setSampleRate gave it; the audio thread's tempo update reads it.
     std::atomic<float> hostSampleRate{44100.0f};
 
     // Engine state (SkorvalineParameters.cpp, SkorvalineProcess.cpp).
@@ -193,12 +205,29 @@ protected:
     /// Block start: filter order and smoothing posted since the last block reach the lattices
     /// here, so no other thread touches them while audio runs (audio thread).
     void applyPendingLattice();
-    /// A scan step of both channels (audio thread).
+    // Steps of processBlock (SkorvalineProcess.cpp; audio thread).
+    /// Block start: the targets, the tempo poll, the posted settings and the increments.
+    skv::BlockSetup startBlock(VstInt32 sampleFrames);
+    /// One sub-block through the envelope, the glide and the four passes into the output
+    /// (x and out: left and right at the sub-block's first frame).
+    void processSubBlock(const skv::BlockSetup& b, const float* const x[2], float* const out[2],
+                         bool replacing);
+    /// Pass 1: the input through the pre-delays, the scan clock with its scan steps.
+    void preDelayAndScan(const skv::BlockSetup& b, const float* const x[2],
+                         const skv::WorkArrays& w);
+    /// Resets a channel whose held filter output blew up (or turned non-finite).
+    void guardBlowUp(const skv::BlockSetup& b, const skv::WorkArrays& w);
+    /// A scan step of both channels: new columns, new lattice targets and band gains
+    /// (SkorvalineScan.cpp; audio thread).
     void scanStep();
+    /// Self-analysis: warped LPC of the line's oldest samples, pre-emphasised, into column.
     void analyseDelayLine(int line, float* column);
+    /// Clears a blown-up channel's line, lattice and saturation; when its output turned
+    /// non-finite also the n samples of heldOutput, the tone memories and the pre-delay.
     void blowUp(int channel, float* heldOutput, int n, bool finite);
+    /// The left or right filter map (no share taken).
     kfx::CBitmapArrayAnalyser* filterMapInfo(bool left) const;
-    // The last getChunk's bytes, owned here until the next getChunk.
+    /// The last getChunk's bytes, owned here until the next getChunk.
     std::vector<unsigned char> chunk;
     /// Reads a bank-document preset into a program record (no engine change).
     static void readPresetInto(const CPreset& preset, fxSkorvalineProgram& program);
@@ -207,6 +236,6 @@ protected:
     bool decodeChunk(const unsigned char* data, std::size_t size, bool isPreset,
                      std::vector<fxSkorvalineProgram>& scratch);
 
-    // The editor's two view switches (indices 54 and 55): kept by the effect, never saved.
+    /// The editor's two view switches (indices 54 and 55): kept by the effect, never saved.
     float viewSwitch[2] = {0.0f, 0.0f};
 };

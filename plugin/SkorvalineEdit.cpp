@@ -2,7 +2,7 @@
 #include "plugin/SkorvalineEdit.h"
 
 #include "editor/window/SkorvalineEditor.h"
-#include "plugin/ParameterTable.h"
+#include "vst/VstText.h"
 
 #include <new>
 

@@ -27,7 +27,7 @@ public:
     static thread_local bool outOfMemory;
 
 private:
-    // The editor, owned by the SDK base once attached; typed so that the audio thread's
-    // forwarding needs no cast.
+    /// The editor, owned by the SDK base once attached; typed so that the audio thread's
+    /// forwarding needs no cast.
     fxSkorvalineEditor* window = nullptr;
 };

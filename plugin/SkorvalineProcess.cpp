@@ -1,13 +1,14 @@
-// The audio engine: block processing (pre-delays, delays with the envelope-gated feedback
-// matrix, the scan clock with filter-map columns, self-analysis or slave mode, lattice or band
-// filters, compressor and saturation, tone section, mix and volume), the tempo poll, and the
-// life cycle of the audio units.
+// The audio engine's block: pre-delays, main delays with the envelope-gated feedback matrix,
+// the scan clock, lattice or band filters, compressor and saturation, tone section, mix and
+// volume; the block-start helpers (tempo poll, posted settings) and the life cycle of the audio
+// units. The scan step itself is in SkorvalineScan.cpp.
 //
 // A block is split into sub-blocks of the configured resolution R (or of one sample when the
-// block length is not a multiple of R). Each sub-block runs four passes over eight work arrays;
-// a filter's output reaches the compressor, the tone section, the output and the feedback one
-// sub-block later. Everything here runs on the audio thread except the life-cycle functions
-// and clearAudioState (resume), which hosts call while no audio runs.
+// block length is not a multiple of R). Each sub-block runs four passes over the eight work
+// arrays of WorkArrays; a filter's output is held over, so it reaches the compressor, the tone
+// section, the output and the feedback one sub-block later. Everything here runs on the audio
+// thread except the life-cycle functions and clearAudioState (resume), which hosts call while
+// no audio runs.
 #include "plugin/Skorvaline.h"
 
 #include <algorithm>
@@ -28,6 +29,7 @@
 #include "plugin/EngineConfig.h"
 #include "plugin/EngineGlide.h"
 #include "plugin/ParameterTable.h"
+#include "plugin/ScanColumn.h"
 
 using namespace skv;
 namespace eng = skv::engine;
@@ -36,11 +38,7 @@ namespace {
 
 constexpr auto kRelaxed = std::memory_order_relaxed;
 constexpr float kBandKindThreshold = 0.6666667f;
-constexpr float kTabAnalysisThreshold = 0.5f;    // left: map below, analysis above
-constexpr float kTabRightMap = 0.33333334f;      // right: map below
-constexpr float kTabRightAnalysis = 0.6666667f;  // right: analysis below, slave above
-constexpr float kConditionThreshold = 0.5f;      // map columns are conditioned below this
-constexpr int kWorkArrays = 8;
+constexpr int kWorkArrays = 8;  // the arrays of WorkArrays, each resolution4 floats
 
 float* allocateAligned(std::size_t count)
 {
@@ -297,78 +295,6 @@ void fxSkorvaline::pollTempo()
                            : eng::kTempoPollChanged;
 }
 
-// ---- scan step -----------------------------------------------------------------------------
-
-void fxSkorvaline::scanFilterMap(float* column, int stepCounter, int count,
-                                 kfx::CBitmapArrayAnalyser* map)
-{
-    count = std::clamp(count, 0, eng::kColumnCapacity);
-    // Validity and width as the map's value array has them: the picture holder itself may be
-    // replaced by the editor's thread at this very moment, so it is not read from here.
-    if (!map || !map->hasArray()) {
-        fillSeededColumn(column, count, static_cast<unsigned>(stepCounter));
-        return;
-    }
-    const float loopLength =
-        (map->getLoopStop() - map->getLoopStart()) * static_cast<float>(map->getArrayWidth());
-    float index = map->getScanIndex();
-    // An empty or undefined loop window holds the index where it is instead of pushing it to
-    // infinity; a reversed window scans backwards and wraps at both ends.
-    if (loopLength != 0.0f && std::isfinite(loopLength)) {
-        index += 1.0f / loopLength;
-        if (index > 1.0f)
-            index -= 1.0f;
-        if (index < 0.0f)
-            index += 1.0f;
-        map->setScanIndex(index);
-    }
-    // The previous column stays (already conditioned) when the map is being replaced just now.
-    if (map->tryGetColumn(column, count) && map->getAnalysis() < kConditionThreshold)
-        conditionColumn(column, engine.order.load(kRelaxed), count);
-    // The map holds the index (getParameter reads it there); the program takes it when it is
-    // saved or left, so the audio thread writes nothing the other thread copies.
-    engineMovedParameter(map->getName() == "L" ? kParamLIndex : kParamRIndex, map->getScanIndex());
-}
-
-void fxSkorvaline::analyseDelayLine(int line, float* column)
-{
-    EngineState& e = engine;
-    const Delay<float>& d = *e.lines[line];
-    float* frame = e.analysisFrame;
-    float s = 0.0f;
-    for (int k = 0; k < eng::kAnalysisLength; ++k) {
-        const float x = k < d.length ? d.buffer[(d.writeIndex + k) & d.mask] : 0.0f;
-        s = eng::kPreEmphasisNew * x + eng::kPreEmphasisOld * s;
-        frame[k] = x - s;
-    }
-    e.lpc->extract(frame, column, e.order.load(kRelaxed), eng::kAnalysisWarp);
-}
-
-void fxSkorvaline::scanStep()
-{
-    EngineState& e = engine;
-    const float tabL = e.tabFilter[0].load(kRelaxed);
-    const float tabR = e.tabFilter[1].load(kRelaxed);
-    if (tabL < kTabAnalysisThreshold)
-        scanFilterMap(e.columnL, e.scanCounter, eng::kColumnSize, e.map(0));
-    else
-        analyseDelayLine(kLineL, e.columnL);
-    if (tabR < kTabRightMap)
-        scanFilterMap(e.columnR, e.scanCounter, eng::kColumnSize, e.map(1));
-    else if (tabR < kTabRightAnalysis)
-        analyseDelayLine(kLineR, e.columnR);
-    else
-        std::memcpy(e.columnR, e.columnL, sizeof(float) * eng::kColumnSize);
-
-    const int order = e.order.load(kRelaxed);
-    e.lattice[0]->setTargetCoefficients(e.columnL, eng::kColumnSize);
-    e.lattice[0]->setOrder(order);
-    e.lattice[1]->setTargetCoefficients(e.columnR, eng::kColumnSize);
-    e.lattice[1]->setOrder(order);
-    e.bands[0]->setFromColumn(e.columnL);
-    e.bands[1]->setFromColumn(e.columnR);
-}
-
 void fxSkorvaline::blowUp(int c, float* heldOutput, int n, bool finite)
 {
     EngineState& e = engine;
@@ -387,279 +313,363 @@ void fxSkorvaline::blowUp(int c, float* heldOutput, int n, bool finite)
     }
 }
 
-// ---- the block -----------------------------------------------------------------------------
+// ---- the block: what it holds ----------------------------------------------------------------
 
-void fxSkorvaline::processBlock(float** inputs, float** outputs, VstInt32 sampleFrames,
-                                int replacing)
+namespace skv {
+
+// What a block takes from the targets once, at its start: the switches of its units, the
+// per-block increments of the gliding values and the sub-block length. The gliding values
+// themselves stay in the engine's smoothed copies, which each pass takes into locals and
+// writes back.
+struct BlockSetup {
+    float length = 1.0f;  // the block's frames: the divisor of every per-block increment
+    int subBlock = 1;     // the resolution R, or 1 when R does not divide the block
+    bool usePre[2] = {false, false};   // a pre-delay longer than 0 is in use
+    bool useBand[2] = {false, false};  // the band bank filters instead of the lattice
+    bool oversample = false;
+    float envelopeCoeff = 1.0f;
+    float warpInc[2] = {0.0f, 0.0f};
+    float cutoffInc[2] = {0.0f, 0.0f};
+    float mixInc = 0.0f;
+    float volumeInc = 0.0f;
+    float gainTarget[4] = {0.0f, 0.0f, 0.0f, 0.0f};  // feedback LL, LR, RL, RR
+    double scanInc = 0.0;                            // scan phase per sample
+    float pole[2] = {0.0f, 0.0f};                    // tone-section high-pass poles
+    float attack[2] = {0.0f, 0.0f};
+    float release[2] = {0.0f, 0.0f};
+    float resonance[2] = {0.0f, 0.0f};
+
+    // Both channels run the lattice: the stereo kernel and the glide's prediction apply.
+    bool bothLattices() const { return !useBand[0] && !useBand[1]; }
+};
+
+// The eight work arrays of a sub-block ([0] left, [1] right), named by what they hold.
+struct WorkArrays {
+    // Pass 1: the input after the pre-delay, with the anti-denormal offset; the main delay
+    // lines take it in, together with the feedback.
+    float* input[2];
+    // The filters' output of the previous sub-block, held over: the compressor and saturation
+    // work on it in place (pass 2), the tone section's high-pass in place (pass 3), and the
+    // filters then write this sub-block's output into it (pass 4).
+    float* filtered[2];
+    // Pass 3: the main delay lines' output, the filters' input.
+    float* delayed[2];
+    // Pass 3: the wet signal (tone-section output), fed back and mixed into the output.
+    float* wet[2];
+};
+
+}  // namespace skv
+
+namespace {
+
+WorkArrays workArrays(const EngineState& e)
 {
-    EngineState& e = engine;
-    if (sampleFrames <= 0 || !inputs || !outputs || !e.work)
-        return;
-    const float* inL = inputs[0];
-    const float* inR = inputs[1];
-    float* outL = outputs[0];
-    float* outR = outputs[1];
-    if (!inL || !inR || !outL || !outR)
-        return;
-    ScopedFlushDenormals flushDenormals;
+    const std::size_t stride = static_cast<std::size_t>(e.resolution4);
+    float* const a = e.work;
+    auto at = [a, stride](std::size_t k) { return a + k * stride; };
+    // The buffer's layout, left before right.
+    return WorkArrays{{at(0), at(1)}, {at(2), at(3)}, {at(4), at(5)}, {at(6), at(7)}};
+}
 
-    const int N = sampleFrames;
-    const float blockLength = static_cast<float>(N);
+// ---- block start: targets and increments -------------------------------------------------
 
-    // 1. Warp targets into [1e-6, 0.999] (kept in the block; the parameter keeps its value).
-    float warpTarget[2];
+// The targets a block reads before the tempo poll and the posted settings are applied.
+void readBlockTargets(const EngineState& e, BlockSetup& b, float warpTarget[2])
+{
     for (int c = 0; c < 2; ++c) {
+        // Kept in the block only; the parameter keeps its value.
         const float w = e.warp[c].load(kRelaxed);
         warpTarget[c] = w > eng::kWarpFloor ? std::min(w, eng::kWarpBlockCeiling) : eng::kWarpFloor;
+        b.attack[c] = e.rateCoeff[c].load(kRelaxed);
+        b.release[c] = e.decayCoeff[c].load(kRelaxed);
+        b.resonance[c] = e.resonance[c].load(kRelaxed);
+        b.usePre[c] = e.delay[kLinePreL + c].length.load(kRelaxed) > 0.0f;
+        b.useBand[c] = e.map(c) && e.map(c)->getAnalysis() >= kBandKindThreshold;
     }
-    // 2. Compressor time snapshot.
-    const float attack[2] = {e.rateCoeff[0].load(kRelaxed), e.rateCoeff[1].load(kRelaxed)};
-    const float release[2] = {e.decayCoeff[0].load(kRelaxed), e.decayCoeff[1].load(kRelaxed)};
-    // 3. Pre-delays in use.
-    const bool usePre[2] = {e.delay[kLinePreL].length.load(kRelaxed) > 0.0f,
-                            e.delay[kLinePreR].length.load(kRelaxed) > 0.0f};
-    // 4. Filter kind per channel.
-    const bool useBand[2] = {e.map(0) && e.map(0)->getAnalysis() >= kBandKindThreshold,
-                             e.map(1) && e.map(1)->getAnalysis() >= kBandKindThreshold};
-    // 5. Tempo poll, then the delay, step, order and smoothing settings posted since the last
-    // block.
-    pollTempo();
-    applyPendingLines();
-    applyPendingLattice();
+    b.envelopeCoeff = e.envelopeCoeff.load(kRelaxed);
+    b.oversample = e.oversample.load(kRelaxed) >= 0.5f;
+}
 
-    // 6. Per-block increments.
-    float warpS[2] = {e.warpSmoothed[0], e.warpSmoothed[1]};
-    const float warpInc[2] = {(warpTarget[0] - warpS[0]) / blockLength,
-                              (warpTarget[1] - warpS[1]) / blockLength};
-    auto ramp = [blockLength](float target, float& smoothed) {
-        float inc = (target - smoothed) / blockLength;
-        if (std::fabs(inc) < eng::kSnapIncrement) {
-            smoothed = target;
-            inc = 0.0f;
-        }
-        return inc;
-    };
-    const float cutoffTarget[2] = {e.cutoff[0].load(kRelaxed), e.cutoff[1].load(kRelaxed)};
-    float cutS[2] = {e.cutoffSmoothed[0], e.cutoffSmoothed[1]};
-    const float cutInc[2] = {ramp(cutoffTarget[0], cutS[0]), ramp(cutoffTarget[1], cutS[1])};
-    float mixS = e.mixSmoothed;
-    const float mixInc = ramp(e.mix.load(kRelaxed), mixS);
-    float volS = e.volumeSmoothed;
-    const float volInc = ramp(e.volume.load(kRelaxed), volS);
-    float gain[4];
-    float gainTarget[4];
+// Increment that takes smoothed to target over the block; a step too small to matter snaps
+// smoothed to the target at once instead.
+float rampIncrement(float target, float& smoothed, float blockLength)
+{
+    float inc = (target - smoothed) / blockLength;
+    if (std::fabs(inc) < eng::kSnapIncrement) {
+        smoothed = target;
+        inc = 0.0f;
+    }
+    return inc;
+}
+
+// Per-block increments of the gliding values, the tone poles and the sub-block length.
+void setBlockIncrements(EngineState& e, BlockSetup& b, const float warpTarget[2])
+{
+    for (int c = 0; c < 2; ++c) {
+        // Warp glides without snapping: the lattice follows it sample by sample.
+        b.warpInc[c] = (warpTarget[c] - e.warpSmoothed[c]) / b.length;
+        const float cutoff = e.cutoff[c].load(kRelaxed);
+        b.cutoffInc[c] = rampIncrement(cutoff, e.cutoffSmoothed[c], b.length);
+        b.pole[c] = 1.0f - eng::kTonePoleScale * (cutoff + e.cutoffSmoothed[c]);
+    }
+    b.mixInc = rampIncrement(e.mix.load(kRelaxed), e.mixSmoothed, b.length);
+    b.volumeInc = rampIncrement(e.volume.load(kRelaxed), e.volumeSmoothed, b.length);
     for (int g = 0; g < 4; ++g) {
-        gain[g] =
-            std::fabs(e.feedbackSmoothed[g]) <= eng::kGainFlush ? 0.0f : e.feedbackSmoothed[g];
-        gainTarget[g] = e.feedback[g].load(kRelaxed);
+        if (std::fabs(e.feedbackSmoothed[g]) <= eng::kGainFlush)
+            e.feedbackSmoothed[g] = 0.0f;
+        b.gainTarget[g] = e.feedback[g].load(kRelaxed);
     }
-    const double scanInc = 1.0 / (e.stepLengthInUse - 1.0);
-    // 7. Tone-section high-pass poles.
-    const float pole[2] = {1.0f - eng::kTonePoleScale * (cutoffTarget[0] + cutS[0]),
-                           1.0f - eng::kTonePoleScale * (cutoffTarget[1] + cutS[1])};
-    // 8. Partition.
-    const int R = e.resolution;
-    const int n = (N % R == 0) ? R : 1;
+    b.scanInc = 1.0 / (e.stepLengthInUse - 1.0);
+}
 
-    const float envCoeff = e.envelopeCoeff.load(kRelaxed);
-    const bool oversample = e.oversample.load(kRelaxed) >= 0.5f;
-    const float resonance[2] = {e.resonance[0].load(kRelaxed), e.resonance[1].load(kRelaxed)};
+// ---- sub-block steps ---------------------------------------------------------------------
 
-    const std::size_t stride = static_cast<std::size_t>(e.resolution4);
-    float* const A0 = e.work;
-    float* const A1 = A0 + stride;
-    float* const A2 = A1 + stride;
-    float* const A3 = A2 + stride;
-    float* const A4 = A3 + stride;
-    float* const A5 = A4 + stride;
-    float* const A6 = A5 + stride;
-    float* const A7 = A6 + stride;
+// Envelope follower, once per sub-block from its first input frame: the gate of the
+// feedback. 1 (feedback fully open) when the follower is off.
+float followEnvelope(EngineState& e, const BlockSetup& b, float left, float right)
+{
+    if (!(b.envelopeCoeff < 1.0f))
+        return 1.0f;
+    float envelope = e.envelope;
+    const float level =
+        eng::kEnvelopeLevelScale * (std::fabs(finiteOrZero(left)) + std::fabs(finiteOrZero(right)));
+    if (level > envelope) {
+        envelope = 1.0f + (envelope - 1.0f) * eng::kEnvelopeAttack;
+    }
+    else {
+        envelope *= b.envelopeCoeff;
+        if (envelope < eng::kEnvelopeFloor)
+            envelope = 0.0f;
+    }
+    if (envelope > 1.0f)
+        envelope = 1.0f;
+    e.envelope = envelope;
+    return envelope;
+}
 
-    Delay<float>& preL = *e.lines[kLinePreL];
-    Delay<float>& preR = *e.lines[kLinePreR];
+// Feedback gains glide towards their targets scaled by the envelope, one block's share of the
+// way per sub-block.
+void feedbackIncrements(const EngineState& e, const BlockSetup& b, float envelope, float gainInc[4])
+{
+    for (int g = 0; g < 4; ++g)
+        gainInc[g] = (envelope * b.gainTarget[g] - e.feedbackSmoothed[g]) / b.length;
+}
+
+// Pass 2: compressor and saturation on the previous sub-block's filter output, both channels
+// in one two-lane pass (bit-identical to one call per channel).
+void compressAndSaturate(EngineState& e, const BlockSetup& b, const WorkArrays& w)
+{
+    for (int c = 0; c < 2; ++c) {
+        e.distort[c]->configure(b.oversample, e.saturation[c].load(kRelaxed),
+                                e.threshold[c].load(kRelaxed), b.attack[c], b.release[c],
+                                e.ratio[c].load(kRelaxed));
+    }
+    processStereo(*e.distort[0], *e.distort[1], w.filtered[0], w.filtered[1], b.subBlock);
+}
+
+// Pass 3: the tone section (one-pole high-pass, then the cutoff's low-pass) makes the wet
+// signal, which the feedback matrix adds to the input of the main delay lines.
+void toneAndDelays(EngineState& e, const BlockSetup& b, const float gainInc[4], const WorkArrays& w)
+{
     Delay<float>& lineL = *e.lines[kLineL];
     Delay<float>& lineR = *e.lines[kLineR];
-    CLattice& latL = *e.lattice[0];
-    CLattice& latR = *e.lattice[1];
-
-    float envelope = e.envelope;
-    float offset = e.offset;
+    // Locals, so that the compiler need not assume the arrays' stores change them.
+    float cl = e.cutoffSmoothed[0], cr = e.cutoffSmoothed[1];
+    float gLL = e.feedbackSmoothed[0], gLR = e.feedbackSmoothed[1];
+    float gRL = e.feedbackSmoothed[2], gRR = e.feedbackSmoothed[3];
     float lowL = e.toneLow[0], lowR = e.toneLow[1];
     float toneL = e.toneOut[0], toneR = e.toneOut[1];
-    double phase = e.scanPhase;
-
-    for (int pos = 0; pos < N; pos += n) {
-        const float* xL = inL + pos;
-        const float* xR = inR + pos;
-
-        // 1. Envelope follower, once per sub-block.
-        float env = 1.0f;
-        if (envCoeff < 1.0f) {
-            const float level = eng::kEnvelopeLevelScale *
-                                (std::fabs(finiteOrZero(xL[0])) + std::fabs(finiteOrZero(xR[0])));
-            if (level > envelope) {
-                envelope = 1.0f + (envelope - 1.0f) * eng::kEnvelopeAttack;
-            }
-            else {
-                envelope *= envCoeff;
-                if (envelope < eng::kEnvelopeFloor)
-                    envelope = 0.0f;
-            }
-            if (envelope > 1.0f)
-                envelope = 1.0f;
-            env = envelope;
-        }
-        // 2. Gated feedback increments.
-        float gainInc[4];
-        for (int g = 0; g < 4; ++g)
-            gainInc[g] = (env * gainTarget[g] - gain[g]) / blockLength;
-
-        // 3. Lattice glide of both channels under their locks, in one two-lane pass. When both
-        // channels run the lattice, the same pass prepares the filtering pass's first
-        // prediction (used there only if nothing touched the lattices in between).
-        usp::StereoPrediction prediction;
-        glideLatticePair(latL, latR, warpS[0], resonance[0], warpS[1], resonance[1],
-                         (!useBand[0] && !useBand[1]) ? &prediction : nullptr);
-
-        // 4. Pass 1: pre-delays and the scan clock.
-        for (int i = 0; i < n; ++i) {
-            const float l = finiteOrZero(xL[i]);
-            const float r = finiteOrZero(xR[i]);
-            A0[i] = (usePre[0] ? preL.processSample(l) : l) + offset;
-            A1[i] = (usePre[1] ? preR.processSample(r) : r) + offset;
-            offset = -offset;
-            phase += scanInc;
-            if (phase >= 1.0) {
-                scanStep();
-                ++e.scanCounter;
-                phase = 0.0;
-            }
-        }
-
-        // 5. Blow-up guard (non-finite values count as blown up).
-        const float yL = (useBand[0] ? e.bands[0]->getOutput() : latL.output) + offset;
-        const float yR = (useBand[1] ? e.bands[1]->getOutput() : latR.output) + offset;
-        if (!(std::fabs(yL) + std::fabs(yR) < eng::kBlowUpLimit)) {
-            if (!(std::fabs(yL) < eng::kBlowUpLimit))
-                blowUp(0, A2, n, std::isfinite(yL));
-            if (!(std::fabs(yR) < eng::kBlowUpLimit))
-                blowUp(1, A3, n, std::isfinite(yR));
-        }
-
-        // 6. and 7. Compressor and saturation on the previous sub-block's filter output, both
-        // channels in one two-lane pass (bit-identical to one call per channel).
-        for (int c = 0; c < 2; ++c) {
-            e.distort[c]->configure(oversample, e.saturation[c].load(kRelaxed),
-                                    e.threshold[c].load(kRelaxed), attack[c], release[c],
-                                    e.ratio[c].load(kRelaxed));
-        }
-        processStereo(*e.distort[0], *e.distort[1], A2, A3, n);
-
-        // 8. Pass 3: tone section, feedback matrix, main delay lines.
-        {
-            float cl = cutS[0], cr = cutS[1];
-            float gLL = gain[0], gLR = gain[1], gRL = gain[2], gRR = gain[3];
-            const float pL = pole[0], pR = pole[1];
-            for (int i = 0; i < n; ++i) {
-                cl += cutInc[0];
-                cr += cutInc[1];
-                gLL += gainInc[0];
-                gLR += gainInc[1];
-                gRL += gainInc[2];
-                gRR += gainInc[3];
-                const float aL = A2[i];
-                lowL = aL + pL * (lowL - aL);
-                const float hL = aL - lowL;
-                A2[i] = hL;
-                toneL = toneL + cl * (hL - toneL);
-                const float aR = A3[i];
-                lowR = aR + pR * (lowR - aR);
-                const float hR = aR - lowR;
-                A3[i] = hR;
-                toneR = toneR + cr * (hR - toneR);
-                const float wL = toneL;
-                const float wR = toneR;
-                A6[i] = wL;
-                A7[i] = wR;
-                A4[i] = lineL.processSample(A0[i] + gLL * wL + gRL * wR);
-                A5[i] = lineR.processSample(A1[i] + gLR * wL + gRR * wR);
-            }
-            cutS[0] = cl;
-            cutS[1] = cr;
-            gain[0] = gLL;
-            gain[1] = gLR;
-            gain[2] = gRL;
-            gain[3] = gRR;
-        }
-
-        // 9. Pass 4, with both lattice locks held (left first): filters, mix and volume.
-        {
-            std::lock_guard<std::recursive_mutex> lockL(latL.lock);
-            std::lock_guard<std::recursive_mutex> lockR(latR.lock);
-            if (!useBand[0] && !useBand[1]) {
-                usp::processStereoLattice(latL, latR, A4, A5, A2, A3, n, &prediction);
-                for (int i = 0; i < n; ++i) {
-                    warpS[0] += warpInc[0];
-                    warpS[1] += warpInc[1];
-                }
-            }
-            else {
-                float* const filterIn[2] = {A4, A5};
-                float* const filterOut[2] = {A2, A3};
-                CLattice* const lat[2] = {&latL, &latR};
-                for (int c = 0; c < 2; ++c) {
-                    if (useBand[c]) {
-                        e.bands[c]->process(filterIn[c], filterOut[c], n, warpS[c], warpInc[c],
-                                            resonance[c]);
-                    }
-                    else {
-                        for (int i = 0; i < n; ++i) {
-                            warpS[c] += warpInc[c];
-                            filterOut[c][i] = lat[c]->process(filterIn[c][i]);
-                        }
-                    }
-                }
-            }
-            float* oL = outL + pos;
-            float* oR = outR + pos;
-            if (replacing) {
-                for (int i = 0; i < n; ++i) {
-                    mixS += mixInc;
-                    volS += volInc;
-                    const float dl = finiteOrZero(xL[i]);
-                    const float dr = finiteOrZero(xR[i]);
-                    oL[i] = ((A6[i] - dl) * mixS + dl) * volS;
-                    oR[i] = ((A7[i] - dr) * mixS + dr) * volS;
-                }
-            }
-            else {
-                for (int i = 0; i < n; ++i) {
-                    mixS += mixInc;
-                    volS += volInc;
-                    const float dl = finiteOrZero(xL[i]);
-                    const float dr = finiteOrZero(xR[i]);
-                    oL[i] += ((A6[i] - dl) * mixS + dl) * volS;
-                    oR[i] += ((A7[i] - dr) * mixS + dr) * volS;
-                }
-            }
-        }
+    const float pL = b.pole[0], pR = b.pole[1];
+    float* const hiL = w.filtered[0];
+    float* const hiR = w.filtered[1];
+    for (int i = 0; i < b.subBlock; ++i) {
+        cl += b.cutoffInc[0];
+        cr += b.cutoffInc[1];
+        gLL += gainInc[0];
+        gLR += gainInc[1];
+        gRL += gainInc[2];
+        gRR += gainInc[3];
+        const float aL = hiL[i];
+        lowL = aL + pL * (lowL - aL);
+        const float hL = aL - lowL;
+        hiL[i] = hL;
+        toneL = toneL + cl * (hL - toneL);
+        const float aR = hiR[i];
+        lowR = aR + pR * (lowR - aR);
+        const float hR = aR - lowR;
+        hiR[i] = hR;
+        toneR = toneR + cr * (hR - toneR);
+        w.wet[0][i] = toneL;
+        w.wet[1][i] = toneR;
+        w.delayed[0][i] = lineL.processSample(w.input[0][i] + gLL * toneL + gRL * toneR);
+        w.delayed[1][i] = lineR.processSample(w.input[1][i] + gLR * toneL + gRR * toneR);
     }
-
-    e.warpSmoothed[0] = warpS[0];
-    e.warpSmoothed[1] = warpS[1];
-    e.cutoffSmoothed[0] = cutS[0];
-    e.cutoffSmoothed[1] = cutS[1];
-    e.mixSmoothed = mixS;
-    e.volumeSmoothed = volS;
-    for (int g = 0; g < 4; ++g)
-        e.feedbackSmoothed[g] = gain[g];
-    e.envelope = envelope;
-    e.offset = offset;
+    e.cutoffSmoothed[0] = cl;
+    e.cutoffSmoothed[1] = cr;
+    e.feedbackSmoothed[0] = gLL;
+    e.feedbackSmoothed[1] = gLR;
+    e.feedbackSmoothed[2] = gRL;
+    e.feedbackSmoothed[3] = gRR;
     e.toneLow[0] = lowL;
     e.toneLow[1] = lowR;
     e.toneOut[0] = toneL;
     e.toneOut[1] = toneR;
+}
+
+// Pass 4: the delay output through the filters, with both lattice locks held (left first).
+// The warp glides sample by sample even where the stereo kernel runs on its own.
+void filterPass(EngineState& e, const BlockSetup& b, const WorkArrays& w,
+                usp::StereoPrediction* prediction)
+{
+    CLattice* const lat[2] = {e.lattice[0], e.lattice[1]};
+    std::lock_guard<std::recursive_mutex> lockL(lat[0]->lock);
+    std::lock_guard<std::recursive_mutex> lockR(lat[1]->lock);
+    const int n = b.subBlock;
+    if (b.bothLattices()) {
+        usp::processStereoLattice(*lat[0], *lat[1], w.delayed[0], w.delayed[1], w.filtered[0],
+                                  w.filtered[1], n, prediction);
+        for (int i = 0; i < n; ++i) {
+            e.warpSmoothed[0] += b.warpInc[0];
+            e.warpSmoothed[1] += b.warpInc[1];
+        }
+        return;
+    }
+    for (int c = 0; c < 2; ++c) {
+        if (b.useBand[c]) {
+            e.bands[c]->process(w.delayed[c], w.filtered[c], n, e.warpSmoothed[c], b.warpInc[c],
+                                b.resonance[c]);
+            continue;
+        }
+        for (int i = 0; i < n; ++i) {
+            e.warpSmoothed[c] += b.warpInc[c];
+            w.filtered[c][i] = lat[c]->process(w.delayed[c][i]);
+        }
+    }
+}
+
+// Output: the wet signal mixed with the dry input, at the volume; Adding adds to what the
+// host's buffers hold (process), otherwise replaces it (processReplacing).
+template <bool Adding>
+void writeOutput(EngineState& e, const BlockSetup& b, const float* const x[2], const WorkArrays& w,
+                 float* const out[2])
+{
+    float mix = e.mixSmoothed;
+    float volume = e.volumeSmoothed;
+    for (int i = 0; i < b.subBlock; ++i) {
+        mix += b.mixInc;
+        volume += b.volumeInc;
+        for (int c = 0; c < 2; ++c) {
+            const float dry = finiteOrZero(x[c][i]);
+            const float y = ((w.wet[c][i] - dry) * mix + dry) * volume;
+            if constexpr (Adding)
+                out[c][i] += y;
+            else
+                out[c][i] = y;
+        }
+    }
+    e.mixSmoothed = mix;
+    e.volumeSmoothed = volume;
+}
+
+}  // namespace
+
+// ---- the block: its steps ------------------------------------------------------------------
+
+BlockSetup fxSkorvaline::startBlock(VstInt32 sampleFrames)
+{
+    EngineState& e = engine;
+    BlockSetup b;
+    b.length = static_cast<float>(sampleFrames);
+    b.subBlock = (sampleFrames % e.resolution == 0) ? e.resolution : 1;
+    float warpTarget[2];
+    readBlockTargets(e, b, warpTarget);
+    // The delay, step, order and smoothing settings posted since the last block.
+    pollTempo();
+    applyPendingLines();
+    applyPendingLattice();
+    setBlockIncrements(e, b, warpTarget);
+    return b;
+}
+
+void fxSkorvaline::preDelayAndScan(const BlockSetup& b, const float* const x[2],
+                                   const WorkArrays& w)
+{
+    EngineState& e = engine;
+    Delay<float>& preL = *e.lines[kLinePreL];
+    Delay<float>& preR = *e.lines[kLinePreR];
+    float offset = e.offset;
+    double phase = e.scanPhase;
+    for (int i = 0; i < b.subBlock; ++i) {
+        const float l = finiteOrZero(x[0][i]);
+        const float r = finiteOrZero(x[1][i]);
+        w.input[0][i] = (b.usePre[0] ? preL.processSample(l) : l) + offset;
+        w.input[1][i] = (b.usePre[1] ? preR.processSample(r) : r) + offset;
+        offset = -offset;
+        phase += b.scanInc;
+        if (phase >= 1.0) {
+            scanStep();
+            ++e.scanCounter;
+            phase = 0.0;
+        }
+    }
+    e.offset = offset;
     e.scanPhase = phase;
+}
+
+void fxSkorvaline::guardBlowUp(const BlockSetup& b, const WorkArrays& w)
+{
+    EngineState& e = engine;
+    // Non-finite outputs fail the comparisons and count as blown up.
+    const float yL = (b.useBand[0] ? e.bands[0]->getOutput() : e.lattice[0]->output) + e.offset;
+    const float yR = (b.useBand[1] ? e.bands[1]->getOutput() : e.lattice[1]->output) + e.offset;
+    if (std::fabs(yL) + std::fabs(yR) < eng::kBlowUpLimit)
+        return;
+    if (!(std::fabs(yL) < eng::kBlowUpLimit))
+        blowUp(0, w.filtered[0], b.subBlock, std::isfinite(yL));
+    if (!(std::fabs(yR) < eng::kBlowUpLimit))
+        blowUp(1, w.filtered[1], b.subBlock, std::isfinite(yR));
+}
+
+void fxSkorvaline::processSubBlock(const BlockSetup& b, const float* const x[2],
+                                   float* const out[2], bool replacing)
+{
+    EngineState& e = engine;
+    const WorkArrays w = workArrays(e);
+    const float envelope = followEnvelope(e, b, x[0][0], x[1][0]);
+    float gainInc[4];
+    feedbackIncrements(e, b, envelope, gainInc);
+    // The glide of both lattices, in one two-lane pass. When both channels run the lattice it
+    // also prepares the filter pass's first prediction (used there only if nothing touched the
+    // lattices in between).
+    usp::StereoPrediction prediction;
+    usp::StereoPrediction* const predict = b.bothLattices() ? &prediction : nullptr;
+    glideLatticePair(*e.lattice[0], *e.lattice[1], e.warpSmoothed[0], b.resonance[0],
+                     e.warpSmoothed[1], b.resonance[1], predict);
+    preDelayAndScan(b, x, w);
+    guardBlowUp(b, w);
+    compressAndSaturate(e, b, w);
+    toneAndDelays(e, b, gainInc, w);
+    filterPass(e, b, w, predict);
+    if (replacing)
+        writeOutput<false>(e, b, x, w, out);
+    else
+        writeOutput<true>(e, b, x, w, out);
+}
+
+void fxSkorvaline::processBlock(float** inputs, float** outputs, VstInt32 sampleFrames,
+                                int replacing)
+{
+    if (sampleFrames <= 0 || !inputs || !outputs || !engine.work)
+        return;
+    if (!inputs[0] || !inputs[1] || !outputs[0] || !outputs[1])
+        return;
+    ScopedFlushDenormals flushDenormals;
+    const BlockSetup b = startBlock(sampleFrames);
+    for (VstInt32 pos = 0; pos < sampleFrames; pos += b.subBlock) {
+        const float* const x[2] = {inputs[0] + pos, inputs[1] + pos};
+        float* const out[2] = {outputs[0] + pos, outputs[1] + pos};
+        processSubBlock(b, x, out, replacing != 0);
+    }
 }
 
 kfx::CBitmapArrayAnalyser* fxSkorvaline::filterMapInfo(bool left) const

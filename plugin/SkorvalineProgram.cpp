@@ -1,4 +1,5 @@
-// Program records and the version-1 record reader.
+// Program records (values, names, filter-map references and pictures) and the reader of the
+// version-1 binary record that older hosts still hand back as state.
 #include "plugin/SkorvalineProgram.h"
 
 #include <cstring>

@@ -18,10 +18,10 @@ public:
     static constexpr std::size_t kNameSize = 24;        // 23 characters and the zero
     static constexpr float kCurrentVersion = 1.2f;
     static constexpr float kVersion1 = 1.0f;
-    // The tempo a program starts with; the effect overwrites it at each tempo update.
+    /// The tempo a program starts with; the effect overwrites it at each tempo update.
     static constexpr float kDefaultTempo = static_cast<float>(skv::kDefaultTempo);
 
-    // The parameter defaults, both references "#0", no image text, name "Default".
+    /// The parameter defaults, both references "#0", no image text, name "Default".
     fxSkorvalineProgram();
     virtual ~fxSkorvalineProgram() = default;
     fxSkorvalineProgram(const fxSkorvalineProgram&) = default;
@@ -31,18 +31,18 @@ public:
     virtual void setVersion(float v) { version = v; }
     virtual void setTempo(float bpm) { tempo = bpm; }
     virtual float getTempo() const { return tempo; }
-    // Copies at most 23 bytes, never cutting a UTF-8 character in two.
+    /// Copies at most 23 bytes, never cutting a UTF-8 character in two.
     virtual void setName(const char* text);
     virtual std::string getName() const { return name; }
-    // Copies at most 259 bytes into the channel's reference.
+    /// Copies at most 259 bytes into the channel's reference.
     virtual void setPath(const char* text, bool left);
     virtual std::string getPath(bool left) const { return left ? pathL : pathR; }
-    // 0 for an index outside 0..52.
+    /// 0 for an index outside 0..52.
     virtual float getValue(int index) const;
-    // Ignored for an index outside 0..52.
+    /// Ignored for an index outside 0..52.
     virtual void setValue(int index, float value);
 
-    // The channel's image text (Base64 of the picture), empty when none is held.
+    /// The channel's image text (Base64 of the picture), empty when none is held.
     const std::string& getImage(bool left) const { return left ? imageL : imageR; }
     void setImage(bool left, std::string text) { (left ? imageL : imageR) = std::move(text); }
 
@@ -56,8 +56,8 @@ public:
     char name[kNameSize];
 };
 
-// The 624-byte little-endian program record of version 1, decoded field by field from bytes
-// (never by casting the buffer, whose alignment and byte order are the host's).
+/// The 624-byte little-endian program record of version 1, decoded field by field from bytes
+/// (never by casting the buffer, whose alignment and byte order are the host's).
 struct fxSkorvalineProgramV1 {
     static constexpr std::size_t kSize = 624;
     static constexpr std::size_t kBankSize = 16 * kSize;  // 9984
@@ -68,12 +68,12 @@ struct fxSkorvalineProgramV1 {
     static constexpr std::size_t kNameOffset = 600;
     static constexpr std::size_t kNameChars = 24;
 
-    // Reads a record from kSize bytes at data.
+    /// Reads a record from kSize bytes at data.
     static fxSkorvalineProgramV1 decode(const unsigned char* data);
 
-    // Into a current program: the values through the offset table (unlisted indices 0, the
-    // two Analysis Warp values 0.6), both references, the name, version 1.0, both image texts
-    // emptied; the tempo stays. Values outside 0..1 (or NaN) are brought into range.
+    /// Into a current program: the values through the offset table (unlisted indices 0, the
+    /// two Analysis Warp values 0.6), both references, the name, version 1.0, both image texts
+    /// emptied; the tempo stays. Values outside 0..1 (or NaN) are brought into range.
     void applyTo(fxSkorvalineProgram& program) const;
 
     float floats[kNumFloats] = {};

@@ -16,6 +16,7 @@
 #include "plugin/HostCallbacks.h"
 #include "plugin/ParameterTable.h"
 #include "resources/BuiltInResources.h"
+#include "vst/VstText.h"
 
 #include <zlib.h>
 

@@ -2,6 +2,7 @@
 // drawing of the bar into it, and the mouse, wheel and key gestures that move the value.
 #include "editor/controls/BarControl.h"
 
+#include "dsp/DspMath.h"
 #include "editor/toolkit/DrawContext.h"
 #include "editor/toolkit/Frame.h"
 
@@ -38,18 +39,18 @@ CRect CBarControl::barRect() const
     auto span = [&](int extent, bool fromFar, int& lo, int& hi) {
         const int d = extent - 5;
         if (fromFar) {
-            lo = extent - 3 - roundHalfEven(a * d);
+            lo = extent - 3 - skv::roundHalfEvenToInt(a * d);
             hi = extent - 3;
         }
         else if (bipolar) {
             const int m = d / 2 + 2;
-            const int p = roundHalfEven(a * d) + 2;
+            const int p = skv::roundHalfEvenToInt(a * d) + 2;
             lo = a >= 0.5 ? m : p;
             hi = a >= 0.5 ? p : m;
         }
         else {
             lo = 2;
-            hi = roundHalfEven(a * d) + 2;
+            hi = skv::roundHalfEvenToInt(a * d) + 2;
         }
     };
     CRect r;

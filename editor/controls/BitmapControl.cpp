@@ -2,6 +2,7 @@
 // that move start, stop and view; and taking a dropped BMP file as the channel's new map.
 #include "editor/controls/BitmapControl.h"
 
+#include "dsp/DspMath.h"
 #include "editor/controls/BitmapEx.h"
 #include "editor/toolkit/DrawContext.h"
 #include "filtermap/BitmapArrayAnalyser.h"
@@ -18,7 +19,7 @@ namespace {
 // A fraction of extent pixels as whole pixels, and pixels as a fraction (0 without extent).
 int toPixels(float fraction, int extent)
 {
-    return roundHalfEven(double(fraction) * extent);
+    return skv::roundHalfEvenToInt(double(fraction) * extent);
 }
 float toFraction(int pixels, int extent)
 {

@@ -2,6 +2,7 @@
 // cell, a click picks one): drawing and clicks.
 #include "editor/controls/LabelButtons.h"
 
+#include "dsp/DspMath.h"
 #include "editor/toolkit/DrawContext.h"
 
 namespace VSTGUI {
@@ -49,7 +50,7 @@ CLabelRadioButton::CLabelRadioButton(const CRect& r, CControlListener* l, long t
 
 int CLabelRadioButton::cellLeft(int i) const
 {
-    return size.left + roundHalfEven(double(i) * size.width() / entries.count);
+    return size.left + skv::roundHalfEvenToInt(double(i) * size.width() / entries.count);
 }
 
 int CLabelRadioButton::selectedCell() const

@@ -90,13 +90,6 @@ inline bool CPoint::isInside(const CRect& r) const
     return r.pointInside(*this);
 }
 
-/// Nearest integer, halves to even (the default rounding mode), for pixel positions worked
-/// out from fractions.
-inline int roundHalfEven(double v)
-{
-    return int(std::nearbyint(v));
-}
-
 /// RGB with a fourth byte that nothing reads.
 struct CColor {
     unsigned char red = 0;

@@ -324,6 +324,26 @@ TEST(EngineUnits, BlowUpGuardClearsOnlyTheRunawayChannel)
     }
 }
 
+TEST(EngineUnits, NonFiniteBlowUpAlsoClearsThatChannelsToneMemories)
+{
+    // A finite runaway keeps the tone memories; a non-finite one drops them, on its own
+    // channel only (the held output is zeroed too, so only the saturation's anti-denormal
+    // residue reaches them afterwards).
+    for (float runaway : {20000.0f, NAN}) {
+        SCOPED_TRACE(runaway);
+        CEngineProbe fx;
+        for (int c = 0; c < 2; ++c) {
+            fx.engine.toneLow[c] = 0.2f;
+            fx.engine.toneOut[c] = 0.3f;
+        }
+        fx.engine.lattice[0]->output = runaway;
+        fx.silence(8, 8);
+        EXPECT_EQ(std::fabs(fx.engine.toneOut[0]) < 1e-6f, std::isnan(runaway));
+        EXPECT_EQ(std::fabs(fx.engine.toneLow[0]) < 1e-6f, std::isnan(runaway));
+        EXPECT_GT(std::fabs(fx.engine.toneOut[1]), 0.1f);
+    }
+}
+
 TEST(EngineUnits, BackwardLineRestartsItsSegmentAtANewLength)
 {
     CEngineProbe fx;

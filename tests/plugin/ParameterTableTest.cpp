@@ -8,7 +8,9 @@
 #include <limits>
 #include <string>
 
+#include "dsp/DspMath.h"
 #include "plugin/ParameterTable.h"
+#include "plugin/ScanColumn.h"
 
 using namespace skv;
 

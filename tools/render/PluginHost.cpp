@@ -3,6 +3,7 @@
 #include "PluginHost.h"
 
 #include "RenderError.h"
+#include "vst/VstText.h"
 
 #include <algorithm>
 #include <cmath>
@@ -30,14 +31,6 @@ VstIntPtr hostCallback(AEffect*, VstInt32 opcode, VstInt32, VstIntPtr, void* ptr
 // Text buffers handed to the plug-in: far above the official 8/24/64 bytes, since many
 // plug-ins write more than those limits allow.
 constexpr size_t kTextBuffer = 512;
-
-void copyText(void* ptr, const char* text, size_t capacity)
-{
-    if (!ptr)
-        return;
-    std::strncpy(static_cast<char*>(ptr), text, capacity - 1);
-    static_cast<char*>(ptr)[capacity - 1] = '\0';
-}
 
 std::string shortDlError()
 {
@@ -324,10 +317,12 @@ VstIntPtr CPluginHost::callback(VstInt32 opcode, void* ptr)
     case audioMasterGetAutomationState:
         return 1;  // automation off
     case audioMasterGetVendorString:
-        copyText(ptr, "Skorvaline", 64);
+        if (ptr)
+            skv::copyText(static_cast<char*>(ptr), "Skorvaline", kVstMaxVendorStrLen - 1);
         return 1;
     case audioMasterGetProductString:
-        copyText(ptr, "skorvaline-render", 64);
+        if (ptr)
+            skv::copyText(static_cast<char*>(ptr), "skorvaline-render", kVstMaxProductStrLen - 1);
         return 1;
     case audioMasterGetVendorVersion:
         return 1000;
