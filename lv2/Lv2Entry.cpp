@@ -1,12 +1,26 @@
-// The bundle binary's one exported symbol, lv2_descriptor, and the C functions of the
-// descriptor and the state interface, each handing over to the instance's CLv2Wrapper.
+// The bundle binary's plug-in symbol, lv2_descriptor, and the C functions of the descriptor
+// and the state interface, each handing over to the instance's CLv2Wrapper. The effect is the
+// one with its editor, which the UI (Lv2Ui.cpp) opens.
 #include "lv2/Lv2Wrapper.h"
+#include "plugin/SkorvalineEdit.h"
 
 #include <cstring>
 
 namespace {
 
 using skv::lv2::CLv2Wrapper;
+
+std::unique_ptr<fxSkorvaline> effectWithEditor(audioMasterCallback audioMaster)
+{
+    // An effect whose editor could not be made has no window; the instance is refused, as the
+    // VST 2.x entry point refuses it. (That entry point's per-thread flag is not read here: the
+    // window pointer says the same without touching thread-local data.)
+    auto effect = std::make_unique<fxSkorvalineEdit>(audioMaster);
+    if (!effect->getWindow()) {
+        return nullptr;
+    }
+    return effect;
+}
 
 CLv2Wrapper* wrapperOf(LV2_Handle instance)
 {
@@ -16,7 +30,7 @@ CLv2Wrapper* wrapperOf(LV2_Handle instance)
 LV2_Handle instantiate(const LV2_Descriptor* /*descriptor*/, double sampleRate,
                        const char* /*bundlePath*/, const LV2_Feature* const* features)
 {
-    return CLv2Wrapper::create(sampleRate, features).release();
+    return CLv2Wrapper::create(sampleRate, features, &effectWithEditor).release();
 }
 
 void connectPort(LV2_Handle instance, uint32_t port, void* data)

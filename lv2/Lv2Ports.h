@@ -14,7 +14,10 @@ namespace skv::lv2 {
 constexpr const char* kPluginUri = "https://skorvaline.org/plugins/skorvaline";
 /// The state property: the preset-bank document of all sixteen programs, as text.
 constexpr const char* kStateBankUri = "https://skorvaline.org/plugins/skorvaline#bank";
-/// File name of the plug-in binary inside the bundle.
+/// The editor as an X11 UI of the plug-in.
+constexpr const char* kUiUri = "https://skorvaline.org/plugins/skorvaline#editor";
+/// File name of the plug-in binary inside the bundle; the UI lives in the same binary, so that
+/// it reaches the very effect object the host instantiated.
 constexpr const char* kBinaryName = "Skorvaline_lv2.so";
 
 enum PortIndex : std::uint32_t {

@@ -11,6 +11,8 @@
 #include <lv2/options/options.h>
 #include <lv2/time/time.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -58,14 +60,20 @@ struct PathFreer {
     }
 };
 
+std::unique_ptr<fxSkorvaline> plainEffect(audioMasterCallback audioMaster)
+{
+    return std::make_unique<fxSkorvaline>(audioMaster);
+}
+
 }  // namespace
 
-std::unique_ptr<CLv2Wrapper> CLv2Wrapper::create(double sampleRate,
-                                                 const LV2_Feature* const* features)
+std::unique_ptr<CLv2Wrapper>
+CLv2Wrapper::create(double sampleRate, const LV2_Feature* const* features, EffectFactory factory)
 {
     auto* map = const_cast<LV2_URID_Map*>(findFeature<LV2_URID_Map>(features, LV2_URID__map));
     try {
-        std::unique_ptr<CLv2Wrapper> wrapper(new CLv2Wrapper(sampleRate, map));
+        std::unique_ptr<CLv2Wrapper> wrapper(
+            new CLv2Wrapper(sampleRate, map, factory ? factory : &plainEffect));
         wrapper->readOptions(features);
         return wrapper;
     }
@@ -75,7 +83,8 @@ std::unique_ptr<CLv2Wrapper> CLv2Wrapper::create(double sampleRate,
     }
 }
 
-CLv2Wrapper::CLv2Wrapper(double rate, LV2_URID_Map* map) : sampleRate(rate), hasMap(map != nullptr)
+CLv2Wrapper::CLv2Wrapper(double rate, LV2_URID_Map* map, EffectFactory factory)
+    : sampleRate(rate), hasMap(map != nullptr)
 {
     // Without a map every URID stays 0, which no event type or option key ever is.
     auto id = [map](const char* uri) { return map ? map->map(map->handle, uri) : LV2_URID(0); };
@@ -102,7 +111,10 @@ CLv2Wrapper::CLv2Wrapper(double rate, LV2_URID_Map* map) : sampleRate(rate), has
 
     // Callbacks made while the effect is being built find no wrapper yet and get the answers
     // of a host without time information.
-    fx = std::make_unique<fxSkorvaline>(&CLv2Wrapper::hostCallback);
+    fx = factory(&CLv2Wrapper::hostCallback);
+    if (!fx) {
+        throw std::bad_alloc();
+    }
     fx->getAeffect()->user = this;
     fx->setSampleRate(static_cast<float>(sampleRate));
     // Samples per beat follow the real sample rate before any port sets a synced time.
@@ -112,13 +124,40 @@ CLv2Wrapper::CLv2Wrapper(double rate, LV2_URID_Map* map) : sampleRate(rate), has
     }
 }
 
-CLv2Wrapper::~CLv2Wrapper() = default;
+CLv2Wrapper::~CLv2Wrapper()
+{
+    // Hosts clean a UI up before its instance; one that does not finds a UI that knows it.
+    if (IUiLink* link = ui.exchange(nullptr, std::memory_order_acq_rel)) {
+        link->instanceGone();
+    }
+}
 
-VstIntPtr CLv2Wrapper::hostCallback(AEffect* effect, VstInt32 opcode, VstInt32 /*index*/,
-                                    VstIntPtr /*value*/, void* /*ptr*/, float /*opt*/)
+VstIntPtr CLv2Wrapper::hostCallback(AEffect* effect, VstInt32 opcode, VstInt32 index,
+                                    VstIntPtr /*value*/, void* /*ptr*/, float opt)
 {
     auto* self = effect ? static_cast<CLv2Wrapper*>(effect->user) : nullptr;
     switch (opcode) {
+    case audioMasterAutomate:
+        // Only recorded: the UI passes it on from its own thread, whichever thread this is.
+        if (self && index >= 0 && index < kNumParams && std::isfinite(opt) &&
+            self->ui.load(std::memory_order_acquire)) {
+            self->editorValue[index].store(std::clamp(opt, 0.0f, 1.0f), std::memory_order_relaxed);
+            self->editorChanged[index].store(true, std::memory_order_release);
+        }
+        return 0;
+    case audioMasterIdle:
+        // Only the editor's loops ask, on the UI thread.
+        if (IUiLink* link = self ? self->ui.load(std::memory_order_acquire) : nullptr) {
+            link->hostIdle();
+        }
+        return 0;
+    case audioMasterBeginEdit:
+    case audioMasterEndEdit:
+        if (IUiLink* link = self ? self->ui.load(std::memory_order_acquire) : nullptr;
+            link && index >= 0 && index < kNumParams) {
+            link->gesture(index, opcode == audioMasterBeginEdit);
+        }
+        return 0;
     case audioMasterVersion:
         return kHostVersion;
     case audioMasterGetTime:
@@ -129,7 +168,7 @@ VstIntPtr CLv2Wrapper::hostCallback(AEffect* effect, VstInt32 opcode, VstInt32 /
     case audioMasterGetBlockSize:
         return self ? static_cast<VstIntPtr>(self->nominalBlock) : 0;
     default:
-        // Idle, MIDI wish, display refresh and gestures mean nothing to an LV2 host.
+        // A MIDI wish and display refreshes mean nothing to an LV2 host.
         return 0;
     }
 }
@@ -204,9 +243,57 @@ void CLv2Wrapper::applyChangedPorts()
         const float* port = paramPorts[i];
         if (port && !sameBits(*port, seen[i])) {
             seen[i] = *port;
-            fx->setParameter(i, *port);
+            // The editor set the effect already; setting its value again, possibly an older
+            // one while a drag goes on, would move the effect and the editor back.
+            if (!consumeEcho(i, *port)) {
+                fx->setParameter(i, *port);
+            }
         }
     }
+}
+
+// ---- the UI --------------------------------------------------------------------------------
+
+bool CLv2Wrapper::attachUi(IUiLink* link)
+{
+    IUiLink* none = nullptr;
+    return link && ui.compare_exchange_strong(none, link, std::memory_order_acq_rel);
+}
+
+void CLv2Wrapper::detachUi(IUiLink* link)
+{
+    IUiLink* expected = link;
+    if (ui.compare_exchange_strong(expected, nullptr, std::memory_order_acq_rel)) {
+        // Changes the closed editor made but no UI passed on are dropped with it; its last
+        // ones went at its last idle.
+        for (auto& changed : editorChanged) {
+            changed.store(false, std::memory_order_relaxed);
+        }
+    }
+}
+
+void CLv2Wrapper::expectEcho(int index, float value)
+{
+    EchoQueue& q = echoes[index];
+    const unsigned head = q.head.load(std::memory_order_relaxed);
+    if (head - q.tail.load(std::memory_order_acquire) >= EchoQueue::kSlots) {
+        return;
+    }
+    q.values[head % EchoQueue::kSlots].store(value, std::memory_order_relaxed);
+    q.head.store(head + 1, std::memory_order_release);
+}
+
+bool CLv2Wrapper::consumeEcho(int index, float value)
+{
+    EchoQueue& q = echoes[index];
+    const unsigned head = q.head.load(std::memory_order_acquire);
+    for (unsigned k = q.tail.load(std::memory_order_relaxed); k != head; ++k) {
+        if (sameBits(q.values[k % EchoQueue::kSlots].load(std::memory_order_relaxed), value)) {
+            q.tail.store(k + 1, std::memory_order_release);
+            return true;
+        }
+    }
+    return false;
 }
 
 void CLv2Wrapper::handleEvents()

@@ -62,10 +62,15 @@ std::string manifestTtl()
 {
     std::ostringstream out;
     out << "@prefix lv2:  <http://lv2plug.in/ns/lv2core#> .\n"
-        << "@prefix rdfs: <http://www.w3.org/2000/01/rdf-schema#> .\n\n"
+        << "@prefix rdfs: <http://www.w3.org/2000/01/rdf-schema#> .\n"
+        << "@prefix ui:   <http://lv2plug.in/ns/extensions/ui#> .\n\n"
         << "<" << kPluginUri << ">\n"
         << "    a lv2:Plugin ;\n"
         << "    lv2:binary <" << kBinaryName << "> ;\n"
+        << "    rdfs:seeAlso <Skorvaline.ttl> .\n\n"
+        << "<" << kUiUri << ">\n"
+        << "    a ui:X11UI ;\n"
+        << "    ui:binary <" << kBinaryName << "> ;\n"
         << "    rdfs:seeAlso <Skorvaline.ttl> .\n";
     return out.str();
 }
@@ -83,7 +88,16 @@ std::string pluginTtl()
         << "@prefix rdfs:  <http://www.w3.org/2000/01/rdf-schema#> .\n"
         << "@prefix state: <http://lv2plug.in/ns/ext/state#> .\n"
         << "@prefix time:  <http://lv2plug.in/ns/ext/time#> .\n"
+        << "@prefix ui:    <http://lv2plug.in/ns/extensions/ui#> .\n"
         << "@prefix urid:  <http://lv2plug.in/ns/ext/urid#> .\n\n"
+        // The editor opens on the running effect itself (instance access) inside the host's
+        // window; it has one size, which it tells the host; it needs the host's idle calls
+        // for its window's events, as hosts of X11 UIs without a toolkit give them.
+        << "<" << kUiUri << ">\n"
+        << "    a ui:X11UI ;\n"
+        << "    lv2:requiredFeature ui:parent , <http://lv2plug.in/ns/ext/instance-access> ;\n"
+        << "    lv2:optionalFeature ui:resize , ui:noUserResize , ui:touch , ui:idleInterface ;\n"
+        << "    lv2:extensionData ui:idleInterface .\n\n"
         << "<" << kPluginUri << ">\n"
         << "    a lv2:Plugin , lv2:DelayPlugin , doap:Project ;\n"
         << "    doap:name \"Skorvaline\" ;\n"
@@ -102,6 +116,7 @@ std::string pluginTtl()
            "bufsz:boundedBlockLength ;\n"
         << "    opts:supportedOption bufsz:nominalBlockLength , bufsz:maxBlockLength ;\n"
         << "    lv2:extensionData state:interface ;\n"
+        << "    ui:ui <" << kUiUri << "> ;\n"
         << "    lv2:port\n";
     writeAudioPort(out, kPortInL, true, "in_l", "In L");
     out << " ,\n";

@@ -35,11 +35,17 @@ CLv2TestHost::CLv2TestHost()
 
 CLv2TestHost::~CLv2TestHost()
 {
+    freeInstance();
+    lilv_world_free(lilvWorld);
+}
+
+void CLv2TestHost::freeInstance()
+{
     if (lilvInstance) {
         lilv_instance_deactivate(lilvInstance);
         lilv_instance_free(lilvInstance);
+        lilvInstance = nullptr;
     }
-    lilv_world_free(lilvWorld);
 }
 
 LV2_URID CLv2TestHost::map(const char* uri)

@@ -50,6 +50,8 @@ public:
     /// activates. Control ports start at the defaults the bundle declares. False on failure.
     bool instantiate(double sampleRate = 44100.0, std::uint32_t block = 512);
     LilvInstance* instance() const { return lilvInstance; }
+    /// Deactivates and frees the instance now (a host closing the plug-in).
+    void freeInstance();
 
     /// Control input of parameter 0..52 (what the host shows); takes effect at the next block.
     float& control(int parameter) { return controls[parameter]; }
