@@ -2,6 +2,7 @@
 // view (mouse, keys, wheel, drops), dirty state, the modal view, the idle-work timing, the
 // drawing primitives, pictures and fonts, and the stock controls' rules. Frames made
 // without a parent window draw into off-screen contexts.
+#include "LibraryCaches.h"
 #include "editor/controls/BarControl.h"
 #include "editor/toolkit/Bitmap.h"
 #include "editor/toolkit/DrawContext.h"
@@ -524,17 +525,7 @@ TEST(OptionMenu, FaceOnlyStyleDrawsJustThePicture)
 }
 
 namespace {
-// cairo and fontconfig keep process-wide caches (font faces, the font configuration,
-// compositor pools) that LeakSanitizer would report at exit; give them back once every test
-// is done, so that only leaks of ours remain to be reported.
-class CLibraryCaches : public ::testing::Environment {
-public:
-    void TearDown() override
-    {
-        cairo_debug_reset_static_data();
-        FcFini();
-    }
-};
+// Library caches go back after the last test (see LibraryCaches.h).
 const ::testing::Environment* const gLibraryCaches =
-    ::testing::AddGlobalTestEnvironment(new CLibraryCaches);
+    ::testing::AddGlobalTestEnvironment(new skvtest::CLibraryCaches);
 }  // namespace

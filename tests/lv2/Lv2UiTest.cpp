@@ -4,6 +4,7 @@
 // reach the host's parameter port through write_function, and the host writing the values
 // back must leave the effect where the user put it; a host change of a port shows in the
 // window; the UI closes, reopens, refuses a second one and missing features.
+#include "tests/editor/LibraryCaches.h"
 #include <gtest/gtest.h>
 
 #include "Lv2TestSupport.h"
@@ -115,19 +116,10 @@ struct UiRecorder {
     }
 };
 
-// The editor's drawing fills cairo's and fontconfig's process-wide caches (the libraries stay
-// loaded: see findUi); give them back once every test is done, so that the leak checker
-// reports only leaks of ours.
-class CLibraryCaches : public ::testing::Environment {
-public:
-    void TearDown() override
-    {
-        cairo_debug_reset_static_data();
-        FcFini();
-    }
-};
+// Library caches go back after the last test (see LibraryCaches.h); the UI's libraries stay
+// loaded (see findUi), so their caches outlive every instance.
 const ::testing::Environment* const gLibraryCaches =
-    ::testing::AddGlobalTestEnvironment(new CLibraryCaches);
+    ::testing::AddGlobalTestEnvironment(new skvtest::CLibraryCaches);
 
 class Lv2UiTest : public ::testing::Test {
 protected:
