@@ -84,6 +84,17 @@ void showField(const Call& p, char* text)
 
 // ---- rules -----------------------------------------------------------------------------------
 
+// A per-channel value the engine takes as it is: stored and read back unchanged.
+template <std::atomic<float> (EngineState::*Field)[2]>
+constexpr ParameterRule storedRule(void (*display)(const Call&, char*))
+{
+    return {
+        [](const Call& p, float x) { (p.e.*Field)[p.slot].store(x, kRelaxed); },
+        [](const Call& p) { return (p.e.*Field)[p.slot].load(kRelaxed); },
+        display,
+    };
+}
+
 // Pre-delays and main delays (slot = line). A pre-delay shorter than a sample is "off"; synced
 // delays show their unit count, free ones seconds, main delays with the filter order's share.
 void showDelay(const Call& p, char* text)
@@ -109,13 +120,10 @@ constexpr ParameterRule kDelay{
     showDelay,
 };
 
-constexpr ParameterRule kDirection{
-    [](const Call& p, float x) { p.e.direction[p.slot].store(x, kRelaxed); },
-    [](const Call& p) { return p.e.direction[p.slot].load(kRelaxed); },
-    [](const Call& p, char* text) {
+constexpr ParameterRule kDirection =
+    storedRule<&EngineState::direction>([](const Call& p, char* text) {
         std::strcpy(text, p.fx.getParameter(p.index) < 0.5f ? "fwrd" : "bkwrd");
-    },
-};
+    });
 
 // Feedback matrix (slot = path LL, LR, RL, RR): gain 2x - 1.
 constexpr ParameterRule kFeedback{
@@ -138,11 +146,7 @@ constexpr ParameterRule kResonance{
     showField<&EngineState::resonance>,
 };
 
-constexpr ParameterRule kCutoff{
-    [](const Call& p, float x) { p.e.cutoff[p.slot].store(x, kRelaxed); },
-    [](const Call& p) { return p.e.cutoff[p.slot].load(kRelaxed); },
-    showValue,
-};
+constexpr ParameterRule kCutoff = storedRule<&EngineState::cutoff>(showValue);
 
 // Compressor threshold: gain x^4, shown in dB.
 constexpr ParameterRule kThreshold{
@@ -193,11 +197,7 @@ constexpr ParameterRule kDecay{
     },
 };
 
-constexpr ParameterRule kSaturate{
-    [](const Call& p, float x) { p.e.saturation[p.slot].store(x, kRelaxed); },
-    [](const Call& p) { return p.e.saturation[p.slot].load(kRelaxed); },
-    showValue,
-};
+constexpr ParameterRule kSaturate = storedRule<&EngineState::saturation>(showValue);
 
 // Values the filter maps keep themselves (loop window, offset, scan index, analysis).
 template <void (kfx::CBitmapArrayAnalyser::*Set)(float),
@@ -225,11 +225,7 @@ constexpr ParameterRule kOffsetVert =
 constexpr ParameterRule kScanIndex = mapRule<&Map::setScanIndex, &Map::getScanIndex>(showValue);
 constexpr ParameterRule kAnalysis = mapRule<&Map::setAnalysis, &Map::getAnalysis>(nullptr);
 
-constexpr ParameterRule kTabFilter{
-    [](const Call& p, float x) { p.e.tabFilter[p.slot].store(x, kRelaxed); },
-    [](const Call& p) { return p.e.tabFilter[p.slot].load(kRelaxed); },
-    nullptr,
-};
+constexpr ParameterRule kTabFilter = storedRule<&EngineState::tabFilter>(nullptr);
 
 // Filter order 2..80: the band banks follow at once, the lattices at the next block start,
 // and the main delays lose the new order's share of their length.
