@@ -222,44 +222,35 @@ void PopupSession::closeLevel()
     XFlush(d);
 }
 
-// The pop-up's colours follow the editor's: slate ground, teal highlight, sky rim.
-constexpr CColor kMenuGround{34, 40, 48, 0};
-constexpr CColor kMenuRim{75, 183, 228, 0};
-constexpr CColor kMenuText{222, 226, 230, 0};
-constexpr CColor kMenuHot{22, 112, 150, 0};
-constexpr CColor kMenuHotText{255, 255, 255, 0};
-constexpr CColor kMenuRule{78, 88, 100, 0};
-constexpr CColor kMenuMark{228, 189, 31, 0};
-
 void PopupSession::paint(Level& l)
 {
     {
         CDrawContext c(nullptr, l.surface->getImage());
-        c.setFillColor(kMenuGround);
+        c.setFillColor(popup::kGround);
         c.fillRect(CRect(0, 0, l.width, l.height));
-        c.setFrameColor(kMenuRim);
+        c.setFrameColor(popup::kRim);
         c.drawRect(CRect(0, 0, l.width - 1, l.height - 1));
         c.setFont(kNormalFont);
         for (int i = 0; i < l.menu->getNbEntries(); ++i) {
             int top = l.itemTop[std::size_t(i)];
             if (l.menu->isSeparator(i)) {
-                c.setFrameColor(kMenuRule);
+                c.setFrameColor(popup::kRule);
                 c.drawLine(CPoint(8, top + 3), CPoint(l.width - 9, top + 3));
                 continue;
             }
             CRect row(kMenuPadding, top, l.width - kMenuPadding, top + kMenuItemHeight);
             bool hot = i == l.hover;
             if (hot) {
-                c.setFillColor(kMenuHot);
+                c.setFillColor(popup::kHot);
                 c.fillRect(row);
             }
-            c.setFontColor(hot ? kMenuHotText : kMenuText);
+            c.setFontColor(hot ? popup::kHotText : popup::kText);
             c.drawString(l.menu->getEntry(i),
                          CRect(row.left + 10, row.top, row.right - 16, row.bottom), false,
                          kLeftText);
             if (l.menu->getSubMenu(i)) {
                 // A small right-pointing triangle marks a sub-menu.
-                c.setFrameColor(hot ? kMenuHotText : kMenuMark);
+                c.setFrameColor(hot ? popup::kHotText : popup::kMark);
                 int cx = row.right - 9, cy = row.top + kMenuItemHeight / 2;
                 for (int k = 0; k < 4; ++k)
                     c.drawLine(CPoint(cx + k, cy - 3 + k), CPoint(cx + k, cy + 3 - k));

@@ -19,6 +19,18 @@ constexpr int kMenuPadding = 2;
 constexpr int kMenuMinWidth = 80;
 constexpr const char* kMenuWindowClass = "SkorvalineMenu";
 
+/// The pop-up menu's colours (slate ground, teal highlight, sky rim), shared by the editor's
+/// other pop-ups so that every pop-up looks alike.
+namespace popup {
+constexpr CColor kGround{34, 40, 48, 0};
+constexpr CColor kRim{75, 183, 228, 0};
+constexpr CColor kText{222, 226, 230, 0};
+constexpr CColor kHot{22, 112, 150, 0};
+constexpr CColor kHotText{255, 255, 255, 0};
+constexpr CColor kRule{78, 88, 100, 0};
+constexpr CColor kMark{228, 189, 31, 0};
+}  // namespace popup
+
 class COptionMenu : public CParamDisplay {
 public:
     COptionMenu(const CRect& size, CControlListener* listener, long tag,

@@ -4,6 +4,7 @@
 #include "editor/window/FileDialog.h"
 
 #include "editor/toolkit/DrawContext.h"
+#include "editor/toolkit/OptionMenu.h"
 #include "editor/toolkit/WindowSurface.h"
 #include "editor/toolkit/XErrorTrap.h"
 
@@ -496,13 +497,9 @@ std::size_t previousCharStart(const std::string& s, std::size_t i)
     return i;
 }
 
-// The pop-up's colours follow the toolkit's pop-up menu.
-constexpr CColor kPopupGround{34, 40, 48, 0};
-constexpr CColor kPopupRim{75, 183, 228, 0};
-constexpr CColor kPopupText{222, 226, 230, 0};
+// The pop-up's own colours beside the toolkit's pop-up palette.
 constexpr CColor kPopupField{18, 22, 28, 0};
 constexpr CColor kPopupHint{140, 150, 160, 0};
-constexpr CColor kPopupNote{228, 189, 31, 0};
 
 constexpr int kPopupWidth = 480;
 constexpr int kPopupPad = 10;
@@ -690,12 +687,12 @@ void CFileDialog::CPathEntry::paint()
 {
     {
         CDrawContext c(nullptr, surface->getImage());
-        c.setFillColor(kPopupGround);
+        c.setFillColor(popup::kGround);
         c.fillRect(CRect(0, 0, width, height));
-        c.setFrameColor(kPopupRim);
+        c.setFrameColor(popup::kRim);
         c.drawRect(CRect(0, 0, width - 1, height - 1));
         c.setFont(kSystemFont);
-        c.setFontColor(kPopupText);
+        c.setFontColor(popup::kText);
         int top = kPopupPad;
         c.drawString(title.c_str(),
                      CRect(kPopupPad, top, width - kPopupPad, top + kPopupTitleHeight), false,
@@ -716,7 +713,7 @@ void CFileDialog::CPathEntry::paint()
             const CRect field(kPopupPad, top, width - kPopupPad, top + kPopupFieldHeight);
             c.setFillColor(kPopupField);
             c.fillRect(field);
-            c.setFrameColor(kPopupRim);
+            c.setFrameColor(popup::kRim);
             c.drawRect(CRect(field.left, field.top, field.right - 1, field.bottom - 1));
             // A long path shows its end: the file name is what the user is typing.
             const long room = field.width() - 14;
@@ -730,7 +727,7 @@ void CFileDialog::CPathEntry::paint()
                              false, kLeftText);
             }
             const int caret = field.left + 6 + int(shownWidth);
-            c.setFrameColor(kPopupText);
+            c.setFrameColor(popup::kText);
             c.drawLine(CPoint(caret, field.top + 4), CPoint(caret, field.bottom - 5));
             top = field.bottom + kPopupGap;
             hint = mode == Mode::Open ? "Type the path of a BMP file: Return opens it, Escape "
@@ -738,7 +735,7 @@ void CFileDialog::CPathEntry::paint()
                                       : "Type the path to write: Return saves, Escape cancels.";
         }
         c.setFont(kNormalFontSmall);
-        c.setFontColor(note.empty() ? kPopupHint : kPopupNote);
+        c.setFontColor(note.empty() ? kPopupHint : popup::kMark);
         c.drawString(note.empty() ? hint : note.c_str(),
                      CRect(kPopupPad, top, width - kPopupPad, top + kPopupLineHeight), false,
                      kLeftText);
