@@ -9,6 +9,28 @@
 
 namespace benchref {
 
+// pairs[2j] = l[j], pairs[2j + 1] = r[j] for j < n4 (a multiple of 4).
+inline void interleave(const float* l, const float* r, float* pairs, int n4)
+{
+    for (int j = 0; j < n4; j += 4) {
+        const __m128 a = _mm_loadu_ps(l + j);
+        const __m128 b = _mm_loadu_ps(r + j);
+        _mm_store_ps(pairs + 2 * j, _mm_unpacklo_ps(a, b));
+        _mm_store_ps(pairs + 2 * j + 4, _mm_unpackhi_ps(a, b));
+    }
+}
+
+// The inverse of interleave.
+inline void deinterleave(const float* pairs, float* l, float* r, int n4)
+{
+    for (int j = 0; j < n4; j += 4) {
+        const __m128 a = _mm_load_ps(pairs + 2 * j);
+        const __m128 b = _mm_load_ps(pairs + 2 * j + 4);
+        _mm_storeu_ps(l + j, _mm_shuffle_ps(a, b, _MM_SHUFFLE(2, 0, 2, 0)));
+        _mm_storeu_ps(r + j, _mm_shuffle_ps(a, b, _MM_SHUFFLE(3, 1, 3, 1)));
+    }
+}
+
 // The prediction pass of both lanes as the kernel then ran it, stage by stage in the exact
 // order of CUnitWIIRLattice::process: u = C p0, acc = k0 u, then u = C pj + λ (k(j-1) z - u),
 // acc += kj u, with z lagging the backward sum by two stages.
@@ -42,8 +64,7 @@ template <int Capacity>
 // NOLINTNEXTLINE(readability-function-size): the old kernel as it was, to measure against
 void processStereoLatticeBefore(usp::CUnitWIIRLattice<float, Capacity>& left,
                                 usp::CUnitWIIRLattice<float, Capacity>& right, const float* inL,
-                                const float* inR, float* outL, float* outR, int n,
-                                const usp::StereoPrediction* ready = nullptr)
+                                const float* inR, float* outL, float* outR, int n)
 {
     if (n <= 0)
         return;
@@ -66,9 +87,9 @@ void processStereoLatticeBefore(usp::CUnitWIIRLattice<float, Capacity>& left,
     alignas(16) float kk[2 * kStride];
     alignas(16) float bufA[2 * kStride];
     alignas(16) float bufB[2 * kStride];
-    usp::detail::interleave(left.getCoefficients(), right.getCoefficients(), kk, n4);
-    usp::detail::interleave(left.stateToRead(), right.stateToRead(), bufA, n4);
-    usp::detail::interleave(left.stateToWrite(), right.stateToWrite(), bufB, n4);
+    interleave(left.getCoefficients(), right.getCoefficients(), kk, n4);
+    interleave(left.stateToRead(), right.stateToRead(), bufA, n4);
+    interleave(left.stateToWrite(), right.stateToWrite(), bufB, n4);
 
     const __m128 zero = _mm_setzero_ps();
     const __m128 lambda = skv::pairOf(left.getWarp(), right.getWarp());
@@ -81,11 +102,7 @@ void processStereoLatticeBefore(usp::CUnitWIIRLattice<float, Capacity>& left,
 
     // Prediction for the first sample, from the state as it stands.
     __m128 acc;
-    if (ready && ready->valid && ready->revisionL == left.getRevision() &&
-        ready->revisionR == right.getRevision()) {
-        acc = _mm_load_ps(ready->acc);
-    }
-    else {
+    {
         PredictionChainBefore chain(lambda, c);
         chain.first(skv::loadPair(kk), skv::loadPair(p));
         for (int j = 1; j < order; ++j)
@@ -164,8 +181,8 @@ void processStereoLatticeBefore(usp::CUnitWIIRLattice<float, Capacity>& left,
     // Back into the lattices: p holds each lane's state for its next read.
     left.advance(n, skv::lane0(lastOut));
     right.advance(n, skv::lane1(lastOut));
-    usp::detail::deinterleave(p, left.stateToRead(), right.stateToRead(), n4);
-    usp::detail::deinterleave(q, left.stateToWrite(), right.stateToWrite(), n4);
+    deinterleave(p, left.stateToRead(), right.stateToRead(), n4);
+    deinterleave(q, left.stateToWrite(), right.stateToWrite(), n4);
 }
 
 }  // namespace benchref

@@ -1,10 +1,11 @@
 // Fused two-channel form of the warped lattice recursion, for the engine's filtering pass.
 // The update pass of sample n and the prediction pass of sample n + 1 share one stage loop
 // (prediction stage j needs only the state value update stage j writes), left and right run
-// in two lanes of one SSE register, and each stage is reassociated so that a stage waits on
+// as two doubles in one SSE register, and each stage is reassociated so that a stage waits on
 // the previous one for as few dependent operations as possible (see runFused below). The
-// results therefore differ from CUnitWIIRLattice::process in the last bits. FMA is used where
-// the processor has it, chosen once at load; SSE2 (the x86-64 baseline) otherwise.
+// results therefore differ from CUnitWIIRLattice::process in the last bits (they are closer to
+// the exact recursion). FMA is used where the processor has it, chosen once at load; SSE2 (the
+// x86-64 baseline) otherwise.
 #pragma once
 
 #include <emmintrin.h>
@@ -16,11 +17,12 @@
 
 namespace usp {
 
-/// The prediction for the next sample of a pair of lattices (both lanes), computed ahead of
-/// time together with the coefficient glide, whose latency it hides. It holds only while
-/// neither lattice has changed since: the kernel checks the two revisions.
+/// The prediction for the next sample of a pair of lattices (left, right; in the kernel's
+/// double precision), computed ahead of time together with the coefficient glide, whose
+/// latency it hides. It holds only while neither lattice has changed since: the kernel checks
+/// the two revisions.
 struct StereoPrediction {
-    alignas(16) float acc[4] = {0.0f, 0.0f, 0.0f, 0.0f};
+    alignas(16) double acc[2] = {0.0, 0.0};
     unsigned revisionL = 0;
     unsigned revisionR = 0;
     bool valid = false;
@@ -41,8 +43,9 @@ LatticePath latticePath() noexcept;
 LatticePath selectLatticePath(LatticePath path) noexcept;
 
 /// Runs n samples through both lattices: outL[i] and outR[i] are what left.process(inL[i])
-/// and right.process(inR[i]) give, up to rounding (the recursion is reassociated), and the
-/// lattices' state, ping-pong side, offset sign, output and revision move on as there.
+/// and right.process(inR[i]) give, up to rounding (the recursion is reassociated and runs in
+/// double precision inside a call), and the lattices' state (rounded back to float at the end
+/// of the call), ping-pong side, offset sign, output and revision move on as there.
 /// Call on the audio thread with both locks held (as around the per-sample pass). Lattices of
 /// different orders (or the same object twice) take process() itself, as kWritten does. The first
 /// sample of each call recomputes its prediction (detail::PredictionChain), so coefficient
@@ -59,25 +62,70 @@ void processStereoLattice(CUnitWIIRLattice<float, Capacity>& left,
 
 namespace detail {
 
-// pairs[2j] = l[j], pairs[2j + 1] = r[j] for j < n4 (a multiple of 4).
-inline void interleave(const float* l, const float* r, float* pairs, int n4)
+// The kernel holds both lanes' values as a pair of doubles in one SSE register (lane 0 left,
+// lane 1 right): the same instructions, at the same cost, as the two low lanes of a float
+// register, but the products of two coefficients it forms (λ·k[j], k[j]·k[j-1]) are exact, and
+// its sums round 2^29 times finer. The state goes back to float between calls.
+
+inline __m128d pairOf(float a, float b)
+{
+    return _mm_setr_pd(static_cast<double>(a), static_cast<double>(b));
+}
+
+// The float pair in lanes 0 and 1 of v, widened.
+inline __m128d widen(__m128 v)
+{
+    return _mm_cvtps_pd(v);
+}
+
+// pairs[2j] = l[j], pairs[2j + 1] = r[j], widened, for j < n4 (a multiple of 4).
+inline void widenInterleaved(const float* l, const float* r, double* pairs, int n4)
 {
     for (int j = 0; j < n4; j += 4) {
         const __m128 a = _mm_loadu_ps(l + j);
         const __m128 b = _mm_loadu_ps(r + j);
-        _mm_store_ps(pairs + 2 * j, _mm_unpacklo_ps(a, b));
-        _mm_store_ps(pairs + 2 * j + 4, _mm_unpackhi_ps(a, b));
+        const __m128 first = _mm_unpacklo_ps(a, b);   // l0 r0 l1 r1
+        const __m128 second = _mm_unpackhi_ps(a, b);  // l2 r2 l3 r3
+        _mm_store_pd(pairs + 2 * j, _mm_cvtps_pd(first));
+        _mm_store_pd(pairs + 2 * j + 2, _mm_cvtps_pd(_mm_movehl_ps(first, first)));
+        _mm_store_pd(pairs + 2 * j + 4, _mm_cvtps_pd(second));
+        _mm_store_pd(pairs + 2 * j + 6, _mm_cvtps_pd(_mm_movehl_ps(second, second)));
     }
 }
 
-// The inverse of interleave.
-inline void deinterleave(const float* pairs, float* l, float* r, int n4)
+// widenInterleaved for the coefficients, which also forms the products the stage loop uses:
+// lk[j] = λ·k[j] and kk2[j] = k[j]·k[j-1] (pairs, as kk); kk[-1] must hold 0.
+inline void widenCoefficients(const float* l, const float* r, __m128d lambda, double* kk,
+                              double* lk, double* kk2, int n4)
+{
+    __m128d before = _mm_load_pd(kk - 2);
+    for (int j = 0; j < n4; j += 4) {
+        const __m128 a = _mm_loadu_ps(l + j);
+        const __m128 b = _mm_loadu_ps(r + j);
+        const __m128 first = _mm_unpacklo_ps(a, b);
+        const __m128 second = _mm_unpackhi_ps(a, b);
+        const __m128d k[4] = {_mm_cvtps_pd(first), _mm_cvtps_pd(_mm_movehl_ps(first, first)),
+                              _mm_cvtps_pd(second), _mm_cvtps_pd(_mm_movehl_ps(second, second))};
+        for (int i = 0; i < 4; ++i) {
+            const int at = 2 * (j + i);
+            _mm_store_pd(kk + at, k[i]);
+            _mm_store_pd(lk + at, _mm_mul_pd(lambda, k[i]));
+            _mm_store_pd(kk2 + at, _mm_mul_pd(k[i], before));
+            before = k[i];
+        }
+    }
+}
+
+// The inverse of widenInterleaved, each value rounded to the nearest float.
+inline void narrowDeinterleaved(const double* pairs, float* l, float* r, int n4)
 {
     for (int j = 0; j < n4; j += 4) {
-        const __m128 a = _mm_load_ps(pairs + 2 * j);
-        const __m128 b = _mm_load_ps(pairs + 2 * j + 4);
-        _mm_storeu_ps(l + j, _mm_shuffle_ps(a, b, _MM_SHUFFLE(2, 0, 2, 0)));
-        _mm_storeu_ps(r + j, _mm_shuffle_ps(a, b, _MM_SHUFFLE(3, 1, 3, 1)));
+        const __m128 first = _mm_movelh_ps(_mm_cvtpd_ps(_mm_load_pd(pairs + 2 * j)),
+                                           _mm_cvtpd_ps(_mm_load_pd(pairs + 2 * j + 2)));
+        const __m128 second = _mm_movelh_ps(_mm_cvtpd_ps(_mm_load_pd(pairs + 2 * j + 4)),
+                                            _mm_cvtpd_ps(_mm_load_pd(pairs + 2 * j + 6)));
+        _mm_storeu_ps(l + j, _mm_shuffle_ps(first, second, _MM_SHUFFLE(2, 0, 2, 0)));
+        _mm_storeu_ps(r + j, _mm_shuffle_ps(first, second, _MM_SHUFFLE(3, 1, 3, 1)));
     }
 }
 
@@ -86,53 +134,67 @@ inline void deinterleave(const float* pairs, float* l, float* r, int n4)
 // u_j = C p[j] + λ (k[j-1] z − u_(j-1)) with z = −acc_(j-2) put in and λ multiplied out, so
 // that u waits on u for one multiply and one subtraction instead of three operations (the
 // first prediction of a call sits wholly on the critical path). Plain SSE2 arithmetic on
-// every path, so that the glide, which runs it beside its own chain, prepares the very bits
-// the kernel would compute.
+// every path, so that the glide, which runs it beside its own chain on the float values it
+// has just computed, prepares the very bits the kernel would compute.
 struct PredictionChain {
-    PredictionChain(__m128 lambda, __m128 c) : lambda(lambda), c(c) {}
+    PredictionChain(__m128d lambda, __m128d c) : lambda(lambda), c(c) {}
+    PredictionChain(__m128 lambda, __m128 c) : lambda(widen(lambda)), c(widen(c)) {}
 
-    inline void first(__m128 k0, __m128 p0)
+    inline void first(__m128d k0, __m128d p0)
     {
-        u = _mm_mul_ps(c, p0);
-        acc = _mm_mul_ps(k0, u);
-        accLag = _mm_setzero_ps();
+        u = _mm_mul_pd(c, p0);
+        acc = _mm_mul_pd(k0, u);
+        accLag = _mm_setzero_pd();
     }
+    inline void first(__m128 k0, __m128 p0) { first(widen(k0), widen(p0)); }
 
-    inline void stage(__m128 kj, __m128 kLag, __m128 pj)
+    inline void stage(__m128d kj, __m128d kLag, __m128d pj)
     {
-        const __m128 uj =
-            _mm_sub_ps(_mm_sub_ps(_mm_mul_ps(c, pj), _mm_mul_ps(_mm_mul_ps(lambda, kLag), accLag)),
-                       _mm_mul_ps(lambda, u));
+        const __m128d uj =
+            _mm_sub_pd(_mm_sub_pd(_mm_mul_pd(c, pj), _mm_mul_pd(_mm_mul_pd(lambda, kLag), accLag)),
+                       _mm_mul_pd(lambda, u));
         accLag = acc;
-        acc = _mm_add_ps(acc, _mm_mul_ps(kj, uj));
+        acc = _mm_add_pd(acc, _mm_mul_pd(kj, uj));
         u = uj;
     }
+    inline void stage(__m128 kj, __m128 kLag, __m128 pj)
+    {
+        stage(widen(kj), widen(kLag), widen(pj));
+    }
 
-    const __m128 lambda, c;
-    __m128 u, acc;
-    __m128 accLag;  // acc two stages back
+    const __m128d lambda, c;
+    __m128d u, acc;
+    __m128d accLag;  // acc two stages back
 };
 
 // a·b + c and c − a·b as separate multiply and add (two roundings).
 struct Sse2Arith {
-    static __m128 mulAdd(__m128 a, __m128 b, __m128 c) { return _mm_add_ps(_mm_mul_ps(a, b), c); }
-    static __m128 negMulAdd(__m128 a, __m128 b, __m128 c)
+    static __m128d mulAdd(__m128d a, __m128d b, __m128d c)
     {
-        return _mm_sub_ps(c, _mm_mul_ps(a, b));
+        return _mm_add_pd(_mm_mul_pd(a, b), c);
+    }
+    static __m128d negMulAdd(__m128d a, __m128d b, __m128d c)
+    {
+        return _mm_sub_pd(c, _mm_mul_pd(a, b));
     }
 };
 
 // The same as fused multiply-adds (one rounding). Only ever inlined into the FMA entry below.
 struct FmaArith {
-    __attribute__((target("fma"))) static __m128 mulAdd(__m128 a, __m128 b, __m128 c)
+    __attribute__((target("fma"))) static __m128d mulAdd(__m128d a, __m128d b, __m128d c)
     {
-        return _mm_fmadd_ps(a, b, c);
+        return _mm_fmadd_pd(a, b, c);
     }
-    __attribute__((target("fma"))) static __m128 negMulAdd(__m128 a, __m128 b, __m128 c)
+    __attribute__((target("fma"))) static __m128d negMulAdd(__m128d a, __m128d b, __m128d c)
     {
-        return _mm_fnmadd_ps(a, b, c);
+        return _mm_fnmadd_pd(a, b, c);
     }
 };
+
+inline __m128d loadPairD(const double* p)
+{
+    return _mm_load_pd(p);
+}
 
 // The stage loop, per sample (λ, C, k as in CUnitWIIRLattice::process; p read, q written).
 // The written update stage spends four dependent operations on the chain from one stage to
@@ -148,19 +210,8 @@ struct FmaArith {
 //     f_(j-1) = f_(j-2) − k[j-2]·m_(j-1)                          (f runs a stage behind)
 // The chain is now m_j → m_(j+1): one multiply and one subtraction (one FMA where available),
 // against the four operations written (m, λ·v, the add, the f subtraction). X_j waits on
-// m_(j-1), a stage earlier, and f on m two stages earlier: the loops through them cost two and
-// a half and under three operations per stage. Which terms meet first matters for rounding
-// here: with λ near 1, p[j-1] and λ·v_(j-1) nearly cancel, and the shorter forms that add
-// p[j-1] to other terms before λ·v_(j-1) comes off (v_j = T_j − λ·v_(j-1) with
-// T_j = λ·p[j] + p[j-1] − f·k[j-1], or f updated with k·p[j-1] and λk·v_(j-1) apart) gave two
-// to six times the written order's rounding error; this one stays close to it (the tests).
-// Its one weak spot is λ = 0: there m_(j+1) is p[j] exactly and X_j is −k[j-1]·f_(j-1)
-// written as −k[j-1]·f_(j-2) + k[j-1]k[j-2]·m_(j-1), two rounded products (one of them of a
-// rounded k·k) that nearly cancel wherever f_(j-1) is small beside f_(j-2), which large |k|
-// makes common; in a resonant lattice that extra rounding grows to twice the written order's.
-// At λ = 0 nothing is gained by it either (m leaves the chain, f alone sets the pace, one
-// operation a stage), so both lanes at λ = 0 run the written update instead (kWarped false),
-// which rounds exactly as process() does on the SSE2 path.
+// m_(j-1), a stage earlier, and f on m two stages earlier: the loops through them cost one and
+// a half operations per stage.
 //
 // Prediction stage j of the next sample, on q: u = C·q[j] + λ·(k[j-1]·z − u), z the backward
 // sum two stages back, which is −acc_(j-2). So
@@ -168,12 +219,24 @@ struct FmaArith {
 // where the written form multiplied by λ after the subtraction: u waits on u for one
 // multiply-subtract instead of three operations, and acc → u → acc closes over two stages.
 //
+// Why double lanes: in float, the products λ·k[j] and k[j]·k[j-1] formed once per call are
+// rounded, which is a small change of the filter itself, not noise; a resonant lattice
+// (coefficients near ±0.9, order 40 and more) magnifies it, and the float form of these
+// formulas reached three times the written order's own error against an exact lattice. The
+// expansion of X_j through f_(j-2) also adds two products that nearly cancel wherever f_(j-1)
+// is small beside f_(j-2). In double both are far below the float rounding of the state that
+// goes back between calls, so the kernel's error is that of the written order or less.
+//
+// At λ = 0 the m chain disappears (m is p[j-1] itself) and f alone sets the pace at one
+// operation a stage, so both lanes at λ = 0 run the written update instead (kWarped false).
+//
 // λ·k[j] and k[j]·k[j-1] are formed once per call. Prediction stage j runs one iteration behind
 // update stage j, so that in program order (which is also the order in which the processor
 // picks ready work) every update stage comes before the prediction work of the stage before
 // it. What remains on the critical path of a sample: the m chain through all stages, the last
 // prediction stage, and y = G·(x + acc).
 template <class Arith, bool kWarped, int Capacity>
+// NOLINTNEXTLINE(readability-function-size): one chain kept in registers; split, it spills
 inline void runFused(CUnitWIIRLattice<float, Capacity>& left,
                      CUnitWIIRLattice<float, Capacity>& right, const float* inL, const float* inR,
                      float* outL, float* outR, int n, const StereoPrediction* ready)
@@ -181,99 +244,89 @@ inline void runFused(CUnitWIIRLattice<float, Capacity>& left,
     constexpr int kStride = CUnitWarpedLatticeBase<float, Capacity>::kMaxStride;
     const int order = left.getOrder();
     // Each array is laid out in groups of four, so whole groups can be read and written back
-    // (entries past `count` come back unchanged).
+    // (entries past `count` come back unchanged: float → double → float is exact).
     const int n4 = (left.getCount() + 3) & ~3;
 
-    // kk starts one group into its buffer, so that the pair before k[0] reads as k[-1] = 0.
-    alignas(16) float kkBuf[2 * kStride + 4];
-    _mm_store_ps(kkBuf, _mm_setzero_ps());
-    float* const kk = kkBuf + 4;
-    alignas(16) float lk[2 * kStride];   // λ·k[j]
-    alignas(16) float kk2[2 * kStride];  // k[j]·k[j-1], 0 for j = 0
-    alignas(16) float bufA[2 * kStride];
-    alignas(16) float bufB[2 * kStride];
-    interleave(left.getCoefficients(), right.getCoefficients(), kk, n4);
-    interleave(left.stateToRead(), right.stateToRead(), bufA, n4);
-    interleave(left.stateToWrite(), right.stateToWrite(), bufB, n4);
-    const float warpL = left.getWarp();
-    const float warpR = right.getWarp();
-    const __m128 lambda4 = _mm_setr_ps(warpL, warpR, warpL, warpR);
-    for (int j = 0; j < 2 * n4; j += 4) {
-        _mm_store_ps(lk + j, _mm_mul_ps(lambda4, _mm_load_ps(kk + j)));
-        _mm_store_ps(kk2 + j, _mm_mul_ps(_mm_load_ps(kk + j), _mm_loadu_ps(kk + j - 2)));
-    }
+    // kk starts one pair into its buffer, so that the pair before k[0] reads as k[-1] = 0.
+    alignas(16) double kkBuf[2 * kStride + 2];
+    _mm_store_pd(kkBuf, _mm_setzero_pd());
+    double* const kk = kkBuf + 2;
+    alignas(16) double lk[2 * kStride];   // λ·k[j]
+    alignas(16) double kk2[2 * kStride];  // k[j]·k[j-1], 0 for j = 0
+    alignas(16) double bufA[2 * kStride];
+    alignas(16) double bufB[2 * kStride];
+    const __m128d lambda = pairOf(left.getWarp(), right.getWarp());
+    const __m128d c = pairOf(left.getWarpComplement(), right.getWarpComplement());
+    const __m128d g = pairOf(left.getGain(), right.getGain());
+    widenCoefficients(left.getCoefficients(), right.getCoefficients(), lambda, kk, lk, kk2, n4);
+    widenInterleaved(left.stateToRead(), right.stateToRead(), bufA, n4);
+    widenInterleaved(left.stateToWrite(), right.stateToWrite(), bufB, n4);
 
-    const __m128 zero = _mm_setzero_ps();
-    const __m128 lambda = skv::pairOf(warpL, warpR);
-    const __m128 c = skv::pairOf(left.getWarpComplement(), right.getWarpComplement());
-    const __m128 g = skv::pairOf(left.getGain(), right.getGain());
-
-    float* p = bufA;  // read this sample
-    float* q = bufB;  // written this sample, read by the next prediction
+    const __m128d zero = _mm_setzero_pd();
+    double* p = bufA;  // read this sample
+    double* q = bufB;  // written this sample, read by the next prediction
 
     // Prediction for the first sample, from the state as it stands (the glide prepares the very
     // same values).
-    __m128 acc;
+    __m128d acc;
     if (ready && ready->valid && ready->revisionL == left.getRevision() &&
         ready->revisionR == right.getRevision()) {
-        acc = _mm_load_ps(ready->acc);
+        acc = _mm_load_pd(ready->acc);
     }
     else {
         PredictionChain chain(lambda, c);
-        chain.first(skv::loadPair(kk), skv::loadPair(p));
+        chain.first(loadPairD(kk), loadPairD(p));
         for (int j = 1; j < order; ++j)
-            chain.stage(skv::loadPair(kk + 2 * j), skv::loadPair(kk + 2 * j - 2),
-                        skv::loadPair(p + 2 * j));
+            chain.stage(loadPairD(kk + 2 * j), loadPairD(kk + 2 * j - 2), loadPairD(p + 2 * j));
         acc = chain.acc;
     }
 
-    __m128 lastOut = zero;
+    __m128 lastOut = _mm_setzero_ps();
     for (int i = 0; i < n; ++i) {
-        const __m128 x = skv::pairOf(inL[i], inR[i]);
-        const __m128 y = _mm_mul_ps(g, _mm_add_ps(x, acc));
+        const __m128d y = _mm_mul_pd(g, _mm_add_pd(pairOf(inL[i], inR[i]), acc));
 
         // Stage 0. Update: v = λ·p[0] + y, f = y (and f a stage further back y, m 0), and the
         // m of stage 1.
         // Prediction: u = C·q[0], acc = k[0]·u (acc one stage further back 0).
-        const __m128 p0 = skv::loadPair(p);
-        __m128 v = Arith::mulAdd(lambda, p0, y);
-        __m128 fLag = y;                             // f_(j-2) (λ = 0: f_(j-1))
-        __m128 mLag = zero;                          // m_(j-1)
-        __m128 m = Arith::negMulAdd(lambda, v, p0);  // m_j
-        __m128 u = _mm_mul_ps(c, skv::loadPair(q));
-        __m128 nextAcc = _mm_mul_ps(skv::loadPair(kk), u);
-        __m128 accLag = zero;  // acc two prediction stages back
+        const __m128d p0 = loadPairD(p);
+        __m128d v = Arith::mulAdd(lambda, p0, y);
+        __m128d fLag = y;                             // f_(j-2) (λ = 0: f_(j-1))
+        __m128d mLag = zero;                          // m_(j-1)
+        __m128d m = Arith::negMulAdd(lambda, v, p0);  // m_j
+        __m128d u = _mm_mul_pd(c, loadPairD(q));
+        __m128d nextAcc = _mm_mul_pd(loadPairD(kk), u);
+        __m128d accLag = zero;  // acc two prediction stages back
 
         // Update stage j (with the prediction stage before it, from j = 2 on). The coefficient
         // pairs are loaded where they are used, so that the registers hold the chains.
         for (int j = 1; j < order; ++j) {
-            const float* const kj = kk + 2 * (j - 1);  // k[j-1]; k[j-2] sits just before it
-            const __m128 pj = skv::loadPair(p + 2 * j);
-            __m128 vNew, mNew;
+            const double* const kj = kk + 2 * (j - 1);  // k[j-1]; k[j-2] sits just before it
+            const __m128d pj = loadPairD(p + 2 * j);
+            __m128d vNew, mNew;
             if constexpr (kWarped) {
-                const __m128 x = Arith::mulAdd(
-                    skv::loadPair(kk2 + 2 * (j - 1)), mLag,
-                    Arith::negMulAdd(skv::loadPair(kj), fLag, _mm_mul_ps(lambda, pj)));
-                vNew = _mm_add_ps(x, m);
-                fLag = Arith::negMulAdd(skv::loadPair(kj - 2), mLag, fLag);
+                const __m128d x =
+                    Arith::mulAdd(loadPairD(kk2 + 2 * (j - 1)), mLag,
+                                  Arith::negMulAdd(loadPairD(kj), fLag, _mm_mul_pd(lambda, pj)));
+                vNew = _mm_add_pd(x, m);
+                fLag = Arith::negMulAdd(loadPairD(kj - 2), mLag, fLag);
                 mNew = Arith::negMulAdd(lambda, m, Arith::negMulAdd(lambda, x, pj));
             }
             else {
                 // λ = 0: m is p[j-1] itself and f alone carries the chain, one operation a
-                // stage, so the written order costs nothing here (and rounds as written).
-                vNew = Arith::negMulAdd(skv::loadPair(kj), fLag, m);
-                fLag = Arith::negMulAdd(skv::loadPair(kj), m, fLag);
+                // stage, so the written order costs nothing here.
+                vNew = Arith::negMulAdd(loadPairD(kj), fLag, m);
+                fLag = Arith::negMulAdd(loadPairD(kj), m, fLag);
                 mNew = pj;
             }
-            skv::storePair(q + 2 * j, vNew);
+            _mm_store_pd(q + 2 * j, vNew);
 
             if (j >= 2) {
                 // Prediction stage j - 1 of the next sample, from v_(j-1).
-                const __m128 uNew = Arith::negMulAdd(
+                const __m128d uNew = Arith::negMulAdd(
                     lambda, u,
-                    Arith::negMulAdd(skv::loadPair(lk + 2 * (j - 2)), accLag, _mm_mul_ps(c, v)));
+                    Arith::negMulAdd(loadPairD(lk + 2 * (j - 2)), accLag, _mm_mul_pd(c, v)));
                 accLag = nextAcc;
-                nextAcc = Arith::mulAdd(skv::loadPair(kj), uNew, nextAcc);
+                nextAcc = Arith::mulAdd(loadPairD(kj), uNew, nextAcc);
                 u = uNew;
             }
 
@@ -283,18 +336,18 @@ inline void runFused(CUnitWIIRLattice<float, Capacity>& left,
         }
         // Prediction stage order - 1.
         {
-            const __m128 uNew = Arith::negMulAdd(
+            const __m128d uNew = Arith::negMulAdd(
                 lambda, u,
-                Arith::negMulAdd(skv::loadPair(lk + 2 * (order - 2)), accLag, _mm_mul_ps(c, v)));
-            nextAcc = Arith::mulAdd(skv::loadPair(kk + 2 * (order - 1)), uNew, nextAcc);
+                Arith::negMulAdd(loadPairD(lk + 2 * (order - 2)), accLag, _mm_mul_pd(c, v)));
+            nextAcc = Arith::mulAdd(loadPairD(kk + 2 * (order - 1)), uNew, nextAcc);
         }
         acc = nextAcc;
 
         // Outputs below the threshold are returned as 0; the state keeps the exact y.
-        lastOut = skv::flushDenormal(y);
+        lastOut = skv::flushDenormal(_mm_cvtpd_ps(y));
         skv::scatterPair(outL + i, outR + i, lastOut);
 
-        float* t = p;
+        double* t = p;
         p = q;
         q = t;
     }
@@ -302,8 +355,8 @@ inline void runFused(CUnitWIIRLattice<float, Capacity>& left,
     // Back into the lattices: p holds each lane's state for its next read.
     left.advance(n, skv::lane0(lastOut));
     right.advance(n, skv::lane1(lastOut));
-    deinterleave(p, left.stateToRead(), right.stateToRead(), n4);
-    deinterleave(q, left.stateToWrite(), right.stateToWrite(), n4);
+    narrowDeinterleaved(p, left.stateToRead(), right.stateToRead(), n4);
+    narrowDeinterleaved(q, left.stateToWrite(), right.stateToWrite(), n4);
 }
 
 template <int Capacity>

@@ -101,7 +101,7 @@ void glideLatticePair(usp::CUnitWIIRLattice<float, Capacity>& left,
             chain.stage(k, kLag, gatherPair(pl + j, pr + j));
             kLag = k;
         }
-        _mm_store_ps(next->acc, chain.acc);
+        _mm_store_pd(next->acc, chain.acc);
     }
     left.finishGlide(lane0(glide.sum));
     right.finishGlide(lane1(glide.sum));

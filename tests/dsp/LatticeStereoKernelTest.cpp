@@ -106,17 +106,72 @@ double pooledRms(const std::vector<float> (&out)[2], const std::vector<double> (
     return std::sqrt(sum / static_cast<double>(count));
 }
 
-// A lattice of the given order and warp with random reflection coefficients inside (-0.7, 0.7),
-// set at once so that nothing glides. (Any |k| < 1 is stable, but at order 50 and more, values
-// up to 0.9 give resonances whose float rounding noise reaches 1e-2 of the signal or overflows:
-// no longer a lattice worth measuring rounding on.)
-void makeStable(Lattice& l, int order, float warp, unsigned seed)
+// A lattice of the given order and warp with random reflection coefficients inside
+// (-amplitude, amplitude), set at once so that nothing glides. (Any |k| < 1 is stable; at
+// order 50 and more, values up to 0.9 give resonances whose float rounding noise often reaches
+// the signal itself or overflows, which the resonant test below leaves out.)
+void makeStable(Lattice& l, int order, float warp, unsigned seed, float amplitude = 0.7f)
 {
     std::mt19937 rng(seed);
-    const std::vector<float> column = skvtest::randomValues(rng, 80, -0.7f, 0.7f);
+    const std::vector<float> column = skvtest::randomValues(rng, 80, -amplitude, amplitude);
     l.setOrder(order);
     l.setWarp(warp);
     l.setCoefficients(column.data(), 80);  // also derives C and G for this warp
+}
+
+// RMS errors against the double-precision lattice: of the written-order float lattice and of
+// the kernel on each path asked for, with the signal's own RMS. Left gets noise, right an
+// impulse train; one RMS over both signals (the impulse train's errors alone are too few and
+// too alike, the same response again and again, to rank two roundings reliably).
+struct Errors {
+    double written = 0.0;
+    std::vector<double> kernel;
+    double signal = 0.0;
+};
+
+Errors measureErrors(int order, float warp, unsigned seed, float amplitude, int length, int block,
+                     const std::vector<LatticePath>& paths)
+{
+    const std::vector<float> noise = skvtest::noise(length, 17, 0.5f);
+    std::vector<float> impulses(static_cast<std::size_t>(length), 0.0f);
+    for (int i = 0; i < length; i += 4410)
+        impulses[static_cast<std::size_t>(i)] = 1.0f;
+    const std::vector<float>* inputs[2] = {&noise, &impulses};
+
+    std::vector<float> refOut[2];
+    std::vector<double> exact[2];
+    double signal = 0.0;
+    for (int ch = 0; ch < 2; ++ch) {
+        Lattice ref;
+        makeStable(ref, order, warp, seed + static_cast<unsigned>(ch), amplitude);
+        DoubleLattice dbl(ref);
+        refOut[ch].resize(static_cast<std::size_t>(length));
+        exact[ch].resize(static_cast<std::size_t>(length));
+        for (int i = 0; i < length; ++i) {
+            exact[ch][i] = dbl.process((*inputs[ch])[i]);
+            refOut[ch][i] = ref.process((*inputs[ch])[i]);
+            signal += exact[ch][i] * exact[ch][i];
+        }
+    }
+    Errors errors;
+    errors.written = pooledRms(refOut, exact);
+    errors.signal = std::sqrt(signal / (2.0 * length));
+    for (LatticePath path : paths) {
+        PathGuard guard(path);
+        Lattice fast[2];
+        for (int ch = 0; ch < 2; ++ch)
+            makeStable(fast[ch], order, warp, seed + static_cast<unsigned>(ch), amplitude);
+        std::vector<float> fastOut[2];
+        for (auto& out : fastOut)
+            out.resize(static_cast<std::size_t>(length));
+        for (int pos = 0; pos < length; pos += block) {
+            const int n = std::min(block, length - pos);
+            usp::processStereoLattice(fast[0], fast[1], noise.data() + pos, impulses.data() + pos,
+                                      fastOut[0].data() + pos, fastOut[1].data() + pos, n);
+        }
+        errors.kernel.push_back(pooledRms(fastOut, exact));
+    }
+    return errors;
 }
 
 class LatticeStereoKernel : public ::testing::TestWithParam<LatticePath> {
@@ -173,73 +228,47 @@ INSTANTIATE_TEST_SUITE_P(Paths, LatticeStereoKernel,
 
 TEST_P(LatticeStereoKernel, ErrorAgainstDoubleWithinOneAndAHalfTimesTheWrittenOrders)
 {
-    // Ten seconds of noise (left) and of an impulse train (right), in the engine's sub-blocks
-    // of 8 and in long blocks, for orders 2..80 and warps up to 0.99.
-    constexpr int kLength = 441000;
-    const std::vector<float> noise = skvtest::noise(kLength, 17, 0.5f);
-    std::vector<float> impulses(kLength, 0.0f);
-    for (int i = 0; i < kLength; i += 4410)
-        impulses[static_cast<std::size_t>(i)] = 1.0f;
-    const std::vector<float>* inputs[2] = {&noise, &impulses};
-
+    // Ten seconds of noise and of an impulse train, in the engine's sub-blocks of 8 and in long
+    // blocks, for orders 2..80 and warps up to 0.99.
     unsigned seed = 100;
     for (int order : {2, 3, 9, 24, 51, 80}) {
         for (float warp : {0.0f, 0.45f, 0.85f, 0.99f}) {
             SCOPED_TRACE(::testing::Message() << "order " << order << ", warp " << warp);
-            Lattice ref[2], fast[2];
-            for (int ch = 0; ch < 2; ++ch) {
-                makeStable(ref[ch], order, warp, seed);
-                makeStable(fast[ch], order, warp, seed);
-                ++seed;
-            }
-            std::vector<float> refOut[2], fastOut[2];
-            std::vector<double> exact[2];
-            for (int ch = 0; ch < 2; ++ch) {
-                DoubleLattice dbl(ref[ch]);
-                refOut[ch].resize(kLength);
-                fastOut[ch].resize(kLength);
-                exact[ch].resize(kLength);
-                for (int i = 0; i < kLength; ++i) {
-                    exact[ch][i] = dbl.process((*inputs[ch])[i]);
-                    refOut[ch][i] = ref[ch].process((*inputs[ch])[i]);
-                }
-            }
             const int block = order % 2 == 0 ? 8 : 512;
-            for (int pos = 0; pos < kLength; pos += block) {
-                const int n = std::min(block, kLength - pos);
-                usp::processStereoLattice(fast[0], fast[1], noise.data() + pos,
-                                          impulses.data() + pos, fastOut[0].data() + pos,
-                                          fastOut[1].data() + pos, n);
-            }
-            // One RMS over both signals: the impulse train's errors alone are too few and too
-            // alike (the same response again and again) to rank two roundings reliably.
-            const double refError = pooledRms(refOut, exact);
-            const double fastError = pooledRms(fastOut, exact);
-            EXPECT_LE(fastError, 1.5 * refError) << "written order " << refError;
+            const Errors e = measureErrors(order, warp, seed, 0.7f, 441000, block, {GetParam()});
+            seed += 2;
+            EXPECT_LE(e.kernel[0], 1.5 * e.written) << "written order " << e.written;
         }
     }
 }
 
-TEST(LatticeStereoKernelPaths, UnwarpedLatticesOnTheSse2PathGiveTheWrittenOrdersBits)
+TEST(LatticeStereoKernelPaths, ResonantLatticesStayWithinTheBoundToo)
 {
-    // At warp 0 the kernel keeps the written update (the reassociated one rounds worse there),
-    // so on the SSE2 path it must match process() bit for bit, at a high order too.
-    PathGuard guard(LatticePath::kSse2);
-    Lattice fastL, fastR, refL, refR;
-    makeStable(fastL, 51, 0.0f, 41);
-    makeStable(refL, 51, 0.0f, 41);
-    makeStable(fastR, 51, 0.0f, 42);
-    makeStable(refR, 51, 0.0f, 42);
-    const std::vector<float> inL = skvtest::noise(300, 6), inR = skvtest::noise(300, 7);
-    std::vector<float> outL(300), outR(300);
-    for (int pos = 0; pos < 300; pos += 8)
-        usp::processStereoLattice(fastL, fastR, inL.data() + pos, inR.data() + pos,
-                                  outL.data() + pos, outR.data() + pos, std::min(8, 300 - pos));
-    for (int i = 0; i < 300; ++i) {
-        ASSERT_EQ(bitsOf(outL[i]), bitsOf(refL.process(inL[i]))) << i;
-        ASSERT_EQ(bitsOf(outR[i]), bitsOf(refR.process(inR[i]))) << i;
+    // Coefficients up to ±0.9: strong resonances, where a rounded product of two coefficients
+    // acts as a changed filter and the resonance magnifies it (a float form of the kernel
+    // reached three times the written order's error here). Cases where the float lattice's own
+    // error exceeds a thousandth of the signal measure nothing but its breakdown and are left
+    // out; enough must remain.
+    std::vector<LatticePath> paths = {LatticePath::kSse2};
+    if (usp::latticePathAvailable(LatticePath::kFma))
+        paths.push_back(LatticePath::kFma);
+    int measured = 0;
+    for (int order : {24, 40, 60}) {
+        for (float warp : {0.0f, 0.45f, 0.7f, 0.85f}) {
+            for (unsigned seed = 500; seed < 506; seed += 2) {
+                SCOPED_TRACE(::testing::Message()
+                             << "order " << order << ", warp " << warp << ", seed " << seed);
+                const Errors e = measureErrors(order, warp, seed, 0.9f, 110250, 8, paths);
+                if (!(e.written < 1e-3 * e.signal))
+                    continue;
+                ++measured;
+                for (std::size_t i = 0; i < paths.size(); ++i)
+                    EXPECT_LE(e.kernel[i], 1.5 * e.written)
+                        << nameOf(paths[i]) << ", written order " << e.written;
+            }
+        }
     }
-    EXPECT_EQ(bitsOf(fastL.output), bitsOf(refL.output));
+    EXPECT_GE(measured, 20);
 }
 
 TEST_P(LatticeStereoKernel, TracksTwoReferenceLatticesAcrossGlidesAndOrderChanges)
@@ -335,27 +364,38 @@ TEST_P(LatticeStereoKernel, TinyOutputsAreFlushedWhileTheStateKeepsThem)
 
 TEST(LatticeStereoKernelPaths, ThePathSelectedIsThePathTaken)
 {
-    // The two paths round differently, so a resonant lattice tells them apart.
-    if (!usp::latticePathAvailable(LatticePath::kFma))
-        GTEST_SKIP() << "this processor has no FMA";
-    std::vector<float> out[2];
-    int run = 0;
-    for (LatticePath path : {LatticePath::kSse2, LatticePath::kFma}) {
+    // The written path gives process()'s bits; the fused paths round differently, so a
+    // resonant lattice tells them from it. (SSE2 and FMA differ only in the last bits of their
+    // double lanes, which next to never reach a float output: those two are told apart by the
+    // selection alone, and each is held to the error bound above.)
+    constexpr int kLength = 2048;
+    const std::vector<float> in = skvtest::noise(kLength, 3);
+    std::vector<float> reference(kLength);
+    {
+        Lattice l;
+        makeStable(l, 40, 0.9f, 8);
+        for (int i = 0; i < kLength; ++i)
+            reference[i] = l.process(in[i]);
+    }
+    for (LatticePath path : {LatticePath::kWritten, LatticePath::kSse2, LatticePath::kFma}) {
+        if (!usp::latticePathAvailable(path))
+            continue;
+        SCOPED_TRACE(path == LatticePath::kWritten ? "written" : nameOf(path));
         PathGuard guard(path);
         EXPECT_EQ(usp::latticePath(), path);
         Lattice l, r;
         makeStable(l, 40, 0.9f, 8);
         makeStable(r, 40, 0.9f, 9);
-        const std::vector<float> in = skvtest::noise(256, 3);
-        std::vector<float> outR(256);
-        out[run].resize(256);
-        usp::processStereoLattice(l, r, in.data(), in.data(), out[run].data(), outR.data(), 256);
-        ++run;
+        std::vector<float> out(kLength), outR(kLength);
+        usp::processStereoLattice(l, r, in.data(), in.data(), out.data(), outR.data(), kLength);
+        int differing = 0;
+        for (int i = 0; i < kLength; ++i)
+            differing += bitsOf(out[i]) != bitsOf(reference[i]) ? 1 : 0;
+        if (path == LatticePath::kWritten)
+            EXPECT_EQ(differing, 0);
+        else
+            EXPECT_GT(differing, kLength / 4);
     }
-    int differing = 0;
-    for (int i = 0; i < 256; ++i)
-        differing += bitsOf(out[0][i]) != bitsOf(out[1][i]) ? 1 : 0;
-    EXPECT_GT(differing, 0);
 }
 
 TEST(LatticeStereoKernelPaths, BaselineAlwaysAvailable)
