@@ -94,9 +94,9 @@ inline void widenInterleaved(const float* l, const float* r, double* pairs, int 
 }
 
 // widenInterleaved for the coefficients, which also forms the products the stage loop uses:
-// lk[j] = λ·k[j] and kk2[j] = k[j]·k[j-1] (pairs, as kk); kk[-1] must hold 0.
+// lk[j] = λ·k[j] (exact) and lkk[j] = λk[j]·k[j-1] (pairs, as kk); kk[-1] must hold 0.
 inline void widenCoefficients(const float* l, const float* r, __m128d lambda, double* kk,
-                              double* lk, double* kk2, int n4)
+                              double* lk, double* lkk, int n4)
 {
     __m128d before = _mm_load_pd(kk - 2);
     for (int j = 0; j < n4; j += 4) {
@@ -110,7 +110,7 @@ inline void widenCoefficients(const float* l, const float* r, __m128d lambda, do
             const int at = 2 * (j + i);
             _mm_store_pd(kk + at, k[i]);
             _mm_store_pd(lk + at, _mm_mul_pd(lambda, k[i]));
-            _mm_store_pd(kk2 + at, _mm_mul_pd(k[i], before));
+            _mm_store_pd(lkk + at, _mm_mul_pd(_mm_mul_pd(lambda, k[i]), before));
             before = k[i];
         }
     }
@@ -129,13 +129,15 @@ inline void narrowDeinterleaved(const double* pairs, float* l, float* r, int n4)
     }
 }
 
-// The prediction pass of both lanes, stage by stage: u = C p0, acc = k0 u, then
-// u_j = (C p[j] − λk[j-1] acc_(j-2)) − λ u_(j-1), acc += k[j] u_j. This is the written
-// u_j = C p[j] + λ (k[j-1] z − u_(j-1)) with z = −acc_(j-2) put in and λ multiplied out, so
-// that u waits on u for one multiply and one subtraction instead of three operations (the
-// first prediction of a call sits wholly on the critical path). Plain SSE2 arithmetic on
-// every path, so that the glide, which runs it beside its own chain on the float values it
-// has just computed, prepares the very bits the kernel would compute.
+// The prediction pass of both lanes, stage by stage: u = C p0, acc = k0 u, then, as written,
+// u_j = C p[j] + λ (k[j-1] z − u_(j-1)) with z = −acc_(j-2), and acc += k[j] u_j. Here λ is
+// multiplied out and acc_(j-2) taken apart as acc_(j-3) + k[j-2] u_(j-2):
+//     u_j = ((C p[j] − λk[j-1]·acc_(j-3)) − λk[j-1]k[j-2]·u_(j-2)) − λ·u_(j-1)
+// so that u waits on u for one multiply and one subtraction, and on acc_(j-3) and u_(j-2),
+// from stages further back, for no more per stage (the first prediction of a call sits
+// wholly on the critical path). Plain SSE2 arithmetic on every path, so that the glide, which
+// runs it beside its own chain on the float values it has just computed, prepares the very
+// bits the kernel would compute.
 struct PredictionChain {
     PredictionChain(__m128d lambda, __m128d c) : lambda(lambda), c(c) {}
     PredictionChain(__m128 lambda, __m128 c) : lambda(widen(lambda)), c(widen(c)) {}
@@ -144,18 +146,24 @@ struct PredictionChain {
     {
         u = _mm_mul_pd(c, p0);
         acc = _mm_mul_pd(k0, u);
-        accLag = _mm_setzero_pd();
+        uLag = accLag = accLag2 = kLag2 = _mm_setzero_pd();
     }
     inline void first(__m128 k0, __m128 p0) { first(widen(k0), widen(p0)); }
 
+    // kj = k[j], kLag = k[j-1].
     inline void stage(__m128d kj, __m128d kLag, __m128d pj)
     {
+        const __m128d lk = _mm_mul_pd(lambda, kLag);
         const __m128d uj =
-            _mm_sub_pd(_mm_sub_pd(_mm_mul_pd(c, pj), _mm_mul_pd(_mm_mul_pd(lambda, kLag), accLag)),
+            _mm_sub_pd(_mm_sub_pd(_mm_sub_pd(_mm_mul_pd(c, pj), _mm_mul_pd(lk, accLag2)),
+                                  _mm_mul_pd(_mm_mul_pd(lk, kLag2), uLag)),
                        _mm_mul_pd(lambda, u));
+        accLag2 = accLag;
         accLag = acc;
         acc = _mm_add_pd(acc, _mm_mul_pd(kj, uj));
+        uLag = u;
         u = uj;
+        kLag2 = kLag;
     }
     inline void stage(__m128 kj, __m128 kLag, __m128 pj)
     {
@@ -164,7 +172,10 @@ struct PredictionChain {
 
     const __m128d lambda, c;
     __m128d u, acc;
-    __m128d accLag;  // acc two stages back
+    __m128d uLag;     // u one stage back
+    __m128d accLag;   // acc one stage back
+    __m128d accLag2;  // acc two stages back
+    __m128d kLag2;    // k[j-2] for the next stage
 };
 
 // a·b + c and c − a·b as separate multiply and add (two roundings).
@@ -202,35 +213,37 @@ inline __m128d loadPairD(const double* p)
 // stays on that chain.
 //
 // Update stage j as written: m = p[j-1] − λ·v, v' = (λ·p[j] + m) − f·k[j-1], f' = f − m·k[j-1].
-// Here v' = X_j + m_j with X_j = λ·p[j] − k[j-1]·f_(j-1), and m_(j+1) = p[j] − λ·v_j is taken
-// apart as (p[j] − λ·X_j) − λ·m_j; putting f_(j-1) = f_(j-2) − k[j-2]·m_(j-1) into X_j:
-//     X_j     = (λ·p[j] − k[j-1]·f_(j-2)) + k[j-1]k[j-2]·m_(j-1)
-//     v_j     = X_j + m_j                                         (stored; off the chain)
-//     m_(j+1) = (p[j] − λ·X_j) − λ·m_j
+// With m_j, v_j, f_j the values of stage j, m_(j+1) = p[j] − λ·v_j has λ multiplied out, and
+// f_(j-1) = f_(j-2) − k[j-2]·m_(j-1) put in:
+//     m_(j+1) = ((p[j] − λ·λp[j]) + λk[j-1]·f_(j-2)) − λk[j-1]k[j-2]·m_(j-1) − λ·m_j
 //     f_(j-1) = f_(j-2) − k[j-2]·m_(j-1)                          (f runs a stage behind)
-// The chain is now m_j → m_(j+1): one multiply and one subtraction (one FMA where available),
-// against the four operations written (m, λ·v, the add, the f subtraction). X_j waits on
-// m_(j-1), a stage earlier, and f on m two stages earlier: the loops through them cost one and
-// a half operations per stage.
+//     v_j     = (λ·p[j] − k[j-1]·f_(j-1)) + m_j                   (stored; off the chain)
+// m waits on the m before it for one multiply-subtract (one FMA where available), on the one
+// before that for two over two stages, and through f (m_(j-1) → f_(j-1) → m_(j+2)) for four
+// over three stages, against the four dependent operations written (m, λ·v, the add, the f
+// subtraction) in every stage.
 //
 // Prediction stage j of the next sample, on q: u = C·q[j] + λ·(k[j-1]·z − u), z the backward
 // sum two stages back, which is −acc_(j-2). So
 //     u_j = (C·q[j] − λk[j-1]·acc_(j-2)) − λ·u_(j-1),   acc_j = acc_(j-1) + k[j]·u_j
 // where the written form multiplied by λ after the subtraction: u waits on u for one
 // multiply-subtract instead of three operations, and acc → u → acc closes over two stages.
+// (Taking acc_(j-2) apart as PredictionChain does would shorten that loop too, but costs two
+// more operations a stage, which this loop, busy with the update beside it, cannot spare: it
+// measured slower.)
 //
-// Why double lanes: in float, the products λ·k[j] and k[j]·k[j-1] formed once per call are
+// Why double lanes: in float, the products λ·k[j] and λk[j]·k[j-1] formed once per call are
 // rounded, which is a small change of the filter itself, not noise; a resonant lattice
-// (coefficients near ±0.9, order 40 and more) magnifies it, and the float form of these
-// formulas reached three times the written order's own error against an exact lattice. The
-// expansion of X_j through f_(j-2) also adds two products that nearly cancel wherever f_(j-1)
-// is small beside f_(j-2). In double both are far below the float rounding of the state that
-// goes back between calls, so the kernel's error is that of the written order or less.
+// (coefficients near ±0.9, order 40 and more) magnifies it, and float forms of these formulas
+// reached three times the written order's own error against an exact lattice. Expansions like
+// the one of f_(j-1) above also add products that nearly cancel wherever f_(j-1) is small
+// beside f_(j-2). In double all of this is far below the float rounding of the state that goes
+// back between calls, so the kernel's error is that of the written order or less.
 //
 // At λ = 0 the m chain disappears (m is p[j-1] itself) and f alone sets the pace at one
 // operation a stage, so both lanes at λ = 0 run the written update instead (kWarped false).
 //
-// λ·k[j] and k[j]·k[j-1] are formed once per call. Prediction stage j runs one iteration behind
+// λ·k[j] and λk[j]·k[j-1] are formed once per call. Prediction stage j runs one iteration behind
 // update stage j, so that in program order (which is also the order in which the processor
 // picks ready work) every update stage comes before the prediction work of the stage before
 // it. What remains on the critical path of a sample: the m chain through all stages, the last
@@ -252,13 +265,13 @@ inline void runFused(CUnitWIIRLattice<float, Capacity>& left,
     _mm_store_pd(kkBuf, _mm_setzero_pd());
     double* const kk = kkBuf + 2;
     alignas(16) double lk[2 * kStride];   // λ·k[j]
-    alignas(16) double kk2[2 * kStride];  // k[j]·k[j-1], 0 for j = 0
+    alignas(16) double lkk[2 * kStride];  // λ·k[j]·k[j-1], 0 for j = 0
     alignas(16) double bufA[2 * kStride];
     alignas(16) double bufB[2 * kStride];
     const __m128d lambda = pairOf(left.getWarp(), right.getWarp());
     const __m128d c = pairOf(left.getWarpComplement(), right.getWarpComplement());
     const __m128d g = pairOf(left.getGain(), right.getGain());
-    widenCoefficients(left.getCoefficients(), right.getCoefficients(), lambda, kk, lk, kk2, n4);
+    widenCoefficients(left.getCoefficients(), right.getCoefficients(), lambda, kk, lk, lkk, n4);
     widenInterleaved(left.stateToRead(), right.stateToRead(), bufA, n4);
     widenInterleaved(left.stateToWrite(), right.stateToWrite(), bufB, n4);
 
@@ -304,12 +317,13 @@ inline void runFused(CUnitWIIRLattice<float, Capacity>& left,
             const __m128d pj = loadPairD(p + 2 * j);
             __m128d vNew, mNew;
             if constexpr (kWarped) {
-                const __m128d x =
-                    Arith::mulAdd(loadPairD(kk2 + 2 * (j - 1)), mLag,
-                                  Arith::negMulAdd(loadPairD(kj), fLag, _mm_mul_pd(lambda, pj)));
-                vNew = _mm_add_pd(x, m);
+                const __m128d lp = _mm_mul_pd(lambda, pj);
+                const __m128d b = Arith::mulAdd(loadPairD(lk + 2 * (j - 1)), fLag,
+                                                Arith::negMulAdd(lambda, lp, pj));
+                const __m128d d = Arith::negMulAdd(loadPairD(lkk + 2 * (j - 1)), mLag, b);
                 fLag = Arith::negMulAdd(loadPairD(kj - 2), mLag, fLag);
-                mNew = Arith::negMulAdd(lambda, m, Arith::negMulAdd(lambda, x, pj));
+                vNew = _mm_add_pd(Arith::negMulAdd(loadPairD(kj), fLag, lp), m);
+                mNew = Arith::negMulAdd(lambda, m, d);
             }
             else {
                 // λ = 0: m is p[j-1] itself and f alone carries the chain, one operation a
