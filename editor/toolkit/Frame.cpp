@@ -7,6 +7,7 @@
 #include "editor/toolkit/DrawContext.h"
 #include "editor/toolkit/FramePlatform.h"
 #include "editor/toolkit/GUIEditor.h"
+#include "editor/toolkit/XConnection.h"
 #include "editor/toolkit/XErrorTrap.h"
 
 #include <X11/Xlib.h>
@@ -66,7 +67,7 @@ CFrame::CFrame(const CRect& r, void* parent, AEffGUIEditor* ed, const CColor& wi
     ++gFrameCount;
     if (!parentWindow)
         return;
-    Display* d = XOpenDisplay(nullptr);
+    Display* d = openDisplay();
     if (!d)
         return;
     platform->display = d;

@@ -6,6 +6,7 @@
 #include "editor/toolkit/DrawContext.h"
 #include "editor/toolkit/OptionMenu.h"
 #include "editor/toolkit/WindowSurface.h"
+#include "editor/toolkit/XConnection.h"
 #include "editor/toolkit/XErrorTrap.h"
 
 #include <X11/Xlib.h>
@@ -567,7 +568,7 @@ private:
 
 bool CFileDialog::CPathEntry::open(const std::string& displayName, unsigned long anchor)
 {
-    display = XOpenDisplay(displayName.empty() ? nullptr : displayName.c_str());
+    display = openDisplay(displayName.empty() ? nullptr : displayName.c_str());
     if (!display)
         return false;
     wrapMessage();

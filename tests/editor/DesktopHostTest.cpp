@@ -26,7 +26,7 @@ namespace {
 // which must name itself; messages go to the proxy and name the top-level.
 class CDragSource {
 public:
-    explicit CDragSource(fxSkorvalineEditor* ed) : editor(ed), d(XOpenDisplay(nullptr))
+    explicit CDragSource(fxSkorvalineEditor* ed) : editor(ed), d(VSTGUI::openDisplay())
     {
         source = XCreateSimpleWindow(d, DefaultRootWindow(d), 0, 0, 1, 1, 0, 0, 0);
         selection = atom("XdndSelection");

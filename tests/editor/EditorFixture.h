@@ -104,7 +104,7 @@ protected:
         // A mapped window lies under the pointer that other window tests drive.
         lock = std::make_unique<CXInputLock>();
         ASSERT_TRUE(lock->held());
-        display = XOpenDisplay(nullptr);
+        display = VSTGUI::openDisplay();
         ASSERT_NE(display, nullptr);
         releaseAllInput(display);
         // Override-redirect: a window manager, if any, leaves it at the screen's corner, so

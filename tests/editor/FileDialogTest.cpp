@@ -196,7 +196,7 @@ protected:
     bool openHostWindows()
     {
         const char* name = std::getenv("DISPLAY");
-        if (!name || !*name || !(display = XOpenDisplay(nullptr)))
+        if (!name || !*name || !(display = VSTGUI::openDisplay()))
             return false;
         XSetWindowAttributes a{};
         a.override_redirect = True;

@@ -129,7 +129,7 @@ protected:
             GTEST_SKIP() << "DISPLAY is not set";
         lock = std::make_unique<skvtest::CXInputLock>();
         ASSERT_TRUE(lock->held()) << "cannot lock " << lock->getPath();
-        display = XOpenDisplay(nullptr);
+        display = VSTGUI::openDisplay();
         ASSERT_NE(display, nullptr) << "cannot connect to the X display " << name;
         int ev, err, major, minor;
         if (!XTestQueryExtension(display, &ev, &err, &major, &minor))
@@ -326,7 +326,7 @@ public:
     CDragSource(CFrame* f, TestEditor* e, const std::string& type, std::string data)
         : frame(f), editor(e), payload(std::move(data))
     {
-        d = XOpenDisplay(nullptr);
+        d = VSTGUI::openDisplay();
         window = XCreateSimpleWindow(d, DefaultRootWindow(d), 0, 0, 1, 1, 0, 0, 0);
         dataType = atom(type.c_str());
         XSetSelectionOwner(d, atom("XdndSelection"), window, CurrentTime);

@@ -7,6 +7,7 @@
 #pragma once
 
 #include "editor/toolkit/Frame.h"
+#include "editor/toolkit/XConnection.h"
 
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>

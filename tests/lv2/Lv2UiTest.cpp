@@ -131,7 +131,7 @@ protected:
         // The parent window lies under the pointer that other window tests drive.
         lock = std::make_unique<skvtest::CXInputLock>();
         ASSERT_TRUE(lock->held());
-        display = XOpenDisplay(nullptr);
+        display = VSTGUI::openDisplay();
         ASSERT_NE(display, nullptr);
         skvtest::releaseAllInput(display);
         XSetWindowAttributes attrs{};
@@ -269,7 +269,7 @@ protected:
         std::atomic<bool> done{false};
         bool followed = false;
         std::thread user([&] {
-            Display* d = XOpenDisplay(nullptr);
+            Display* d = VSTGUI::openDisplay();
             const int x = kMixLeft + 8;
             XTestFakeMotionEvent(d, DefaultScreen(d), x, (kMixTop + kMixBottom) / 2, CurrentTime);
             XTestFakeButtonEvent(d, 1, True, CurrentTime);
@@ -507,7 +507,7 @@ TEST_F(Lv2UiTest, CleanupFromInsideAWriteDuringADragEndsTheUiOnceTheDragUnwinds)
         cleanedUp = true;
     };
     std::thread user([&] {
-        Display* d = XOpenDisplay(nullptr);
+        Display* d = VSTGUI::openDisplay();
         XTestFakeMotionEvent(d, DefaultScreen(d), kMixLeft + 8, (kMixTop + kMixBottom) / 2,
                              CurrentTime);
         XTestFakeButtonEvent(d, 1, True, CurrentTime);

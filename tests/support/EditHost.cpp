@@ -1,6 +1,8 @@
 // The edit host's threads: user interface (jobs, idle every 40 ms), audio and automation.
 #include "support/EditHost.h"
 
+#include "editor/toolkit/XConnection.h"
+
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 
@@ -14,7 +16,7 @@ CEditHost::CEditHost()
     if (!testHost.create()) {
         throw std::runtime_error("the plug-in did not create an effect");
     }
-    input = XOpenDisplay(nullptr);
+    input = VSTGUI::openDisplay();
     if (!input) {
         throw std::runtime_error("no X display");
     }
@@ -32,7 +34,7 @@ CEditHost::CEditHost()
         }
     };
     uiThread = std::thread([this] { uiLoop(); });
-    onUiThread([this] { ui = XOpenDisplay(nullptr); });
+    onUiThread([this] { ui = VSTGUI::openDisplay(); });
 }
 
 CEditHost::~CEditHost()

@@ -5,6 +5,7 @@
 // sub-menu. Without a display only the first picture is made, drawn off screen.
 #include "editor/controls/BarControl.h"
 #include "editor/toolkit/Bitmap.h"
+#include "editor/toolkit/XConnection.h"
 #include "editor/controls/BitmapControl.h"
 #include "editor/controls/BitmapEx.h"
 #include "editor/toolkit/DrawContext.h"
@@ -347,7 +348,7 @@ int main(int argc, char** argv)
 {
     const std::string out = argc > 1 ? argv[1] : "gallery.png";
     const CRect size(0, 0, 788, 390);
-    Display* d = XOpenDisplay(nullptr);
+    Display* d = VSTGUI::openDisplay();
     bool ok = true;
     if (d && DefaultDepth(d, DefaultScreen(d)) == 24) {
         // At the screen's corner, above everything, so that grabbing the screen shows it.

@@ -1,0 +1,30 @@
+// Opening a connection to the X server, with a few quick retries. Connecting to a local
+// server can fail for a moment with EAGAIN when the server has not yet accepted the
+// connections that came just before (measured on Xvfb: about one attempt in ten while
+// clients connect and close in quick succession); failing the editor's open for that would
+// leave the user with no window and the host with a failed effEditOpen.
+#pragma once
+
+#include <X11/Xlib.h>
+
+#include <chrono>
+#include <thread>
+
+namespace VSTGUI {
+
+/// XOpenDisplay(name), tried up to eight times in about an eighth of a second in all; null
+/// when every attempt failed (no server, a wrong name, refused authorisation).
+inline Display* openDisplay(const char* name = nullptr)
+{
+    std::chrono::milliseconds pause(1);
+    for (int attempt = 0;; ++attempt) {
+        if (Display* d = XOpenDisplay(name))
+            return d;
+        if (attempt == 7)
+            return nullptr;
+        std::this_thread::sleep_for(pause);
+        pause *= 2;
+    }
+}
+
+}  // namespace VSTGUI
