@@ -93,26 +93,14 @@ inline void widenInterleaved(const float* l, const float* r, double* pairs, int 
     }
 }
 
-// widenInterleaved for the coefficients, which also forms the products the stage loop uses:
-// lk[j] = λ·k[j] (exact) and lkk[j] = λk[j]·k[j-1] (pairs, as kk); kk[-1] must hold 0.
-inline void widenCoefficients(const float* l, const float* r, __m128d lambda, double* kk,
-                              double* lk, double* lkk, int n4)
+// The products of coefficients the stage loop uses, from the widened pairs kk (kk[-1] must
+// hold 0): lk[j] = λ·k[j] (exact) and lkk[j] = λk[j]·k[j-1].
+inline void coefficientProducts(const double* kk, __m128d lambda, double* lk, double* lkk, int n4)
 {
-    __m128d before = _mm_load_pd(kk - 2);
-    for (int j = 0; j < n4; j += 4) {
-        const __m128 a = _mm_loadu_ps(l + j);
-        const __m128 b = _mm_loadu_ps(r + j);
-        const __m128 first = _mm_unpacklo_ps(a, b);
-        const __m128 second = _mm_unpackhi_ps(a, b);
-        const __m128d k[4] = {_mm_cvtps_pd(first), _mm_cvtps_pd(_mm_movehl_ps(first, first)),
-                              _mm_cvtps_pd(second), _mm_cvtps_pd(_mm_movehl_ps(second, second))};
-        for (int i = 0; i < 4; ++i) {
-            const int at = 2 * (j + i);
-            _mm_store_pd(kk + at, k[i]);
-            _mm_store_pd(lk + at, _mm_mul_pd(lambda, k[i]));
-            _mm_store_pd(lkk + at, _mm_mul_pd(_mm_mul_pd(lambda, k[i]), before));
-            before = k[i];
-        }
+    for (int j = 0; j < 2 * n4; j += 2) {
+        const __m128d l = _mm_mul_pd(lambda, _mm_load_pd(kk + j));
+        _mm_store_pd(lk + j, l);
+        _mm_store_pd(lkk + j, _mm_mul_pd(l, _mm_load_pd(kk + j - 2)));
     }
 }
 
@@ -271,7 +259,8 @@ inline void runFused(CUnitWIIRLattice<float, Capacity>& left,
     const __m128d lambda = pairOf(left.getWarp(), right.getWarp());
     const __m128d c = pairOf(left.getWarpComplement(), right.getWarpComplement());
     const __m128d g = pairOf(left.getGain(), right.getGain());
-    widenCoefficients(left.getCoefficients(), right.getCoefficients(), lambda, kk, lk, lkk, n4);
+    widenInterleaved(left.getCoefficients(), right.getCoefficients(), kk, n4);
+    coefficientProducts(kk, lambda, lk, lkk, n4);
     widenInterleaved(left.stateToRead(), right.stateToRead(), bufA, n4);
     widenInterleaved(left.stateToWrite(), right.stateToWrite(), bufB, n4);
 
