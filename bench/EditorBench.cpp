@@ -5,6 +5,7 @@
 #include <benchmark/benchmark.h>
 
 #include "editor/toolkit/Frame.h"
+#include "editor/toolkit/XConnection.h"
 #include "editor/window/SkorvalineEditor.h"
 #include "plugin/SkorvalineEdit.h"
 
@@ -16,7 +17,7 @@
 namespace {
 
 struct Window788 {
-    Display* display = XOpenDisplay(nullptr);
+    Display* display = VSTGUI::openDisplay();
     Window parent = 0;
     Window788()
     {

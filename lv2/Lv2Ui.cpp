@@ -25,15 +25,7 @@ namespace {
 
 using skv::lv2::CLv2Wrapper;
 
-const void* findFeature(const LV2_Feature* const* features, const char* uri)
-{
-    for (int i = 0; features && features[i]; ++i) {
-        if (std::strcmp(features[i]->URI, uri) == 0) {
-            return features[i]->data;
-        }
-    }
-    return nullptr;
-}
+using skv::lv2::findFeature;
 
 class CLv2EditorUi final : public skv::lv2::IUiLink {
 public:
@@ -80,8 +72,8 @@ CLv2EditorUi* CLv2EditorUi::create(const char* pluginUri, LV2UI_Write_Function w
                                    const LV2_Feature* const* features)
 {
     auto* wrapper = static_cast<CLv2Wrapper*>(
-        const_cast<void*>(findFeature(features, LV2_INSTANCE_ACCESS_URI)));
-    const void* parent = findFeature(features, LV2_UI__parent);
+        const_cast<void*>(findFeature<void>(features, LV2_INSTANCE_ACCESS_URI)));
+    const void* parent = findFeature<void>(features, LV2_UI__parent);
     if (!pluginUri || std::strcmp(pluginUri, skv::lv2::kPluginUri) != 0 || !wrapper || !parent ||
         !write || !widget) {
         return nullptr;
@@ -91,9 +83,8 @@ CLv2EditorUi* CLv2EditorUi::create(const char* pluginUri, LV2UI_Write_Function w
     if (!editor) {
         return nullptr;
     }
-    auto* ui = new (std::nothrow)
-        CLv2EditorUi(wrapper, editor, write, controller,
-                     static_cast<const LV2UI_Touch*>(findFeature(features, LV2_UI__touch)));
+    auto* ui = new (std::nothrow) CLv2EditorUi(wrapper, editor, write, controller,
+                                               findFeature<LV2UI_Touch>(features, LV2_UI__touch));
     if (!ui) {
         return nullptr;
     }
@@ -118,8 +109,7 @@ CLv2EditorUi* CLv2EditorUi::create(const char* pluginUri, LV2UI_Write_Function w
     const VSTGUI::CFrame* frame = editor->getFrame();
     *widget = reinterpret_cast<LV2UI_Widget>(static_cast<std::uintptr_t>(frame->getWindow()));
     const VSTGUI::CRect size = frame->getViewSize();
-    if (const auto* resize =
-            static_cast<const LV2UI_Resize*>(findFeature(features, LV2_UI__resize))) {
+    if (const auto* resize = findFeature<LV2UI_Resize>(features, LV2_UI__resize)) {
         resize->ui_resize(resize->handle, size.width(), size.height());
     }
     return ui;

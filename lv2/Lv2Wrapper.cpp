@@ -26,17 +26,6 @@ constexpr VstIntPtr kHostVersion = 2400;
 // The engine counts frames in 32-bit integers; larger blocks are handed over in pieces.
 constexpr std::uint32_t kMaxPiece = 1u << 30;
 
-template <typename T>
-const T* findFeature(const LV2_Feature* const* features, const char* uri)
-{
-    for (int i = 0; features && features[i]; ++i) {
-        if (std::strcmp(features[i]->URI, uri) == 0) {
-            return static_cast<const T*>(features[i]->data);
-        }
-    }
-    return nullptr;
-}
-
 bool sameBits(float a, float b)
 {
     // Bits, not values: -0 against +0 or two NaNs must count as a change.

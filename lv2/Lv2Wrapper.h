@@ -27,11 +27,25 @@
 
 #include <array>
 #include <atomic>
+#include <cstring>
 #include <memory>
 
 class fxSkorvaline;
 
 namespace skv::lv2 {
+
+/// The data of the host feature named `uri` in a null-terminated feature list (which may be
+/// null), or null when the host does not offer it.
+template <typename T>
+const T* findFeature(const LV2_Feature* const* features, const char* uri)
+{
+    for (int i = 0; features && features[i]; ++i) {
+        if (std::strcmp(features[i]->URI, uri) == 0) {
+            return static_cast<const T*>(features[i]->data);
+        }
+    }
+    return nullptr;
+}
 
 /// Makes the effect an instance drives; null when it cannot be made.
 using EffectFactory = std::unique_ptr<fxSkorvaline> (*)(audioMasterCallback audioMaster);

@@ -2,6 +2,8 @@
 // version-1 binary record that older hosts still hand back as state.
 #include "plugin/SkorvalineProgram.h"
 
+#include "filtermap/LittleEndian.h"
+
 #include <cstring>
 
 namespace {
@@ -25,8 +27,7 @@ void copyField(char* field, std::size_t size, const char* text)
 
 float readFloatLE(const unsigned char* p)
 {
-    const std::uint32_t bits = std::uint32_t(p[0]) | (std::uint32_t(p[1]) << 8) |
-                               (std::uint32_t(p[2]) << 16) | (std::uint32_t(p[3]) << 24);
+    const std::uint32_t bits = kfx::getU32(p);
     float value;
     std::memcpy(&value, &bits, sizeof value);
     return value;

@@ -21,7 +21,7 @@ constexpr long kXdndVersion = 5;
 constexpr std::size_t kMaxPropertyBytes = 16u << 20;
 
 // Reads a whole window property; empty on failure.
-std::string readProperty(Display* d, Window w, Atom property, Atom* typeOut = nullptr)
+std::string readProperty(Display* d, Window w, Atom property)
 {
     std::string data;
     long offset = 0;
@@ -35,8 +35,6 @@ std::string readProperty(Display* d, Window w, Atom property, Atom* typeOut = nu
             !bytes) {
             break;
         }
-        if (typeOut)
-            *typeOut = type;
         // Xlib hands 32-bit items out as longs, so their size in memory is not 4 bytes, while
         // the offset of the next request still counts 32-bit units on the server.
         std::size_t unit = format == 32 ? sizeof(long) : std::size_t(format / 8);
@@ -156,8 +154,7 @@ std::vector<Atom> offeredTypes(Display* d, const CFrame::Platform& p, const long
 {
     std::vector<Atom> types;
     if (l[1] & 1) {
-        Atom listType = None;
-        const std::string raw = readProperty(d, p.dragSource, p.aXdndTypeList, &listType);
+        const std::string raw = readProperty(d, p.dragSource, p.aXdndTypeList);
         for (std::size_t i = 0; i + sizeof(long) <= raw.size(); i += sizeof(long)) {
             long a;
             std::memcpy(&a, raw.data() + i, sizeof a);

@@ -322,9 +322,7 @@ void fxSkorvalineEditor::buildFilterMapArea(int side)
     c.map = new CBitmapControl(CRect(135, 25, 352, 154), this, t.map, store, kTeal, kSky, kAmber);
     store->release();
     refreshFilterMap("", t.map, true);
-    c.map->setStart(fx->getParameter(t.map + 1));
-    c.map->setStop(fx->getParameter(t.map + 2));
-    c.map->setVerticalOffset(fx->getParameter(t.map + 3));
+    applyMapParameter(t.map);  // start, stop and vertical offset
     // A file manager's drop loads the picture the way the load button's dialog does.
     const int mapChannel = t.map;
     c.map->setFileDropLoader(

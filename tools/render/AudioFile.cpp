@@ -62,12 +62,7 @@ CAudioBuffer readAudioFile(const fs::path& path)
         const size_t values = static_cast<size_t>(got) * static_cast<size_t>(nch);
         // A NaN fed to a recursive filter stays in its state for good; silence is the harmless
         // stand-in, counted for the warning.
-        for (size_t i = 0; i < values; ++i) {
-            if (!std::isfinite(interleaved[i])) {
-                interleaved[i] = 0.0f;
-                ++buffer.repairedSamples;
-            }
-        }
+        buffer.repairedSamples += silenceNonFinite(interleaved.data(), values);
         for (sf_count_t i = 0; i < got; ++i) {
             float l = interleaved[static_cast<size_t>(i * nch)];
             // A mono file feeds both inputs, so the stereo effect hears it in the centre.
@@ -180,6 +175,18 @@ void CAudioWriter::commit()
     if (sf_close(file) != 0)
         throw CRenderError(impl_->temp.target().string() + ": write failed while closing");
     impl_->temp.commit();
+}
+
+std::size_t silenceNonFinite(float* samples, std::size_t n)
+{
+    std::size_t count = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        if (!std::isfinite(samples[i])) {
+            samples[i] = 0.0f;
+            ++count;
+        }
+    }
+    return count;
 }
 
 }  // namespace render

@@ -3,6 +3,7 @@
 // written to a temporary file and renamed into place when complete.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -20,6 +21,10 @@ struct CAudioBuffer {
 
     size_t frames() const { return channels.empty() ? 0 : channels[0].size(); }
 };
+
+/// Replaces the non-finite samples among samples[0..n) with silence; returns how many there
+/// were.
+std::size_t silenceNonFinite(float* samples, std::size_t n);
 
 /// Reads a whole file; a mono file is duplicated into two channels, and NaN or infinite
 /// samples (float files) become 0 so they cannot poison an effect's state. Throws

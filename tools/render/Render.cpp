@@ -473,20 +473,6 @@ void setUpEffect(CPluginHost& host, const CRunPlan& plan, const CRenderOptions& 
     std::fflush(stdout);
 }
 
-// A NaN would reach the file as a full-scale click (or worse) in integer formats; such
-// samples are written as silence and counted.
-size_t silenceNonFinite(float* samples, size_t n)
-{
-    size_t count = 0;
-    for (size_t i = 0; i < n; ++i) {
-        if (!std::isfinite(samples[i])) {
-            samples[i] = 0.0f;
-            ++count;
-        }
-    }
-    return count;
-}
-
 struct CRenderResult {
     size_t inputFrames = 0;
     size_t tailFrames = 0;
@@ -516,6 +502,7 @@ void renderBlocks(CPluginHost& host, const CAudioBuffer& input, const CRenderOpt
             inR[i] = inside ? input.channels[1][pos + i] : 0.0f;
         }
         host.process(inL.data(), inR.data(), outL.data(), outR.data(), static_cast<int>(n));
+        // A NaN would reach the file as a full-scale click (or worse) in integer formats.
         result.nonFinite += silenceNonFinite(outL.data(), n);
         result.nonFinite += silenceNonFinite(outR.data(), n);
         writer.write(outL.data(), outR.data(), n);
