@@ -13,8 +13,7 @@ using skv::lv2::CLv2Wrapper;
 std::unique_ptr<fxSkorvaline> effectWithEditor(audioMasterCallback audioMaster)
 {
     // An effect whose editor could not be made has no window; the instance is refused, as the
-    // VST 2.x entry point refuses it. (That entry point's per-thread flag is not read here: the
-    // window pointer says the same without touching thread-local data.)
+    // VST 2.x entry point refuses it.
     auto effect = std::make_unique<fxSkorvalineEdit>(audioMaster);
     if (!effect->getWindow()) {
         return nullptr;

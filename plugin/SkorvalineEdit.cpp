@@ -12,17 +12,13 @@ constexpr const char* kHostVisibleName = "Skorvaline v1.0";
 
 }  // namespace
 
-thread_local bool fxSkorvalineEdit::outOfMemory = false;
-
 fxSkorvalineEdit::fxSkorvalineEdit(audioMasterCallback audioMaster) : fxSkorvaline(audioMaster)
 {
     // The editor comes last, once the effect is complete; attaching it sets
-    // effFlagsHasEditor. A failure to create it sets outOfMemory for the entry point.
+    // effFlagsHasEditor. Without it the window stays null, which the entry points check.
     window = new (std::nothrow) fxSkorvalineEditor(this);
-    if (!window) {
-        outOfMemory = true;
+    if (!window)
         return;
-    }
     setEditor(window);
 }
 

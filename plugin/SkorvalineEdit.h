@@ -18,13 +18,9 @@ public:
     /// After loadFilterMap: the editor's filter-map display follows (any thread).
     void filterMapLoaded(const char* reference, int channel) override;
 
+    /// The editor; null when it could not be created, and the entry points then refuse the
+    /// instance.
     fxSkorvalineEditor* getWindow() const { return window; }
-
-    /// Set by the constructor when the editor could not be created; the entry point then
-    /// destroys the half-built effect and answers null. The entry point clears it before each
-    /// construction. One per thread: hosts create instances on several threads at once, and
-    /// one construction's failure must not be read as another's.
-    static thread_local bool outOfMemory;
 
 private:
     /// The editor, owned by the SDK base once attached; typed so that the audio thread's

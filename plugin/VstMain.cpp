@@ -13,7 +13,6 @@ AEffect* createEffect(audioMasterCallback audioMaster)
     if (!audioMaster || audioMaster(nullptr, audioMasterVersion, 0, 0, nullptr, 0.0f) == 0) {
         return nullptr;
     }
-    fxSkorvalineEdit::outOfMemory = false;
     fxSkorvalineEdit* effect = nullptr;
     try {
         effect = new fxSkorvalineEdit(audioMaster);
@@ -22,9 +21,9 @@ AEffect* createEffect(audioMasterCallback audioMaster)
         // Includes std::bad_alloc: nothing may unwind into the host.
         return nullptr;
     }
-    if (fxSkorvalineEdit::outOfMemory) {
+    // An effect whose editor could not be made has no window: the instance is refused.
+    if (!effect->getWindow()) {
         delete effect;
-        fxSkorvalineEdit::outOfMemory = false;
         return nullptr;
     }
     return effect->getAeffect();
