@@ -84,45 +84,51 @@ private:
     std::optional<std::string> inlineValue;
 };
 
-// The switches; false when `a` is none of them.
+// The switches and the options taking a file name (kept as typed), with the member each sets.
+struct CFlagOption {
+    const char* name;
+    const char* shortName;
+    bool CRenderOptions::*target;
+};
+constexpr CFlagOption kFlags[] = {
+    {"--help", "-h", &CRenderOptions::help},
+    {"--quiet", "-q", &CRenderOptions::quiet},
+    {"--list-params", nullptr, &CRenderOptions::listParams},
+    {"--list-programs", nullptr, &CRenderOptions::listPrograms},
+};
+struct CFileOption {
+    const char* name;
+    std::string CRenderOptions::*target;
+};
+const CFileOption kFileOptions[] = {
+    {"--preset", &CRenderOptions::preset},    {"--save-preset", &CRenderOptions::savePreset},
+    {"--map-left", &CRenderOptions::mapLeft}, {"--map-right", &CRenderOptions::mapRight},
+    {"--png", &CRenderOptions::png},          {"--plugin", &CRenderOptions::plugin},
+};
+
+// A switch; false when `a` is none of them.
 bool applyFlag(COptionArgument& a, CRenderOptions& o)
 {
-    bool* target = nullptr;
-    if (a.name == "--help" || a.name == "-h")
-        target = &o.help;
-    else if (a.name == "--quiet" || a.name == "-q")
-        target = &o.quiet;
-    else if (a.name == "--list-params")
-        target = &o.listParams;
-    else if (a.name == "--list-programs")
-        target = &o.listPrograms;
-    if (!target)
-        return false;
-    a.flag();
-    *target = true;
-    return true;
+    for (const CFlagOption& f : kFlags) {
+        if (a.name == f.name || (f.shortName && a.name == f.shortName)) {
+            a.flag();
+            o.*f.target = true;
+            return true;
+        }
+    }
+    return false;
 }
 
-// The options taking a file name, kept as typed; false when `a` is none of them.
+// An option taking a file name; false when `a` is none of them.
 bool applyFileOption(COptionArgument& a, CRenderOptions& o)
 {
-    std::string* target = nullptr;
-    if (a.name == "--preset")
-        target = &o.preset;
-    else if (a.name == "--save-preset")
-        target = &o.savePreset;
-    else if (a.name == "--map-left")
-        target = &o.mapLeft;
-    else if (a.name == "--map-right")
-        target = &o.mapRight;
-    else if (a.name == "--png")
-        target = &o.png;
-    else if (a.name == "--plugin")
-        target = &o.plugin;
-    if (!target)
-        return false;
-    *target = a.value();
-    return true;
+    for (const CFileOption& f : kFileOptions) {
+        if (a.name == f.name) {
+            o.*f.target = a.value();
+            return true;
+        }
+    }
+    return false;
 }
 
 // --set NAME=VALUE: the last "=" splits, so a name may contain one.
